@@ -1,0 +1,54 @@
+# Entry points for a fresh Debian machine: `make demo` and `make test`.
+PYTHON ?= /usr/bin/python3
+PRESET ?= release
+BUILD_DIR := build/$(PRESET)
+JOBS ?= 8
+
+DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev \
+        libgtest-dev libgmock-dev libbenchmark-dev python3-dev python3-pytest
+BENCH_DEPS := python3-ciso8601 python3-isodate python3-aniso8601 python3-dateutil \
+              python3-pytimeparse
+
+# Installs only what is missing, so it is cheap to run every time.
+define apt_install
+	@missing=""; for p in $(1); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+endef
+
+.PHONY: deps bench-deps configure build test test-asan test-tsan demo bench clean
+
+deps:
+	$(call apt_install,$(DEPS))
+
+bench-deps: deps
+	$(call apt_install,$(BENCH_DEPS))
+
+configure: deps
+	cmake --preset $(PRESET) -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
+
+build: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) -j$(JOBS) --output-on-failure
+
+test-asan:
+	$(MAKE) test PRESET=asan
+
+test-tsan:
+	$(MAKE) test PRESET=tsan
+
+demo: build
+	@$(BUILD_DIR)/bin/pydump tokens examples/project/features.py
+
+bench: bench-deps build
+	PYTHON=$(PYTHON) BUILD_DIR=$(BUILD_DIR) bench/run.sh
+
+clean:
+	rm -rf build
