@@ -1,0 +1,51 @@
+// The value of an integer literal: a u64 when it fits, otherwise the literal's text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include <fmt/format.h>
+
+namespace rudo::python_ast {
+
+class Int {
+public:
+    // Small when the value fits in 64 bits; big keeps the text (decimal digits without
+    // underscores, or the whole token text for a prefixed literal).
+    using Number = std::variant<uint64_t, std::string>;
+
+    Int() : number_(uint64_t{0}) {}
+    static Int small(uint64_t value) { return Int(Number(value)); }
+    static Int big(std::string text) { return Int(Number(std::move(text))); }
+
+    bool is_small() const { return std::holds_alternative<uint64_t>(number_); }
+    // The value when it fits in 64 bits.
+    const uint64_t* as_u64() const { return std::get_if<uint64_t>(&number_); }
+    // The text of a value too large for 64 bits.
+    const std::string* as_big() const { return std::get_if<std::string>(&number_); }
+    const Number& number() const { return number_; }
+
+    // Display: the small value in decimal or the big text unchanged.
+    std::string to_string() const {
+        if (const auto* v = as_u64()) return std::to_string(*v);
+        return *as_big();
+    }
+
+    friend bool operator==(const Int&, const Int&) = default;
+
+private:
+    explicit Int(Number number) : number_(std::move(number)) {}
+    Number number_;
+};
+
+}  // namespace rudo::python_ast
+
+template <>
+struct fmt::formatter<rudo::python_ast::Int> : fmt::formatter<std::string_view> {
+    template <typename FormatContext>
+    auto format(const rudo::python_ast::Int& value, FormatContext& ctx) const {
+        return fmt::formatter<std::string_view>::format(value.to_string(), ctx);
+    }
+};
