@@ -1,0 +1,60 @@
+// A value or the failure that replaced it; core functions return failures instead of throwing.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "quarn/panic.h"
+
+namespace quarn {
+
+template <typename T, typename E = std::string>
+class Result {
+public:
+    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+    static Result err(E error) { return Result(std::in_place_index<1>, std::move(error)); }
+
+    bool ok() const { return v_.index() == 0; }
+    explicit operator bool() const { return ok(); }
+
+    T& value() & { return checked_value(); }
+    const T& value() const& { return const_cast<Result*>(this)->checked_value(); }
+    T&& value() && { return std::move(checked_value()); }
+    T* operator->() { return &checked_value(); }
+    const T* operator->() const { return &const_cast<Result*>(this)->checked_value(); }
+    T& operator*() { return checked_value(); }
+    const T& operator*() const { return const_cast<Result*>(this)->checked_value(); }
+
+    const E& error() const& {
+        if (ok()) panic("called `Result::error()` on a value");
+        return std::get<1>(v_);
+    }
+    E&& error() && {
+        if (ok()) panic("called `Result::error()` on a value");
+        return std::get<1>(std::move(v_));
+    }
+
+private:
+    template <size_t I, typename U>
+    Result(std::in_place_index_t<I> tag, U&& u) : v_(tag, std::forward<U>(u)) {}
+    T& checked_value() {
+        if (!ok()) panic("called `Result::value()` on an error");
+        return std::get<0>(v_);
+    }
+
+    std::variant<T, E> v_;
+};
+
+// Builds the error side of any Result: `return quarn::Err("message");`
+template <typename E>
+struct Err {
+    E error;
+    template <typename T, typename E2>
+    operator Result<T, E2>() && { return Result<T, E2>::err(E2(std::move(error))); }
+};
+template <typename E>
+Err(E) -> Err<E>;
+Err(const char*) -> Err<std::string>;
+
+}  // namespace quarn

@@ -1,0 +1,1 @@
+// Placeholder so the library target exists before its sources land.
