@@ -42,10 +42,31 @@ PyObject* raise_for_tests(const Args& args) {
 const FunctionDef raise_for_tests_def{&kRaiseForTests,
                                       &fastcall_entry<kRaiseForTests, raise_for_tests>};
 
+// Reports what the intake matched, for the shapes no module function has (several required
+// parameters, optional ones after them, none at all). Omitted parameters come back as None.
+constexpr Param kFourParams[] = {{"a"}, {"b"}, {"c"}, {"d", false}};
+constexpr Signature kArgsForTests = function_signature("_args_for_tests", kFourParams);
+PyObject* args_for_tests(const Args& args) {
+    PyObject* items[4];
+    for (size_t i = 0; i < 4; ++i)
+        items[i] = args.get(i) != nullptr ? args.get(i) : Py_None;
+    return PyTuple_Pack(4, items[0], items[1], items[2], items[3]);
+}
+const FunctionDef args_for_tests_def{&kArgsForTests,
+                                     &fastcall_entry<kArgsForTests, args_for_tests>};
+
+constexpr Signature kNoArgsForTests(CallKind::Function, {}, "_no_args_for_tests");
+PyObject* no_args_for_tests(const Args&) {
+    Py_RETURN_NONE;
+}
+const FunctionDef no_args_for_tests_def{&kNoArgsForTests,
+                                        &fastcall_entry<kNoArgsForTests, no_args_for_tests>};
+
 }  // namespace
 
 bool add_test_hooks(PyObject* module) {
-    static constexpr const FunctionDef* kHooks[] = {&raise_for_tests_def};
+    static constexpr const FunctionDef* kHooks[] = {&raise_for_tests_def, &args_for_tests_def,
+                                                    &no_args_for_tests_def};
     static MethodTable table(kHooks);
     Ref module_name(PyModule_GetNameObject(module));
     if (!module_name) return false;
