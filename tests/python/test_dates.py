@@ -235,7 +235,7 @@ def test_parse_datetime_errors(text, message):
         ("PT", timedelta(0)),
         ("P1DT", timedelta(days=1)),
         ("PT0.0000015S", timedelta(microseconds=2)),
-        ("P999999999D", timedelta(days=999999999)),
+        ("P99999D", timedelta(days=99999)),
     ],
 )
 def test_parse_iso_duration(text, expected):
