@@ -28,11 +28,14 @@ bool datetime_api() {
 std::atomic<PyObject*> datetime_name, zoneinfo_name, date_name, today_name, timezone_name,
     zone_info_name;
 
-// The interpreter's import: the loaded module when there is one.
+// The interpreter's import: the module from sys.modules when it is loaded (read directly, since
+// PyImport_GetModule's check for a module still initialising costs more than the parse), else a
+// real import.
 Ref import_module(std::atomic<PyObject*>& slot, const char* name) {
     PyObject* py_name = interned(slot, name);
     if (py_name == nullptr) return {};
-    if (PyObject* loaded = PyImport_GetModule(py_name)) return Ref(loaded);
+    PyObject* loaded = PyDict_GetItemWithError(PyImport_GetModuleDict(), py_name);
+    if (loaded != nullptr && loaded != Py_None) return Ref::borrow(loaded);
     if (PyErr_Occurred()) return {};
     return Ref(PyImport_Import(py_name));
 }
@@ -60,6 +63,11 @@ Ref named_zone(const utils::IsoZone& zone) {
     if (!name) return {};
     Ref timezone = module_attribute(datetime_name, "datetime", timezone_name, "timezone");
     if (!timezone) return {};
+    // The interpreter's own timezone class is immutable: calling it with (offset, name) is its
+    // constructor. Anything else in its place is called as Python code.
+    if (timezone.get() == reinterpret_cast<PyObject*>(Py_TYPE(PyDateTimeAPI->TimeZone_UTC))) {
+        return Ref(PyDateTimeAPI->TimeZone_FromTimeZone(delta.get(), name.get()));
+    }
     Ref result(PyObject_CallFunctionObjArgs(timezone.get(), delta.get(), name.get(), nullptr));
     if (result && !PyTZInfo_Check(result.get())) {
         raise_not_instance(result.get(), "tzinfo");

@@ -351,3 +351,31 @@ def test_timezone_from_name_lookup_failures(monkeypatch):
 
     assert q.timezone_from_name(Text("UTC")) is timezone.utc
     assert seen == [str]
+
+
+def test_parse_iso_time_calls_datetime_timezone(monkeypatch):
+    made = []
+
+    def recording(offset, name):
+        made.append((offset, name))
+        return timezone(offset, name)
+
+    monkeypatch.setattr(dt, "timezone", recording)
+    assert q.parse_iso_time("12:30-01:30").tzname() == "-01:30"
+    assert made == [(timedelta(hours=-1, minutes=-30), "-01:30")]
+    # UTC is the C API's zone object, not a call.
+    assert q.parse_iso_time("12:30Z").tzinfo is timezone.utc
+    assert len(made) == 1
+
+    monkeypatch.setattr(dt, "timezone", lambda offset, name: name)
+    with pytest.raises(TypeError) as raised:
+        q.parse_iso_time("12:30+01:00")
+    assert str(raised.value) == "'str' object is not an instance of 'tzinfo'"
+
+
+def test_the_datetime_module_is_imported_when_missing(monkeypatch):
+    import sys
+
+    monkeypatch.delitem(sys.modules, "datetime")
+    assert q.parse_iso_time("12:30+01:00").tzname() == "+01:00"
+    assert q.parse_datetime("2024-01-05") == datetime(2024, 1, 5)
