@@ -2,6 +2,16 @@
 
 namespace quarn_rs {
 
+namespace {
+
+// Module functions carry METH_STATIC: no self is passed and __self__ reads None.
+int method_flags(const Signature& signature) {
+    const int flags = METH_FASTCALL | METH_KEYWORDS;
+    return signature.kind == CallKind::Function ? flags | METH_STATIC : flags;
+}
+
+}  // namespace
+
 MethodTable::MethodTable(std::span<const FunctionDef* const> defs) {
     // Reserved up front: the definitions point into these strings.
     names_.reserve(defs.size());
@@ -12,7 +22,7 @@ MethodTable::MethodTable(std::span<const FunctionDef* const> defs) {
         const std::string& doc = docs_.emplace_back(def->signature->doc());
         methods_.push_back(PyMethodDef{
             name.c_str(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(def->entry)),
-            METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc.c_str()});
+            method_flags(*def->signature), doc.c_str()});
     }
 }
 

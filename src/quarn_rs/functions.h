@@ -43,8 +43,9 @@ extern const FunctionDef timezone_from_name_def;
 extern const FunctionDef to_snake_case_def;
 extern const FunctionDef build_namespaced_name_def;
 
-// Static method definitions built from FunctionDefs: METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-// the text signature as doc. Kept for the life of the process (function objects point at them).
+// Static method definitions built from FunctionDefs: METH_FASTCALL | METH_KEYWORDS (and
+// METH_STATIC for module functions), the text signature as doc. Kept for the life of the process
+// (function objects point at them).
 class MethodTable {
   public:
     explicit MethodTable(std::span<const FunctionDef* const> defs);

@@ -55,6 +55,16 @@ PyObject* args_for_tests(const Args& args) {
 const FunctionDef args_for_tests_def{&kArgsForTests,
                                      &fastcall_entry<kArgsForTests, args_for_tests>};
 
+// The constructor intake (an argument tuple and a keyword dict) and its "{class}.__new__()" name.
+constexpr Signature kNewForTests(CallKind::Constructor, "Hooks", "__new__", kFourParams);
+PyObject* new_for_tests(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Args matched(kNewForTests);
+        if (!matched.take(args, kwargs)) return nullptr;
+        return args_for_tests(matched);
+    });
+}
+
 constexpr Signature kNoArgsForTests(CallKind::Function, {}, "_no_args_for_tests");
 PyObject* no_args_for_tests(const Args&) {
     Py_RETURN_NONE;
@@ -76,7 +86,12 @@ bool add_test_hooks(PyObject* module) {
             return false;
         }
     }
-    return true;
+    static PyMethodDef new_def{"_new_for_tests",
+                               reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                                   static_cast<PyCFunctionWithKeywords>(new_for_tests))),
+                               METH_VARARGS | METH_KEYWORDS, nullptr};
+    Ref function(PyCMethod_New(&new_def, module, module_name.get(), nullptr));
+    return function && PyModule_AddObjectRef(module, new_def.ml_name, function.get()) == 0;
 }
 
 #endif

@@ -171,3 +171,25 @@ def test_one_extra_argument_was_given(hooks):
     assert str(raised.value) == "_no_args_for_tests() takes 0 positional arguments but 1 was given"
     assert hooks._no_args_for_tests() is None
     assert hooks._no_args_for_tests.__text_signature__ == "()"
+
+
+CONSTRUCTOR_ERRORS = [
+    (lambda f: f(), "Hooks.__new__() missing 3 required positional arguments: 'a', 'b', and 'c'"),
+    (lambda f: f(1, 2, 3, 4, 5), "Hooks.__new__() takes from 3 to 4 positional arguments but 5 were given"),
+    (lambda f: f(1, 2, 3, b=1), "Hooks.__new__() got multiple values for argument 'b'"),
+    (lambda f: f(1, 2, 3, x=1), "Hooks.__new__() got an unexpected keyword argument 'x'"),
+]
+
+
+@pytest.mark.parametrize("call,message", CONSTRUCTOR_ERRORS)
+def test_constructor_intake_errors(hooks, call, message):
+    with pytest.raises(TypeError) as raised:
+        call(hooks._new_for_tests)
+    assert str(raised.value) == message
+
+
+def test_constructor_intake_matches_tuple_and_dict(hooks):
+    f = hooks._new_for_tests
+    assert f(1, 2, 3) == (1, 2, 3, None)
+    assert f(1, d=4, c=3, b=2) == (1, 2, 3, 4)
+    assert f(*[1, 2], **{"c": 3}) == (1, 2, 3, None)

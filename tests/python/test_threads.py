@@ -1,14 +1,17 @@
 """Many Python threads calling the functions at once, each checking its own results."""
 
 import threading
-from datetime import date, time, timedelta, timezone
+from datetime import date, datetime, time, timedelta, timezone
 
 import quarn_rs as q
 
 CASES = [
     (q.parse_iso_date, "2024-02-29", date(2024, 2, 29)),
     (q.parse_iso_time, "12:30+05:30", time(12, 30, tzinfo=timezone(timedelta(seconds=19800)))),
+    (q.parse_datetime, "Jan 5 2024 9:30 pm", datetime(2024, 1, 5, 21, 30)),
+    (q.parse_datetime, "2024-01-05T10:30:00-08:00", datetime(2024, 1, 5, 18, 30, tzinfo=timezone.utc)),
     (q.parse_iso_duration, "PT1H30M", timedelta(minutes=90)),
+    (q.timezone_from_name, "", None),
     (q.duration_isoformat, timedelta(seconds=90), "PT1M30S"),
     (q.parse_duration_ms, "1d2h3m4s5ms", 93_784_005),
     (q.parse_duration_s, "1h30m", 5400),
