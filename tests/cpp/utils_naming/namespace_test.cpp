@@ -41,6 +41,7 @@ const SnakeCase SNAKE_CASES[] = {
     // Only ASCII letters are split; every letter is lower-cased.
     {"ÄpfelBaum", "äpfel_baum"},
     {"éA", "éa"},
+    {"éBc", "é_bc"},
     {"xÉa", "xéa"},
     // Full mapping: final sigma, and a capital that lower-cases to two characters.
     {"ΟΔΟΣ", "οδος"},
