@@ -1,0 +1,195 @@
+#include "quarn/utils/duration.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include <fmt/format.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace quarn::utils {
+namespace {
+
+constexpr std::string_view DOCS_URL = "https://docs.quarn.dev/api-docs#Duration";
+
+// 100 years of 365 days, in seconds: the value "infinity" and "all" stand for.
+constexpr double INFINITY_SECONDS = 3'153'600'000.0;
+
+// Unicode White_Space of the character at `i`, advancing `i` past it; an invalid UTF-8 byte is
+// one character that is not white space. Decodes within a 4-byte window so that texts of any
+// length work with ICU's 32-bit indices.
+bool next_is_white_space(std::string_view s, size_t& i) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data()) + i;
+    const int32_t window = static_cast<int32_t>(std::min<size_t>(4, s.size() - i));
+    int32_t j = 0;
+    UChar32 c;
+    U8_NEXT(p, j, window, c);
+    i += static_cast<size_t>(j);
+    return c >= 0 && u_isUWhiteSpace(c);
+}
+
+bool is_all_white_space(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        if (!next_is_white_space(s, i)) return false;
+    }
+    return true;
+}
+
+std::string_view trim_white_space(std::string_view s) {
+    size_t start = s.size();
+    size_t end = 0;
+    for (size_t i = 0; i < s.size();) {
+        const size_t char_start = i;
+        if (!next_is_white_space(s, i)) {
+            if (start == s.size()) start = char_start;
+            end = i;
+        }
+    }
+    return start < end ? s.substr(start, end - start) : std::string_view{};
+}
+
+bool is_ascii_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_ascii_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+enum Unit : uint8_t { WEEK, DAY, HOUR, MINUTE, SECOND, MILLISECOND };
+constexpr int64_t UNIT_MS[] = {604'800'000, 86'400'000, 3'600'000, 60'000, 1'000, 1};
+
+void append_decimal(std::string& out, uint64_t value, char const* suffix) {
+    char digits[20];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, end);
+    out.append(suffix);
+}
+
+// A float to an unsigned 64-bit integer toward zero: NaN gives 0, too large gives the maximum.
+uint64_t saturating_u64(double x) {
+    if (!(x > 0)) return 0;
+    if (x >= 18446744073709551616.0) return std::numeric_limits<uint64_t>::max();
+    return static_cast<uint64_t>(x);
+}
+
+}  // namespace
+
+std::string make_error(std::string_view input, std::string_view component) {
+    return fmt::format(
+        "The duration '{}' contained a component '{}' that could not be parsed. Please use a "
+        "valid duration, like '10m', '1h', or '1h30m'. Read more at {}",
+        input, component, DOCS_URL);
+}
+
+Result<int64_t> parse_duration_ms(std::string_view s) {
+    for (const KnownDuration& known : KNOWN_DURATIONS) {
+        if (known.text == s) return known.milliseconds;
+    }
+    if (is_all_white_space(s)) return Err(make_error(s, s));
+
+    size_t pos = 0;
+    bool negative = false;
+    if (s.front() == '-') {
+        negative = true;
+        pos = 1;
+        if (pos == s.size()) return Err(make_error(s, s));
+    }
+    // Everything before `pos` has been consumed, so what is left over on a failure is the rest
+    // of the text from the component that failed.
+    auto fail_with_rest = [&](size_t from) {
+        return Err(make_error(s, trim_white_space(s.substr(from))));
+    };
+
+    int64_t total = 0;
+    uint8_t used_units = 0;
+    bool read_any = false;
+    while (true) {
+        while (pos < s.size() && s[pos] == ' ')
+            ++pos;
+        if (pos == s.size()) {
+            if (!read_any) return Err(make_error(s, s));
+            break;
+        }
+        const size_t component_start = pos;
+        if (!is_ascii_digit(s[pos])) return fail_with_rest(component_start);
+        size_t digits_end = pos;
+        while (digits_end < s.size() && is_ascii_digit(s[digits_end]))
+            ++digits_end;
+        int64_t number = 0;
+        auto [ptr, ec] = std::from_chars(s.data() + pos, s.data() + digits_end, number);
+        if (ec != std::errc()) {
+            return Err(make_error(s, s.substr(pos, digits_end - pos)));
+        }
+        if (digits_end == s.size()) return fail_with_rest(component_start);
+
+        size_t unit_end = digits_end + 1;
+        Unit unit;
+        switch (s[digits_end]) {
+            case 'w':
+                unit = WEEK;
+                break;
+            case 'd':
+                unit = DAY;
+                break;
+            case 'h':
+                unit = HOUR;
+                break;
+            case 's':
+                unit = SECOND;
+                break;
+            case 'm':
+                if (unit_end < s.size() && s[unit_end] == 's') {
+                    unit = MILLISECOND;
+                    ++unit_end;
+                } else {
+                    unit = MINUTE;
+                }
+                break;
+            default:
+                return fail_with_rest(component_start);
+        }
+        const uint8_t unit_bit = uint8_t(1u << unit);
+        if (used_units & unit_bit) return fail_with_rest(component_start);
+        if (unit_end < s.size() && is_ascii_letter(s[unit_end])) {
+            return fail_with_rest(component_start);
+        }
+
+        // A total beyond the signed 64-bit range is refused rather than wrapped around.
+        int64_t amount;
+        if (__builtin_mul_overflow(number, UNIT_MS[unit], &amount) ||
+            __builtin_add_overflow(total, amount, &total)) {
+            return Err(make_error(s, s.substr(component_start, unit_end - component_start)));
+        }
+        used_units |= unit_bit;
+        read_any = true;
+        pos = unit_end;
+        if (pos == s.size()) break;
+    }
+    return negative ? -total : total;
+}
+
+Result<int64_t> parse_duration_s(std::string_view s) {
+    Result<int64_t> ms = parse_duration_ms(s);
+    if (!ms) return ms;
+    return *ms / 1000;
+}
+
+std::string seconds_to_duration_string(double total_seconds) {
+    if (total_seconds >= INFINITY_SECONDS) return "infinity";
+    const double a = std::fabs(total_seconds);
+    const uint64_t seconds = saturating_u64(a);
+    const uint64_t millis = saturating_u64(std::round((a - static_cast<double>(seconds)) * 1000.0));
+
+    std::string out;
+    if (total_seconds < 0) out.push_back('-');
+    if (uint64_t v = seconds / 86400) append_decimal(out, v, "d");
+    if (uint64_t v = seconds % 86400 / 3600) append_decimal(out, v, "h");
+    if (uint64_t v = seconds % 3600 / 60) append_decimal(out, v, "m");
+    if (uint64_t v = seconds % 60) append_decimal(out, v, "s");
+    if (millis) append_decimal(out, millis, "ms");
+    return out;
+}
+
+}  // namespace quarn::utils

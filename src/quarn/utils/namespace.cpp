@@ -1,0 +1,150 @@
+#include "quarn/utils/namespace.h"
+
+#include <re2/re2.h>
+#include <unicode/ustring.h>
+
+#include "quarn/panic.h"
+
+namespace quarn::utils {
+namespace {
+
+bool is_upper(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+bool is_lower(char c) {
+    return c >= 'a' && c <= 'z';
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// One fixed rewrite: the compiled pattern, its replacement, and a byte test that is true whenever
+// the pattern can match, so texts that cannot match skip the regular-expression engine.
+struct SnakeRewrite {
+    RE2 pattern;
+    const char* replacement;
+
+    SnakeRewrite(const char* regex, const char* replacement_)
+        : pattern(regex, options()), replacement(replacement_) {
+        if (!pattern.ok()) quarn::panic("valid regex");
+    }
+    static RE2::Options options() {
+        RE2::Options o;  // UTF-8, leftmost-first, `.` stops at a line feed
+        o.set_log_errors(false);
+        return o;
+    }
+    void apply(std::string& text) const { RE2::GlobalReplace(&text, pattern, replacement); }
+};
+
+// Function-local statics: each pattern is compiled once, on first use, and callers racing on the
+// first use wait for the one that builds it.
+const SnakeRewrite& snake_sub_1() {
+    static const SnakeRewrite rewrite("(.)([A-Z][a-z]+)", "\\1_\\2");
+    return rewrite;
+}
+const SnakeRewrite& snake_sub_2() {
+    static const SnakeRewrite rewrite("__([A-Z])", "_\\1");
+    return rewrite;
+}
+const SnakeRewrite& snake_sub_3() {
+    static const SnakeRewrite rewrite("([a-z0-9])([A-Z])", "\\1_\\2");
+    return rewrite;
+}
+
+// Necessary conditions for a match of each pattern, tested on bytes.
+bool may_match_sub_1(std::string_view s) {
+    for (size_t i = 1; i + 1 < s.size(); ++i) {
+        if (is_upper(s[i]) && is_lower(s[i + 1])) return true;
+    }
+    return false;
+}
+bool may_match_sub_2(std::string_view s) {
+    for (size_t i = 2; i < s.size(); ++i) {
+        if (is_upper(s[i]) && s[i - 1] == '_' && s[i - 2] == '_') return true;
+    }
+    return false;
+}
+bool may_match_sub_3(std::string_view s) {
+    for (size_t i = 1; i < s.size(); ++i) {
+        if (is_upper(s[i]) && (is_lower(s[i - 1]) || is_digit(s[i - 1]))) return true;
+    }
+    return false;
+}
+
+bool is_ascii(std::string_view s) {
+    unsigned char any = 0;
+    for (char c : s)
+        any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
+// Full Unicode lower-case mapping, independent of the process locale (final sigma included).
+std::string to_lower_unicode(const std::string& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::u16string utf16(text.size(), u'\0');
+    int32_t utf16_len = 0;
+    u_strFromUTF8WithSub(utf16.data(), int32_t(utf16.size()), &utf16_len, text.data(),
+                         int32_t(text.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status)) quarn::panic("UTF-8 to UTF-16 conversion failed");
+    utf16.resize(utf16_len);
+
+    // A character may lower-case to several; retry once with the size ICU asks for.
+    std::u16string lower(utf16.size() + 8, u'\0');
+    status = U_ZERO_ERROR;
+    int32_t lower_len = u_strToLower(lower.data(), int32_t(lower.size()), utf16.data(),
+                                     int32_t(utf16.size()), "", &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+        lower.resize(lower_len);
+        status = U_ZERO_ERROR;
+        lower_len = u_strToLower(lower.data(), int32_t(lower.size()), utf16.data(),
+                                 int32_t(utf16.size()), "", &status);
+    }
+    if (U_FAILURE(status)) quarn::panic("lower-case mapping failed");
+
+    std::string out(size_t(lower_len) * 3, '\0');
+    int32_t out_len = 0;
+    status = U_ZERO_ERROR;
+    u_strToUTF8(out.data(), int32_t(out.size()), &out_len, lower.data(), lower_len, &status);
+    if (U_FAILURE(status)) quarn::panic("UTF-16 to UTF-8 conversion failed");
+    out.resize(out_len);
+    return out;
+}
+
+}  // namespace
+
+std::string to_snake_case(std::string_view name) {
+    std::string text(name);
+    if (may_match_sub_1(text)) snake_sub_1().apply(text);
+    if (may_match_sub_2(text)) snake_sub_2().apply(text);
+    if (may_match_sub_3(text)) snake_sub_3().apply(text);
+    if (is_ascii(text)) {
+        for (char& c : text) {
+            if (is_upper(c)) c = char(c - 'A' + 'a');
+        }
+        return text;
+    }
+    return to_lower_unicode(text);
+}
+
+std::string build_namespaced_name(std::optional<std::string_view> namespace_,
+                                  std::optional<std::string_view> name) {
+    std::string out;
+    bool first = true;
+    auto append_part = [&](std::string_view part) {
+        if (!first) out += "::";
+        out += part;
+        first = false;
+    };
+    std::string_view rest = namespace_.value_or(std::string_view{});
+    while (!rest.empty()) {
+        size_t sep = rest.find("::");
+        std::string_view piece = rest.substr(0, sep);
+        if (!piece.empty()) append_part(to_snake_case(piece));
+        if (sep == std::string_view::npos) break;
+        rest.remove_prefix(sep + 2);
+    }
+    if (name && !name->empty()) append_part(*name);
+    return out;
+}
+
+}  // namespace quarn::utils

@@ -1,0 +1,18 @@
+// snake_case conversion of class names and "::"-joined namespaced names.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarn::utils {
+
+// "getXMLParserCode" -> "get_xml_parser_code". Any text is accepted; never fails.
+std::string to_snake_case(std::string_view name);
+
+// The namespace's non-empty "::" pieces, each snake-cased, then the name unchanged when present
+// and not empty, joined with "::". Never fails.
+std::string build_namespaced_name(std::optional<std::string_view> namespace_,
+                                  std::optional<std::string_view> name);
+
+}  // namespace quarn::utils
