@@ -36,6 +36,9 @@ const SnakeCase SNAKE_CASES[] = {
     // A doubled underscore before a capital collapses to one after the first rewrite added one.
     {"My__Name", "my__name"},
     {"__Private", "__private"},
+    // The second rewrite alone, and after the first one added an underscore.
+    {"A__B", "a_b"},
+    {"a_Bc", "a_bc"},
     // `.` does not match a line feed.
     {"a\nBc", "a\nbc"},
     // Only ASCII letters are split; every letter is lower-cased.
