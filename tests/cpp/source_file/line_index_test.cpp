@@ -79,6 +79,8 @@ TEST(LineIndex, LineColumn) {
         {"a\r\nb", 2, {1, 3}},
         {"a\rb", 2, {2, 1}},
         {"", 0, {1, 1}},
+        // The offset at the end of a text that ends with a line break is on the final empty line.
+        {"a\n", 2, {2, 1}},
         // Columns count characters, not bytes.
         {"\xC3\xA9"
          "a",
@@ -92,6 +94,15 @@ TEST(LineIndex, LineColumn) {
          "b",
          7,
          {2, 3}},
+        // A character above U+FFFF is one column.
+        {"\xF0\x9F\x98\x80"
+         "a",
+         4,
+         {1, 2}},
+        {"\xF0\x9F\x98\x80"
+         "a",
+         5,
+         {1, 3}},
         // A non-ASCII text whose line is all ASCII.
         {"\xC3\xA9\nabc", 5, {2, 3}},
         // The byte-order mark is not a column of the first line, and only of the first.
@@ -100,6 +111,8 @@ TEST(LineIndex, LineColumn) {
         {BOM "x\ny", 4, {1, 2}},
         {BOM "x\ny", 5, {2, 1}},
         {BOM "x\ny", 6, {2, 2}},
+        // The same bytes later in the text are an ordinary character.
+        {"a\n" BOM "b", 5, {2, 2}},
     };
     for (const Case& c : cases) {
         auto index = LineIndex::from_source_text(c.text);
@@ -158,6 +171,8 @@ TEST(LineRanges, LineStart) {
         {BOM "x = 1", 3, 3},
         {BOM "x = 1", 5, 3},
         {BOM "a\nb", 5, 5},
+        {"a\n" BOM "b", 5, 2},
+        {"a\n", 2, 2},
         // ...but the answer never lies beyond the offset asked about.
         {BOM "x = 1", 0, 0},
     };
