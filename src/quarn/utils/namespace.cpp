@@ -1,5 +1,8 @@
 #include "quarn/utils/namespace.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <re2/re2.h>
 #include <unicode/ustring.h>
 
@@ -79,7 +82,7 @@ bool is_ascii(std::string_view s) {
 }
 
 // Full Unicode lower-case mapping, independent of the process locale (final sigma included).
-std::string to_lower_unicode(const std::string& text) {
+std::string to_lower_unicode(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
     std::u16string utf16(text.size(), u'\0');
     int32_t utf16_len = 0;
@@ -110,7 +113,46 @@ std::string to_lower_unicode(const std::string& text) {
     return out;
 }
 
+// ICU counts in 32 bits. A piece ends just after an ASCII byte that is neither a letter nor
+// case-ignorable, since no context-dependent mapping (the final sigma) looks across such a byte;
+// so the pieces lower exactly as the whole text would.
+bool is_case_context_break(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x80 && !is_upper(c) && !is_lower(c) && c != '\'' && c != '.' && c != ':' &&
+           c != '^' && c != '`';
+}
+
 }  // namespace
+
+namespace detail {
+
+std::string to_lower_in_pieces(std::string_view text, size_t max_piece) {
+    max_piece = std::max<size_t>(max_piece, 1);
+    if (text.size() <= max_piece) return to_lower_unicode(text);
+    // Searching only the second half of a piece keeps pieces long and the whole pass linear.
+    const size_t shortest = std::max<size_t>(max_piece / 2, 1);
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        size_t n = text.size();
+        if (n > max_piece) {
+            n = max_piece;
+            while (n > shortest && !is_case_context_break(text[n - 1]))
+                --n;
+            if (!is_case_context_break(text[n - 1])) {
+                // No break nearby: end at a character boundary instead.
+                n = max_piece;
+                for (int i = 0; i < 3 && n < text.size() && (uint8_t(text[n]) & 0xC0) == 0x80; ++i)
+                    ++n;
+            }
+        }
+        out += to_lower_unicode(text.substr(0, n));
+        text.remove_prefix(n);
+    }
+    return out;
+}
+
+}  // namespace detail
 
 std::string to_snake_case(std::string_view name) {
     std::string text(name);
@@ -123,7 +165,8 @@ std::string to_snake_case(std::string_view name) {
         }
         return text;
     }
-    return to_lower_unicode(text);
+    // Pieces of 64 MiB keep every ICU length, after expansion to UTF-16 and back, within 32 bits.
+    return detail::to_lower_in_pieces(text, size_t{1} << 26);
 }
 
 std::string build_namespaced_name(std::optional<std::string_view> namespace_,

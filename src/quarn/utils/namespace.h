@@ -15,4 +15,10 @@ std::string to_snake_case(std::string_view name);
 std::string build_namespaced_name(std::optional<std::string_view> namespace_,
                                   std::optional<std::string_view> name);
 
+namespace detail {
+// The full lower-case mapping of `text`, handing the Unicode library at most about `max_piece`
+// bytes at a time so that texts of any length work; separate so the cutting can be tested.
+std::string to_lower_in_pieces(std::string_view text, size_t max_piece);
+}  // namespace detail
+
 }  // namespace quarn::utils

@@ -60,6 +60,8 @@ TEST(ParseDurationMs, AcceptedTexts) {
         {"9223372036854775807ms", INT64_MAX_},
         {"-9223372036854775807ms", -INT64_MAX_},
         {"15250284452w", 9'223'372'036'569'600'000},
+        // Leading zeros do not count against the 64-bit range.
+        {"00000000000000000000001s", 1'000},
     };
     for (const MsCase& c : cases) {
         auto result = parse_duration_ms(c.input);
@@ -93,13 +95,20 @@ TEST(ParseDurationMs, RejectedTextsNameTheOffendingComponent) {
         // Table hits are exact and case-sensitive.
         {"1H", "1H"},
         {"ALL", "ALL"},
+        {" all", "all"},
+        {"infinity ", "infinity"},
+        {"1h1H", "1H"},
         // A unit at most once; the second use is the rest.
         {"1h1h", "1h"},
         {"1m1m", "1m"},
+        {"1ms1ms", "1ms"},
         {"1h30m1h", "1h"},
         // No fractions, no bare numbers, no signs on components.
         {"1.5h", "1.5h"},
         {"10", "10"},
+        {"1h30", "30"},
+        {"1 h", "1 h"},
+        {"1h:30m", ":30m"},
         {"1h,", ","},
         {"+5m", "+5m"},
         {"--1h", "-1h"},
@@ -108,6 +117,7 @@ TEST(ParseDurationMs, RejectedTextsNameTheOffendingComponent) {
         {"1hx", "1hx"},
         {"1mss", "1mss"},
         {"5min", "5min"},
+        {"1msx", "1msx"},
         {"1h 2x", "2x"},
         // Nothing to read: the whole input is the component.
         {"-", "-"},
@@ -120,9 +130,19 @@ TEST(ParseDurationMs, RejectedTextsNameTheOffendingComponent) {
         {"1h\u00a0", ""},
         {"1h \t2m", "2m"},
         {"1h é", "é"},
+        {"1h\tx y\u2028", "x y"},
+        {"-\t5m", "5m"},
+        {"-\t", ""},
+        // White space is the Unicode White_Space set: NEL and the line separator are in it,
+        // the information separators and the zero-width space are not.
+        {"1h\u0085", ""},
+        {"1h\u2028", ""},
+        {"1h\x1c", "\x1c"},
+        {"1h\u200b", "\u200b"},
         // A digit run beyond the signed 64-bit range.
         {"99999999999999999999s", "99999999999999999999"},
         {"1h9223372036854775808ms", "9223372036854775808"},
+        {"-9223372036854775808ms", "9223372036854775808"},
         // A product or a running total beyond the signed 64-bit range is refused, not wrapped.
         {"15250284453w", "15250284453w"},
         {"-15250284453w", "15250284453w"},
@@ -171,6 +191,11 @@ TEST(SecondsToDurationString, PrintsEachNonZeroUnit) {
         {-4'000'000'000, "-46296d7h6m40s"},
         {0.0004, ""},
         {0.0005, "1ms"},
+        // Halves of a millisecond round away from zero.
+        {0.0025, "3ms"},
+        {59.9999, "59s1000ms"},
+        // A negative value too small to print keeps its sign alone.
+        {-0.0004, "-"},
         {std::nan(""), ""},
         // Clamped to the largest unsigned 64-bit value, whole seconds and milliseconds alike.
         {-std::numeric_limits<double>::infinity(), "-213503982334601d7h15s18446744073709551615ms"},

@@ -36,11 +36,15 @@ const SnakeCase SNAKE_CASES[] = {
     // A doubled underscore before a capital collapses to one after the first rewrite added one.
     {"My__Name", "my__name"},
     {"__Private", "__private"},
+    // The second rewrite alone, and after the first one added an underscore.
+    {"A__B", "a_b"},
+    {"a_Bc", "a_bc"},
     // `.` does not match a line feed.
     {"a\nBc", "a\nbc"},
     // Only ASCII letters are split; every letter is lower-cased.
     {"ÄpfelBaum", "äpfel_baum"},
     {"éA", "éa"},
+    {"éBc", "é_bc"},
     {"xÉa", "xéa"},
     // Full mapping: final sigma, and a capital that lower-cases to two characters.
     {"ΟΔΟΣ", "οδος"},
@@ -59,6 +63,30 @@ TEST(ToSnakeCase, InvalidUtf8BecomesReplacementCharacters) {
                             "Ab"),
               "\uFFFD"
               "ab");
+}
+
+// Texts too long for the Unicode library's 32-bit lengths are lowered in pieces; small pieces
+// show that the cuts change nothing.
+TEST(ToSnakeCase, LowerCasingInPiecesMatchesTheWholeText) {
+    std::string words, lowered_words, letters, lowered_letters;
+    for (int i = 0; i < 20; ++i) {
+        // The first sigma is followed by a case-ignorable "." and a letter, so it is not final:
+        // a cut after the "." would make it final.
+        words += "ΑΣ.Σ ΟΔΟΣ ";
+        lowered_words += "ασ.ς οδος ";
+        // No ASCII byte at all: the cuts fall between characters.
+        letters += "ÄÖÜ";
+        lowered_letters += "äöü";
+    }
+    for (size_t piece = 1; piece <= 64; ++piece) {
+        EXPECT_EQ(quarn::utils::detail::to_lower_in_pieces(letters, piece), lowered_letters)
+            << piece;
+        // From 18 bytes on, the second half of every piece holds a space.
+        if (piece >= 18) {
+            EXPECT_EQ(quarn::utils::detail::to_lower_in_pieces(words, piece), lowered_words)
+                << piece;
+        }
+    }
 }
 
 // Each test runs in its own process under ctest, so this is the patterns' real first use.
