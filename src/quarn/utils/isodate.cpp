@@ -8,9 +8,17 @@
 #include <limits>
 #include <system_error>
 
+#include "quarn/panic.h"
 #include "quarn/utils/debug_str.h"
 
 namespace quarn::utils {
+
+ZoneName::ZoneName(std::string_view text) {
+    if (text.size() > kCapacity) panic("zone name " + debug_str(text) + " is too long");
+    text.copy(bytes_, text.size());
+    size_ = static_cast<uint8_t>(text.size());
+}
+
 namespace {
 
 using u128 = unsigned __int128;
@@ -212,116 +220,127 @@ std::optional<SplitFraction> split_fraction(std::string_view s, size_t n) {
     return out;
 }
 
-struct ZoneScan {
-    bool ok = false;
-    std::optional<IsoZone> zone;
-};
-
-ZoneScan parse_tzinfo(std::string_view z) {
-    if (z.empty()) return {true, std::nullopt};
-    if (z == "Z" || z == "z") return {true, IsoZone::utc()};
-    if (z[0] != '+' && z[0] != '-') return {};
-    if (!digits_at(z, 1, 2)) return {};
+// Reads the zone designator z (the whole rest of a time) into `out`, which stays empty for an
+// empty z. False when z is no designator.
+bool parse_tzinfo(std::string_view z, std::optional<IsoZone>& out) {
+    if (z.empty()) return true;
+    if (z == "Z" || z == "z") {
+        out.emplace(IsoZone::utc());
+        return true;
+    }
+    if (z[0] != '+' && z[0] != '-') return false;
+    if (!digits_at(z, 1, 2)) return false;
     uint32_t minutes = 0;
     switch (z.size()) {
         case 3:
             break;
         case 5:
-            if (!digits_at(z, 3, 2)) return {};
+            if (!digits_at(z, 3, 2)) return false;
             minutes = digits_value(z, 3, 2);
             break;
         case 6:
-            if (z[3] != ':' || !digits_at(z, 4, 2)) return {};
+            if (z[3] != ':' || !digits_at(z, 4, 2)) return false;
             minutes = digits_value(z, 4, 2);
             break;
         default:
-            return {};
+            return false;
     }
     const uint32_t hours = digits_value(z, 1, 2);
-    if (hours > 23 || minutes > 59) return {};
+    if (hours > 23 || minutes > 59) return false;
     const auto seconds = static_cast<int32_t>(hours * 3600 + minutes * 60);
-    return {true, IsoZone::offset(z, z[0] == '-' ? -seconds : seconds)};
+    out.emplace(IsoZone::offset(z, z[0] == '-' ? -seconds : seconds));
+    return true;
 }
 
 // The smallest unit that a time's fraction refines.
 enum class Unit { Hour, Minute, Second };
 
-// Fills the fields below `unit` from the fraction of `unit`.
-void apply_fraction(IsoTime& t, Unit unit, std::string_view digits) {
+// The clock fields while a time is being read; the result is built once from them.
+struct Clock {
+    uint32_t hour = 0;
+    uint32_t minute = 0;
+    uint32_t second = 0;
+    uint32_t microsecond = 0;
+};
+
+// Fills the fields below `unit` from the fraction digits of `unit`.
+void apply_fraction(Clock& c, Unit unit, std::string_view digits) {
     if (digits.empty()) return;
     const Fraction f = read_fraction(digits);
     switch (unit) {
         case Unit::Second:
-            t.microsecond = static_cast<uint32_t>(scale_fraction(f, 1, 6, false));
+            c.microsecond = static_cast<uint32_t>(scale_fraction(f, 1, 6, false));
             break;
         case Unit::Minute: {
             const auto x = static_cast<uint32_t>(scale_fraction(f, 6, 7, false));
-            t.second = static_cast<uint8_t>(x / 1000000);
-            t.microsecond = x % 1000000;
+            c.second = x / 1000000;
+            c.microsecond = x % 1000000;
             break;
         }
         case Unit::Hour: {
             // Rounded to the nearest microsecond; a value that rounds up to the next whole
             // second carries on through minutes into the hour instead of giving 1,000,000 us.
             const auto x = static_cast<uint64_t>(scale_fraction(f, 36, 8, true));
-            t.hour = static_cast<uint8_t>(t.hour + x / 3600000000u);
-            t.minute = static_cast<uint8_t>(x / 60000000 % 60);
-            t.second = static_cast<uint8_t>(x / 1000000 % 60);
-            t.microsecond = static_cast<uint32_t>(x % 1000000);
+            c.hour += static_cast<uint32_t>(x / 3600000000u);
+            c.minute = static_cast<uint32_t>(x / 60000000 % 60);
+            c.second = static_cast<uint32_t>(x / 1000000 % 60);
+            c.microsecond = static_cast<uint32_t>(x % 1000000);
             break;
         }
     }
 }
 
-// One layout: the fields already read, then the fraction and zone text that follow them.
-std::optional<IsoTime> finish_time(IsoTime t, Unit unit, std::string_view tail, size_t n) {
+// One layout: `c` holds the fields read before `tail`, which starts with the last group of `n`
+// digits, then the optional fraction and the zone designator. The time is written straight
+// into `out` (no copies of a half-written record: they stall on store forwarding).
+bool finish_time(Clock c, Unit unit, std::string_view tail, size_t n, IsoTime& out) {
     const auto split = split_fraction(tail, n);
-    if (!split) return std::nullopt;
-    ZoneScan zone = parse_tzinfo(split->rest);
-    if (!zone.ok) return std::nullopt;
+    if (!split) return false;
+    if (!parse_tzinfo(split->rest, out.tzinfo)) return false;
     const uint32_t v = split->value;
     if (n == 6) {  // hhmmss
-        t.hour = static_cast<uint8_t>(v / 10000);
-        t.minute = static_cast<uint8_t>(v / 100 % 100);
-        t.second = static_cast<uint8_t>(v % 100);
+        c.hour = v / 10000;
+        c.minute = v / 100 % 100;
+        c.second = v % 100;
     } else if (n == 4) {  // hhmm
-        t.hour = static_cast<uint8_t>(v / 100);
-        t.minute = static_cast<uint8_t>(v % 100);
+        c.hour = v / 100;
+        c.minute = v % 100;
     } else if (unit == Unit::Second) {
-        t.second = static_cast<uint8_t>(v);
+        c.second = v;
     } else if (unit == Unit::Minute) {
-        t.minute = static_cast<uint8_t>(v);
+        c.minute = v;
     } else {
-        t.hour = static_cast<uint8_t>(v);
+        c.hour = v;
     }
-    apply_fraction(t, unit, split->fraction);
-    t.tzinfo = std::move(zone.zone);
-    return t;
+    apply_fraction(c, unit, split->fraction);
+    out.hour = static_cast<uint8_t>(c.hour);
+    out.minute = static_cast<uint8_t>(c.minute);
+    out.second = static_cast<uint8_t>(c.second);
+    out.microsecond = c.microsecond;
+    return true;
 }
 
-std::optional<IsoTime> scan_time(std::string_view s) {
-    if (!is_ascii(s)) return std::nullopt;
+// parse_time without the message; `out` is meaningful only when it answers true.
+bool scan_time(std::string_view s, IsoTime& out) {
+    out.tzinfo.reset();
+    if (!is_ascii(s)) return false;
     if (!s.empty() && s[0] == 'T') s.remove_prefix(1);
-    const auto two = [&](size_t pos) { return static_cast<uint8_t>(digits_value(s, pos, 2)); };
     // hh:mm:ss
     if (s.size() >= 8 && digits_at(s, 0, 2) && s[2] == ':' && digits_at(s, 3, 2) && s[5] == ':') {
-        IsoTime t;
-        t.hour = two(0);
-        t.minute = two(3);
-        if (auto r = finish_time(std::move(t), Unit::Second, s.substr(6), 2)) return r;
+        const Clock c{digits_value(s, 0, 2), digits_value(s, 3, 2)};
+        if (finish_time(c, Unit::Second, s.substr(6), 2, out)) return true;
     }
     // hhmmss
-    if (auto r = finish_time(IsoTime{}, Unit::Second, s, 6)) return r;
+    if (finish_time({}, Unit::Second, s, 6, out)) return true;
     // hh:mm
     if (s.size() >= 5 && digits_at(s, 0, 2) && s[2] == ':') {
-        IsoTime t;
-        t.hour = two(0);
-        if (auto r = finish_time(std::move(t), Unit::Minute, s.substr(3), 2)) return r;
+        const Clock c{digits_value(s, 0, 2)};
+        if (finish_time(c, Unit::Minute, s.substr(3), 2, out)) return true;
     }
     // hhmm
-    if (auto r = finish_time(IsoTime{}, Unit::Minute, s, 4)) return r;
+    if (finish_time({}, Unit::Minute, s, 4, out)) return true;
     // hh
-    return finish_time(IsoTime{}, Unit::Hour, s, 2);
+    return finish_time({}, Unit::Hour, s, 2, out);
 }
 
 std::string iso_error(std::string_view what, std::string_view input) {
@@ -369,36 +388,39 @@ bool colon_after_hour_digits(std::string_view s) {
 }
 
 // parse_time over the concatenation of a and b, without allocating for everyday lengths.
-std::optional<IsoTime> scan_time_joined(std::string_view a, std::string_view b) {
+bool scan_time_joined(std::string_view a, std::string_view b, IsoTime& out) {
     char buffer[64];
     if (a.size() + b.size() <= sizeof buffer) {
         a.copy(buffer, a.size());
         b.copy(buffer + a.size(), b.size());
-        return scan_time(std::string_view(buffer, a.size() + b.size()));
+        return scan_time(std::string_view(buffer, a.size() + b.size()), out);
     }
     std::string joined;
     joined.reserve(a.size() + b.size());
     joined.append(a).append(b);
-    return scan_time(joined);
+    return scan_time(joined, out);
 }
 
-std::optional<IsoTime> scan_am_pm_time(std::string_view time, std::string_view marker) {
-    if (!colon_after_hour_digits(time)) return std::nullopt;
-    if (marker.size() != 2 || (marker[1] | 0x20) != 'm') return std::nullopt;
+// "9:30" "pm" and the like: a 12-hour time (one or two hour digits) and its marker.
+bool scan_am_pm_time(std::string_view time, std::string_view marker, IsoTime& out) {
+    if (!colon_after_hour_digits(time)) return false;
+    if (marker.size() != 2 || (marker[1] | 0x20) != 'm') return false;
     const char ap = static_cast<char>(marker[0] | 0x20);
-    if (ap != 'a' && ap != 'p') return std::nullopt;
-    auto t = time.find(':') == 1 ? scan_time_joined("0", time) : scan_time(time);
-    if (!t || t->hour < 1 || t->hour > 12) return std::nullopt;
+    if (ap != 'a' && ap != 'p') return false;
+    IsoTime t;
+    if (!(time.find(':') == 1 ? scan_time_joined("0", time, t) : scan_time(time, t))) return false;
+    if (t.hour < 1 || t.hour > 12) return false;
     if (ap == 'a') {
-        if (t->hour == 12) t->hour = 0;
-    } else if (t->hour != 12) {
-        t->hour = static_cast<uint8_t>(t->hour + 12);
+        if (t.hour == 12) t.hour = 0;
+    } else if (t.hour != 12) {
+        t.hour = static_cast<uint8_t>(t.hour + 12);
     }
-    return t;
+    out = t;
+    return true;
 }
 
 // The month-name forms: "Jan 5 2024", "5 January, 2024", with an optional time and am/pm.
-std::optional<IsoDateTime> scan_month_name_form(std::string_view t) {
+bool scan_month_name_form(std::string_view t, IsoDateTime& out) {
     std::array<std::string_view, 5> tokens;
     size_t count = 0;
     for (size_t i = 0; i < t.size();) {
@@ -408,10 +430,10 @@ std::optional<IsoDateTime> scan_month_name_form(std::string_view t) {
         const size_t start = i;
         while (i < t.size() && !is_space(t[i]))
             ++i;
-        if (count == tokens.size()) return std::nullopt;  // six tokens or more
+        if (count == tokens.size()) return false;  // six tokens or more
         tokens[count++] = t.substr(start, i - start);
     }
-    if (count < 3) return std::nullopt;
+    if (count < 3) return false;
 
     std::string_view day_token, year_token;
     std::optional<uint8_t> month = month_number(tokens[0]);
@@ -422,64 +444,60 @@ std::optional<IsoDateTime> scan_month_name_form(std::string_view t) {
         day_token = tokens[0];
         year_token = tokens[2];
     } else {
-        return std::nullopt;
+        return false;
     }
     // Values that do not fit the fields make the form fail rather than wrap around.
     const auto day = small_number(strip_trailing_commas(day_token), 255);
     const auto year = small_number(strip_trailing_commas(year_token),
                                    static_cast<uint32_t>(std::numeric_limits<int32_t>::max()));
-    if (!day || !year) return std::nullopt;
-    IsoDateTime out{IsoDate{static_cast<int32_t>(*year), *month, static_cast<uint8_t>(*day)}, {}};
+    if (!day || !year) return false;
 
     switch (count) {
         case 3:
-            return out;
+            out.time = IsoTime{};
+            break;
         case 4:
-            if (auto time = scan_time(tokens[3])) {
-                out.time = std::move(*time);
-                return out;
+            if (!scan_time(tokens[3], out.time)) return false;
+            break;
+        default:  // five
+            if (!scan_am_pm_time(tokens[3], tokens[4], out.time) &&
+                !scan_time_joined(tokens[3], tokens[4], out.time)) {
+                return false;
             }
-            return std::nullopt;
-        case 5:
-            if (auto time = scan_am_pm_time(tokens[3], tokens[4])) {
-                out.time = std::move(*time);
-                return out;
-            }
-            if (auto time = scan_time_joined(tokens[3], tokens[4])) {
-                out.time = std::move(*time);
-                return out;
-            }
-            return std::nullopt;
-        default:
-            return std::nullopt;
+            break;
     }
+    out.date = IsoDate{static_cast<int32_t>(*year), *month, static_cast<uint8_t>(*day)};
+    return true;
 }
 
-std::optional<IsoDateTime> scan_datetime(std::string_view t, std::optional<IsoDate> default_date) {
+bool scan_datetime(std::string_view t, std::optional<IsoDate> default_date, IsoDateTime& out) {
     // A "T" commits to the ISO form.
     if (const size_t tpos = t.find('T'); tpos != std::string_view::npos) {
-        auto date = scan_date(t.substr(0, tpos));
-        if (!date) return std::nullopt;
-        auto time = scan_time(t.substr(tpos + 1));
-        if (!time) return std::nullopt;
-        return IsoDateTime{*date, std::move(*time)};
+        const auto date = scan_date(t.substr(0, tpos));
+        if (!date || !scan_time(t.substr(tpos + 1), out.time)) return false;
+        out.date = *date;
+        return true;
     }
     if (is_digit(t[0])) {
         if (const size_t space = t.find(' '); space != std::string_view::npos) {
-            if (auto date = scan_date(t.substr(0, space))) {
-                if (auto time = scan_time(t.substr(space + 1))) {
-                    return IsoDateTime{*date, std::move(*time)};
+            if (const auto date = scan_date(t.substr(0, space))) {
+                if (scan_time(t.substr(space + 1), out.time)) {
+                    out.date = *date;
+                    return true;
                 }
             }
         }
     }
-    if (auto date = scan_date(t)) return IsoDateTime{*date, {}};
-    if (auto r = scan_month_name_form(t)) return r;
+    if (const auto date = scan_date(t)) {
+        out.date = *date;
+        out.time = IsoTime{};
+        return true;
+    }
+    if (scan_month_name_form(t, out)) return true;
     // A time alone, on the default date.
-    if (!default_date || !colon_after_hour_digits(t)) return std::nullopt;
-    auto time = scan_time(t);
-    if (!time) return std::nullopt;
-    return IsoDateTime{*default_date, std::move(*time)};
+    if (!default_date || !colon_after_hour_digits(t) || !scan_time(t, out.time)) return false;
+    out.date = *default_date;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -580,7 +598,8 @@ Result<IsoDate> parse_date(std::string_view s) {
 }
 
 Result<IsoTime> parse_time(std::string_view s) {
-    if (auto time = scan_time(s)) return std::move(*time);
+    IsoTime time;
+    if (scan_time(s, time)) return time;
     return Err(iso_error("time", s));
 }
 
@@ -612,7 +631,8 @@ Result<IsoDateTime> parse_datetime_with_default_date(std::string_view s,
     if (!is_ascii(s)) return Err(fmt::format("Unknown string format: {}", s));
     const std::string_view t = trim(s);
     if (t.empty()) return Err(fmt::format("String does not contain a date: {}", s));
-    if (auto r = scan_datetime(t, default_date)) return std::move(*r);
+    IsoDateTime result;
+    if (scan_datetime(t, default_date, result)) return result;
     return Err(fmt::format("Unknown string format: {}", s));
 }
 
@@ -667,42 +687,62 @@ Result<TimeDelta> split_timedelta(i128 microseconds) {
                      static_cast<int32_t>(rest % 1000000)};
 }
 
+namespace {
+
+void append_number(std::string& out, uint64_t v, char designator) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    out.append(digits, end);
+    out.push_back(designator);
+}
+
+}  // namespace
+
 std::string duration_isoformat(int32_t days, int32_t seconds, int32_t microseconds) {
-    i128 total = (i128{days} * 86400 + seconds) * 1000000 + microseconds;
+    // Whole seconds and a microsecond part 0..999999; the total is negative exactly when the
+    // seconds are. 64 bits hold every total of 32-bit parts.
+    int64_t secs = int64_t{days} * 86400 + seconds + microseconds / 1000000;
+    int64_t micros = microseconds % 1000000;
+    if (micros < 0) {
+        micros += 1000000;
+        --secs;
+    }
     std::string out;
-    out.reserve(24);
-    if (total < 0) {
+    out.reserve(32);
+    uint64_t abs_secs, abs_micros;
+    if (secs < 0) {
         out.push_back('-');
-        total = -total;
+        abs_secs = static_cast<uint64_t>(-(secs + (micros != 0)));
+        abs_micros = micros != 0 ? static_cast<uint64_t>(1000000 - micros) : 0;
+    } else {
+        abs_secs = static_cast<uint64_t>(secs);
+        abs_micros = static_cast<uint64_t>(micros);
     }
     out.push_back('P');
-    constexpr i128 kPerDay = i128{86400} * 1000000;
-    const auto whole_days = static_cast<uint64_t>(total / kPerDay);
-    const auto r = static_cast<uint64_t>(total % kPerDay);
-    auto it = std::back_inserter(out);
-    if (whole_days > 0) fmt::format_to(it, "{}D", whole_days);
-    if (r == 0) {
+    const uint64_t whole_days = abs_secs / 86400;
+    const uint64_t rest = abs_secs % 86400;
+    if (whole_days > 0) append_number(out, whole_days, 'D');
+    if (rest == 0 && abs_micros == 0) {
         if (whole_days == 0) out += "0D";
         return out;
     }
     out.push_back('T');
-    const uint64_t hours = r / 3600000000u;
-    const uint64_t minutes = r % 3600000000u / 60000000u;
-    const uint64_t secs = r % 60000000u / 1000000u;
-    uint64_t micros = r % 1000000u;
-    if (hours > 0) fmt::format_to(it, "{}H", hours);
-    if (minutes > 0) fmt::format_to(it, "{}M", minutes);
-    if (secs == 0 && micros == 0) return out;
-    if (micros == 0) {
-        fmt::format_to(it, "{}S", secs);
+    if (rest >= 3600) append_number(out, rest / 3600, 'H');
+    if (rest % 3600 >= 60) append_number(out, rest % 3600 / 60, 'M');
+    const uint64_t s = rest % 60;
+    if (abs_micros == 0) {
+        if (s != 0) append_number(out, s, 'S');
         return out;
     }
-    int width = 6;
-    while (micros % 10 == 0) {
-        micros /= 10;
-        --width;
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, s).ptr;
+    *end++ = '.';
+    for (uint64_t scale = 100000; scale != 0 && abs_micros != 0; scale /= 10) {
+        *end++ = static_cast<char>('0' + abs_micros / scale);
+        abs_micros %= scale;
     }
-    fmt::format_to(it, "{}.{:0{}}S", secs, micros, width);
+    *end++ = 'S';
+    out.append(digits, end);
     return out;
 }
 

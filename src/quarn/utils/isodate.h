@@ -6,6 +6,7 @@
 // Ordinal dates, week dates and zone offsets are checked.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,15 +28,35 @@ struct IsoDate {
     bool operator==(const IsoDate&) const = default;
 };
 
+// A zone designator's text as written ("+05", "-0800", "+05:30"), held inline: at most 6 bytes.
+class ZoneName {
+  public:
+    static constexpr size_t kCapacity = 6;
+
+    constexpr ZoneName() = default;
+    // Panics when `text` is longer than kCapacity; the parser never builds such a name.
+    explicit ZoneName(std::string_view text);
+
+    constexpr operator std::string_view() const { return {bytes_, size_}; }
+    constexpr std::string_view view() const { return {bytes_, size_}; }
+    constexpr const char* data() const { return bytes_; }
+    constexpr size_t size() const { return size_; }
+
+    constexpr bool operator==(const ZoneName& other) const { return view() == other.view(); }
+
+  private:
+    char bytes_[kCapacity] = {};
+    uint8_t size_ = 0;
+};
+
 // A zone designator: "Z"/"z", or a fixed offset such as "+05:30" or "-0800".
 struct IsoZone {
     struct Utc {
         bool operator==(const Utc&) const = default;
     };
     struct Offset {
-        // The designator exactly as written, sign and colon included (at most 6 bytes, so it
-        // stays in the string's inline buffer).
-        std::string name;
+        // The designator exactly as written, sign and colon included.
+        ZoneName name;
         // East of UTC: hours * 3600 + minutes * 60, negative for "-".
         int32_t seconds = 0;
 
@@ -46,7 +67,7 @@ struct IsoZone {
 
     static IsoZone utc() { return IsoZone{Utc{}}; }
     static IsoZone offset(std::string_view name, int32_t seconds) {
-        return IsoZone{Offset{std::string(name), seconds}};
+        return IsoZone{Offset{ZoneName(name), seconds}};
     }
     bool is_utc() const { return std::holds_alternative<Utc>(value); }
     // The offset variant, or null for UTC.
@@ -55,7 +76,8 @@ struct IsoZone {
     bool operator==(const IsoZone&) const = default;
 };
 
-// A time of day; fields are as written or as derived from a fraction, unchecked.
+// A time of day; fields are as written or as derived from a fraction, unchecked. Trivially
+// copyable: parsing one allocates nothing.
 struct IsoTime {
     uint8_t hour = 0;
     uint8_t minute = 0;

@@ -19,7 +19,7 @@ inline std::string show(const IsoTime& t) {
         fmt::format("{:02}:{:02}:{:02}.{:06}", t.hour, t.minute, t.second, t.microsecond);
     if (t.tzinfo) {
         if (const auto* off = t.tzinfo->as_offset()) {
-            out += fmt::format(" {}={}", off->name, off->seconds);
+            out += fmt::format(" {}={}", off->name.view(), off->seconds);
         } else {
             out += " UTC";
         }
