@@ -81,11 +81,11 @@ bool Args::optional_text(size_t i, std::optional<std::string_view>& out) const {
 bool Args::conversion_failed(size_t i) const {
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
-    if (type != PyExc_TypeError) {
-        PyErr_Restore(type, value, traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (value == nullptr || Py_TYPE(value) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        PyErr_Restore(type, value, traceback);  // not exactly a TypeError: passed on unchanged
         return false;
     }
-    PyErr_NormalizeException(&type, &value, &traceback);
     Ref original_type(type), original(value), original_traceback(traceback);
 
     Ref text(PyObject_Str(original.get()));
