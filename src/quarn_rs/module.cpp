@@ -1,7 +1,5 @@
 // The module definition and its registration: seven classes, then eleven functions, each name
 // appended to __all__ before the attribute is set, stopping at the first failure.
-#include <fmt/format.h>
-
 #include "quarn/panic.h"
 #include "quarn_rs/boundary.h"
 #include "quarn_rs/functions.h"
