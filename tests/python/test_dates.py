@@ -379,3 +379,25 @@ def test_the_datetime_module_is_imported_when_missing(monkeypatch):
     monkeypatch.delitem(sys.modules, "datetime")
     assert q.parse_iso_time("12:30+01:00").tzname() == "+01:00"
     assert q.parse_datetime("2024-01-05") == datetime(2024, 1, 5)
+
+
+def test_timezone_from_name_import_failures_are_raised(monkeypatch):
+    import sys
+
+    monkeypatch.setitem(sys.modules, "zoneinfo", None)
+    with pytest.raises(ImportError):
+        q.timezone_from_name("UTC")
+    # An empty name is answered before anything is imported.
+    assert q.timezone_from_name("") is None
+
+
+def test_datetime_import_failures_are_raised(monkeypatch):
+    import sys
+
+    monkeypatch.setitem(sys.modules, "datetime", None)
+    with pytest.raises(ImportError):
+        q.parse_datetime("2024-01-05")
+    with pytest.raises(ImportError):
+        q.parse_iso_time("12:00+01:00")
+    # No import is needed for a time without a named zone.
+    assert q.parse_iso_time("12:00Z") == time(12, 0, tzinfo=timezone.utc)
