@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include <fmt/format.h>
@@ -33,8 +34,8 @@ class Int {
     using Number = std::variant<uint64_t, std::string>;
 
     Int() : number_(uint64_t{0}) {}
-    static Int small(uint64_t value) { return Int(Number(value)); }
-    static Int big(std::string text) { return Int(Number(std::move(text))); }
+    static Int small(uint64_t value) { return Int(std::in_place_index<0>, value); }
+    static Int big(std::string text) { return Int(std::in_place_index<1>, std::move(text)); }
 
     // Reads `digits` (no underscores) in `radix` (2..36); a value too large for 64 bits keeps
     // `text` as its big form.
@@ -61,7 +62,9 @@ class Int {
     friend bool operator==(const Int&, const Int&) = default;
 
   private:
-    explicit Int(Number number) : number_(std::move(number)) {}
+    // In place, so no temporary variant is moved (GCC 12 then warns about an unread string).
+    template <size_t I, typename T>
+    Int(std::in_place_index_t<I> index, T&& value) : number_(index, std::forward<T>(value)) {}
     Number number_;
 };
 
