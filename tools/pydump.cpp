@@ -3,9 +3,9 @@
 //   pydump tokens FILE   the token list and lexical errors as JSON
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -102,14 +102,28 @@ bool read_source(const char* path, std::string& out) {
         fail(fmt::format("{}: {}", path, rudo::python_parser::SOURCE_TOO_LARGE));
         return false;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        fail(fmt::format("{}: cannot open file", path));
+    if (S_ISDIR(info.st_mode)) {
+        fail(fmt::format("{}: is a directory", path));
         return false;
     }
-    out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        fail(fmt::format("{}: read error", path));
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        fail(fmt::format("{}: {}", path, std::strerror(errno)));
+        return false;
+    }
+    out.clear();
+    char buffer[1 << 16];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        out.append(buffer, got);
+        // Also guards files that grow or report no size (pipes).
+        if (!rudo::python_parser::source_size_fits(out.size())) break;
+    }
+    bool failed = std::ferror(file);
+    int read_errno = errno;
+    std::fclose(file);
+    if (failed) {
+        fail(fmt::format("{}: {}", path, std::strerror(read_errno)));
         return false;
     }
     if (!rudo::python_parser::source_size_fits(out.size())) {
