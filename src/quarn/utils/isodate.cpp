@@ -535,8 +535,10 @@ bool scan_section(std::string_view& s, std::string_view designators, std::string
     while (!s.empty() && is_digit(s[0])) {
         const size_t len = scan_number(s);
         if (len == 0 || len == s.size()) return false;
-        const size_t slot = designators.find(s[len], next);
-        if (slot == std::string_view::npos) return false;
+        size_t slot = next;
+        while (slot < designators.size() && designators[slot] != s[len])
+            ++slot;
+        if (slot == designators.size()) return false;
         out[slot] = s.substr(0, len);
         next = slot + 1;
         s.remove_prefix(len + 1);
@@ -545,12 +547,23 @@ bool scan_section(std::string_view& s, std::string_view designators, std::string
 }
 
 bool has_nonzero_digit(std::string_view number) {
-    return number.find_first_of("123456789") != std::string_view::npos;
+    for (char c : number) {
+        if (c >= '1' && c <= '9') return true;
+    }
+    return false;
 }
 
 // The number text read as binary64, "," standing for ".", rounded to nearest.
 double parse_f64_duration(std::string_view number) {
     if (number.empty()) return 0.0;
+    // Whole numbers below 10^15 are exact in binary64; no need for the general reader.
+    if (number.size() <= 15) {
+        uint64_t whole = 0;
+        size_t i = 0;
+        while (i < number.size() && is_digit(number[i]))
+            whole = whole * 10 + (number[i++] - '0');
+        if (i == number.size()) return static_cast<double>(whole);
+    }
     char buffer[64];
     std::string long_copy;
     const char* first = number.data();

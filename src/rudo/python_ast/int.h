@@ -4,21 +4,47 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include <fmt/format.h>
 
+#include "quarn/result.h"
+
 namespace rudo::python_ast {
 
+// Why an integer text could not be read; the lexer prints the debug form.
+enum class IntErrorKind : uint8_t { Empty, InvalidDigit };
+
+struct ParseIntError {
+    IntErrorKind kind;
+
+    // "ParseIntError { kind: Empty }"
+    std::string debug() const {
+        return kind == IntErrorKind::Empty ? "ParseIntError { kind: Empty }"
+                                           : "ParseIntError { kind: InvalidDigit }";
+    }
+    friend bool operator==(const ParseIntError&, const ParseIntError&) = default;
+};
+
 class Int {
-public:
+  public:
     // Small when the value fits in 64 bits; big keeps the text (decimal digits without
     // underscores, or the whole token text for a prefixed literal).
     using Number = std::variant<uint64_t, std::string>;
 
     Int() : number_(uint64_t{0}) {}
-    static Int small(uint64_t value) { return Int(Number(value)); }
-    static Int big(std::string text) { return Int(Number(std::move(text))); }
+    static Int small(uint64_t value) { return Int(std::in_place_index<0>, value); }
+    static Int big(std::string text) { return Int(std::in_place_index<1>, std::move(text)); }
+
+    // Reads `digits` (no underscores) in `radix` (2..36); a value too large for 64 bits keeps
+    // `text` as its big form.
+    static quarn::Result<Int, ParseIntError> from_str_radix(std::string_view digits, uint32_t radix,
+                                                            std::string_view text);
+    // Decimal digits; the big form is the digits themselves.
+    static quarn::Result<Int, ParseIntError> from_str(std::string_view digits) {
+        return from_str_radix(digits, 10, digits);
+    }
 
     bool is_small() const { return std::holds_alternative<uint64_t>(number_); }
     // The value when it fits in 64 bits.
@@ -35,8 +61,10 @@ public:
 
     friend bool operator==(const Int&, const Int&) = default;
 
-private:
-    explicit Int(Number number) : number_(std::move(number)) {}
+  private:
+    // In place, so no temporary variant is moved (GCC 12 then warns about an unread string).
+    template <size_t I, typename T>
+    Int(std::in_place_index_t<I> index, T&& value) : number_(index, std::forward<T>(value)) {}
     Number number_;
 };
 

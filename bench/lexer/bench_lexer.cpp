@@ -1,0 +1,112 @@
+// Lexer throughput over the installed Python standard library, all files in one process.
+//
+// The corpus is every `.py` file under QUARN_BENCH_CORPUS (default /usr/lib/python3.11) that is
+// valid UTF-8, read into memory before timing. Reports MB/s (10^6 bytes per second).
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "rudo/python_parser/lexer.h"
+#include "rudo/python_parser/token_source.h"
+
+namespace {
+
+using namespace rudo::python_parser;
+
+bool is_valid_utf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        auto b = static_cast<unsigned char>(text[i]);
+        size_t need = b < 0x80             ? 1
+                      : (b & 0xE0) == 0xC0 ? 2
+                      : (b & 0xF0) == 0xE0 ? 3
+                      : (b & 0xF8) == 0xF0 ? 4
+                                           : 0;
+        if (need == 0 || text.size() - i < need) return false;
+        for (size_t k = 1; k < need; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += need;
+    }
+    return true;
+}
+
+struct Corpus {
+    std::vector<std::string> files;
+    size_t bytes = 0;
+};
+
+const Corpus& corpus() {
+    static const Corpus loaded = [] {
+        Corpus c;
+        const char* env = std::getenv("QUARN_BENCH_CORPUS");
+        std::filesystem::path root = env ? env : "/usr/lib/python3.11";
+        std::error_code ec;
+        for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            if (!it->is_regular_file() || it->path().extension() != ".py") continue;
+            std::ifstream file(it->path(), std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(file)),
+                             std::istreambuf_iterator<char>());
+            if (!is_valid_utf8(text)) continue;
+            c.bytes += text.size();
+            c.files.push_back(std::move(text));
+        }
+        return c;
+    }();
+    return loaded;
+}
+
+void report(benchmark::State& state, const Corpus& c, size_t tokens) {
+    double bytes = static_cast<double>(c.bytes) * static_cast<double>(state.iterations());
+    state.counters["MB/s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
+    state.counters["files"] = static_cast<double>(c.files.size());
+    state.counters["tokens"] = static_cast<double>(tokens);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+
+// The lexer alone: next_token to the end of every file.
+void BM_Lexer(benchmark::State& state) {
+    const Corpus& c = corpus();
+    size_t tokens = 0;
+    for (auto _ : state) {
+        tokens = 0;
+        for (const auto& text : c.files) {
+            Lexer lexer(text);
+            while (lexer.next_token() != TokenKind::EndOfFile)
+                ++tokens;
+            benchmark::DoNotOptimize(lexer.errors().size());
+        }
+    }
+    report(state, c, tokens);
+}
+BENCHMARK(BM_Lexer)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// The token source: every token recorded as a parse would, with a peek before each bump.
+void BM_TokenSourceWithPeek(benchmark::State& state) {
+    const Corpus& c = corpus();
+    size_t tokens = 0;
+    for (auto _ : state) {
+        tokens = 0;
+        for (const auto& text : c.files) {
+            auto ts = TokenSource::from_source(text);
+            for (;;) {
+                TokenKind kind = ts->current_kind();
+                benchmark::DoNotOptimize(ts->peek());
+                ts->bump(kind);
+                if (kind == TokenKind::EndOfFile) break;
+            }
+            tokens += std::move(ts).value().finish().tokens.size();
+        }
+    }
+    report(state, c, tokens);
+}
+BENCHMARK(BM_TokenSourceWithPeek)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

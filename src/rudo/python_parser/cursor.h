@@ -1,0 +1,154 @@
+// A byte cursor over the unread rest of a source text.
+//
+// End of input is an explicit test (`first()` answers EOF_CHAR there), never a NUL byte: a NUL
+// inside the text is an ordinary, if unexpected, character.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "rudo/text_size/text_size.h"
+
+namespace rudo::python_parser {
+
+using text_size::TextRange;
+using text_size::TextSize;
+
+// Offset from `p` of the first byte in [p, end) equal to one of the four needles (repeat a
+// needle to look for fewer), or `end - p` when there is none.
+inline size_t find_any_of(const char* p, const char* end, char a, char b, char c, char d) {
+    const char* start = p;
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    const __m128i vc = _mm_set1_epi8(c);
+    const __m128i vd = _mm_set1_epi8(d);
+    while (end - p >= 16) {
+        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, va), _mm_cmpeq_epi8(chunk, vb)),
+                         _mm_or_si128(_mm_cmpeq_epi8(chunk, vc), _mm_cmpeq_epi8(chunk, vd)));
+        if (int mask = _mm_movemask_epi8(hit)) {
+            return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(mask));
+        }
+        p += 16;
+    }
+#endif
+    for (; p < end; ++p) {
+        char x = *p;
+        if (x == a || x == b || x == c || x == d) break;
+    }
+    return static_cast<size_t>(p - start);
+}
+
+class Cursor {
+  public:
+    static constexpr int EOF_CHAR = -1;
+
+    Cursor() = default;
+    // The source must be at most UINT32_MAX bytes long (checked by the lexer).
+    Cursor(std::string_view source, TextSize offset)
+        : data_(source.data()),
+          size_(static_cast<TextSize>(source.size())),
+          pos_(offset),
+          token_start_(offset) {}
+
+    bool is_eof() const { return pos_ >= size_; }
+    // The next byte (0..255) without consuming it, or EOF_CHAR.
+    int first() const { return pos_ < size_ ? static_cast<uint8_t>(data_[pos_]) : EOF_CHAR; }
+    int second() const { return peek(1); }
+    int third() const { return peek(2); }
+    int peek(TextSize n) const {
+        return n < size_ - pos_ ? static_cast<uint8_t>(data_[pos_ + n]) : EOF_CHAR;
+    }
+
+    // Consumes one byte; nothing at the end.
+    void bump() {
+        if (pos_ < size_) ++pos_;
+    }
+    // Consumes and decodes one character. Bytes that are not valid UTF-8 are taken one at a time
+    // as U+FFFD.
+    char32_t bump_char();
+    // Decodes the next character without consuming it; `length` receives its byte length.
+    char32_t peek_char(TextSize& length) const;
+
+    bool eat_char(char c) {
+        if (first() == static_cast<uint8_t>(c)) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    bool eat_char2(char a, char b) {
+        if (first() == static_cast<uint8_t>(a) && second() == static_cast<uint8_t>(b)) {
+            pos_ += 2;
+            return true;
+        }
+        return false;
+    }
+    bool eat_char3(char a, char b, char c) {
+        if (first() == static_cast<uint8_t>(a) && second() == static_cast<uint8_t>(b) &&
+            third() == static_cast<uint8_t>(c)) {
+            pos_ += 3;
+            return true;
+        }
+        return false;
+    }
+    // Consumes the next byte when `pred` accepts it and returns it, else EOF_CHAR.
+    template <typename Pred>
+    int eat_if(Pred pred) {
+        int c = first();
+        if (c != EOF_CHAR && pred(c)) {
+            ++pos_;
+            return c;
+        }
+        return EOF_CHAR;
+    }
+
+    // Consumes bytes while `pred` accepts them.
+    template <typename Pred>
+    void skip_while(Pred pred) {
+        while (pos_ < size_ && pred(static_cast<uint8_t>(data_[pos_])))
+            ++pos_;
+    }
+    // Moves to the first of the needles at or after the current position (or to the end) and
+    // returns whether one was found.
+    bool skip_to_any_of(char a, char b, char c, char d) {
+        pos_ += static_cast<TextSize>(find_any_of(data_ + pos_, data_ + size_, a, b, c, d));
+        return pos_ < size_;
+    }
+
+    void skip_bytes(TextSize n) { pos_ = n < size_ - pos_ ? pos_ + n : size_; }
+    void skip_to_end() { pos_ = size_; }
+    void set_offset(TextSize offset) { pos_ = offset < size_ ? offset : size_; }
+
+    TextSize offset() const { return pos_; }
+    TextSize text_len() const { return size_; }
+    std::string_view rest() const { return {data_ + pos_, size_ - pos_}; }
+    std::string_view slice(TextSize start, TextSize end) const {
+        return {data_ + start, end - start};
+    }
+    const char* data() const { return data_; }
+
+    void start_token() { token_start_ = pos_; }
+    TextSize token_start() const { return token_start_; }
+    TextSize token_len() const { return pos_ - token_start_; }
+    TextRange token_range() const { return TextRange(token_start_, pos_); }
+    std::string_view token_text() const { return slice(token_start_, pos_); }
+
+  private:
+    const char* data_ = nullptr;
+    TextSize size_ = 0;
+    TextSize pos_ = 0;
+    TextSize token_start_ = 0;
+};
+
+// Decodes the UTF-8 character at `data[0..available)`; invalid sequences give U+FFFD of length 1.
+char32_t decode_utf8(const char* data, TextSize available, TextSize& length);
+
+}  // namespace rudo::python_parser

@@ -1,0 +1,1029 @@
+#include "rudo/python_parser/lexer.h"
+
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+#include "quarn/panic.h"
+
+namespace rudo::python_parser {
+namespace {
+
+using namespace python_ast::token_flags;
+
+// --- Character classes ----------------------------------------------------------------------
+
+constexpr std::array<bool, 256> make_ident_continue() {
+    std::array<bool, 256> table{};
+    for (int c = 'a'; c <= 'z'; ++c)
+        table[c] = true;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        table[c] = true;
+    for (int c = '0'; c <= '9'; ++c)
+        table[c] = true;
+    table['_'] = true;
+    return table;
+}
+constexpr std::array<bool, 256> IDENT_CONTINUE = make_ident_continue();
+
+constexpr bool is_ascii_ident_start(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+constexpr bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+constexpr bool is_quote(int c) {
+    return c == '"' || c == '\'';
+}
+
+constexpr bool is_radix_digit(int c, uint32_t radix) {
+    switch (radix) {
+        case 2:
+            return c == '0' || c == '1';
+        case 8:
+            return c >= '0' && c <= '7';
+        case 16:
+            return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        default:
+            return is_digit(c);
+    }
+}
+
+bool is_xid_start(char32_t c) {
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_START);
+}
+bool is_xid_continue(char32_t c) {
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_CONTINUE);
+}
+
+std::string nfkc(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFKCInstance(status);
+    if (U_FAILURE(status)) quarn::panic("ICU NFKC normalizer is unavailable");
+    icu::UnicodeString input = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString normalized = normalizer->normalize(input, status);
+    if (U_FAILURE(status)) return std::string(text);
+    std::string out;
+    normalized.toUTF8String(out);
+    return out;
+}
+
+// --- Keywords, from the one token-kind table ------------------------------------------------
+
+struct Keyword {
+    std::string_view text;
+    TokenKind kind;
+};
+
+constexpr std::array<std::string_view, python_ast::TOKEN_KIND_COUNT> SOURCE_TEXTS = {
+#define TOKEN_KIND(name, display, source) source,
+#include "rudo/python_ast/token_kind.def"
+#undef TOKEN_KIND
+};
+
+constexpr size_t FIRST_KEYWORD = static_cast<size_t>(TokenKind::And);
+constexpr size_t KEYWORD_COUNT = static_cast<size_t>(TokenKind::Type) - FIRST_KEYWORD + 1;
+constexpr size_t MAX_KEYWORD_LEN = 8;
+
+// The keywords grouped by length; bucket n spans [start[n], start[n + 1]).
+struct KeywordTable {
+    std::array<Keyword, KEYWORD_COUNT> keywords{};
+    std::array<uint8_t, MAX_KEYWORD_LEN + 2> start{};
+};
+
+constexpr KeywordTable make_keyword_table() {
+    KeywordTable table;
+    size_t n = 0;
+    for (size_t len = 0; len <= MAX_KEYWORD_LEN; ++len) {
+        table.start[len] = static_cast<uint8_t>(n);
+        for (size_t i = 0; i < KEYWORD_COUNT; ++i) {
+            std::string_view text = SOURCE_TEXTS[FIRST_KEYWORD + i];
+            if (text.size() == len) {
+                table.keywords[n++] = {text, static_cast<TokenKind>(FIRST_KEYWORD + i)};
+            }
+        }
+    }
+    table.start[MAX_KEYWORD_LEN + 1] = static_cast<uint8_t>(n);
+    return table;
+}
+constexpr KeywordTable KEYWORDS = make_keyword_table();
+static_assert(KEYWORDS.start[MAX_KEYWORD_LEN + 1] == KEYWORD_COUNT, "a keyword is longer than 8");
+
+std::optional<TokenKind> keyword(std::string_view text) {
+    if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) return std::nullopt;
+    for (size_t i = KEYWORDS.start[text.size()]; i < KEYWORDS.start[text.size() + 1]; ++i) {
+        const Keyword& k = KEYWORDS.keywords[i];
+        if (k.text[0] == text[0] && std::memcmp(k.text.data(), text.data(), text.size()) == 0) {
+            return k.kind;
+        }
+    }
+    return std::nullopt;
+}
+
+// --- String prefixes -------------------------------------------------------------------------
+
+TokenFlags single_prefix(int c) {
+    switch (c) {
+        case 'b':
+        case 'B':
+            return B_PREFIX;
+        case 'f':
+        case 'F':
+            return F_PREFIX;
+        case 't':
+        case 'T':
+            return T_PREFIX;
+        case 'u':
+        case 'U':
+            return U_PREFIX;
+        case 'r':
+            return R_PREFIX_LOWER;
+        case 'R':
+            return R_PREFIX_UPPER;
+        default:
+            return 0;
+    }
+}
+
+// `r`/`R` with `f`, `t` or `b` in either order; no other pair is a prefix.
+TokenFlags pair_prefix(int a, int b) {
+    auto raw = [](int c) -> TokenFlags {
+        return c == 'r' ? R_PREFIX_LOWER : c == 'R' ? R_PREFIX_UPPER : 0;
+    };
+    auto other = [](int c) -> TokenFlags {
+        switch (c) {
+            case 'f':
+            case 'F':
+                return F_PREFIX;
+            case 't':
+            case 'T':
+                return T_PREFIX;
+            case 'b':
+            case 'B':
+                return B_PREFIX;
+            default:
+                return 0;
+        }
+    };
+    if (raw(a) && other(b)) return raw(a) | other(b);
+    if (other(a) && raw(b)) return other(a) | raw(b);
+    return 0;
+}
+
+// --- Numbers ---------------------------------------------------------------------------------
+
+// The text of a number: a span of the source until an underscore forces an owned copy.
+class LexedText {
+  public:
+    LexedText(const Cursor& cursor, TextSize start) : cursor_(cursor), start_(start), end_(start) {}
+
+    void push(char c) {
+        if (owned_) {
+            copy_ += c;
+        } else {
+            ++end_;
+        }
+    }
+    void skip_underscore() {
+        if (!owned_) {
+            copy_.assign(cursor_.slice(start_, end_));
+            owned_ = true;
+        }
+    }
+    std::string_view view() const {
+        return owned_ ? std::string_view(copy_) : cursor_.slice(start_, end_);
+    }
+
+  private:
+    const Cursor& cursor_;
+    TextSize start_;
+    TextSize end_;
+    std::string copy_;
+    bool owned_ = false;
+};
+
+void radix_run(Cursor& cursor, LexedText& text, uint32_t radix) {
+    for (;;) {
+        int c = cursor.first();
+        if (is_radix_digit(c, radix)) {
+            cursor.bump();
+            text.push(static_cast<char>(c));
+        } else if (c == '_' && is_radix_digit(cursor.second(), radix)) {
+            cursor.bump();
+            text.skip_underscore();
+        } else {
+            return;
+        }
+    }
+}
+
+// Locale-independent conversion of a decimal float text (digits, one dot, an exponent) to the
+// nearest double; values too large become infinity, too small zero.
+bool parse_double(std::string_view text, double& out) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    auto [ptr, ec] = std::from_chars(begin, end, out, std::chars_format::general);
+    if (ptr != end) return false;
+    if (ec == std::errc()) return true;
+    if (ec != std::errc::result_out_of_range) return false;
+    // Out of range: decide between infinity and zero by the decimal magnitude.
+    int64_t magnitude = 0;  // position of the first significant digit relative to the point
+    bool seen_point = false;
+    bool seen_significant = false;
+    int64_t integer_digits = 0;
+    int64_t leading_fraction_zeros = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+        char c = text[i];
+        if (c == '.') {
+            seen_point = true;
+        } else if (!seen_significant && c == '0') {
+            if (seen_point) ++leading_fraction_zeros;
+        } else {
+            if (!seen_significant) seen_significant = true;
+            if (!seen_point) ++integer_digits;
+        }
+    }
+    int64_t exponent = 0;
+    if (i < text.size()) {
+        bool negative = false;
+        size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) negative = text[j++] == '-';
+        for (; j < text.size(); ++j) {
+            if (exponent < 1'000'000'000) exponent = exponent * 10 + (text[j] - '0');
+        }
+        if (negative) exponent = -exponent;
+    }
+    magnitude = (integer_digits > 0 ? integer_digits : -leading_fraction_zeros) + exponent;
+    out = seen_significant && magnitude > 0 ? HUGE_VAL : 0.0;
+    return true;
+}
+
+}  // namespace
+
+// --- Construction ----------------------------------------------------------------------------
+
+quarn::Result<Lexer> Lexer::create(std::string_view source, TextSize start_offset) {
+    if (!source_size_fits(source.size())) return quarn::Err(std::string(SOURCE_TOO_LARGE));
+    return Lexer(source, start_offset);
+}
+
+Lexer::Lexer(std::string_view source, TextSize start_offset) : source_(source) {
+    if (!source_size_fits(source.size())) quarn::panic(SOURCE_TOO_LARGE);
+    if (start_offset > source.size()) start_offset = static_cast<TextSize>(source.size());
+    TextSize cursor_start = start_offset;
+    // A leading byte-order mark belongs to no token.
+    if (start_offset == 0 && source.substr(0, 3) == "\xEF\xBB\xBF") cursor_start = 3;
+    cursor_ = Cursor(source, cursor_start);
+    current_range_ = TextRange::empty(start_offset);
+}
+
+// --- Driver ----------------------------------------------------------------------------------
+
+TokenKind Lexer::next_token() {
+    cursor_.start_token();
+    current_value_ = std::monostate{};
+    current_flags_ = 0;
+    TokenKind kind = lex_token();
+    // An abandoned token keeps the range of its error.
+    if (kind != TokenKind::Unknown) current_range_ = cursor_.token_range();
+    current_kind_ = kind;
+    return kind;
+}
+
+TokenKind Lexer::lex_token() {
+    if (!interpolated_strings_.empty()) {
+        if (interpolated_strings_.top().in_literal_part(nesting_)) {
+            if (auto kind = lex_interpolated_string_middle_or_end()) return *kind;
+        }
+    } else if (pending_indentation_) {
+        if (auto kind = handle_pending_dedent()) return *kind;
+    }
+
+    if (state_ == LexerState::LineStart) {
+        if (auto kind = eat_indentation()) return *kind;
+    } else {
+        if (auto kind = skip_whitespace()) return *kind;
+    }
+
+    cursor_.start_token();
+    int c = cursor_.first();
+    if (c == Cursor::EOF_CHAR) return consume_end();
+    return lex_char(c);
+}
+
+TokenKind Lexer::push_error(LexicalErrorType error, TextRange range) {
+    errors_.push_back(LexicalError{std::move(error), range});
+    current_range_ = range;
+    return TokenKind::Unknown;
+}
+
+LexicalErrorType Lexer::interpolated_error(InterpolatedStringErrorType error) const {
+    bool is_t = !interpolated_strings_.empty() &&
+                interpolated_strings_.top().kind() == InterpolatedStringKind::TString;
+    return is_t ? LexicalErrorType::tstring(error) : LexicalErrorType::fstring(error);
+}
+
+// --- Layout ----------------------------------------------------------------------------------
+
+std::optional<TokenKind> Lexer::handle_pending_dedent() {
+    Indentation pending = *pending_indentation_;
+    pending_indentation_.reset();
+    Indentation current = indentations_.current();
+    if (!pending.compare(current)) {
+        return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnindentMismatch),
+                          TextRange::empty(cursor_.offset()));
+    }
+    if (current.column <= pending.column) return std::nullopt;
+    pending_indentation_ = pending;
+    indentations_.pop();
+    Indentation next = indentations_.current();
+    if (pending.compare(next) && pending.column <= next.column) return TokenKind::Dedent;
+    return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnindentMismatch),
+                      TextRange::empty(cursor_.offset()));
+}
+
+std::optional<TokenKind> Lexer::eat_indentation() {
+    Indentation indentation;
+    for (;;) {
+        int c = cursor_.first();
+        if (c == ' ') {
+            cursor_.bump();
+            indentation = indentation.add_space();
+        } else if (c == '\t') {
+            cursor_.bump();
+            indentation = indentation.add_tab();
+        } else if (c == '\f') {
+            cursor_.bump();
+            indentation = Indentation{};
+        } else if (c == '\\') {
+            TextSize backslash = cursor_.offset();
+            cursor_.bump();
+            if (cursor_.eat_char('\r')) {
+                cursor_.eat_char('\n');
+            } else if (!cursor_.eat_char('\n')) {
+                return push_error(
+                    LexicalErrorType::of(LexicalErrorType::Kind::MissingNewlineAfterContinuation),
+                    TextRange(backslash, backslash + 1));
+            }
+            if (cursor_.is_eof()) {
+                return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof),
+                                  TextRange(cursor_.token_start(), cursor_.offset()));
+            }
+            if (!indentation.is_root()) {
+                cursor_.skip_while([](int b) { return b == ' ' || b == '\t' || b == '\f'; });
+            }
+        } else {
+            break;
+        }
+    }
+
+    int c = cursor_.first();
+    // A blank or comment-only line: no indentation is compared.
+    if (c == Cursor::EOF_CHAR || c == '\n' || c == '\r' || c == '#') return std::nullopt;
+
+    state_ = LexerState::LineWithContent;
+    Indentation current = indentations_.current();
+    auto order = indentation.compare(current);
+    if (!order) {
+        return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnindentMismatch),
+                          cursor_.token_range());
+    }
+    switch (*order) {
+        case Indentation::Order::Equal:
+            return std::nullopt;
+        case Indentation::Order::Greater:
+            indentations_.push(indentation);
+            return TokenKind::Indent;
+        case Indentation::Order::Less:
+            break;
+    }
+    pending_indentation_ = indentation;
+    indentations_.pop();
+    Indentation next = indentations_.current();
+    if (indentation.compare(next) && indentation.column <= next.column) {
+        cursor_.start_token();
+        return TokenKind::Dedent;
+    }
+    return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnindentMismatch),
+                      cursor_.token_range());
+}
+
+std::optional<TokenKind> Lexer::skip_whitespace() {
+    for (;;) {
+        int c = cursor_.first();
+        if (c == ' ' || c == '\t' || c == '\f') {
+            cursor_.bump();
+        } else if (c == '\\') {
+            TextSize backslash = cursor_.offset();
+            cursor_.bump();
+            if (cursor_.eat_char('\r')) {
+                cursor_.eat_char('\n');
+            } else if (!cursor_.eat_char('\n')) {
+                return push_error(
+                    LexicalErrorType::of(LexicalErrorType::Kind::MissingNewlineAfterContinuation),
+                    TextRange(backslash, backslash + 1));
+            }
+            if (cursor_.is_eof()) {
+                return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof),
+                                  TextRange(cursor_.token_start(), cursor_.offset()));
+            }
+        } else {
+            return std::nullopt;
+        }
+    }
+}
+
+TokenKind Lexer::consume_end() {
+    TextRange at_end = TextRange::empty(cursor_.offset());
+    while (!interpolated_strings_.empty()) {
+        LexicalErrorType error =
+            interpolated_error(InterpolatedStringErrorType::UnterminatedString);
+        nesting_ = interpolated_strings_.top().nesting;
+        interpolated_strings_.pop();
+        push_error(std::move(error), at_end);
+    }
+    if (nesting_ > 0) {
+        nesting_ = 0;
+        return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof), at_end);
+    }
+    if (state_ == LexerState::AfterAssign || state_ == LexerState::InLine) {
+        state_ = LexerState::LineStart;
+        return TokenKind::Newline;
+    }
+    if (!indentations_.empty()) {
+        indentations_.pop();
+        return TokenKind::Dedent;
+    }
+    return TokenKind::EndOfFile;
+}
+
+TokenKind Lexer::lex_newline() {
+    if (nesting_ == 0 && (state_ == LexerState::AfterAssign || state_ == LexerState::InLine)) {
+        state_ = LexerState::LineStart;
+        return TokenKind::Newline;
+    }
+    if (!interpolated_strings_.empty()) {
+        InterpolatedStringContext& context = interpolated_strings_.top();
+        if (context.format_spec_depth > 0 &&
+            context.open_brackets(nesting_) <= context.format_spec_depth) {
+            --context.format_spec_depth;
+        }
+    }
+    return TokenKind::NonLogicalNewline;
+}
+
+TokenKind Lexer::lex_comment() {
+    cursor_.skip_to_any_of('\n', '\r', '\n', '\r');
+    return TokenKind::Comment;
+}
+
+// --- Operators and the first character -------------------------------------------------------
+
+TokenKind Lexer::lex_char(int c) {
+    if (c >= 0x80) {
+        TextSize length;
+        char32_t ch = cursor_.peek_char(length);
+        cursor_.skip_bytes(length);
+        state_ = LexerState::InLine;
+        return lex_non_ascii(ch);
+    }
+    cursor_.bump();
+    switch (c) {
+        case '#':
+            return lex_comment();
+        case '\n':
+            return lex_newline();
+        case '\r':
+            cursor_.eat_char('\n');
+            return lex_newline();
+        case '}':
+            return lex_rbrace();
+        default:
+            break;
+    }
+    state_ = LexerState::InLine;
+    if (is_ascii_ident_start(c)) return lex_identifier(c);
+    if (is_digit(c)) {
+        if (c == '0') {
+            int n = cursor_.first();
+            if (n == 'x' || n == 'X') return cursor_.bump(), lex_number_radix(16);
+            if (n == 'o' || n == 'O') return cursor_.bump(), lex_number_radix(8);
+            if (n == 'b' || n == 'B') return cursor_.bump(), lex_number_radix(2);
+        }
+        return lex_decimal_number(c);
+    }
+    switch (c) {
+        case '"':
+        case '\'':
+            return lex_string(static_cast<char>(c));
+        case '(':
+            raise_nesting();
+            return TokenKind::Lpar;
+        case '[':
+            raise_nesting();
+            return TokenKind::Lsqb;
+        case '{':
+            raise_nesting();
+            return TokenKind::Lbrace;
+        case ')':
+            lower_nesting();
+            return TokenKind::Rpar;
+        case ']':
+            lower_nesting();
+            return TokenKind::Rsqb;
+        case ':':
+            return lex_colon();
+        case '!':
+            return cursor_.eat_char('=') ? TokenKind::NotEqual : TokenKind::Exclamation;
+        case '%':
+            return cursor_.eat_char('=') ? TokenKind::PercentEqual : TokenKind::Percent;
+        case '&':
+            return cursor_.eat_char('=') ? TokenKind::AmperEqual : TokenKind::Amper;
+        case '+':
+            return cursor_.eat_char('=') ? TokenKind::PlusEqual : TokenKind::Plus;
+        case '^':
+            return cursor_.eat_char('=') ? TokenKind::CircumflexEqual : TokenKind::CircumFlex;
+        case '|':
+            return cursor_.eat_char('=') ? TokenKind::VbarEqual : TokenKind::Vbar;
+        case '@':
+            return cursor_.eat_char('=') ? TokenKind::AtEqual : TokenKind::At;
+        case '*':
+            if (cursor_.eat_char('=')) return TokenKind::StarEqual;
+            if (cursor_.eat_char('*')) {
+                return cursor_.eat_char('=') ? TokenKind::DoubleStarEqual : TokenKind::DoubleStar;
+            }
+            return TokenKind::Star;
+        case '/':
+            if (cursor_.eat_char('=')) return TokenKind::SlashEqual;
+            if (cursor_.eat_char('/')) {
+                return cursor_.eat_char('=') ? TokenKind::DoubleSlashEqual : TokenKind::DoubleSlash;
+            }
+            return TokenKind::Slash;
+        case '-':
+            if (cursor_.eat_char('=')) return TokenKind::MinusEqual;
+            if (cursor_.eat_char('>')) return TokenKind::Rarrow;
+            return TokenKind::Minus;
+        case '<':
+            if (cursor_.eat_char('<')) {
+                return cursor_.eat_char('=') ? TokenKind::LeftShiftEqual : TokenKind::LeftShift;
+            }
+            return cursor_.eat_char('=') ? TokenKind::LessEqual : TokenKind::Less;
+        case '>':
+            if (cursor_.eat_char('>')) {
+                return cursor_.eat_char('=') ? TokenKind::RightShiftEqual : TokenKind::RightShift;
+            }
+            return cursor_.eat_char('=') ? TokenKind::GreaterEqual : TokenKind::Greater;
+        case '=':
+            if (cursor_.eat_char('=')) return TokenKind::EqEqual;
+            state_ = LexerState::AfterAssign;
+            return TokenKind::Equal;
+        case '.':
+            if (is_digit(cursor_.first())) return lex_decimal_number('.');
+            if (cursor_.eat_char2('.', '.')) return TokenKind::Ellipsis;
+            return TokenKind::Dot;
+        case ',':
+            return TokenKind::Comma;
+        case ';':
+            return TokenKind::Semi;
+        case '~':
+            return TokenKind::Tilde;
+        default:
+            return push_error(LexicalErrorType::unexpected_character(static_cast<char32_t>(c)),
+                              cursor_.token_range());
+    }
+}
+
+TokenKind Lexer::lex_non_ascii(char32_t c) {
+    if (is_xid_start(c)) return lex_name_text(false);
+    return push_error(LexicalErrorType::unexpected_character(c), cursor_.token_range());
+}
+
+TokenKind Lexer::lex_colon() {
+    if (!interpolated_strings_.empty()) {
+        InterpolatedStringContext& context = interpolated_strings_.top();
+        uint32_t open = context.open_brackets(nesting_);
+        uint32_t above_spec =
+            open > context.format_spec_depth ? open - context.format_spec_depth : 0;
+        // Directly inside an interpolation's braces: the format spec starts here.
+        if (above_spec == 1) {
+            ++context.format_spec_depth;
+            return TokenKind::Colon;
+        }
+    }
+    return cursor_.eat_char('=') ? TokenKind::ColonEqual : TokenKind::Colon;
+}
+
+TokenKind Lexer::lex_rbrace() {
+    if (!interpolated_strings_.empty()) {
+        InterpolatedStringContext& context = interpolated_strings_.top();
+        if (nesting_ == context.nesting) {
+            return push_error(interpolated_error(InterpolatedStringErrorType::SingleRbrace),
+                              cursor_.token_range());
+        }
+        if (context.format_spec_depth > 0 &&
+            context.open_brackets(nesting_) <= context.format_spec_depth) {
+            --context.format_spec_depth;
+        }
+    }
+    state_ = LexerState::InLine;
+    lower_nesting();
+    return TokenKind::Rbrace;
+}
+
+// --- Identifiers, keywords and prefixed strings -----------------------------------------------
+
+TokenKind Lexer::lex_identifier(int first) {
+    int next = cursor_.first();
+    if (is_quote(next)) {
+        if (TokenFlags prefix = single_prefix(first)) {
+            cursor_.bump();
+            return lex_prefixed_string(prefix, static_cast<char>(next));
+        }
+    } else if (int after = cursor_.second(); is_quote(after)) {
+        if (TokenFlags prefix = pair_prefix(first, next)) {
+            cursor_.skip_bytes(2);
+            return lex_prefixed_string(prefix, static_cast<char>(after));
+        }
+    }
+    return lex_name_text(true);
+}
+
+TokenKind Lexer::lex_name_text(bool all_ascii) {
+    for (;;) {
+        cursor_.skip_while([](int b) { return IDENT_CONTINUE[static_cast<size_t>(b)]; });
+        if (cursor_.first() < 0x80) break;  // also the end of input
+        // A non-ASCII character ends the keyword check even when it ends the name.
+        all_ascii = false;
+        TextSize length;
+        char32_t c = cursor_.peek_char(length);
+        if (!is_xid_continue(c)) break;
+        cursor_.skip_bytes(length);
+    }
+    std::string_view text = cursor_.token_text();
+    if (all_ascii) {
+        if (auto kind = keyword(text)) return *kind;
+        current_value_.emplace<Name>(text);
+    } else {
+        current_value_.emplace<Name>(nfkc(text));
+    }
+    return TokenKind::Name;
+}
+
+TokenKind Lexer::lex_prefixed_string(TokenFlags prefix, char quote) {
+    current_flags_ |= prefix;
+    if (prefix & (F_PREFIX | T_PREFIX)) {
+        if (quote == '"') current_flags_ |= DOUBLE_QUOTES;
+        if (cursor_.eat_char2(quote, quote)) current_flags_ |= TRIPLE_QUOTED;
+        interpolated_strings_.push(InterpolatedStringContext{nesting_, 0, current_flags_});
+        return (prefix & F_PREFIX) ? TokenKind::FStringStart : TokenKind::TStringStart;
+    }
+    return lex_string(quote);
+}
+
+// --- Plain and bytes strings -----------------------------------------------------------------
+
+TokenKind Lexer::lex_string(char quote) {
+    if (quote == '"') current_flags_ |= DOUBLE_QUOTES;
+    bool triple = cursor_.eat_char2(quote, quote);
+    if (triple) current_flags_ |= TRIPLE_QUOTED;
+    TextSize body_start = cursor_.offset();
+
+    auto unterminated = [&](TextSize body_end) {
+        current_flags_ |= UNTERMINATED;
+        current_value_.emplace<StringBody>(StringBody{cursor_.slice(body_start, body_end)});
+        push_error(LexicalErrorType::of(LexicalErrorType::Kind::MissingClosingQuote),
+                   TextRange(cursor_.token_start(), body_end));
+        return TokenKind::String;
+    };
+
+    if (triple) {
+        // A backslash escapes whatever byte follows it, so skipping pairs finds exactly the
+        // quotes preceded by an even number of backslashes.
+        while (cursor_.skip_to_any_of(quote, '\\', quote, '\\')) {
+            if (cursor_.first() == '\\') {
+                cursor_.skip_bytes(2);
+                continue;
+            }
+            TextSize at = cursor_.offset();
+            if (cursor_.eat_char3(quote, quote, quote)) {
+                current_value_.emplace<StringBody>(StringBody{cursor_.slice(body_start, at)});
+                return TokenKind::String;
+            }
+            cursor_.bump();
+        }
+        cursor_.skip_to_end();
+        return unterminated(cursor_.offset());
+    }
+
+    while (cursor_.skip_to_any_of(quote, '\\', '\n', '\r')) {
+        int c = cursor_.first();
+        if (c == '\\') {
+            cursor_.bump();
+            if (cursor_.eat_char('\r')) {
+                cursor_.eat_char('\n');
+            } else {
+                cursor_.bump();
+            }
+            continue;
+        }
+        TextSize at = cursor_.offset();
+        if (c == quote) {
+            cursor_.bump();
+            current_value_.emplace<StringBody>(StringBody{cursor_.slice(body_start, at)});
+            return TokenKind::String;
+        }
+        // An unescaped line break ends the token; the break itself is the next token.
+        return unterminated(at);
+    }
+    return unterminated(cursor_.offset());
+}
+
+// --- Numbers ---------------------------------------------------------------------------------
+
+TokenKind Lexer::lex_number_radix(uint32_t radix) {
+    LexedText digits(cursor_, cursor_.offset());
+    radix_run(cursor_, digits, radix);
+    auto value = Int::from_str_radix(digits.view(), radix, cursor_.token_text());
+    if (!value) {
+        return push_error(LexicalErrorType::other(value.error().debug()), cursor_.token_range());
+    }
+    current_value_.emplace<Int>(std::move(value).value());
+    return TokenKind::Int;
+}
+
+TokenKind Lexer::lex_decimal_number(int first) {
+    LexedText text(cursor_, cursor_.token_start());
+    text.push(static_cast<char>(first));
+    bool is_float = false;
+    if (first == '.') {
+        radix_run(cursor_, text, 10);
+        is_float = true;
+    } else {
+        radix_run(cursor_, text, 10);
+        if (cursor_.first() == '.') {
+            cursor_.bump();
+            text.push('.');
+            if (cursor_.first() == '_') {
+                TextSize underscore = cursor_.offset();
+                cursor_.bump();
+                return push_error(LexicalErrorType::other("Invalid Syntax"),
+                                  TextRange(underscore, underscore + 1));
+            }
+            radix_run(cursor_, text, 10);
+            is_float = true;
+        }
+    }
+
+    int e = cursor_.first();
+    if (e == 'e' || e == 'E') {
+        int sign = cursor_.second();
+        if (is_digit(sign)) {
+            cursor_.bump();
+            text.push(static_cast<char>(e));
+            radix_run(cursor_, text, 10);
+            is_float = true;
+        } else if ((sign == '+' || sign == '-') && is_digit(cursor_.third())) {
+            cursor_.skip_bytes(2);
+            text.push(static_cast<char>(e));
+            text.push(static_cast<char>(sign));
+            radix_run(cursor_, text, 10);
+            is_float = true;
+        }
+    }
+
+    if (!is_float) {
+        if (cursor_.eat_if([](int c) { return c == 'j' || c == 'J'; }) != Cursor::EOF_CHAR) {
+            double imag = 0;
+            parse_double(text.view(), imag);
+            current_value_.emplace<Complex>(Complex{0.0, imag});
+            return TokenKind::Complex;
+        }
+        auto value = Int::from_str(text.view());
+        if (!value) {
+            return push_error(LexicalErrorType::other(value.error().debug()),
+                              cursor_.token_range());
+        }
+        const uint64_t* small = value->as_u64();
+        if (first == '0' && !(small && *small == 0)) {
+            return push_error(LexicalErrorType::other("Invalid decimal integer literal"),
+                              cursor_.token_range());
+        }
+        current_value_.emplace<Int>(std::move(value).value());
+        return TokenKind::Int;
+    }
+
+    double number = 0;
+    if (!parse_double(text.view(), number)) {
+        return push_error(LexicalErrorType::other("Invalid decimal literal"),
+                          cursor_.token_range());
+    }
+    if (cursor_.eat_if([](int c) { return c == 'j' || c == 'J'; }) != Cursor::EOF_CHAR) {
+        current_value_.emplace<Complex>(Complex{0.0, number});
+        return TokenKind::Complex;
+    }
+    current_value_.emplace<double>(number);
+    return TokenKind::Float;
+}
+
+// --- Interpolated strings --------------------------------------------------------------------
+
+std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
+    const InterpolatedStringContext context = interpolated_strings_.top();
+    const char quote = context.quote();
+    const bool triple = context.is_triple_quoted();
+    const bool is_t = context.kind() == InterpolatedStringKind::TString;
+
+    if (triple ? cursor_.eat_char3(quote, quote, quote) : cursor_.eat_char(quote)) {
+        current_flags_ = context.flags;
+        interpolated_strings_.pop();
+        return is_t ? TokenKind::TStringEnd : TokenKind::FStringEnd;
+    }
+
+    const bool in_format_spec = context.format_spec_depth > 0;
+    const bool raw = context.is_raw();
+    std::string collected;
+    bool has_collected = false;
+    TextSize copied = cursor_.offset();
+    bool named_escape = false;
+
+    auto collapse_pair = [&] {
+        TextSize at = cursor_.offset();
+        collected.append(cursor_.slice(copied, at + 1));
+        has_collected = true;
+        cursor_.skip_bytes(2);
+        copied = cursor_.offset();
+    };
+    auto unterminated = [&](InterpolatedStringErrorType error) {
+        LexicalErrorType type = interpolated_error(error);
+        nesting_ = context.nesting;
+        interpolated_strings_.pop();
+        current_flags_ |= UNTERMINATED;
+        push_error(std::move(type), TextRange(cursor_.token_start(), cursor_.offset()));
+    };
+
+    for (;;) {
+        int c = cursor_.first();
+        if (c == Cursor::EOF_CHAR) {
+            unterminated(triple ? InterpolatedStringErrorType::UnterminatedTripleQuotedString
+                                : InterpolatedStringErrorType::UnterminatedString);
+            break;
+        }
+        if ((c == '\n' || c == '\r') && !triple) {
+            unterminated(in_format_spec ? InterpolatedStringErrorType::NewlineInFormatSpec
+                                        : InterpolatedStringErrorType::UnterminatedString);
+            break;
+        }
+        if (c == quote) {
+            if (!triple) break;
+            if (cursor_.second() == quote && cursor_.third() == quote) break;
+            cursor_.bump();
+            continue;
+        }
+        if (c == '\\') {
+            cursor_.bump();
+            int next = cursor_.first();
+            // A backslash does not escape a brace.
+            if (next == '{' || next == '}') continue;
+            if (!raw && next == 'N' && cursor_.second() == '{') {
+                cursor_.skip_bytes(2);
+                named_escape = true;
+                continue;
+            }
+            if (next == '\r' && cursor_.second() == '\n') {
+                cursor_.skip_bytes(2);
+            } else {
+                cursor_.bump();
+            }
+            continue;
+        }
+        if (c == '{') {
+            if (!in_format_spec && cursor_.second() == '{') {
+                collapse_pair();
+                continue;
+            }
+            break;
+        }
+        if (c == '}') {
+            if (named_escape) {
+                cursor_.bump();
+                named_escape = false;
+                continue;
+            }
+            if (!in_format_spec && cursor_.second() == '}') {
+                collapse_pair();
+                continue;
+            }
+            break;
+        }
+        cursor_.bump();
+    }
+
+    if (cursor_.offset() == cursor_.token_start()) return std::nullopt;
+    if (has_collected) {
+        collected.append(cursor_.slice(copied, cursor_.offset()));
+        current_value_.emplace<InterpolatedStringMiddle>(
+            InterpolatedStringMiddle::owned(std::move(collected)));
+    } else {
+        current_value_.emplace<InterpolatedStringMiddle>(InterpolatedStringMiddle::borrowed(
+            cursor_.slice(cursor_.token_start(), cursor_.offset())));
+    }
+    current_flags_ = context.flags;
+    return is_t ? TokenKind::TStringMiddle : TokenKind::FStringMiddle;
+}
+
+// --- Checkpoints and re-lexing ---------------------------------------------------------------
+
+LexerCheckpoint Lexer::checkpoint() const {
+    return LexerCheckpoint{
+        current_value_, current_kind_, current_range_, current_flags_,       cursor_.offset(),
+        state_,         nesting_,      indentations_,  pending_indentation_, interpolated_strings_,
+        errors_.size()};
+}
+
+void Lexer::rewind(LexerCheckpoint checkpoint) {
+    current_value_ = std::move(checkpoint.value);
+    current_kind_ = checkpoint.current_kind;
+    current_range_ = checkpoint.current_range;
+    current_flags_ = checkpoint.current_flags;
+    cursor_ = Cursor(source_, checkpoint.cursor_offset);
+    state_ = checkpoint.state;
+    nesting_ = checkpoint.nesting;
+    indentations_ = std::move(checkpoint.indentations);
+    pending_indentation_ = checkpoint.pending_indentation;
+    interpolated_strings_ = std::move(checkpoint.interpolated_strings);
+    if (errors_.size() > checkpoint.errors_len) errors_.resize(checkpoint.errors_len);
+}
+
+bool Lexer::re_lex_logical_token(std::optional<TextSize> non_logical_newline_start) {
+    if (nesting_ == 0) return false;
+    uint32_t before = nesting_;
+    --nesting_;
+    if ((current_flags_ & TRIPLE_QUOTED) && (current_flags_ & (F_PREFIX | T_PREFIX))) return false;
+    if (!non_logical_newline_start) return false;
+    if (current_kind_ == TokenKind::Rpar || current_kind_ == TokenKind::Rsqb ||
+        current_kind_ == TokenKind::Rbrace) {
+        nesting_ = before;
+    }
+    cursor_.set_offset(*non_logical_newline_start);
+    state_ = LexerState::InLine;
+    next_token();
+    return true;
+}
+
+bool Lexer::re_lex_string_token_in_interpolation_element(InterpolatedStringKind kind) {
+    if (interpolated_strings_.empty() || current_kind_ != TokenKind::String) return false;
+    const InterpolatedStringContext context = interpolated_strings_.top();
+    if (!(current_flags_ & UNTERMINATED)) return false;
+    if (current_flags_ & ~(DOUBLE_QUOTES | TRIPLE_QUOTED | UNTERMINATED)) return false;
+    if ((current_flags_ & DOUBLE_QUOTES) != (context.flags & DOUBLE_QUOTES)) return false;
+    if ((current_flags_ & TRIPLE_QUOTED) != (context.flags & TRIPLE_QUOTED)) return false;
+
+    TextSize quote_len = context.is_triple_quoted() ? 3 : 1;
+    TextSize start = current_range_.start();
+    // Only blanks may follow the quote(s) up to the end of the line or a comment.
+    for (TextSize i = start + quote_len; i < source_.size(); ++i) {
+        char c = source_[i];
+        if (c == ' ' || c == '\t' || c == '\f') continue;
+        if (c == '\n' || c == '\r' || c == '#') break;
+        return false;
+    }
+
+    if (!errors_.empty() && errors_.back().location == current_range_ &&
+        errors_.back().error.kind == LexicalErrorType::Kind::MissingClosingQuote) {
+        errors_.pop_back();
+    }
+    current_kind_ =
+        kind == InterpolatedStringKind::TString ? TokenKind::TStringEnd : TokenKind::FStringEnd;
+    current_range_ = TextRange::at(start, quote_len);
+    current_value_ = std::monostate{};
+    current_flags_ = 0;
+    nesting_ = context.nesting;
+    interpolated_strings_.pop();
+    cursor_.set_offset(start + quote_len);
+    return true;
+}
+
+bool Lexer::re_lex_raw_string_in_format_spec() {
+    if (current_kind_ != TokenKind::String) return false;
+    constexpr TokenFlags MASK = UNTERMINATED | R_PREFIX_LOWER | T_PREFIX | F_PREFIX | B_PREFIX;
+    if ((current_flags_ & MASK) != (UNTERMINATED | R_PREFIX_LOWER)) return false;
+    if (!errors_.empty() && errors_.back().location == current_range_ &&
+        errors_.back().error.kind == LexicalErrorType::Kind::MissingClosingQuote) {
+        errors_.pop_back();
+    }
+    TextSize start = current_range_.start();
+    current_kind_ = TokenKind::Name;
+    current_value_.emplace<Name>("r");
+    current_range_ = TextRange::at(start, 1);
+    current_flags_ = 0;
+    cursor_.set_offset(start + 1);
+    return true;
+}
+
+}  // namespace rudo::python_parser

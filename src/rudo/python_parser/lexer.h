@@ -1,0 +1,187 @@
+// The lexer: Python source text to tokens, one `next_token` call at a time.
+//
+// Lexing never fails and never stops early: every problem is recorded as a LexicalError and the
+// lexer goes on after the offending text, usually after returning `Unknown`.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "quarn/result.h"
+#include "rudo/python_ast/int.h"
+#include "rudo/python_ast/name.h"
+#include "rudo/python_ast/token.h"
+#include "rudo/python_parser/cursor.h"
+#include "rudo/python_parser/error.h"
+#include "rudo/python_parser/indentation.h"
+#include "rudo/python_parser/interpolated_string.h"
+
+namespace rudo::python_parser {
+
+using python_ast::Int;
+using python_ast::Name;
+using python_ast::TokenFlags;
+using python_ast::TokenKind;
+
+// Offsets are 32-bit, so longer texts are refused before lexing starts.
+inline constexpr size_t MAX_SOURCE_SIZE = 4'294'967'295;
+inline constexpr std::string_view SOURCE_TOO_LARGE =
+    "Lexer only supports files with a size up to 4GB";
+constexpr bool source_size_fits(size_t size) {
+    return size <= MAX_SOURCE_SIZE;
+}
+
+struct Complex {
+    double real = 0;
+    double imag = 0;
+    friend bool operator==(const Complex&, const Complex&) = default;
+};
+
+// The body of a plain or bytes string between its quotes, escapes undecoded. Borrowed from the
+// source text, which outlives every token of it.
+struct StringBody {
+    std::string_view text;
+    friend bool operator==(const StringBody&, const StringBody&) = default;
+};
+
+// The literal text of an f-string or t-string middle with doubled braces collapsed: a slice of
+// the source, or an owned copy when a pair of braces had to be collapsed.
+class InterpolatedStringMiddle {
+  public:
+    static InterpolatedStringMiddle borrowed(std::string_view text) {
+        InterpolatedStringMiddle m;
+        m.borrowed_ = text;
+        return m;
+    }
+    static InterpolatedStringMiddle owned(std::string text) {
+        InterpolatedStringMiddle m;
+        m.owned_ = std::move(text);
+        m.is_owned_ = true;
+        return m;
+    }
+    std::string_view text() const { return is_owned_ ? std::string_view(owned_) : borrowed_; }
+    friend bool operator==(const InterpolatedStringMiddle& a, const InterpolatedStringMiddle& b) {
+        return a.text() == b.text();
+    }
+
+  private:
+    std::string_view borrowed_;
+    std::string owned_;
+    bool is_owned_ = false;
+};
+
+// The value of the current token: nothing, a name, an int, a float, a complex number, a string
+// body or an interpolated-string middle.
+using TokenValue =
+    std::variant<std::monostate, Name, Int, double, Complex, StringBody, InterpolatedStringMiddle>;
+
+enum class LexerState : uint8_t {
+    // At the start of a line; its indentation is not yet measured.
+    LineStart,
+    // Indentation measured; the line holds a token that is not a comment.
+    LineWithContent,
+    // The last token was `=`; otherwise the same as InLine.
+    AfterAssign,
+    InLine,
+};
+
+// Everything needed to resume lexing where a checkpoint was taken. Both stacks share their
+// entries with the lexer, so taking a checkpoint does not copy them.
+struct LexerCheckpoint {
+    TokenValue value;
+    TokenKind current_kind = TokenKind::EndOfFile;
+    TextRange current_range;
+    TokenFlags current_flags = 0;
+    TextSize cursor_offset = 0;
+    LexerState state = LexerState::LineStart;
+    uint32_t nesting = 0;
+    Indentations indentations;
+    std::optional<Indentation> pending_indentation;
+    InterpolatedStrings interpolated_strings;
+    size_t errors_len = 0;
+};
+
+class TokenSource;
+
+class Lexer {
+  public:
+    // Refuses a text longer than MAX_SOURCE_SIZE with SOURCE_TOO_LARGE.
+    static quarn::Result<Lexer> create(std::string_view source, TextSize start_offset = 0);
+    // For a text known to fit; an oversized one is an internal fault.
+    explicit Lexer(std::string_view source, TextSize start_offset = 0);
+
+    // Lexes one token, makes it current and returns its kind.
+    TokenKind next_token();
+
+    TokenKind current_kind() const { return current_kind_; }
+    TextRange current_range() const { return current_range_; }
+    TokenFlags current_flags() const { return current_flags_; }
+    const TokenValue& current_value() const { return current_value_; }
+    // Moves the current value out, leaving no value behind.
+    TokenValue take_value() { return std::exchange(current_value_, TokenValue{}); }
+
+    LexerCheckpoint checkpoint() const;
+    // Restores the state of the checkpoint and drops the errors recorded since.
+    void rewind(LexerCheckpoint checkpoint);
+
+    // Turns the line break at `non_logical_newline_start` into the end of a logical line after
+    // the parser abandoned an unclosed bracket; true when a token was lexed again.
+    bool re_lex_logical_token(std::optional<TextSize> non_logical_newline_start);
+    // An unterminated plain string that stands for the closing quote of the open interpolated
+    // string becomes its end token; returns whether the current token changed.
+    bool re_lex_string_token_in_interpolation_element(InterpolatedStringKind kind);
+    // An unterminated raw string `r'...` after `!` in an interpolation becomes the name `r`.
+    bool re_lex_raw_string_in_format_spec();
+
+    const std::vector<LexicalError>& errors() const { return errors_; }
+    std::vector<LexicalError> finish() && { return std::move(errors_); }
+
+    uint32_t nesting() const { return nesting_; }
+    LexerState state() const { return state_; }
+
+  private:
+    friend class TokenSource;
+
+    TokenKind lex_token();
+    std::optional<TokenKind> handle_pending_dedent();
+    std::optional<TokenKind> eat_indentation();
+    std::optional<TokenKind> skip_whitespace();
+    TokenKind consume_end();
+    TokenKind lex_char(int c);
+    TokenKind lex_non_ascii(char32_t c);
+    TokenKind lex_identifier(int first);
+    TokenKind lex_name_text(bool all_ascii);
+    TokenKind lex_prefixed_string(TokenFlags prefix, char quote);
+    TokenKind lex_string(char quote);
+    TokenKind lex_comment();
+    TokenKind lex_newline();
+    TokenKind lex_colon();
+    TokenKind lex_rbrace();
+    TokenKind lex_decimal_number(int first);
+    TokenKind lex_number_radix(uint32_t radix);
+    std::optional<TokenKind> lex_interpolated_string_middle_or_end();
+
+    TokenKind push_error(LexicalErrorType error, TextRange range);
+    LexicalErrorType interpolated_error(InterpolatedStringErrorType error) const;
+    void lower_nesting() { nesting_ = nesting_ > 0 ? nesting_ - 1 : 0; }
+    void raise_nesting() { nesting_ = nesting_ < UINT32_MAX ? nesting_ + 1 : nesting_; }
+
+    Indentations indentations_;
+    InterpolatedStrings interpolated_strings_;
+    std::vector<LexicalError> errors_;
+    TokenValue current_value_;
+    std::string_view source_;
+    Cursor cursor_;
+    TextRange current_range_;
+    std::optional<Indentation> pending_indentation_;
+    uint32_t nesting_ = 0;
+    TokenFlags current_flags_ = 0;
+    LexerState state_ = LexerState::LineStart;
+    TokenKind current_kind_ = TokenKind::EndOfFile;
+};
+
+}  // namespace rudo::python_parser

@@ -1,0 +1,97 @@
+#include "rudo/python_parser/token_source.h"
+
+#include "quarn/panic.h"
+
+namespace rudo::python_parser {
+
+quarn::Result<TokenSource> TokenSource::from_source(std::string_view source,
+                                                    TextSize start_offset) {
+    auto lexer = Lexer::create(source, start_offset);
+    if (!lexer) return quarn::Err(std::string(lexer.error()));
+    return TokenSource(std::move(lexer).value(), source.size());
+}
+
+TokenSource::TokenSource(Lexer lexer, size_t source_len) : lexer_(std::move(lexer)) {
+    // Python averages a token every few bytes; this spares most of the regrowth.
+    tokens_.reserve(source_len / 5 + 16);
+    do_bump();
+}
+
+void TokenSource::do_bump() {
+    for (;;) {
+        TokenKind kind = lexer_.next_token();
+        if (!python_ast::is_trivia(kind)) return;
+        tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
+    }
+}
+
+void TokenSource::bump(TokenKind kind) {
+    tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
+    do_bump();
+}
+
+TokenKind TokenSource::next_non_trivia() {
+    for (;;) {
+        TokenKind kind = lexer_.next_token();
+        if (!python_ast::is_trivia(kind)) return kind;
+    }
+}
+
+TokenKind TokenSource::peek() {
+    // The current value is parked outside the checkpoint, so peeking never copies it.
+    TokenValue value = lexer_.take_value();
+    LexerCheckpoint saved = lexer_.checkpoint();
+    TokenKind kind = next_non_trivia();
+    lexer_.rewind(std::move(saved));
+    lexer_.current_value_ = std::move(value);
+    return kind;
+}
+
+std::pair<TokenKind, TokenKind> TokenSource::peek2() {
+    TokenValue value = lexer_.take_value();
+    LexerCheckpoint saved = lexer_.checkpoint();
+    TokenKind first = next_non_trivia();
+    TokenKind second = next_non_trivia();
+    lexer_.rewind(std::move(saved));
+    lexer_.current_value_ = std::move(value);
+    return {first, second};
+}
+
+void TokenSource::re_lex_logical_token() {
+    std::optional<TextSize> newline_start;
+    std::optional<size_t> newline_index;
+    for (size_t i = tokens_.size(); i-- > 0;) {
+        const Token& token = tokens_[i];
+        if (token.kind == TokenKind::Comment) continue;
+        if (token.kind != TokenKind::NonLogicalNewline) break;
+        newline_start = token.range.start();
+        newline_index = i;
+    }
+    if (!lexer_.re_lex_logical_token(newline_start)) return;
+    if (newline_index) tokens_.resize(*newline_index);
+    if (python_ast::is_trivia(lexer_.current_kind())) {
+        tokens_.push_back(
+            Token{lexer_.current_range(), lexer_.current_flags(), lexer_.current_kind()});
+        do_bump();
+    }
+}
+
+void TokenSource::rewind(TokenSourceCheckpoint checkpoint) {
+    lexer_.rewind(std::move(checkpoint.lexer));
+    if (tokens_.size() > checkpoint.tokens_len) tokens_.resize(checkpoint.tokens_len);
+}
+
+TokenSourceResult TokenSource::finish() && {
+    if (lexer_.current_kind() != TokenKind::EndOfFile) {
+        quarn::panic("TokenSource was not fully consumed");
+    }
+    if (!tokens_.empty()) {
+        if (tokens_.back().kind != TokenKind::EndOfFile) {
+            quarn::panic("assertion failed: the last recorded token is the end of file");
+        }
+        tokens_.pop_back();
+    }
+    return TokenSourceResult{Tokens(std::move(tokens_)), std::move(lexer_).finish()};
+}
+
+}  // namespace rudo::python_parser

@@ -1,0 +1,224 @@
+// pydump: developer views of what the parser makes of one Python file.
+//
+//   pydump tokens FILE   the token list and lexical errors as JSON
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include <fmt/format.h>
+
+#include "rudo/python_parser/lexer.h"
+#include "rudo/python_parser/token_source.h"
+
+namespace {
+
+using rudo::python_ast::TokenKind;
+using rudo::python_parser::TokenSource;
+
+constexpr int EXIT_USAGE = 2;
+
+// JSON string literal: quotes, backslashes and control characters escaped, UTF-8 kept.
+void append_json_string(std::string& out, std::string_view text) {
+    out += '"';
+    for (char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                    fmt::format_to(std::back_inserter(out), "\\u{:04x}",
+                                   static_cast<unsigned char>(c));
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+}
+
+bool is_valid_utf8(std::string_view text) {
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t need;
+        uint32_t c;
+        uint32_t min;
+        if ((b & 0xE0) == 0xC0) {
+            need = 2, c = b & 0x1F, min = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            need = 3, c = b & 0x0F, min = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            need = 4, c = b & 0x07, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i < need) return false;
+        for (size_t k = 1; k < need; ++k) {
+            auto cont = static_cast<unsigned char>(text[i + k]);
+            if ((cont & 0xC0) != 0x80) return false;
+            c = (c << 6) | (cont & 0x3F);
+        }
+        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        i += need;
+    }
+    return true;
+}
+
+void fail(std::string_view message) {
+    fmt::print(stderr, "pydump: {}\n", message);
+}
+
+// Reads FILE as bytes into `out`; false (with a message printed) when it cannot be used.
+bool read_source(const char* path, std::string& out) {
+    struct stat info;
+    if (stat(path, &info) != 0) {
+        fail(fmt::format("{}: {}", path, std::strerror(errno)));
+        return false;
+    }
+    if (!rudo::python_parser::source_size_fits(static_cast<size_t>(info.st_size))) {
+        fail(fmt::format("{}: {}", path, rudo::python_parser::SOURCE_TOO_LARGE));
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        fail(fmt::format("{}: is a directory", path));
+        return false;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        fail(fmt::format("{}: {}", path, std::strerror(errno)));
+        return false;
+    }
+    out.clear();
+    char buffer[1 << 16];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        out.append(buffer, got);
+        // Also guards files that grow or report no size (pipes).
+        if (!rudo::python_parser::source_size_fits(out.size())) break;
+    }
+    bool failed = std::ferror(file);
+    int read_errno = errno;
+    std::fclose(file);
+    if (failed) {
+        fail(fmt::format("{}: {}", path, std::strerror(read_errno)));
+        return false;
+    }
+    if (!rudo::python_parser::source_size_fits(out.size())) {
+        fail(fmt::format("{}: {}", path, rudo::python_parser::SOURCE_TOO_LARGE));
+        return false;
+    }
+    if (!is_valid_utf8(out)) {
+        fail(fmt::format("{}: file is not valid UTF-8", path));
+        return false;
+    }
+    return true;
+}
+
+int run_tokens(const char* path) {
+    std::string source;
+    if (!read_source(path, source)) return EXIT_USAGE;
+    auto token_source = TokenSource::from_source(source);
+    if (!token_source) {
+        fail(fmt::format("{}: {}", path, token_source.error()));
+        return EXIT_USAGE;
+    }
+    // Bump every significant token in turn, as a parser that consumes everything would.
+    for (;;) {
+        TokenKind kind = token_source->current_kind();
+        token_source->bump(kind);
+        if (kind == TokenKind::EndOfFile) break;
+    }
+    auto result = std::move(token_source).value().finish();
+
+    std::string out = "{\"tokens\": [";
+    bool first = true;
+    for (const auto& token : result.tokens) {
+        if (!first) out += ", ";
+        first = false;
+        out += '[';
+        append_json_string(out, rudo::python_ast::name(token.kind));
+        fmt::format_to(std::back_inserter(out), ", {}, {}, {}]", token.range.start(),
+                       token.range.end(), token.flags);
+    }
+    out += "], \"errors\": [";
+    first = true;
+    for (const auto& error : result.errors) {
+        if (!first) out += ", ";
+        first = false;
+        out += "{\"message\": ";
+        append_json_string(out, error.error.message());
+        fmt::format_to(std::back_inserter(out), ", \"start\": {}, \"end\": {}}}",
+                       error.location.start(), error.location.end());
+    }
+    out += "]}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+struct Subcommand {
+    std::string_view name;
+    std::string_view description;
+    int (*run)(const char* path);
+};
+
+constexpr Subcommand SUBCOMMANDS[] = {
+    {"tokens", "the token list and lexical errors as JSON", run_tokens},
+};
+
+void print_usage() {
+    std::string names;
+    for (const auto& sub : SUBCOMMANDS) {
+        if (!names.empty()) names += '|';
+        names += sub.name;
+    }
+    fmt::print(stderr, "usage: pydump {{{}}} FILE\n", names);
+    for (const auto& sub : SUBCOMMANDS) {
+        fmt::print(stderr, "  {:<8} {}\n", sub.name, sub.description);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        print_usage();
+        return EXIT_USAGE;
+    }
+    std::string_view command = argv[1];
+    for (const auto& sub : SUBCOMMANDS) {
+        if (sub.name == command) {
+            try {
+                return sub.run(argv[2]);
+            } catch (const std::exception& e) {
+                fail(fmt::format("internal error: {}", e.what()));
+                return 1;
+            }
+        }
+    }
+    fail(fmt::format("unknown command '{}'", command));
+    print_usage();
+    return EXIT_USAGE;
+}
