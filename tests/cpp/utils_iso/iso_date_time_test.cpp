@@ -148,6 +148,8 @@ TEST(ParseTime, Fractions) {
         {"12.00000000375", "12:00:00.000014"},                               // 13.5 us
         {"12.00000000013" + std::string(26, '8') + "8", "12:00:00.000000"},  // just below 0.5 us
         {"12.00000000013" + std::string(26, '8') + "9", "12:00:00.000001"},  // just above
+        // A 39th digit would lift the first case above the tie; it takes no part.
+        {"12.00000000013" + std::string(27, '8') + "9", "12:00:00.000000"},
         // A rounding up to the next whole second carries instead of giving 1,000,000 us.
         {"12.001111111", "12:00:04.000000"},    // 3.9999996 s
         {"12.01666666666", "12:01:00.000000"},  // 59.999999976 s
