@@ -690,9 +690,13 @@ Result<IsoDuration> parse_duration(std::string_view s) {
 
 Result<TimeDelta> split_timedelta(i128 microseconds) {
     constexpr i128 kPerDay = i128{86400} * 1000000;
+    // From the remainder, not days * kPerDay: that product leaves 128 bits near the minimum.
     i128 days = microseconds / kPerDay;
-    if (microseconds % kPerDay < 0) --days;
-    const i128 rest = microseconds - days * kPerDay;
+    i128 rest = microseconds % kPerDay;
+    if (rest < 0) {
+        rest += kPerDay;
+        --days;
+    }
     if (days < std::numeric_limits<int32_t>::min() || days > std::numeric_limits<int32_t>::max()) {
         return Err(std::string(kOutOfRange));
     }

@@ -117,6 +117,8 @@ TEST(ParseTime, LayoutsAndZones) {
         {"12:00:00-00:00", "12:00:00.000000 -00:00=0"},
         {"12:00:00+23:59", "12:00:00.000000 +23:59=86340"},
         {"12:00:00-01:30", "12:00:00.000000 -01:30=-5400"},
+        {"12:00+2359", "12:00:00.000000 +2359=86340"},
+        {"12-00", "12:00:00.000000 -00=0"},
         // Clock fields pass through unchecked.
         {"24:00", "24:00:00.000000"},
         {"12:75", "12:75:00.000000"},
@@ -146,6 +148,8 @@ TEST(ParseTime, Fractions) {
         {"12.00000000375", "12:00:00.000014"},                               // 13.5 us
         {"12.00000000013" + std::string(26, '8') + "8", "12:00:00.000000"},  // just below 0.5 us
         {"12.00000000013" + std::string(26, '8') + "9", "12:00:00.000001"},  // just above
+        // A 39th digit would lift the first case above the tie; it takes no part.
+        {"12.00000000013" + std::string(27, '8') + "9", "12:00:00.000000"},
         // A rounding up to the next whole second carries instead of giving 1,000,000 us.
         {"12.001111111", "12:00:04.000000"},    // 3.9999996 s
         {"12.01666666666", "12:01:00.000000"},  // 59.999999976 s
@@ -166,6 +170,13 @@ TEST(ParseTime, Rejections) {
         {"12.", R"(error: Unrecognised ISO 8601 time format: "12.")"},
         {"12:00:00+24:00", R"(error: Unrecognised ISO 8601 time format: "12:00:00+24:00")"},
         {"12:00+05:60", R"(error: Unrecognised ISO 8601 time format: "12:00+05:60")"},
+        {"12:00+24", R"(error: Unrecognised ISO 8601 time format: "12:00+24")"},
+        {"12:00-2400", R"(error: Unrecognised ISO 8601 time format: "12:00-2400")"},
+        {"12:00+0560", R"(error: Unrecognised ISO 8601 time format: "12:00+0560")"},
+        {"12:00+05:30:00", R"(error: Unrecognised ISO 8601 time format: "12:00+05:30:00")"},
+        {"12:00+05-30", R"(error: Unrecognised ISO 8601 time format: "12:00+05-30")"},
+        {"12:00Z+05", R"(error: Unrecognised ISO 8601 time format: "12:00Z+05")"},
+        {"12:0005:30", R"(error: Unrecognised ISO 8601 time format: "12:0005:30")"},
         {"12:00+5", R"(error: Unrecognised ISO 8601 time format: "12:00+5")"},
         {"12:00+053", R"(error: Unrecognised ISO 8601 time format: "12:00+053")"},
         {"12:00+05:3", R"(error: Unrecognised ISO 8601 time format: "12:00+05:3")"},

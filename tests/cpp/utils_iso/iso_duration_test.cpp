@@ -48,6 +48,7 @@ TEST(ParseDuration, Components) {
         {"P1Y1D", "YearMonth"},
         {"-P1Y2M3W4DT5H6M7.5S", "YearMonth"},
         {"P0Y1D", "86400000000"},
+        {"P0Y", "0"},
         {"P0.0M", "0"},
         {"P00,0Y", "0"},
         {"P0Y0MT1S", "1000000"},
@@ -70,6 +71,10 @@ TEST(ParseDuration, RoundingOfTheBinary64Total) {
         {"PT0.1M0.2S", "6200000"},
         // Far beyond 2^53 us the small components vanish in the binary64 sum.
         {"P1099511627776DT0.4S", to_string(i128{1099511627776} * kDay)},
+        // The sum runs left to right: at 2^27 days one unit in the last place is 2048 us, so
+        // 600 us of minutes and then 600 us of seconds each vanish, where the two together
+        // would have rounded up.
+        {"P134217728DT0.00001M0.0006S", to_string(i128{134217728} * kDay)},
         // Smaller than binary64 can hold: zero.
         {"PT0." + std::string(400, '0') + "1S", "0"},
     };

@@ -92,6 +92,11 @@ TEST(ParseDatetime, IsoForms) {
         // A date and a time that do not both parse fall through to the other forms and fail.
         {"2024-01-05 noon", "error: Unknown string format: 2024-01-05 noon"},
         {"2024-01-05  10:30", "error: Unknown string format: 2024-01-05  10:30"},
+        // Only a space joins an ISO date and time; other whitespace does not.
+        {"2024-01-05\t10:30", "error: Unknown string format: 2024-01-05\t10:30"},
+        // The part after the first "T" is a time text of its own, which may begin with "T".
+        {"2024-01-05 T10:30", "error: Unknown string format: 2024-01-05 T10:30"},
+        {"2024-01-05TT10:30", "2024-01-05 10:30:00.000000"},
     };
     check_all(cases, kToday);
 }
@@ -107,6 +112,8 @@ TEST(ParseDatetime, MonthNameForms) {
         {"Sept 9 2024", "2024-09-09 00:00:00.000000"},
         {"Oct 5 2024", "2024-10-05 00:00:00.000000"},
         {"May\t 05  \n0099", "0099-05-05 00:00:00.000000"},
+        // A day token that is also a century date still reaches the month-name form.
+        {"20 Jan 2024", "2024-01-20 00:00:00.000000"},
         // The assembled date is not checked; a day of only commas counts as 0.
         {"Feb 30 2024", "2024-02-30 00:00:00.000000"},
         {"Jan 0 2024", "2024-01-00 00:00:00.000000"},
@@ -135,6 +142,9 @@ TEST(ParseDatetime, MonthNameFormsWithTime) {
         {"Jan 5 2024 12:15 am", "2024-01-05 00:15:00.000000"},
         {"Jan 5 2024 12:15 PM", "2024-01-05 12:15:00.000000"},
         {"Jan 5 2024 01:00 Am", "2024-01-05 01:00:00.000000"},
+        {"Jan 5 2024 10:30 pm", "2024-01-05 22:30:00.000000"},
+        {"5 Jan 2024 9:30 am", "2024-01-05 09:30:00.000000"},
+        {"5 January, 2024 12:00:30 pM", "2024-01-05 12:00:30.000000"},
         {"Jan 5 2024 11:59+01:00 pm", "2024-01-05 23:59:00.000000 +01:00=3600"},
         // Without a usable am/pm the two tokens are joined into one time.
         {"Jan 5 2024 10:30 +05:00", "2024-01-05 10:30:00.000000 +05:00=18000"},
@@ -159,6 +169,8 @@ TEST(ParseDatetime, TimeAlone) {
         {"1030", "1030-01-01 00:00:00.000000"},  // a year comes before a time alone
         {"103:0", "error: Unknown string format: 103:0"},
         {"10:3", "error: Unknown string format: 10:3"},
+        // An am/pm marker belongs to the month-name forms only.
+        {"10:30 pm", "error: Unknown string format: 10:30 pm"},
     };
     check_all(with_default, kToday);
     const Case without_default[] = {
