@@ -10,9 +10,11 @@ namespace quarn::utils {
 namespace {
 
 // Printable means a visible character or the plain space: controls, format characters,
-// surrogates, private-use and unassigned code points, and separators other than U+0020 are not.
+// surrogates, private-use and unassigned code points, separators other than U+0020, and
+// combining marks (which would otherwise fuse with the quote or the previous character) are not.
 bool is_printable(UChar32 c) {
     if (c < 0x80) return c >= 0x20 && c < 0x7f;
+    if (u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND)) return false;
     switch (u_charType(c)) {
         case U_CONTROL_CHAR:
         case U_FORMAT_CHAR:

@@ -31,6 +31,7 @@ TEST(DebugStr, QuotesAndEscapes) {
         {"\xe2\x80\xa8", R"("\u{2028}")"},       // line separator
         {"\xef\xbb\xbf", R"("\u{feff}")"},       // byte-order mark
         {"\xf3\xa0\x80\x81", R"("\u{e0001}")"},  // language tag
+        {"e\xcc\x81", R"("e\u{301}")"},          // combining acute accent
         // Printable non-ASCII characters stand unchanged.
         {"12:00\xc3\xa9", "\"12:00\xc3\xa9\""},
         {"\xe6\x97\xa5\xe6\x9c\xac", "\"\xe6\x97\xa5\xe6\x9c\xac\""},
