@@ -362,19 +362,7 @@ std::optional<TokenKind> Lexer::eat_indentation() {
             cursor_.bump();
             indentation = Indentation{};
         } else if (c == '\\') {
-            TextSize backslash = cursor_.offset();
-            cursor_.bump();
-            if (cursor_.eat_char('\r')) {
-                cursor_.eat_char('\n');
-            } else if (!cursor_.eat_char('\n')) {
-                return push_error(
-                    LexicalErrorType::of(LexicalErrorType::Kind::MissingNewlineAfterContinuation),
-                    TextRange(backslash, backslash + 1));
-            }
-            if (cursor_.is_eof()) {
-                return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof),
-                                  TextRange(cursor_.token_start(), cursor_.offset()));
-            }
+            if (auto error = lex_line_continuation()) return error;
             if (!indentation.is_root()) {
                 cursor_.skip_while([](int b) { return b == ' ' || b == '\t' || b == '\f'; });
             }
@@ -414,25 +402,31 @@ std::optional<TokenKind> Lexer::eat_indentation() {
                       cursor_.token_range());
 }
 
+// A backslash must end its line; at the end of the input the continuation has nothing to join.
+std::optional<TokenKind> Lexer::lex_line_continuation() {
+    TextSize backslash = cursor_.offset();
+    cursor_.bump();
+    if (cursor_.eat_char('\r')) {
+        cursor_.eat_char('\n');
+    } else if (!cursor_.eat_char('\n')) {
+        return push_error(
+            LexicalErrorType::of(LexicalErrorType::Kind::MissingNewlineAfterContinuation),
+            TextRange(backslash, backslash + 1));
+    }
+    if (cursor_.is_eof()) {
+        return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof),
+                          TextRange(cursor_.token_start(), cursor_.offset()));
+    }
+    return std::nullopt;
+}
+
 std::optional<TokenKind> Lexer::skip_whitespace() {
     for (;;) {
         int c = cursor_.first();
         if (c == ' ' || c == '\t' || c == '\f') {
             cursor_.bump();
         } else if (c == '\\') {
-            TextSize backslash = cursor_.offset();
-            cursor_.bump();
-            if (cursor_.eat_char('\r')) {
-                cursor_.eat_char('\n');
-            } else if (!cursor_.eat_char('\n')) {
-                return push_error(
-                    LexicalErrorType::of(LexicalErrorType::Kind::MissingNewlineAfterContinuation),
-                    TextRange(backslash, backslash + 1));
-            }
-            if (cursor_.is_eof()) {
-                return push_error(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof),
-                                  TextRange(cursor_.token_start(), cursor_.offset()));
-            }
+            if (auto error = lex_line_continuation()) return error;
         } else {
             return std::nullopt;
         }

@@ -150,6 +150,7 @@ class Lexer {
     std::optional<TokenKind> handle_pending_dedent();
     std::optional<TokenKind> eat_indentation();
     std::optional<TokenKind> skip_whitespace();
+    std::optional<TokenKind> lex_line_continuation();
     TokenKind consume_end();
     TokenKind lex_char(int c);
     TokenKind lex_non_ascii(char32_t c);
