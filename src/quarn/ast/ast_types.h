@@ -1,0 +1,99 @@
+// The records the definition extraction reports. Each owns all its data, so a copy is a deep
+// copy and holds nothing of the parsed file; maps promise no order.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quarn/ast/location.h"
+#include "quarn/ast/string_map.h"
+
+namespace quarn::ast {
+
+using LocationMap = StringMap<Location>;
+
+// One parameter of a function.
+struct FunctionArgAST {
+    // Without `*` or `**`.
+    std::string arg_name;
+    // The name through the annotation, stars included, default value excluded.
+    Location arg_location;
+    std::optional<Location> annotation;
+
+    friend bool operator==(const FunctionArgAST&, const FunctionArgAST&) = default;
+};
+
+// One function definition at any depth; a resolver when it carries a resolver decorator.
+struct ResolverAST {
+    std::string module;
+    std::string resolver_name;
+    Location resolver_name_location;
+    // Present exactly for resolvers.
+    std::optional<Location> decorator_location;
+    // Keyword name of the decorator call -> location of the name, and of the value.
+    LocationMap kwarg_names;
+    LocationMap kwargs;
+    // Keyword whose value is a dict display -> string key -> location of the key, of its value.
+    StringMap<LocationMap> kwarg_dict_key_names;
+    StringMap<LocationMap> kwarg_dict_values;
+    // In parameter order; a repeated name is listed each time.
+    std::vector<std::string> args_in_order;
+    StringMap<FunctionArgAST> args;
+    std::optional<Location> return_annotation;
+    // The `:` ending the header of a function without a return annotation.
+    std::optional<Location> missing_return_annotation;
+    std::vector<Location> return_statements;
+    // From the first body statement to the end of the last one.
+    std::optional<Location> body;
+    // The value of the body's first top-level `return`.
+    std::optional<Location> return_arg;
+
+    friend bool operator==(const ResolverAST&, const ResolverAST&) = default;
+};
+
+// One field of a feature class.
+struct FeatureFieldAST {
+    std::string field_name;
+    Location field_name_location;
+    // The comment block above the field, its lines joined with "\n".
+    std::optional<std::string> comment;
+    // The block's lines that are neither `:owner:` nor `:tags:` lines.
+    std::optional<std::string> description;
+    std::optional<std::string> owner;
+    std::vector<std::string> tags;
+    std::optional<Location> annotation;
+    // The assigned value.
+    std::optional<Location> feature_call;
+    // Keyword name of the value call -> location of the name, and of the value.
+    LocationMap kwarg_names;
+    LocationMap kwargs;
+
+    friend bool operator==(const FeatureFieldAST&, const FeatureFieldAST&) = default;
+};
+
+// One feature class.
+struct FeatureClassAST {
+    std::string module;
+    // `namespace` in the record's documented shape; the decorator's `name` keyword or the
+    // snake_case class name.
+    std::string namespace_;
+    std::string class_name;
+    // Dedented, from the line of the first decorator to the end of the class's last line.
+    std::string source;
+    Location class_name_location;
+    // The whole line holding the class name.
+    Location class_definition_location;
+    // A class without the feature decorator is no feature class, so this is never absent.
+    Location decorator_location;
+    LocationMap kwarg_names;
+    LocationMap kwargs;
+    // Field name -> the merged record of that name.
+    StringMap<FeatureFieldAST> fields;
+    // One per annotated field statement, in source order.
+    std::vector<FeatureFieldAST> annotations;
+
+    friend bool operator==(const FeatureClassAST&, const FeatureClassAST&) = default;
+};
+
+}  // namespace quarn::ast

@@ -1,0 +1,105 @@
+#include "quarn/ast/location.h"
+
+#include <stdlib.h>
+
+#include <memory>
+
+#include "quarn/ast/utf8.h"
+
+namespace quarn::ast {
+namespace {
+
+bool is_hex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// RFC 3986 pchar less the percent-escape: unreserved, sub-delims, ':' and '@'.
+bool is_plain_pchar(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    // Unreserved marks, sub-delims, then ':' and '@'.
+    constexpr std::string_view marks =
+        "-._~"
+        "!$&'()*+,;="
+        ":@";
+    return marks.find(c) != std::string_view::npos;
+}
+
+// path-abempty [ "?" query ] [ "#" fragment ], as it follows an empty authority.
+bool is_valid_path_query_fragment(std::string_view text) {
+    enum class Part { Path, Query, Fragment } part = Part::Path;
+    if (!text.empty() && text[0] != '/') return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (is_plain_pchar(c) || c == '/') continue;
+        if (c == '%') {
+            if (i + 2 >= text.size()) return false;
+            if (!is_hex(text[i + 1]) || !is_hex(text[i + 2])) return false;
+            i += 2;
+            continue;
+        }
+        if (c == '?' && part != Part::Path) continue;
+        if (c == '?') {
+            part = Part::Query;
+            continue;
+        }
+        if (c == '#' && part != Part::Fragment) {
+            part = Part::Fragment;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+constexpr std::string_view FILE_SCHEME = "file://";
+
+}  // namespace
+
+std::optional<Uri> Uri::parse(std::string text) {
+    if (!std::string_view(text).starts_with(FILE_SCHEME)) return std::nullopt;
+    if (!is_valid_path_query_fragment(std::string_view(text).substr(FILE_SCHEME.size()))) {
+        return std::nullopt;
+    }
+    return Uri(std::move(text));
+}
+
+std::optional<Uri> file_uri_for_path(std::string_view path) {
+    std::string resolved;
+    if (!path.empty() && path[0] == '/') {
+        resolved = utf8_lossy(path);
+    } else {
+        // A NUL would make the system resolve a shorter path than the one asked for.
+        if (path.find('\0') != std::string_view::npos) return std::nullopt;
+        const std::string c_path(path);
+        const std::unique_ptr<char, decltype(&::free)> real(::realpath(c_path.c_str(), nullptr),
+                                                            &::free);
+        if (!real) return std::nullopt;
+        resolved = utf8_lossy(real.get());
+    }
+    std::string text(FILE_SCHEME);
+    text.reserve(FILE_SCHEME.size() + resolved.size() + 1);
+    if (resolved.empty() || (resolved[0] != '/' && resolved[0] != '\\')) text += '/';
+    for (const char c : resolved) {
+        if (c == '\\') {
+            text += '/';
+        } else if (c == ' ') {
+            text += "%20";
+        } else {
+            text += c;
+        }
+    }
+    return Uri::parse(std::move(text));
+}
+
+std::optional<Location> file_location_for_range(std::string_view path, const Range& range) {
+    auto uri = file_uri_for_path(path);
+    if (!uri) return std::nullopt;
+    return Location{std::move(*uri), range};
+}
+
+Position LocationContext::position(TextSize offset) const {
+    const auto at = line_index_.line_column(offset, source_);
+    return Position{static_cast<uint32_t>(at.line - 1), static_cast<uint32_t>(at.column - 1)};
+}
+
+}  // namespace quarn::ast

@@ -1,0 +1,101 @@
+// Source locations as the Language Server Protocol shapes them: a `file://` URI and a range of
+// zero-based lines and character columns.
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "rudo/source_file/line_index.h"
+#include "rudo/text_size/text_size.h"
+
+namespace quarn::ast {
+
+using rudo::source_file::LineIndex;
+using rudo::text_size::TextRange;
+using rudo::text_size::TextSize;
+
+struct Position {
+    uint32_t line = 0;       // zero-based
+    uint32_t character = 0;  // zero-based, in Unicode scalar values: U+1F600 counts one
+
+    friend bool operator==(const Position&, const Position&) = default;
+};
+
+// `end` is the position just after the last character, so an empty part has start == end.
+struct Range {
+    Position start;
+    Position end;
+
+    friend bool operator==(const Range&, const Range&) = default;
+};
+
+// A `file://` URI that passed the RFC 3986 check; its text is never decoded or normalised.
+class Uri {
+  public:
+    // Accepts "file://" followed by an absolute path of RFC 3986 path characters and
+    // percent-escapes, then an optional query and fragment.
+    static std::optional<Uri> parse(std::string text);
+
+    const std::string& as_str() const { return text_; }
+
+    friend bool operator==(const Uri&, const Uri&) = default;
+
+  private:
+    explicit Uri(std::string text) : text_(std::move(text)) {}
+    std::string text_;
+};
+
+// Always a real place: an absent location is an empty std::optional<Location>.
+struct Location {
+    Uri uri;
+    Range range;
+
+    friend bool operator==(const Location&, const Location&) = default;
+};
+
+// The URI of the file `path` names: an absolute path as it stands (no normalisation, no check
+// that it exists), a relative one resolved against the working directory with symbolic links
+// followed. Absent when a relative path does not resolve or the text is no valid URI; backslashes
+// become slashes and spaces "%20", nothing else is escaped.
+std::optional<Uri> file_uri_for_path(std::string_view path);
+
+// `range` in the file `path` names; absent exactly when `file_uri_for_path` is.
+std::optional<Location> file_location_for_range(std::string_view path, const Range& range);
+
+// Positions within one file's text.
+class LocationContext {
+  public:
+    // `source` must outlive the context.
+    explicit LocationContext(std::string_view source)
+        : source_(source), line_index_(LineIndex::from_source_text(source)) {}
+    LocationContext(std::string_view source, LineIndex line_index)
+        : source_(source), line_index_(std::move(line_index)) {}
+
+    // `offset` lies on a character boundary of the source, at most at its end. A leading
+    // byte-order mark does not count on the first line.
+    Position position(TextSize offset) const;
+    Range range(TextRange range) const {
+        return Range{position(range.start()), position(range.end())};
+    }
+
+    std::string_view source() const { return source_; }
+    const LineIndex& line_index() const { return line_index_; }
+
+  private:
+    std::string_view source_;
+    LineIndex line_index_;
+};
+
+// The line and character range of a syntax-tree node's own byte range.
+template <typename Node>
+requires requires(const Node& node) {
+    { node.range() } -> std::convertible_to<TextRange>;
+}
+Range expr_to_range(const Node& expr, const LocationContext& context) {
+    return context.range(expr.range());
+}
+
+}  // namespace quarn::ast

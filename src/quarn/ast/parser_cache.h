@@ -1,0 +1,75 @@
+// The parsed-file cache handle: the project's file system and root, the module name of every
+// listed file, and one memo slot per path asked for.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quarn/ast/ast_filesystem.h"
+#include "quarn/ast/string_map.h"
+#include "quarn/ast/sync.h"
+#include "quarn/result.h"
+
+namespace quarn::ast {
+
+// One read and parsed file; shared by the cache and every caller that received it.
+struct ParsedFileCache;
+
+// The memo slot of one path: absent until computed, then the parsed file or the failure text,
+// never replaced. Shared by the map and by each call using it, so the map lock can be released
+// before this one is taken.
+struct FileParseEntry {
+    Mutex<std::optional<Result<std::shared_ptr<const ParsedFileCache>>>> outcome;
+};
+
+struct AstFileParserCacheInner {
+    AstFileParserCacheInner(std::shared_ptr<const AstFileSystem> filesystem,
+                            std::string project_root, StringMap<std::string> module_names)
+        : filesystem(std::move(filesystem)),
+          project_root(std::move(project_root)),
+          module_names(std::move(module_names)) {}
+
+    // Every listing and every read of the cache goes through it.
+    const std::shared_ptr<const AstFileSystem> filesystem;
+    // As passed: absolute or relative, not normalised.
+    const std::string project_root;
+    // Root-joined path -> module name, for every listed file. Written only before the handle is
+    // shared, so read without a lock.
+    const StringMap<std::string> module_names;
+    // Path exactly as asked for -> its memo slot. Entries are never removed.
+    RwLock<StringMap<std::shared_ptr<FileParseEntry>>> entries;
+};
+
+// A cheap handle: copies share one cache, which lives until the last handle goes.
+class AstFileParserCache {
+  public:
+    // Over a StdAstFileSystem of `paths` (only `.py` paths, sorted, each once).
+    AstFileParserCache(std::string project_root, std::vector<std::string> paths);
+
+    // Lists the file system once to name its files; a failed listing leaves the names to be
+    // computed on demand.
+    static AstFileParserCache with_filesystem(std::string project_root,
+                                              std::shared_ptr<const AstFileSystem> filesystem);
+
+    // The module of the file `path` names: an absolute path as it stands, a relative one joined
+    // to the project root. The same with or without the names computed at construction.
+    std::string module_name_for_path(std::string_view path) const;
+
+    // The file system's listing, unchanged.
+    Result<std::vector<std::string>, IoError> all_files() const;
+
+    const std::string& project_root() const { return inner_->project_root; }
+    const std::shared_ptr<const AstFileSystem>& filesystem() const { return inner_->filesystem; }
+    const std::shared_ptr<AstFileParserCacheInner>& inner() const { return inner_; }
+
+  private:
+    explicit AstFileParserCache(std::shared_ptr<AstFileParserCacheInner> inner)
+        : inner_(std::move(inner)) {}
+
+    std::shared_ptr<AstFileParserCacheInner> inner_;
+};
+
+}  // namespace quarn::ast
