@@ -24,7 +24,18 @@ class Box {
         : ptr_(new T(std::forward<U>(value))) {}
 
     Box(const Box& other) : ptr_(other.ptr_ ? new T(*other.ptr_) : nullptr) {}
-    Box(Box&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+// GCC 12 reports moves out of an inactive variant alternative holding a box as reads of an
+// uninitialised pointer; the variant never moves an inactive alternative.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+    Box(Box&& other) noexcept : ptr_(other.ptr_) {
+        other.ptr_ = nullptr;
+    }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     Box& operator=(const Box& other) {
         if (this != &other) *this = Box(other);
         return *this;
@@ -36,17 +47,37 @@ class Box {
         }
         return *this;
     }
-    ~Box() { delete ptr_; }
+    ~Box() {
+        delete ptr_;
+    }
 
-    bool has_value() const noexcept { return ptr_ != nullptr; }
-    explicit operator bool() const noexcept { return ptr_ != nullptr; }
-    T* get() noexcept { return ptr_; }
-    const T* get() const noexcept { return ptr_; }
-    T& operator*() noexcept { return *ptr_; }
-    const T& operator*() const noexcept { return *ptr_; }
-    T* operator->() noexcept { return ptr_; }
-    const T* operator->() const noexcept { return ptr_; }
-    void reset() noexcept { delete std::exchange(ptr_, nullptr); }
+    bool has_value() const noexcept {
+        return ptr_ != nullptr;
+    }
+    explicit operator bool() const noexcept {
+        return ptr_ != nullptr;
+    }
+    T* get() noexcept {
+        return ptr_;
+    }
+    const T* get() const noexcept {
+        return ptr_;
+    }
+    T& operator*() noexcept {
+        return *ptr_;
+    }
+    const T& operator*() const noexcept {
+        return *ptr_;
+    }
+    T* operator->() noexcept {
+        return ptr_;
+    }
+    const T* operator->() const noexcept {
+        return ptr_;
+    }
+    void reset() noexcept {
+        delete std::exchange(ptr_, nullptr);
+    }
 
   private:
     T* ptr_ = nullptr;

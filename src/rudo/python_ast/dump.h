@@ -77,7 +77,7 @@ class Dumper {
         const void* ptr;
     };
     struct Frame {
-        std::vector<Item> items;
+        std::vector<Item> items{};
         size_t next = 0;
         std::string_view open;   // written before the first item
         std::string_view close;  // written at the end when opened

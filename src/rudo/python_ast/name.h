@@ -11,18 +11,27 @@
 namespace rudo::python_ast {
 
 class Name {
-public:
+  public:
     static constexpr size_t INLINE_CAPACITY = 24;
 
-    Name() noexcept : size_(0) {}
+    Name() noexcept : size_(0), storage_{} {}
     explicit Name(std::string_view text) { assign(text); }
     Name(const char* text) : Name(std::string_view(text)) {}
 
     Name(const Name& other) { assign(other.as_str()); }
+// GCC 12 takes a move out of an empty std::optional<Identifier> inside a variant for a read
+// of uninitialised bytes; the optional never moves a name it does not hold.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
     Name(Name&& other) noexcept : size_(other.size_) {
         std::memcpy(&storage_, &other.storage_, sizeof(storage_));
         other.size_ = 0;
     }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     Name& operator=(const Name& other) {
         if (this != &other) {
             release();
@@ -39,23 +48,37 @@ public:
         }
         return *this;
     }
-    ~Name() { release(); }
+    ~Name() {
+        release();
+    }
 
     std::string_view as_str() const noexcept {
         return {is_inline() ? storage_.inline_bytes : storage_.heap, size_};
     }
-    operator std::string_view() const noexcept { return as_str(); }
-    size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
-    bool is_inline() const noexcept { return size_ <= INLINE_CAPACITY; }
+    operator std::string_view() const noexcept {
+        return as_str();
+    }
+    size_t size() const noexcept {
+        return size_;
+    }
+    bool empty() const noexcept {
+        return size_ == 0;
+    }
+    bool is_inline() const noexcept {
+        return size_ <= INLINE_CAPACITY;
+    }
 
-    friend bool operator==(const Name& a, const Name& b) noexcept { return a.as_str() == b.as_str(); }
-    friend bool operator==(const Name& a, std::string_view b) noexcept { return a.as_str() == b; }
+    friend bool operator==(const Name& a, const Name& b) noexcept {
+        return a.as_str() == b.as_str();
+    }
+    friend bool operator==(const Name& a, std::string_view b) noexcept {
+        return a.as_str() == b;
+    }
     friend auto operator<=>(const Name& a, const Name& b) noexcept {
         return a.as_str() <=> b.as_str();
     }
 
-private:
+  private:
     void assign(std::string_view text) {
         size_ = static_cast<uint32_t>(text.size());
         if (text.size() <= INLINE_CAPACITY) {

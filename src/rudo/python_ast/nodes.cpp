@@ -311,11 +311,13 @@ size_t Parameters::len() const {
 // ---------------------------------------------------------------------------------------------
 // Iterative destruction and copy of the kinds that nest without bound.
 //
-// Destruction: a node hands its nested same-kind children to a worklist before its own members
-// are destroyed; while a worklist is active on this thread, every node destroyed hands its
-// children to it, so each node's destructor only ever frees a shallow remainder.
+// Destruction: the first node of a kind destroyed on a thread with children of its kind moves
+// itself into a worklist and frees the list's nodes one at a time. While that runs, any other
+// node of the kind that gets destroyed (a child, wherever it sits: a box, a list, a parameter
+// default, an f-string part) moves its contents into the list and leaves an empty shell, so no
+// destructor ever runs inside another one of its kind.
 //
-// Copy: the copy of a node starts as a cheap placeholder and is registered with the worklist;
+// Copy: the copy of a node starts as a cheap placeholder and is registered with a worklist;
 // filling a placeholder copies one node's own fields, whose nested same-kind children register
 // themselves in turn. Placeholders live in heap boxes or vector buffers, whose addresses stay put.
 
@@ -325,9 +327,21 @@ struct DeepOps {
         T* dest;
         const T* src;
     };
-    static std::vector<T>*& drop_list() {
-        thread_local std::vector<T>* list = nullptr;
-        return list;
+    struct DropState {
+        std::vector<T> pending;
+        const T* current = nullptr;  // the node whose members are being freed
+        bool active = false;
+        bool moving = false;  // only moved-from shells die while the list itself changes
+
+        void push(T&& node) {
+            moving = true;
+            pending.push_back(std::move(node));
+            moving = false;
+        }
+    };
+    static DropState& drop_state() {
+        thread_local DropState state;
+        return state;
     }
     static std::vector<CopyTask>*& copy_list() {
         thread_local std::vector<CopyTask>* list = nullptr;
@@ -335,20 +349,30 @@ struct DeepOps {
     }
 
     static void destroy(T& node) noexcept {
-        auto& active = drop_list();
-        if (active) {
-            take_children(node, *active);
+        if (!has_children(node)) return;
+        DropState& state = drop_state();
+        if (state.moving) return;
+        if (state.active) {
+            if (&node != state.current) state.push(std::move(node));
             return;
         }
-        std::vector<T> pending;
-        take_children(node, pending);
-        if (pending.empty()) return;
-        active = &pending;
-        while (!pending.empty()) {
-            T child = std::move(pending.back());
-            pending.pop_back();
+        state.active = true;
+        state.push(std::move(node));
+        while (!state.pending.empty()) {
+            state.moving = true;
+            T next = std::move(state.pending.back());
+            state.pending.pop_back();
+            state.moving = false;
+            state.current = &next;
+        }  // `next` is freed here; its children join `pending`
+        state.current = nullptr;
+        state.active = false;
+        // Keep a small buffer for the next tree; give back what a very wide one needed.
+        if (state.pending.capacity() > 4096) {
+            state.moving = true;
+            std::vector<T>().swap(state.pending);
+            state.moving = false;
         }
-        active = nullptr;
     }
 
     static void copy(T& dest, const T& src) {
@@ -382,25 +406,7 @@ struct DeepOps {
             src.as_variant());
     }
 
-    static T make_placeholder() { return T(); }
-
-    // Moves the nested same-kind children of `node` that have children of their own into `out`;
-    // childless ones are destroyed in place (one level deep).
-    static void take_children(T& node, std::vector<T>& out);
-
-    static void take(Box<T>& child, std::vector<T>& out) {
-        if (child && has_children(*child)) {
-            out.push_back(std::move(*child));
-            child.reset();
-        }
-    }
-    template <typename List>
-    static void take_all(List& children, std::vector<T>& out) {
-        for (T& child : children) {
-            if (has_children(child)) out.push_back(std::move(child));
-        }
-        children.clear();
-    }
+    // Whether a node of this kind can hold nodes of the same kind.
     static bool has_children(const T& node);
 };
 
@@ -412,48 +418,9 @@ bool DeepOps<Expr>::has_children(const Expr& e) {
 }
 
 template <>
-void DeepOps<Expr>::take_children(Expr& e, std::vector<Expr>& out) {
-    std::visit(
-        [&](auto& node) {
-            for_each_field(node, [&](std::string_view, auto& field) {
-                using Field = std::decay_t<decltype(field)>;
-                if constexpr (std::is_same_v<Field, Box<Expr>>) {
-                    take(field, out);
-                } else if constexpr (std::is_same_v<Field, std::vector<Expr>> ||
-                                     std::is_same_v<Field, Seq<Expr>>) {
-                    take_all(field, out);
-                } else if constexpr (std::is_same_v<Field, Arguments>) {
-                    take_all(field.args, out);
-                }
-            });
-        },
-        e.as_variant());
-}
-
-template <>
 bool DeepOps<Pattern>::has_children(const Pattern& p) {
     return !(p.is<PatternMatchValue>() || p.is<PatternMatchSingleton>() ||
              p.is<PatternMatchStar>());
-}
-
-template <>
-void DeepOps<Pattern>::take_children(Pattern& p, std::vector<Pattern>& out) {
-    std::visit(
-        [&](auto& node) {
-            for_each_field(node, [&](std::string_view, auto& field) {
-                using Field = std::decay_t<decltype(field)>;
-                if constexpr (std::is_same_v<Field, Box<Pattern>>) {
-                    take(field, out);
-                } else if constexpr (std::is_same_v<Field, std::vector<Pattern>>) {
-                    take_all(field, out);
-                } else if constexpr (std::is_same_v<Field, PatternArguments>) {
-                    take_all(field.patterns, out);
-                    for (auto& keyword : field.keywords)
-                        take(keyword.pattern, out);
-                }
-            });
-        },
-        p.as_variant());
 }
 
 template <>
@@ -461,27 +428,6 @@ bool DeepOps<Stmt>::has_children(const Stmt& s) {
     return s.is<StmtFunctionDef>() || s.is<StmtClassDef>() || s.is<StmtFor>() ||
            s.is<StmtWhile>() || s.is<StmtIf>() || s.is<StmtWith>() || s.is<StmtMatch>() ||
            s.is<StmtTry>();
-}
-
-template <>
-void DeepOps<Stmt>::take_children(Stmt& s, std::vector<Stmt>& out) {
-    std::visit(
-        [&](auto& node) {
-            for_each_field(node, [&](std::string_view, auto& field) {
-                using Field = std::decay_t<decltype(field)>;
-                if constexpr (std::is_same_v<Field, std::vector<Stmt>>) {
-                    take_all(field, out);
-                } else if constexpr (std::is_same_v<Field, std::vector<ElifElseClause>> ||
-                                     std::is_same_v<Field, std::vector<MatchCase>>) {
-                    for (auto& clause : field)
-                        take_all(clause.body, out);
-                } else if constexpr (std::is_same_v<Field, std::vector<ExceptHandler>>) {
-                    for (auto& handler : field)
-                        take_all(std::get<0>(handler).body, out);
-                }
-            });
-        },
-        s.as_variant());
 }
 
 Expr::Expr(const Expr& other) : NodeKinds() {

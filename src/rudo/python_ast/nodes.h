@@ -38,10 +38,11 @@ using text_size::TextSize;
 
 #define RUDO_AST_BOOL_OP(X) X(And) X(Or)
 #define RUDO_AST_CMP_OP(X) X(Eq) X(NotEq) X(Lt) X(LtE) X(Gt) X(GtE) X(Is) X(IsNot) X(In) X(NotIn)
-#define RUDO_AST_OPERATOR(X)                                                              \
-    X(Add)                                                                                \
-    X(Sub) X(Mult) X(MatMult) X(Div) X(Mod) X(Pow) X(LShift) X(RShift) X(BitOr) X(BitXor) \
-        X(BitAnd) X(FloorDiv)
+#define RUDO_AST_OPERATOR(X)                                                                 \
+    X(Add)                                                                                   \
+    X(Sub)                                                                                   \
+    X(Mult) X(MatMult) X(Div) X(Mod) X(Pow) X(LShift) X(RShift) X(BitOr) X(BitXor) X(BitAnd) \
+        X(FloorDiv)
 #define RUDO_AST_UNARY_OP(X) X(Invert) X(Not) X(UAdd) X(USub)
 #define RUDO_AST_EXPR_CONTEXT(X) X(Load) X(Store) X(Del) X(Invalid)
 #define RUDO_AST_SINGLETON(X) X(None) X(True) X(False)
@@ -138,21 +139,33 @@ using InterpolatedStringElement =
 using InterpolatedStringElements = std::vector<InterpolatedStringElement>;
 using ExceptHandler = std::variant<ExceptHandlerExceptHandler>;
 
+// Moves of an empty optional identifier: see name.h.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // An identifier: its text, range and index, in this order. Empty text is the parser's
 // placeholder for a missing name.
 struct Identifier {
     Name id{};
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     TextRange range{};
     AtomicNodeIndex node_index{};
 
-    bool is_valid() const { return !id.empty(); }
-    std::string_view as_str() const { return id.as_str(); }
+    bool is_valid() const {
+        return !id.empty();
+    }
+    std::string_view as_str() const {
+        return id.as_str();
+    }
 };
 
 // The source around the expression of a self-documenting interpolation (`{x = }`).
 struct DebugText {
-    std::string leading;   // between `{` and the expression
-    std::string trailing;  // from the expression's end to the token after `=`, `=` included
+    std::string leading{};   // between `{` and the expression
+    std::string trailing{};  // from the expression's end to the token after `=`, `=` included
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -330,11 +343,11 @@ struct AnyParameterRef {
 struct Parameters {
     AtomicNodeIndex node_index{};
     TextRange range{};
-    std::vector<ParameterWithDefault> posonlyargs;  // before `/`
-    std::vector<ParameterWithDefault> args;
-    OptionalBox<Parameter> vararg;                 // `*name`
-    std::vector<ParameterWithDefault> kwonlyargs;  // after `*` or `*name`
-    OptionalBox<Parameter> kwarg;                  // `**name`
+    std::vector<ParameterWithDefault> posonlyargs{};  // before `/`
+    std::vector<ParameterWithDefault> args{};
+    OptionalBox<Parameter> vararg{};                 // `*name`
+    std::vector<ParameterWithDefault> kwonlyargs{};  // after `*` or `*name`
+    OptionalBox<Parameter> kwarg{};                  // `**name`
     static constexpr std::string_view KIND = "Parameters";
 
     class Iterator;
@@ -393,8 +406,8 @@ inline Parameters::Range Parameters::iter() const {
 
 // A key/value item of a dict display; the only record without index and range.
 struct DictItem {
-    OptionalBox<Expr> key;  // absent for `**mapping`
-    Box<Expr> value;
+    OptionalBox<Expr> key{};  // absent for `**mapping`
+    Box<Expr> value{};
     static constexpr std::string_view KIND = "DictItem";
 };
 
