@@ -14,15 +14,24 @@ class Name {
 public:
     static constexpr size_t INLINE_CAPACITY = 24;
 
-    Name() noexcept : size_(0) {}
+    Name() noexcept : size_(0), storage_{} {}
     explicit Name(std::string_view text) { assign(text); }
     Name(const char* text) : Name(std::string_view(text)) {}
 
     Name(const Name& other) { assign(other.as_str()); }
+// GCC 12 takes a move out of an empty std::optional<Identifier> inside a variant for a read
+// of uninitialised bytes; the optional never moves a name it does not hold.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
     Name(Name&& other) noexcept : size_(other.size_) {
         std::memcpy(&storage_, &other.storage_, sizeof(storage_));
         other.size_ = 0;
     }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     Name& operator=(const Name& other) {
         if (this != &other) {
             release();

@@ -1,0 +1,153 @@
+// Owning holders of syntax-tree children: a box for one child, a fixed-length sequence.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace rudo::python_ast {
+
+// One heap-held child. Copying copies the child deeply, moving hands over the pointer.
+// An empty box is an absent optional child (and the state of a moved-from box); required
+// children are never empty in a finished tree.
+template <typename T>
+class Box {
+  public:
+    Box() noexcept = default;
+    template <typename U>
+    requires(!std::is_same_v<std::remove_cvref_t<U>, Box> && std::is_constructible_v<T, U&&>)
+        Box(U&& value)
+        : ptr_(new T(std::forward<U>(value))) {}
+
+    Box(const Box& other) : ptr_(other.ptr_ ? new T(*other.ptr_) : nullptr) {}
+// GCC 12 reports moves out of an inactive variant alternative holding a box as reads of an
+// uninitialised pointer; the variant never moves an inactive alternative.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+    Box(Box&& other) noexcept : ptr_(other.ptr_) {
+        other.ptr_ = nullptr;
+    }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+    Box& operator=(const Box& other) {
+        if (this != &other) *this = Box(other);
+        return *this;
+    }
+    Box& operator=(Box&& other) noexcept {
+        if (this != &other) {
+            T* old = std::exchange(ptr_, std::exchange(other.ptr_, nullptr));
+            delete old;
+        }
+        return *this;
+    }
+    ~Box() {
+        delete ptr_;
+    }
+
+    bool has_value() const noexcept {
+        return ptr_ != nullptr;
+    }
+    explicit operator bool() const noexcept {
+        return ptr_ != nullptr;
+    }
+    T* get() noexcept {
+        return ptr_;
+    }
+    const T* get() const noexcept {
+        return ptr_;
+    }
+    T& operator*() noexcept {
+        return *ptr_;
+    }
+    const T& operator*() const noexcept {
+        return *ptr_;
+    }
+    T* operator->() noexcept {
+        return ptr_;
+    }
+    const T* operator->() const noexcept {
+        return ptr_;
+    }
+    void reset() noexcept {
+        delete std::exchange(ptr_, nullptr);
+    }
+
+  private:
+    T* ptr_ = nullptr;
+};
+
+// Marks a child that may be absent; the same holder as a required one.
+template <typename T>
+using OptionalBox = Box<T>;
+
+// A fixed-length owned array, built once (16 bytes where a std::vector takes 24).
+template <typename T>
+class Seq {
+  public:
+    Seq() noexcept = default;
+    Seq(std::vector<T>&& items) { adopt(std::make_move_iterator(items.begin()), items.size()); }
+    Seq(std::initializer_list<T> items) { adopt(items.begin(), items.size()); }
+    Seq(const Seq& other) { adopt(other.begin(), other.size_); }
+    Seq(Seq&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    Seq& operator=(const Seq& other) {
+        if (this != &other) *this = Seq(other);
+        return *this;
+    }
+    Seq& operator=(Seq&& other) noexcept {
+        if (this != &other) {
+            release();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
+    ~Seq() { release(); }
+
+    size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    T* begin() noexcept { return data_; }
+    T* end() noexcept { return data_ + size_; }
+    const T* begin() const noexcept { return data_; }
+    const T* end() const noexcept { return data_ + size_; }
+    T& operator[](size_t i) noexcept { return data_[i]; }
+    const T& operator[](size_t i) const noexcept { return data_[i]; }
+    std::span<T> as_span() noexcept { return {data_, size_}; }
+    std::span<const T> as_span() const noexcept { return {data_, size_}; }
+    // Destroys every element; the sequence becomes empty.
+    void clear() noexcept { release(); }
+
+  private:
+    template <typename It>
+    void adopt(It first, size_t n) {
+        if (n == 0) return;
+        T* data = std::allocator<T>().allocate(n);
+        try {
+            std::uninitialized_copy_n(first, n, data);
+        } catch (...) {
+            std::allocator<T>().deallocate(data, n);
+            throw;
+        }
+        data_ = data;
+        size_ = n;
+    }
+    void release() noexcept {
+        if (!data_) return;
+        T* data = std::exchange(data_, nullptr);
+        size_t n = std::exchange(size_, 0);
+        std::destroy_n(data, n);
+        std::allocator<T>().deallocate(data, n);
+    }
+
+    T* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+}  // namespace rudo::python_ast

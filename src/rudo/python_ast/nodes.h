@@ -1,0 +1,602 @@
+// The syntax tree: every node record, the closed kind sets and the values carried by nodes.
+//
+// The tree is strict: a node owns its children (one child in a Box, lists in std::vector,
+// fixed-length sequences in Seq). The kinds of Stmt, Expr, Pattern and TypeParam are variants
+// of plain node structs. Copying any node copies it deeply; copying and destroying Stmt, Expr
+// and Pattern run iteratively, so a tree of any depth never exhausts the stack.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "quarn/panic.h"
+#include "rudo/python_ast/box.h"
+#include "rudo/python_ast/int.h"
+#include "rudo/python_ast/name.h"
+#include "rudo/python_ast/node_index.h"
+#include "rudo/python_ast/str_prefix.h"
+#include "rudo/text_size/text_size.h"
+
+namespace rudo::python_ast {
+
+using text_size::TextRange;
+using text_size::TextSize;
+
+// ---------------------------------------------------------------------------------------------
+// Enumerations carried by nodes: X(name) in value order.
+
+#define RUDO_AST_BOOL_OP(X) X(And) X(Or)
+#define RUDO_AST_CMP_OP(X) X(Eq) X(NotEq) X(Lt) X(LtE) X(Gt) X(GtE) X(Is) X(IsNot) X(In) X(NotIn)
+#define RUDO_AST_OPERATOR(X)                                                                 \
+    X(Add)                                                                                   \
+    X(Sub)                                                                                   \
+    X(Mult) X(MatMult) X(Div) X(Mod) X(Pow) X(LShift) X(RShift) X(BitOr) X(BitXor) X(BitAnd) \
+        X(FloorDiv)
+#define RUDO_AST_UNARY_OP(X) X(Invert) X(Not) X(UAdd) X(USub)
+#define RUDO_AST_EXPR_CONTEXT(X) X(Load) X(Store) X(Del) X(Invalid)
+#define RUDO_AST_SINGLETON(X) X(None) X(True) X(False)
+
+#define RUDO_AST_ENUMERATOR(name) name,
+#define RUDO_AST_ENUM(Type, LIST)                                 \
+    enum class Type : uint8_t { LIST(RUDO_AST_ENUMERATOR) };      \
+    /* The enumerator name, as dumps print it ("Add", "Load"). */ \
+    std::string_view name(Type value);
+RUDO_AST_ENUM(BoolOp, RUDO_AST_BOOL_OP)
+RUDO_AST_ENUM(CmpOp, RUDO_AST_CMP_OP)
+RUDO_AST_ENUM(Operator, RUDO_AST_OPERATOR)
+RUDO_AST_ENUM(UnaryOp, RUDO_AST_UNARY_OP)
+RUDO_AST_ENUM(ExprContext, RUDO_AST_EXPR_CONTEXT)
+RUDO_AST_ENUM(Singleton, RUDO_AST_SINGLETON)
+#undef RUDO_AST_ENUM
+#undef RUDO_AST_ENUMERATOR
+
+// Display of a unary operator: "~", "not", "+", "-".
+std::string_view display(UnaryOp op);
+
+// ---------------------------------------------------------------------------------------------
+// Per-node string flags, narrowed from the lexer's AnyStringFlags.
+
+template <typename Derived>
+class StringNodeFlags {
+  public:
+    constexpr StringNodeFlags() = default;
+    constexpr explicit StringNodeFlags(uint8_t bits) : bits_(bits) {}
+    constexpr uint8_t bits() const { return bits_; }
+    constexpr bool contains(uint8_t bit) const { return (bits_ & bit) == bit; }
+    constexpr Derived with(uint8_t bit) const { return Derived(static_cast<uint8_t>(bits_ | bit)); }
+    friend constexpr bool operator==(StringNodeFlags a, StringNodeFlags b) {
+        return a.bits_ == b.bits_;
+    }
+
+  private:
+    uint8_t bits_ = 0;
+};
+
+struct StringLiteralFlags : StringNodeFlags<StringLiteralFlags> {
+    using StringNodeFlags::StringNodeFlags;
+    static constexpr uint8_t DOUBLE_QUOTES = 0x01, TRIPLE_QUOTED = 0x02, U_PREFIX = 0x04,
+                             R_PREFIX_LOWER = 0x08, R_PREFIX_UPPER = 0x10, INVALID = 0x20,
+                             UNTERMINATED = 0x40;
+    // Fails as an internal invariant when the flags carry a bytes, f- or t-string prefix.
+    static StringLiteralFlags from(AnyStringFlags flags);
+};
+
+struct BytesLiteralFlags : StringNodeFlags<BytesLiteralFlags> {
+    using StringNodeFlags::StringNodeFlags;
+    static constexpr uint8_t DOUBLE_QUOTES = 0x01, TRIPLE_QUOTED = 0x02, R_PREFIX_LOWER = 0x04,
+                             R_PREFIX_UPPER = 0x08, INVALID = 0x10, UNTERMINATED = 0x20;
+    static BytesLiteralFlags from(AnyStringFlags flags);
+};
+
+struct FStringFlags : StringNodeFlags<FStringFlags> {
+    using StringNodeFlags::StringNodeFlags;
+    static constexpr uint8_t DOUBLE_QUOTES = 0x01, TRIPLE_QUOTED = 0x02, R_PREFIX_LOWER = 0x04,
+                             R_PREFIX_UPPER = 0x08, UNTERMINATED = 0x10;
+    static FStringFlags from(AnyStringFlags flags);
+};
+
+struct TStringFlags : StringNodeFlags<TStringFlags> {
+    using StringNodeFlags::StringNodeFlags;
+    static constexpr uint8_t DOUBLE_QUOTES = 0x01, TRIPLE_QUOTED = 0x02, R_PREFIX_LOWER = 0x04,
+                             R_PREFIX_UPPER = 0x08, UNTERMINATED = 0x10;
+    static TStringFlags from(AnyStringFlags flags);
+};
+
+// The names of the bits set, in bit order, for dumps.
+std::vector<std::string_view> flag_names(StringLiteralFlags flags);
+std::vector<std::string_view> flag_names(BytesLiteralFlags flags);
+std::vector<std::string_view> flag_names(FStringFlags flags);
+std::vector<std::string_view> flag_names(TStringFlags flags);
+
+// ---------------------------------------------------------------------------------------------
+// Forward declarations of every node.
+
+class Expr;
+class Stmt;
+class Pattern;
+class TypeParam;
+struct Parameters;
+struct DictItem;
+#define F(type, name)
+#define FD(type, name, init)
+#define NODE(section, kind, fields) struct kind;
+#include "rudo/python_ast/nodes.def"
+#undef NODE
+
+using InterpolatedStringElement =
+    std::variant<InterpolatedStringElementLiteral, InterpolatedStringElementInterpolation>;
+using InterpolatedStringElements = std::vector<InterpolatedStringElement>;
+using ExceptHandler = std::variant<ExceptHandlerExceptHandler>;
+
+// Moves of an empty optional identifier: see name.h.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// An identifier: its text, range and index, in this order. Empty text is the parser's
+// placeholder for a missing name.
+struct Identifier {
+    Name id{};
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+    TextRange range{};
+    AtomicNodeIndex node_index{};
+
+    bool is_valid() const {
+        return !id.empty();
+    }
+    std::string_view as_str() const {
+        return id.as_str();
+    }
+};
+
+// The source around the expression of a self-documenting interpolation (`{x = }`).
+struct DebugText {
+    std::string leading{};   // between `{` and the expression
+    std::string trailing{};  // from the expression's end to the token after `=`, `=` included
+};
+
+// ---------------------------------------------------------------------------------------------
+// String parts.
+
+#define NODE_LIT(kind, fields)                                 \
+    struct kind {                                              \
+        AtomicNodeIndex node_index{};                          \
+        TextRange range{};                                     \
+        fields static constexpr std::string_view KIND = #kind; \
+    };
+#define NODE_REC(kind, fields)
+#define NODE_EXPR(kind, fields)
+#define NODE_PATTERN(kind, fields)
+#define NODE_TYPE_PARAM(kind, fields)
+#define NODE_STMT(kind, fields)
+#undef F
+#undef FD
+#define F(type, name) type name{};
+#define FD(type, name, init) type name = init;
+#define NODE(section, kind, fields) NODE_##section(kind, fields)
+#include "rudo/python_ast/nodes.def"
+#undef NODE_LIT
+
+inline StringLiteral invalid_string_literal(TextRange range) {
+    return StringLiteral{
+        .range = range, .value = {}, .flags = StringLiteralFlags(StringLiteralFlags::INVALID)};
+}
+
+// ---------------------------------------------------------------------------------------------
+// String values: a single part or an implicit concatenation of two or more parts.
+
+class StringLiteralValue {
+  public:
+    StringLiteralValue() = default;
+    static StringLiteralValue single(StringLiteral part);
+    // Two or more parts; fewer is an internal invariant failure.
+    static StringLiteralValue concatenated(std::vector<StringLiteral> parts);
+
+    bool is_implicit_concatenated() const { return repr_.index() == 1; }
+    // Every part in source order (one in the single form).
+    std::span<const StringLiteral> parts() const;
+    // The text of all parts joined; for a concatenation computed once, on first request, and
+    // then kept (safe to ask from several threads).
+    std::string_view to_str() const;
+    // Whether the joined text of a concatenation has been computed.
+    bool is_joined() const;
+
+  private:
+    class JoinedText {
+      public:
+        JoinedText() = default;
+        JoinedText(const JoinedText& other);
+        JoinedText(JoinedText&& other) noexcept : text_(other.text_.exchange(nullptr)) {}
+        JoinedText& operator=(const JoinedText& other) {
+            if (this != &other) *this = JoinedText(other);
+            return *this;
+        }
+        JoinedText& operator=(JoinedText&& other) noexcept {
+            if (this != &other) delete text_.exchange(other.text_.exchange(nullptr));
+            return *this;
+        }
+        ~JoinedText() { delete text_.load(std::memory_order_relaxed); }
+        const std::string* get() const { return text_.load(std::memory_order_acquire); }
+        const std::string& get_or_join(std::span<const StringLiteral> parts) const;
+
+      private:
+        mutable std::atomic<const std::string*> text_{nullptr};
+    };
+    struct Concatenated {
+        std::vector<StringLiteral> parts;
+        JoinedText joined;
+    };
+    std::variant<StringLiteral, Concatenated> repr_;
+};
+
+class BytesLiteralValue {
+  public:
+    BytesLiteralValue() = default;
+    static BytesLiteralValue single(BytesLiteral part);
+    static BytesLiteralValue concatenated(std::vector<BytesLiteral> parts);
+
+    bool is_implicit_concatenated() const { return repr_.index() == 1; }
+    std::span<const BytesLiteral> parts() const;
+    // The bytes of all parts joined.
+    std::string bytes() const;
+
+  private:
+    std::variant<BytesLiteral, std::vector<BytesLiteral>> repr_;
+};
+
+// A part of an f-string value: a plain literal (held in a box: it is rare and keeps the
+// expression small) or an f-string.
+struct FStringPart : std::variant<Box<StringLiteral>, FString> {
+    using variant::variant;
+    const StringLiteral* as_literal() const {
+        auto* literal = std::get_if<0>(this);
+        return literal ? literal->get() : nullptr;
+    }
+    const FString* as_f_string() const { return std::get_if<1>(this); }
+    TextRange range() const;
+};
+
+class FStringValue {
+  public:
+    FStringValue() = default;
+    static FStringValue single(FStringPart part);
+    static FStringValue concatenated(std::vector<FStringPart> parts);
+
+    bool is_implicit_concatenated() const { return repr_.index() == 1; }
+    std::span<const FStringPart> parts() const;
+
+  private:
+    std::variant<FStringPart, std::vector<FStringPart>> repr_;
+};
+
+class TStringValue {
+  public:
+    TStringValue() = default;
+    static TStringValue single(TString part);
+    static TStringValue concatenated(std::vector<TString> parts);
+
+    bool is_implicit_concatenated() const { return repr_.index() == 1; }
+    std::span<const TString> parts() const;
+
+  private:
+    std::variant<TString, std::vector<TString>> repr_;
+};
+
+struct NumberLiteralComplex {
+    double real = 0;
+    double imag = 0;
+};
+
+// NumberLiteralValue::Int, ::Float or ::Complex.
+struct NumberLiteralValue : std::variant<Int, double, NumberLiteralComplex> {
+    using variant::variant;
+    using Complex = NumberLiteralComplex;
+    const Int* as_int() const { return std::get_if<Int>(this); }
+    const double* as_float() const { return std::get_if<double>(this); }
+    const Complex* as_complex() const { return std::get_if<Complex>(this); }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Auxiliary records and the kinds of every category.
+
+#define NODE_LIT(kind, fields)
+#undef NODE_REC
+#undef NODE_EXPR
+#undef NODE_PATTERN
+#undef NODE_TYPE_PARAM
+#undef NODE_STMT
+#define NODE_REC(kind, fields)                                 \
+    struct kind {                                              \
+        AtomicNodeIndex node_index{};                          \
+        TextRange range{};                                     \
+        fields static constexpr std::string_view KIND = #kind; \
+    };
+#define NODE_EXPR NODE_REC
+#define NODE_PATTERN NODE_REC
+#define NODE_TYPE_PARAM NODE_REC
+#define NODE_STMT NODE_REC
+#include "rudo/python_ast/nodes.def"
+
+// One item of Parameters::iter: a parameter with a default (the three lists) or a bare one
+// (`vararg`, `kwarg`).
+struct AnyParameterRef {
+    const ParameterWithDefault* with_default = nullptr;
+    const Parameter* bare = nullptr;
+
+    bool is_with_default() const { return with_default != nullptr; }
+    const Parameter& parameter() const;
+};
+
+struct Parameters {
+    AtomicNodeIndex node_index{};
+    TextRange range{};
+    std::vector<ParameterWithDefault> posonlyargs{};  // before `/`
+    std::vector<ParameterWithDefault> args{};
+    OptionalBox<Parameter> vararg{};                 // `*name`
+    std::vector<ParameterWithDefault> kwonlyargs{};  // after `*` or `*name`
+    OptionalBox<Parameter> kwarg{};                  // `**name`
+    static constexpr std::string_view KIND = "Parameters";
+
+    class Iterator;
+    struct Range;
+    // Every parameter in source order: posonlyargs, args, vararg, kwonlyargs, kwarg.
+    Range iter() const;
+    size_t len() const;
+};
+
+class Parameters::Iterator {
+  public:
+    using value_type = AnyParameterRef;
+    using difference_type = std::ptrdiff_t;
+    Iterator() = default;
+    Iterator(const Parameters* owner, int segment, size_t index)
+        : owner_(owner), segment_(segment), index_(index) {
+        settle();
+    }
+    AnyParameterRef operator*() const;
+    Iterator& operator++() {
+        ++index_;
+        settle();
+        return *this;
+    }
+    Iterator operator++(int) {
+        Iterator old = *this;
+        ++*this;
+        return old;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) {
+        return a.segment_ == b.segment_ && a.index_ == b.index_;
+    }
+
+  private:
+    size_t segment_size(int segment) const;
+    void settle() {
+        while (segment_ < 5 && index_ >= segment_size(segment_)) {
+            ++segment_;
+            index_ = 0;
+        }
+    }
+    const Parameters* owner_ = nullptr;
+    int segment_ = 5;
+    size_t index_ = 0;
+};
+
+struct Parameters::Range {
+    Iterator first, last;
+    Iterator begin() const { return first; }
+    Iterator end() const { return last; }
+};
+
+inline Parameters::Range Parameters::iter() const {
+    return Range{Iterator(this, 0, 0), Iterator(this, 5, 0)};
+}
+
+// A key/value item of a dict display; the only record without index and range.
+struct DictItem {
+    OptionalBox<Expr> key{};  // absent for `**mapping`
+    Box<Expr> value{};
+    static constexpr std::string_view KIND = "DictItem";
+};
+
+// ---------------------------------------------------------------------------------------------
+// The closed kind sets.
+
+namespace detail {
+template <typename... Ts>
+struct VariantWithoutLast {
+    template <size_t... I>
+    static auto make(std::index_sequence<I...>)
+        -> std::variant<std::tuple_element_t<I, std::tuple<Ts...>>...>;
+    using type = decltype(make(std::make_index_sequence<sizeof...(Ts) - 1>()));
+};
+struct EndOfKinds {};
+}  // namespace detail
+
+#undef NODE_REC
+#undef NODE_EXPR
+#undef NODE_PATTERN
+#undef NODE_TYPE_PARAM
+#undef NODE_STMT
+#define NODE_REC(kind, fields)
+#define NODE_KIND(kind, fields) kind,
+#define NODE_SKIP(kind, fields)
+
+#define NODE_EXPR NODE_KIND
+#define NODE_PATTERN NODE_SKIP
+#define NODE_TYPE_PARAM NODE_SKIP
+#define NODE_STMT NODE_SKIP
+using ExprVariant = detail::VariantWithoutLast<
+#include "rudo/python_ast/nodes.def"
+    detail::EndOfKinds>::type;
+#undef NODE_EXPR
+#undef NODE_PATTERN
+
+#define NODE_EXPR NODE_SKIP
+#define NODE_PATTERN NODE_KIND
+using PatternVariant = detail::VariantWithoutLast<
+#include "rudo/python_ast/nodes.def"
+    detail::EndOfKinds>::type;
+#undef NODE_PATTERN
+#undef NODE_TYPE_PARAM
+
+#define NODE_PATTERN NODE_SKIP
+#define NODE_TYPE_PARAM NODE_KIND
+using TypeParamVariant = detail::VariantWithoutLast<
+#include "rudo/python_ast/nodes.def"
+    detail::EndOfKinds>::type;
+#undef NODE_TYPE_PARAM
+#undef NODE_STMT
+
+#define NODE_TYPE_PARAM NODE_SKIP
+#define NODE_STMT NODE_KIND
+using StmtVariant = detail::VariantWithoutLast<
+#include "rudo/python_ast/nodes.def"
+    detail::EndOfKinds>::type;
+
+#undef NODE_KIND
+#undef NODE_SKIP
+#undef NODE_LIT
+#undef NODE_REC
+#undef NODE_EXPR
+#undef NODE_PATTERN
+#undef NODE_TYPE_PARAM
+#undef NODE_STMT
+#undef NODE
+#undef F
+#undef FD
+
+// Shared shape of the four kind sets: a variant of the node structs with range and kind name.
+template <typename Self, typename Variant>
+class NodeKinds : public Variant {
+  public:
+    using Variant::Variant;
+    TextRange range() const {
+        return std::visit([](const auto& node) { return node.range; }, as_variant());
+    }
+    uint32_t node_index() const {
+        return std::visit([](const auto& node) { return node.node_index.load(); }, as_variant());
+    }
+    // The kind's record name, such as "ExprBinOp".
+    std::string_view kind_name() const {
+        return std::visit([](const auto& node) { return node.KIND; }, as_variant());
+    }
+    template <typename T>
+    bool is() const {
+        return std::holds_alternative<T>(as_variant());
+    }
+    template <typename T>
+    T* as() {
+        return std::get_if<T>(&as_variant());
+    }
+    template <typename T>
+    const T* as() const {
+        return std::get_if<T>(&as_variant());
+    }
+    Variant& as_variant() { return *this; }
+    const Variant& as_variant() const { return *this; }
+
+  protected:
+    NodeKinds() = default;
+};
+
+// Stmt, Expr and Pattern nest to any depth: their copy and destruction work through an
+// explicit worklist instead of recursion.
+#define RUDO_AST_DEEP_KIND(Self, Variant)                 \
+    class Self : public NodeKinds<Self, Variant> {        \
+      public:                                             \
+        using NodeKinds::NodeKinds;                       \
+        Self(const Self& other);                          \
+        Self(Self&& other) noexcept = default;            \
+        Self& operator=(const Self& other) {              \
+            if (this != &other) *this = Self(other);      \
+            return *this;                                 \
+        }                                                 \
+        Self& operator=(Self&& other) noexcept = default; \
+        ~Self();                                          \
+                                                          \
+      private:                                            \
+        template <typename T>                             \
+        friend struct DeepOps;                            \
+        Self() = default;                                 \
+    };
+RUDO_AST_DEEP_KIND(Expr, ExprVariant)
+RUDO_AST_DEEP_KIND(Pattern, PatternVariant)
+RUDO_AST_DEEP_KIND(Stmt, StmtVariant)
+#undef RUDO_AST_DEEP_KIND
+
+class TypeParam : public NodeKinds<TypeParam, TypeParamVariant> {
+  public:
+    using NodeKinds::NodeKinds;
+};
+
+inline TextRange range(const InterpolatedStringElement& element) {
+    return std::visit([](const auto& node) { return node.range; }, element);
+}
+inline TextRange range(const ExceptHandler& handler) {
+    return std::get<0>(handler).range;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Field reflection: for_each_field(node, f) calls f(name, field) for every field after
+// `node_index` and `range`, in declaration order. Dumps and the tree's own traversals use it.
+
+namespace detail {
+constexpr std::string_view field_name(std::string_view name) {
+    return name.ends_with('_') ? name.substr(0, name.size() - 1) : name;
+}
+}  // namespace detail
+
+#define F(type, name) f(detail::field_name(#name), node.name);
+#define FD(type, name, init) F(type, name)
+#define NODE(section, kind, fields)                       \
+    template <typename N, typename Fn>                    \
+    requires std::is_same_v<std::remove_const_t<N>, kind> \
+    void for_each_field(N& node, Fn&& f) {                \
+        (void)node;                                       \
+        (void)f;                                          \
+        fields                                            \
+    }
+#include "rudo/python_ast/nodes.def"
+#undef NODE
+#undef F
+#undef FD
+
+template <typename N, typename Fn>
+requires std::is_same_v<std::remove_const_t<N>, Parameters>
+void for_each_field(N& node, Fn&& f) {
+    f("posonlyargs", node.posonlyargs);
+    f("args", node.args);
+    f("vararg", node.vararg);
+    f("kwonlyargs", node.kwonlyargs);
+    f("kwarg", node.kwarg);
+}
+
+template <typename N, typename Fn>
+requires std::is_same_v<std::remove_const_t<N>, DictItem>
+void for_each_field(N& node, Fn&& f) {
+    f("key", node.key);
+    f("value", node.value);
+}
+
+}  // namespace rudo::python_ast
+
+template <>
+struct fmt::formatter<rudo::python_ast::UnaryOp> : fmt::formatter<std::string_view> {
+    template <typename FormatContext>
+    auto format(rudo::python_ast::UnaryOp op, FormatContext& ctx) const {
+        return fmt::formatter<std::string_view>::format(rudo::python_ast::display(op), ctx);
+    }
+};

@@ -1,0 +1,281 @@
+#include "rudo/python_parser/string.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+
+#include <unicode/uchar.h>
+
+namespace rudo::python_parser {
+
+using python_ast::BytesLiteral;
+using python_ast::BytesLiteralFlags;
+using python_ast::InterpolatedStringElementLiteral;
+using python_ast::StringLiteral;
+using python_ast::StringLiteralFlags;
+using Kind = LexicalErrorType::Kind;
+
+namespace {
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A character by its Unicode name or name alias (not ICU's "<control-...>" labels), matched
+// without regard to case.
+std::optional<char32_t> char_from_name(std::string_view name) {
+    // The longest character name is well under this; longer or non-ASCII text names nothing.
+    if (name.empty() || name.size() > 128) return std::nullopt;
+    char buffer[129];
+    for (size_t i = 0; i < name.size(); ++i) {
+        auto c = static_cast<unsigned char>(name[i]);
+        if (c == 0 || c >= 0x80) return std::nullopt;
+        buffer[i] = static_cast<char>(c);
+    }
+    buffer[name.size()] = '\0';
+    for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
+        UErrorCode status = U_ZERO_ERROR;
+        UChar32 c = u_charFromName(choice, buffer, &status);
+        if (U_SUCCESS(status) && c >= 0) return static_cast<char32_t>(c);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string_view display(InterpolatedStringKind kind) {
+    return kind == InterpolatedStringKind::FString ? "f-string" : "t-string";
+}
+
+LexicalError StringParser::error(Kind kind, size_t start, size_t end) const {
+    return LexicalError{
+        LexicalErrorType::of(kind),
+        TextRange(offset_ + static_cast<TextSize>(start), offset_ + static_cast<TextSize>(end))};
+}
+
+size_t StringParser::char_len_at(size_t pos) const {
+    auto lead = static_cast<unsigned char>(source_[pos]);
+    size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return std::min(len, source_.size() - pos);
+}
+
+quarn::Result<char32_t, LexicalError> StringParser::parse_unicode_literal(int digits) {
+    uint32_t value = 0;
+    for (int i = 0; i < digits; ++i) {
+        if (cursor_ >= source_.size()) {
+            return quarn::Err{error(Kind::UnexpectedUnicode, source_.size(), source_.size())};
+        }
+        int digit = hex_value(source_[cursor_]);
+        if (digit < 0) {
+            return quarn::Err{
+                error(Kind::UnexpectedUnicode, cursor_, cursor_ + char_len_at(cursor_))};
+        }
+        value = value * 16 + static_cast<uint32_t>(digit);
+        ++cursor_;
+    }
+    if (value >= 0xD800 && value <= 0xDFFF) return char32_t{0xFFFD};
+    if (value > 0x10FFFF) return quarn::Err{error(Kind::UnexpectedUnicode, cursor_, cursor_)};
+    return static_cast<char32_t>(value);
+}
+
+quarn::Result<StringParser::EscapedChar, LexicalError> StringParser::parse_named_escape() {
+    using EK = EscapedChar::Kind;
+    size_t after_n = cursor_;
+    if (cursor_ >= source_.size() || source_[cursor_] != '{') {
+        if (cursor_ < source_.size()) cursor_ += char_len_at(cursor_);
+        return quarn::Err{error(Kind::MissingUnicodeLbrace, after_n, after_n)};
+    }
+    size_t name_start = cursor_ + 1;
+    size_t close = source_.find('}', name_start);
+    if (close == std::string::npos) {
+        return quarn::Err{error(Kind::MissingUnicodeRbrace, source_.size(), source_.size())};
+    }
+    auto c = char_from_name(std::string_view(source_).substr(name_start, close - name_start));
+    if (!c) return quarn::Err{error(Kind::UnexpectedUnicode, name_start, close)};
+    cursor_ = close + 1;
+    return EscapedChar{EK::Literal, *c};
+}
+
+quarn::Result<StringParser::EscapedChar, LexicalError> StringParser::parse_escaped_char() {
+    using EK = EscapedChar::Kind;
+    if (cursor_ >= source_.size()) {
+        return quarn::Err{error(Kind::UnexpectedString, source_.size(), source_.size())};
+    }
+    const bool bytes = flags_.is_bytes();
+    char c = source_[cursor_++];
+    switch (c) {
+        case '\n':
+            return EscapedChar{EK::Nothing};
+        case '\r':
+            if (cursor_ < source_.size() && source_[cursor_] == '\n') ++cursor_;
+            return EscapedChar{EK::Nothing};
+        case '\\':
+        case '\'':
+        case '"':
+            return EscapedChar{EK::Literal, static_cast<char32_t>(c)};
+        case 'a':
+            return EscapedChar{EK::Literal, 0x07};
+        case 'b':
+            return EscapedChar{EK::Literal, 0x08};
+        case 'f':
+            return EscapedChar{EK::Literal, 0x0C};
+        case 'n':
+            return EscapedChar{EK::Literal, 0x0A};
+        case 'r':
+            return EscapedChar{EK::Literal, 0x0D};
+        case 't':
+            return EscapedChar{EK::Literal, 0x09};
+        case 'v':
+            return EscapedChar{EK::Literal, 0x0B};
+        case 'x': {
+            auto value = parse_unicode_literal(2);
+            if (!value) return quarn::Err{std::move(value).error()};
+            return EscapedChar{EK::Literal, *value};
+        }
+        case 'u':
+        case 'U': {
+            if (bytes) break;
+            auto value = parse_unicode_literal(c == 'u' ? 4 : 8);
+            if (!value) return quarn::Err{std::move(value).error()};
+            return EscapedChar{EK::Literal, *value};
+        }
+        case 'N':
+            if (bytes) break;
+            return parse_named_escape();
+        default:
+            if (c >= '0' && c <= '7') {
+                char32_t value = static_cast<char32_t>(c - '0');
+                for (int i = 0; i < 2 && cursor_ < source_.size(); ++i) {
+                    char d = source_[cursor_];
+                    if (d < '0' || d > '7') break;
+                    value = value * 8 + static_cast<char32_t>(d - '0');
+                    ++cursor_;
+                }
+                return EscapedChar{EK::Literal, value};
+            }
+            break;
+    }
+    // Anything else keeps its backslash; the character itself is copied as ordinary text.
+    --cursor_;
+    return EscapedChar{EK::Verbatim};
+}
+
+quarn::Result<StringType, LexicalError> StringParser::parse_string() {
+    const bool bytes = flags_.is_bytes();
+    if (bytes) {
+        for (size_t i = 0; i < source_.size(); ++i) {
+            if (static_cast<unsigned char>(source_[i]) >= 0x80) {
+                return quarn::Err{error(Kind::NonAsciiBytes, i, i + char_len_at(i))};
+            }
+        }
+    }
+    std::string value;
+    size_t backslash = flags_.is_raw() ? std::string::npos : source_.find('\\');
+    if (backslash == std::string::npos) {
+        value = std::move(source_);
+    } else {
+        value.reserve(source_.size());
+        while (backslash != std::string::npos) {
+            value.append(source_, cursor_, backslash - cursor_);
+            cursor_ = backslash + 1;
+            auto escaped = parse_escaped_char();
+            if (!escaped) return quarn::Err{std::move(escaped).error()};
+            switch (escaped->kind) {
+                case EscapedChar::Kind::Literal:
+                    if (bytes) {
+                        value += static_cast<char>(escaped->character & 0xFF);
+                    } else {
+                        append_utf8(value, escaped->character);
+                    }
+                    break;
+                case EscapedChar::Kind::Verbatim:
+                    value += '\\';
+                    break;
+                case EscapedChar::Kind::Nothing:
+                    break;
+            }
+            backslash =
+                source_.find('\\', cursor_ + (escaped->kind == EscapedChar::Kind::Verbatim));
+        }
+        value.append(source_, cursor_, std::string::npos);
+        value.shrink_to_fit();
+    }
+    if (bytes) {
+        return StringType(BytesLiteral{
+            .range = range_, .value = std::move(value), .flags = BytesLiteralFlags::from(flags_)});
+    }
+    return StringType(StringLiteral{
+        .range = range_, .value = std::move(value), .flags = StringLiteralFlags::from(flags_)});
+}
+
+quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::parse_element() {
+    static constexpr std::string_view SPECIAL = "{}\\";
+    // A raw middle is its own value: braces are already collapsed and backslashes stay.
+    size_t special = flags_.is_raw() ? std::string::npos : source_.find_first_of(SPECIAL);
+    if (special == std::string::npos) {
+        return InterpolatedStringElementLiteral{.range = range_, .value = std::move(source_)};
+    }
+    std::string value;
+    value.reserve(source_.size());
+    while (special != std::string::npos) {
+        value.append(source_, cursor_, special - cursor_);
+        char c = source_[special];
+        cursor_ = special + 1;
+        if (c == '{' || c == '}') {
+            // What is left of a doubled brace: later error ranges shift by the dropped one.
+            value += c;
+            ++offset_;
+        } else if (cursor_ >= source_.size() || source_[cursor_] == '{' ||
+                   source_[cursor_] == '}') {
+            // A backslash does not escape a brace; the brace (a collapsed pair) comes next.
+            value += '\\';
+        } else {
+            auto escaped = parse_escaped_char();
+            if (!escaped) return quarn::Err{std::move(escaped).error()};
+            if (escaped->kind == EscapedChar::Kind::Literal) {
+                append_utf8(value, escaped->character);
+            } else if (escaped->kind == EscapedChar::Kind::Verbatim) {
+                value += '\\';
+                value += source_[cursor_++];
+            }
+        }
+        special = source_.find_first_of(SPECIAL, cursor_);
+    }
+    value.append(source_, cursor_, std::string::npos);
+    value.shrink_to_fit();
+    return InterpolatedStringElementLiteral{.range = range_, .value = std::move(value)};
+}
+
+quarn::Result<StringType, LexicalError> parse_string_literal(std::string body, AnyStringFlags flags,
+                                                             TextRange range) {
+    auto offset = range.start() + static_cast<TextSize>(flags.prefix().len() + flags.quote_len());
+    return StringParser(std::move(body), flags, offset, range).parse_string();
+}
+
+quarn::Result<InterpolatedStringElementLiteral, LexicalError>
+parse_interpolated_string_literal_element(std::string text, AnyStringFlags flags, TextRange range) {
+    return StringParser(std::move(text), flags, range.start(), range).parse_element();
+}
+
+}  // namespace rudo::python_parser
