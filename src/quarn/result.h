@@ -11,7 +11,7 @@ namespace quarn {
 
 template <typename T, typename E = std::string>
 class Result {
-public:
+  public:
     Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
     static Result err(E error) { return Result(std::in_place_index<1>, std::move(error)); }
 
@@ -35,7 +35,7 @@ public:
         return std::get<1>(std::move(v_));
     }
 
-private:
+  private:
     template <size_t I, typename U>
     Result(std::in_place_index_t<I> tag, U&& u) : v_(tag, std::forward<U>(u)) {}
     T& checked_value() {
@@ -51,10 +51,12 @@ template <typename E>
 struct Err {
     E error;
     template <typename T, typename E2>
-    operator Result<T, E2>() && { return Result<T, E2>::err(E2(std::move(error))); }
+    operator Result<T, E2>() && {
+        return Result<T, E2>::err(E2(std::move(error)));
+    }
 };
 template <typename E>
 Err(E) -> Err<E>;
-Err(const char*) -> Err<std::string>;
+Err(const char*)->Err<std::string>;
 
 }  // namespace quarn

@@ -11,7 +11,7 @@
 namespace rudo::python_ast {
 
 class Name {
-public:
+  public:
     static constexpr size_t INLINE_CAPACITY = 24;
 
     Name() noexcept : size_(0), storage_{} {}
@@ -48,23 +48,37 @@ public:
         }
         return *this;
     }
-    ~Name() { release(); }
+    ~Name() {
+        release();
+    }
 
     std::string_view as_str() const noexcept {
         return {is_inline() ? storage_.inline_bytes : storage_.heap, size_};
     }
-    operator std::string_view() const noexcept { return as_str(); }
-    size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
-    bool is_inline() const noexcept { return size_ <= INLINE_CAPACITY; }
+    operator std::string_view() const noexcept {
+        return as_str();
+    }
+    size_t size() const noexcept {
+        return size_;
+    }
+    bool empty() const noexcept {
+        return size_ == 0;
+    }
+    bool is_inline() const noexcept {
+        return size_ <= INLINE_CAPACITY;
+    }
 
-    friend bool operator==(const Name& a, const Name& b) noexcept { return a.as_str() == b.as_str(); }
-    friend bool operator==(const Name& a, std::string_view b) noexcept { return a.as_str() == b; }
+    friend bool operator==(const Name& a, const Name& b) noexcept {
+        return a.as_str() == b.as_str();
+    }
+    friend bool operator==(const Name& a, std::string_view b) noexcept {
+        return a.as_str() == b;
+    }
     friend auto operator<=>(const Name& a, const Name& b) noexcept {
         return a.as_str() <=> b.as_str();
     }
 
-private:
+  private:
     void assign(std::string_view text) {
         size_ = static_cast<uint32_t>(text.size());
         if (text.size() <= INLINE_CAPACITY) {

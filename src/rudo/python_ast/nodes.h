@@ -38,11 +38,11 @@ using text_size::TextSize;
 
 #define RUDO_AST_BOOL_OP(X) X(And) X(Or)
 #define RUDO_AST_CMP_OP(X) X(Eq) X(NotEq) X(Lt) X(LtE) X(Gt) X(GtE) X(Is) X(IsNot) X(In) X(NotIn)
-#define RUDO_AST_OPERATOR(X)                                                                 \
-    X(Add)                                                                                   \
-    X(Sub)                                                                                   \
-    X(Mult) X(MatMult) X(Div) X(Mod) X(Pow) X(LShift) X(RShift) X(BitOr) X(BitXor) X(BitAnd) \
-        X(FloorDiv)
+#define RUDO_AST_OPERATOR(X) \
+    X(Add)                   \
+    X(Sub)                   \
+    X(Mult)                  \
+    X(MatMult) X(Div) X(Mod) X(Pow) X(LShift) X(RShift) X(BitOr) X(BitXor) X(BitAnd) X(FloorDiv)
 #define RUDO_AST_UNARY_OP(X) X(Invert) X(Not) X(UAdd) X(USub)
 #define RUDO_AST_EXPR_CONTEXT(X) X(Load) X(Store) X(Del) X(Invalid)
 #define RUDO_AST_SINGLETON(X) X(None) X(True) X(False)
