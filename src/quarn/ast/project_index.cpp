@@ -57,7 +57,9 @@ Outcome typed_file(AstProjectIndexInner& inner, std::string_view path) {
 struct WarmUpRegistry {
     std::mutex mutex;
     std::condition_variable idle;
+    // Workers inside a file, and workers not yet ended.
     size_t busy = 0;
+    size_t live = 0;
     bool stopping = false;
 };
 
@@ -80,9 +82,16 @@ void leave_file() {
     if (--r.busy == 0) r.idle.notify_all();
 }
 
-void warm_up(std::shared_ptr<const std::vector<std::string>> files,
-             std::weak_ptr<AstProjectIndexInner> weak_inner, size_t workers, size_t worker) {
-    for (size_t k = worker; k < files->size(); k += workers) {
+void end_worker() {
+    WarmUpRegistry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    if (--r.live == 0) r.idle.notify_all();
+}
+
+void warm_up_files(const std::vector<std::string>& files,
+                   const std::weak_ptr<AstProjectIndexInner>& weak_inner, size_t workers,
+                   size_t worker) {
+    for (size_t k = worker; k < files.size(); k += workers) {
         if (!enter_file()) return;
         {
             // A handle only while a file is processed: once every index handle is gone, the
@@ -93,7 +102,7 @@ void warm_up(std::shared_ptr<const std::vector<std::string>> files,
                 return;
             }
             try {
-                (void)typed_file(*inner, (*files)[k]);
+                (void)typed_file(*inner, files[k]);
             } catch (...) {
                 // The failure stays with the file (its entry lock is poisoned); the next file
                 // is unaffected.
@@ -105,6 +114,18 @@ void warm_up(std::shared_ptr<const std::vector<std::string>> files,
         }
         leave_file();
     }
+}
+
+void warm_up(std::shared_ptr<const std::vector<std::string>> files,
+             std::weak_ptr<AstProjectIndexInner> weak_inner, size_t workers, size_t worker) {
+    try {
+        warm_up_files(*files, weak_inner, workers, worker);
+        files.reset();
+        weak_inner.reset();
+    } catch (...) {
+        // Nothing may reach std::terminate from a detached thread.
+    }
+    end_worker();
 }
 
 // The statics a worker touches are built before the exit handler is registered, so the handler
@@ -128,7 +149,38 @@ void stop_warm_up_threads() {
     r.idle.wait(lock, [&] { return r.busy == 0; });
 }
 
+void detail_start_warm_up(const AstProjectIndex& index, size_t parallelism) {
+    if (index.files_->empty()) return;
+    if (index.inner_->started.exchange(true)) return;
+    register_exit_handler();
+    const size_t workers = std::max<size_t>(1, std::min(index.files_->size(), parallelism));
+    const std::weak_ptr<AstProjectIndexInner> weak = index.inner_;
+    for (size_t i = 0; i < workers; ++i) {
+        {
+            WarmUpRegistry& r = registry();
+            const std::lock_guard lock(r.mutex);
+            ++r.live;
+        }
+        try {
+            std::thread(warm_up, index.files_, weak, workers, i).detach();
+        } catch (const std::system_error& error) {
+            end_worker();
+            panic(fmt::format("failed to spawn thread: {}", error.what()));
+        }
+    }
+}
+
 namespace detail {
+void start_warm_up(const AstProjectIndex& index, size_t parallelism) {
+    detail_start_warm_up(index, parallelism);
+}
+
+void wait_for_warm_up_threads() {
+    WarmUpRegistry& r = registry();
+    std::unique_lock lock(r.mutex);
+    r.idle.wait(lock, [&] { return r.live == 0; });
+}
+
 size_t available_parallelism() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -250,22 +302,7 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
 }
 
 void AstProjectIndex::nonblocking_start_index() const {
-    if (files_->empty()) return;
-    if (inner_->started.exchange(true)) return;
-    start_workers(detail::available_parallelism());
-}
-
-void AstProjectIndex::start_workers(size_t parallelism) const {
-    register_exit_handler();
-    const size_t workers = std::max<size_t>(1, std::min(files_->size(), parallelism));
-    const std::weak_ptr<AstProjectIndexInner> weak = inner_;
-    for (size_t i = 0; i < workers; ++i) {
-        try {
-            std::thread(warm_up, files_, weak, workers, i).detach();
-        } catch (const std::system_error& error) {
-            panic(fmt::format("failed to spawn thread: {}", error.what()));
-        }
-    }
+    detail::start_warm_up(*this, detail::available_parallelism());
 }
 
 }  // namespace quarn::ast

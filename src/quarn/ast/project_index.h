@@ -81,8 +81,7 @@ class AstProjectIndex {
                     std::shared_ptr<const StringMap<std::vector<size_t>>> module_positions);
 
     std::span<const size_t> positions_of(std::string_view module) const;
-    void start_workers(size_t parallelism) const;
-    friend struct WarmUpTesting;
+    friend void detail_start_warm_up(const AstProjectIndex&, size_t);
 
     std::shared_ptr<const std::vector<std::string>> files_;
     std::shared_ptr<AstProjectIndexInner> inner_;
@@ -98,6 +97,10 @@ void stop_warm_up_threads();
 namespace detail {
 // The processors this process may run on, at least 1.
 size_t available_parallelism();
+// `nonblocking_start_index` as if the process had `parallelism` processors.
+void start_warm_up(const AstProjectIndex& index, size_t parallelism);
+// Waits until every warm-up thread of the process has ended; for tests and benchmarks.
+void wait_for_warm_up_threads();
 }  // namespace detail
 
 }  // namespace quarn::ast
