@@ -5,7 +5,7 @@ BUILD_DIR := build/$(PRESET)
 JOBS ?= 8
 
 DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev \
-        libgtest-dev libgmock-dev libbenchmark-dev python3-dev python3-pytest \
+        clang-14 libgtest-dev libgmock-dev libbenchmark-dev python3-dev python3-pytest \
         unicode-data
 BENCH_DEPS := python3-ciso8601 python3-isodate python3-aniso8601 python3-dateutil \
               python3-pytimeparse
@@ -22,7 +22,7 @@ define apt_install
 	fi
 endef
 
-.PHONY: deps bench-deps configure build test test-asan test-tsan demo bench clean
+.PHONY: deps bench-deps configure build test test-asan test-tsan test-clang demo bench clean
 
 deps:
 	$(call apt_install,$(DEPS))
@@ -44,6 +44,10 @@ test-asan:
 
 test-tsan:
 	$(MAKE) test PRESET=tsan
+
+# The same suites built by clang 14, which the fuzzing build needs.
+test-clang:
+	$(MAKE) test PRESET=clang
 
 demo: build
 	@$(BUILD_DIR)/bin/pydump tokens examples/project/features.py

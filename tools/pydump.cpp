@@ -1,7 +1,10 @@
 // pydump: developer views of what the parser makes of one Python file.
 //
 //   pydump tokens FILE   the token list and lexical errors as JSON
+//   pydump ast FILE      the module's tree and every syntax error as JSON
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,7 +15,9 @@
 
 #include <fmt/format.h>
 
+#include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/lexer.h"
+#include "rudo/python_parser/parser/parse.h"
 #include "rudo/python_parser/token_source.h"
 
 namespace {
@@ -91,38 +96,55 @@ void fail(std::string_view message) {
     fmt::print(stderr, "pydump: {}\n", message);
 }
 
-// Reads FILE as bytes into `out`; false (with a message printed) when it cannot be used.
+// Reads FILE as bytes into `out`; false (with a message printed) when it cannot be used. Only
+// regular files are read: a device or a pipe could hand out bytes without end or block forever.
 bool read_source(const char* path, std::string& out) {
     struct stat info;
     if (stat(path, &info) != 0) {
         fail(fmt::format("{}: {}", path, std::strerror(errno)));
         return false;
     }
-    if (!rudo::python_parser::source_size_fits(static_cast<size_t>(info.st_size))) {
-        fail(fmt::format("{}: {}", path, rudo::python_parser::SOURCE_TOO_LARGE));
-        return false;
-    }
     if (S_ISDIR(info.st_mode)) {
         fail(fmt::format("{}: is a directory", path));
         return false;
     }
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+    if (!S_ISREG(info.st_mode)) {
+        fail(fmt::format("{}: not a regular file", path));
+        return false;
+    }
+    if (!rudo::python_parser::source_size_fits(static_cast<size_t>(info.st_size))) {
+        fail(fmt::format("{}: {}", path, rudo::python_parser::SOURCE_TOO_LARGE));
+        return false;
+    }
+    // The path may have been replaced since: check what was actually opened, without blocking
+    // on a pipe that took the file's place.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         fail(fmt::format("{}: {}", path, std::strerror(errno)));
+        return false;
+    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        fail(fmt::format("{}: not a regular file", path));
         return false;
     }
     out.clear();
     char buffer[1 << 16];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        out.append(buffer, got);
-        // Also guards files that grow or report no size (pipes).
+    int read_errno = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            read_errno = errno;
+            break;
+        }
+        if (got == 0) break;
+        out.append(buffer, static_cast<size_t>(got));
+        // Also guards a file that grows while it is read.
         if (!rudo::python_parser::source_size_fits(out.size())) break;
     }
-    bool failed = std::ferror(file);
-    int read_errno = errno;
-    std::fclose(file);
-    if (failed) {
+    ::close(fd);
+    if (read_errno != 0) {
         fail(fmt::format("{}: {}", path, std::strerror(read_errno)));
         return false;
     }
@@ -178,6 +200,28 @@ int run_tokens(const char* path) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+int run_ast(const char* path) {
+    std::string source;
+    if (!read_source(path, source)) return EXIT_USAGE;
+    // Every merged error, not only the first: a view for finding where the parser goes wrong.
+    rudo::python_parser::Parsed parsed = rudo::python_parser::parse_module_unchecked(source);
+    std::string out = "{\"ast\": ";
+    out += rudo::python_ast::dump_json(parsed.syntax);
+    out += ", \"errors\": [";
+    bool first = true;
+    for (const auto& error : parsed.errors) {
+        if (!first) out += ", ";
+        first = false;
+        out += "{\"message\": ";
+        append_json_string(out, error.error.message());
+        fmt::format_to(std::back_inserter(out), ", \"start\": {}, \"end\": {}}}",
+                       error.location.start(), error.location.end());
+    }
+    out += "]}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 struct Subcommand {
     std::string_view name;
     std::string_view description;
@@ -186,6 +230,7 @@ struct Subcommand {
 
 constexpr Subcommand SUBCOMMANDS[] = {
     {"tokens", "the token list and lexical errors as JSON", run_tokens},
+    {"ast", "the module's tree and every syntax error as JSON", run_ast},
 };
 
 void print_usage() {

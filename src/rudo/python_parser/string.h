@@ -13,6 +13,7 @@
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_ast/str_prefix.h"
 #include "rudo/python_parser/error.h"
+#include "rudo/python_parser/interpolated_string.h"
 
 namespace rudo::python_parser {
 
@@ -23,7 +24,6 @@ using python_ast::AnyStringFlags;
 using StringType = std::variant<python_ast::StringLiteral, python_ast::BytesLiteral,
                                 python_ast::FString, python_ast::TString>;
 
-enum class InterpolatedStringKind : uint8_t { FString, TString };
 // "f-string" or "t-string".
 std::string_view display(InterpolatedStringKind kind);
 

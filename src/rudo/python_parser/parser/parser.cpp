@@ -1,0 +1,381 @@
+#include "rudo/python_parser/parser/parser.h"
+
+#include <bit>
+
+#include "quarn/panic.h"
+
+namespace rudo::python_parser {
+namespace {
+
+enum class ErrorRule : uint8_t { None, Statement, AssignmentTarget, Text };
+
+struct RecoveryRow {
+    std::string_view flag;
+    TokenSet elements;
+    TokenSet terminators;
+    TokenSet recovery_terminators;
+    ErrorRule rule;
+    std::string_view text;
+    bool trailing_comma;
+};
+
+using K = TokenKind;
+constexpr TokenSet E = token_set::EXPRESSION_START;
+constexpr TokenSet S = token_set::STATEMENT_START;
+constexpr TokenSet P = token_set::PATTERN_START;
+constexpr TokenSet KEYWORDS = token_set::KEYWORDS;
+
+#define RC_SET(...) TokenSet::of(__VA_ARGS__)
+#define NO_ERROR ErrorRule::None, {}
+#define STATEMENT_ERROR ErrorRule::Statement, {}
+#define TARGET_ERROR ErrorRule::AssignmentTarget, {}
+#define TEXT_ERROR(text) ErrorRule::Text, text
+constexpr RecoveryRow RECOVERY_TABLE[] = {
+#define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) \
+    {#flag, RC_SET elements, RC_SET terminators, RC_SET recovery, error, trailing_comma},
+#include "rudo/python_parser/parser/recovery.def"
+#undef RECOVERY_CONTEXT
+};
+#undef RC_SET
+#undef NO_ERROR
+#undef STATEMENT_ERROR
+#undef TARGET_ERROR
+#undef TEXT_ERROR
+
+static_assert(std::size(RECOVERY_TABLE) == RECOVERY_CONTEXT_KIND_COUNT);
+
+const RecoveryRow& row(RecoveryContextKind kind) {
+    return RECOVERY_TABLE[static_cast<size_t>(kind)];
+}
+
+constexpr std::string_view CLAUSE_TEXTS[] = {
+#define RUDO_PARSER_CLAUSE(name, text) text,
+    RUDO_PARSER_CLAUSES(RUDO_PARSER_CLAUSE)
+#undef RUDO_PARSER_CLAUSE
+};
+
+// Restores the recovery context of the enclosing lists however a list loop is left.
+class ContextScope {
+  public:
+    ContextScope(RecoveryContext& context, RecoveryContextKind kind)
+        : context_(context), saved_(context) {
+        context_ |= recovery_flag(kind);
+    }
+    ~ContextScope() { context_ = saved_; }
+    ContextScope(const ContextScope&) = delete;
+    ContextScope& operator=(const ContextScope&) = delete;
+
+  private:
+    RecoveryContext& context_;
+    RecoveryContext saved_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The recovery table.
+
+std::string_view flag_name(RecoveryContextKind kind) {
+    return row(kind).flag;
+}
+
+std::string flag_names(RecoveryContext context) {
+    std::string out;
+    for (unsigned bit = 0; bit < RECOVERY_CONTEXT_KIND_COUNT; ++bit) {
+        if (!(context & (RecoveryContext{1} << bit))) continue;
+        if (!out.empty()) out += " | ";
+        out += RECOVERY_TABLE[bit].flag;
+    }
+    return out;
+}
+
+bool is_list_element(RecoveryContextKind kind, TokenKind token) {
+    return row(kind).elements.contains(token);
+}
+
+ListTerminatorKind list_terminator_kind(RecoveryContextKind kind, TokenKind token) {
+    const RecoveryRow& r = row(kind);
+    if (r.terminators.contains(token)) return ListTerminatorKind::Regular;
+    if (r.recovery_terminators.contains(token)) return ListTerminatorKind::ErrorRecovery;
+    return ListTerminatorKind::None;
+}
+
+ParseErrorType create_error(RecoveryContextKind kind, TokenKind token) {
+    const RecoveryRow& r = row(kind);
+    switch (r.rule) {
+        case ErrorRule::Statement:
+            if (token == TokenKind::Indent) {
+                return ParseErrorType::of(ParseErrorType::Kind::UnexpectedIndentation);
+            }
+            return ParseErrorType::other("Expected a statement");
+        case ErrorRule::AssignmentTarget:
+            if (python_ast::is_keyword(token)) {
+                return ParseErrorType::other(
+                    "The keyword is not allowed as a variable declaration name");
+            }
+            return ParseErrorType::other("Expected an assignment target");
+        case ErrorRule::Text:
+            return ParseErrorType::other(std::string(r.text));
+        case ErrorRule::None:
+            break;
+    }
+    quarn::panic(fmt::format("internal error: no list loop runs with the {} recovery context",
+                             r.flag));
+}
+
+bool allows_trailing_comma(RecoveryContextKind kind) {
+    return row(kind).trailing_comma;
+}
+
+std::string_view display(Clause clause) {
+    return CLAUSE_TEXTS[static_cast<size_t>(clause)];
+}
+
+// ---------------------------------------------------------------------------------------------
+// The parser.
+
+Parser::Parser(TokenSource token_source, std::string_view source, ParserOptions options,
+               TextSize start_offset)
+    : token_source_(std::move(token_source)),
+      source_(source),
+      prev_token_end_(start_offset),
+      start_offset_(start_offset),
+      options_(options) {}
+
+void Parser::do_bump(TokenKind kind) {
+    if (kind != TokenKind::Newline && kind != TokenKind::Dedent && kind != TokenKind::Semi) {
+        prev_token_end_ = current_token_range().end();
+    }
+    token_source_.bump(kind);
+    ++current_token_index_;
+}
+
+void Parser::bump(TokenKind kind) {
+    if (current_token_kind() != kind) {
+        quarn::panic(fmt::format("assertion failed: the current token is {}, not {}",
+                                 python_ast::name(current_token_kind()), python_ast::name(kind)));
+    }
+    do_bump(kind);
+}
+
+void Parser::bump_any() {
+    const TokenKind kind = current_token_kind();
+    if (kind == TokenKind::EndOfFile) {
+        quarn::panic("assertion failed: the parser consumes nothing past the end of the file");
+    }
+    do_bump(kind);
+}
+
+TokenValue Parser::bump_value(TokenKind kind) {
+    TokenValue value = token_source_.take_value();
+    bump(kind);
+    return value;
+}
+
+bool Parser::eat(TokenKind kind) {
+    if (!at(kind)) return false;
+    do_bump(kind);
+    return true;
+}
+
+bool Parser::expect(TokenKind kind) {
+    if (eat(kind)) return true;
+    add_error(ParseErrorType::expected_token(kind, current_token_kind()), current_token_range());
+    return false;
+}
+
+void Parser::add_error(ParseErrorType error, TextRange range) {
+    // Follow-on errors at the spot of the last one say nothing new.
+    if (!errors_.empty() && errors_.back().location.start() == range.start()) return;
+    errors_.push_back(ParseError{std::move(error), range});
+}
+
+std::string_view Parser::src_text(TextRange range) const {
+    if (range.end() > source_.size()) {
+        quarn::panic(fmt::format("assertion failed: range {} lies past the source's end {}", range,
+                                 source_.size()));
+    }
+    return source_.substr(range.start(), range.len());
+}
+
+TextRange Parser::node_range(TextSize start) const {
+    if (prev_token_end_ < start) return TextRange::empty(prev_token_end_);
+    return TextRange(start, prev_token_end_);
+}
+
+ParserCheckpoint Parser::checkpoint() const {
+    return ParserCheckpoint{token_source_.checkpoint(), errors_.size(), current_token_index_,
+                            prev_token_end_, recovery_context_};
+}
+
+void Parser::rewind(ParserCheckpoint checkpoint) {
+    token_source_.rewind(std::move(checkpoint.token_source));
+    if (errors_.size() > checkpoint.errors_len) errors_.resize(checkpoint.errors_len);
+    current_token_index_ = checkpoint.current_token_index;
+    prev_token_end_ = checkpoint.prev_token_end;
+    recovery_context_ = checkpoint.recovery_context;
+}
+
+void Parser::stuck() const {
+    const TextRange range = current_token_range();
+    quarn::panic(fmt::format("The parser is no longer progressing. Stuck at '{}' {}:{}",
+                             src_text(range), python_ast::name(current_token_kind()), range));
+}
+
+bool Parser::is_enclosing_list_element_or_terminator(TokenKind kind) const {
+    for (RecoveryContext rest = recovery_context_; rest != 0; rest &= rest - 1) {
+        const RecoveryContext flag = rest & (~rest + 1);
+        if (!std::has_single_bit(flag)) quarn::panic("Expected context to be of a single kind.");
+        const auto context = static_cast<RecoveryContextKind>(std::countr_zero(flag));
+        if (is_list_element(context, kind) ||
+            list_terminator_kind(context, kind) != ListTerminatorKind::None) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Parser::parse_list(RecoveryContextKind kind, FunctionRef<void()> parse_element) {
+    ContextScope scope(recovery_context_, kind);
+    std::optional<uint32_t> pass_start;
+    for (;;) {
+        if (pass_start == current_token_index_) stuck();
+        pass_start = current_token_index_;
+
+        const TokenKind token = current_token_kind();
+        if (is_list_element(kind, token)) {
+            parse_element();
+        } else if (list_terminator_kind(kind, token) == ListTerminatorKind::Regular) {
+            break;
+        } else if (is_enclosing_list_element_or_terminator(token)) {
+            token_source_.re_lex_logical_token();
+            break;
+        } else {
+            add_error(create_error(kind, token), current_token_range());
+            bump_any();
+        }
+    }
+}
+
+std::vector<Stmt> Parser::parse_list_into_vec(RecoveryContextKind kind) {
+    std::vector<Stmt> statements;
+    parse_list(kind, [&] { statements.push_back(parse_statement()); });
+    return statements;
+}
+
+void Parser::parse_comma_separated_list(RecoveryContextKind kind,
+                                        FunctionRef<void()> parse_element) {
+    ContextScope scope(recovery_context_, kind);
+    std::optional<uint32_t> pass_start;
+    bool element_parsed = false;
+    std::optional<TextRange> trailing_comma;
+    for (;;) {
+        if (pass_start == current_token_index_) stuck();
+        pass_start = current_token_index_;
+
+        if (is_list_element(kind, current_token_kind())) {
+            parse_element();
+            element_parsed = true;
+            if (at(TokenKind::Comma)) {
+                trailing_comma = current_token_range();
+                bump(TokenKind::Comma);
+                continue;
+            }
+            trailing_comma.reset();
+        }
+
+        const TokenKind token = current_token_kind();
+        if (list_terminator_kind(kind, token) == ListTerminatorKind::Regular) break;
+        if (is_list_element(kind, token)) {
+            // Two elements with no comma between them: report it and take the next one.
+            expect(TokenKind::Comma);
+            continue;
+        }
+        if (is_enclosing_list_element_or_terminator(token)) {
+            token_source_.re_lex_logical_token();
+            break;
+        }
+        if (token == TokenKind::Comma || !element_parsed) {
+            add_error(create_error(kind, token), current_token_range());
+            if (token == TokenKind::Comma) {
+                trailing_comma = current_token_range();
+            } else {
+                trailing_comma.reset();
+            }
+        } else {
+            expect(TokenKind::Comma);
+            trailing_comma.reset();
+        }
+        bump_any();
+    }
+    if (trailing_comma && !allows_trailing_comma(kind)) {
+        add_error(ParseErrorType::other("Trailing comma not allowed"), *trailing_comma);
+    }
+}
+
+NestingGuard Parser::enter_nesting() {
+    ++depth_;
+    if (depth_ <= MAX_NESTING_DEPTH) return NestingGuard(this, true);
+    // Nothing sensible can be built this deep: report it once and give up on the rest of the
+    // file, so every open level unwinds at the end-of-file token.
+    add_error(ParseErrorType::other(std::string(NESTED_TOO_DEEPLY)), current_token_range());
+    while (!at(TokenKind::EndOfFile)) bump_any();
+    return NestingGuard(this, false);
+}
+
+Parsed Parser::parse() && {
+    std::vector<Stmt> body = parse_list_into_vec(RecoveryContextKind::ModuleStatements);
+    if (!at(TokenKind::EndOfFile)) {
+        quarn::panic("assertion failed: the module's statements end at the end of the file");
+    }
+    do_bump(TokenKind::EndOfFile);
+    if (!at(TokenKind::EndOfFile)) quarn::panic("Parser should be at the end of the file.");
+
+    ModModule module;
+    module.range = TextRange(start_offset_, current_token_range().end());
+    module.body = std::move(body);
+
+    TokenSourceResult finished = std::move(token_source_).finish();
+    std::vector<ParseError> errors = merge_errors(std::move(errors_), std::move(finished.errors));
+    return Parsed{std::move(module), std::move(finished.tokens), std::move(errors)};
+}
+
+std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
+                                     std::vector<LexicalError> lexer_errors) {
+    if (lexer_errors.empty()) return parser_errors;
+    // Only the heads are compared: neither list is sorted first.
+    std::vector<ParseError> merged;
+    merged.reserve(parser_errors.size() + lexer_errors.size());
+    auto parser_it = parser_errors.begin();
+    auto lexer_it = lexer_errors.begin();
+    while (parser_it != parser_errors.end() && lexer_it != lexer_errors.end()) {
+        const TextSize parser_start = parser_it->location.start();
+        const TextSize lexer_start = lexer_it->location.start();
+        if (parser_start < lexer_start) {
+            merged.push_back(std::move(*parser_it++));
+        } else {
+            merged.push_back(ParseError::from_lexical(std::move(*lexer_it++)));
+            if (parser_start == lexer_start) ++parser_it;
+        }
+    }
+    for (; parser_it != parser_errors.end(); ++parser_it) merged.push_back(std::move(*parser_it));
+    for (; lexer_it != lexer_errors.end(); ++lexer_it) {
+        merged.push_back(ParseError::from_lexical(std::move(*lexer_it)));
+    }
+    return merged;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shared by the stubs of the grammar areas.
+
+void Parser::unsupported(std::string_view what) {
+    add_error(ParseErrorType::other(fmt::format("{} is not supported yet", what)),
+              current_token_range());
+    if (!at(TokenKind::EndOfFile) && !at(TokenKind::Newline)) bump_any();
+}
+
+Expr Parser::missing_expr(TextRange range) const {
+    return Expr(ExprName{.range = range, .id = python_ast::Name(""), .ctx = ExprContext::Invalid});
+}
+
+}  // namespace rudo::python_parser

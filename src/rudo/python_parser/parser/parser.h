@@ -1,0 +1,486 @@
+// The recursive-descent parser: one `Parser` per parse, its token-consuming primitives, the list
+// loops with their recovery, and the grammar entry points of every area.
+//
+// The grammar lives in one source per area; each declares its members in its own section of the
+// class below. Every entry that can nest takes the one depth guard (`enter_nesting`).
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "rudo/python_ast/nodes.h"
+#include "rudo/python_ast/token.h"
+#include "rudo/python_parser/interpolated_string.h"
+#include "rudo/python_parser/parser/parse.h"
+#include "rudo/python_parser/token_source.h"
+
+namespace rudo::python_parser {
+
+using python_ast::Arguments;
+using python_ast::Comprehension;
+using python_ast::Decorator;
+using python_ast::ElifElseClause;
+using python_ast::Expr;
+using python_ast::ExprAttribute;
+using python_ast::ExprContext;
+using python_ast::ExprName;
+using python_ast::Identifier;
+using python_ast::MatchCase;
+using python_ast::Parameters;
+using python_ast::Pattern;
+using python_ast::Stmt;
+using python_ast::StmtClassDef;
+using python_ast::StmtFunctionDef;
+using python_ast::StmtWith;
+using python_ast::TypeParams;
+using python_ast::UnaryOp;
+
+// ---------------------------------------------------------------------------------------------
+// Token sets: one bit per token kind, so membership is a mask test.
+
+class TokenSet {
+  public:
+    constexpr TokenSet() = default;
+    constexpr TokenSet(std::initializer_list<TokenKind> kinds) {
+        for (TokenKind kind : kinds) add(kind);
+    }
+    // A union of token kinds and sets: `TokenSet::of(E, TokenKind::Colon)`.
+    template <typename... Items>
+    static constexpr TokenSet of(Items... items) {
+        TokenSet set;
+        (set.add(items), ...);
+        return set;
+    }
+
+    constexpr bool contains(TokenKind kind) const {
+        const auto i = static_cast<unsigned>(kind);
+        return (bits_[i / 64] >> (i % 64)) & 1;
+    }
+    constexpr TokenSet without(TokenKind kind) const {
+        TokenSet set = *this;
+        const auto i = static_cast<unsigned>(kind);
+        set.bits_[i / 64] &= ~(uint64_t{1} << (i % 64));
+        return set;
+    }
+    friend constexpr bool operator==(const TokenSet&, const TokenSet&) = default;
+
+  private:
+    constexpr void add(TokenKind kind) {
+        const auto i = static_cast<unsigned>(kind);
+        bits_[i / 64] |= uint64_t{1} << (i % 64);
+    }
+    constexpr void add(TokenSet other) {
+        bits_[0] |= other.bits_[0];
+        bits_[1] |= other.bits_[1];
+    }
+
+    static_assert(python_ast::TOKEN_KIND_COUNT <= 128);
+    uint64_t bits_[2] = {0, 0};
+};
+
+namespace token_set {
+using K = TokenKind;
+// The kinds that can start an expression.
+inline constexpr TokenSet EXPRESSION_START = {
+    K::Name,   K::Int,   K::Float,  K::Complex,    K::String, K::FStringStart, K::TStringStart,
+    K::Lpar,   K::Lsqb,  K::Lbrace, K::Plus,       K::Minus,  K::Star,         K::DoubleStar,
+    K::Tilde,  K::Ellipsis, K::Await, K::Lambda,   K::Not,    K::Yield,        K::None,
+    K::True,   K::False, K::Case,   K::Match,      K::Type};
+// The kinds that can start a statement.
+inline constexpr TokenSet STATEMENT_START = TokenSet::of(
+    EXPRESSION_START, K::At, K::Assert, K::Async, K::Break, K::Class, K::Continue, K::Def, K::Del,
+    K::For, K::From, K::Global, K::If, K::Import, K::Nonlocal, K::Pass, K::Raise, K::Return, K::Try,
+    K::While, K::With);
+// The kinds that can start a match pattern.
+inline constexpr TokenSet PATTERN_START = {K::Name,   K::Int,  K::Float, K::Complex, K::String,
+                                           K::Lpar,   K::Lsqb, K::Lbrace, K::Plus,   K::Minus,
+                                           K::Star,   K::None, K::True,  K::False,   K::Case,
+                                           K::Match,  K::Type};
+// Every keyword kind, soft keywords included.
+inline constexpr TokenSet KEYWORDS = [] {
+    TokenSet set;
+    for (auto i = static_cast<unsigned>(K::And); i <= static_cast<unsigned>(K::Type); ++i)
+        set = TokenSet::of(set, static_cast<K>(i));
+    return set;
+}();
+}  // namespace token_set
+
+// ---------------------------------------------------------------------------------------------
+// Recovery contexts: the kinds of list being parsed, one flag bit each (recovery.def).
+
+enum class RecoveryContextKind : uint8_t {
+#define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) kind,
+#include "rudo/python_parser/parser/recovery.def"
+#undef RECOVERY_CONTEXT
+};
+
+inline constexpr unsigned RECOVERY_CONTEXT_KIND_COUNT = 0
+#define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) +1
+#include "rudo/python_parser/parser/recovery.def"
+#undef RECOVERY_CONTEXT
+    ;
+static_assert(RECOVERY_CONTEXT_KIND_COUNT == 32);
+
+// The set of lists being parsed: bit i for the i-th kind.
+using RecoveryContext = uint32_t;
+constexpr RecoveryContext recovery_flag(RecoveryContextKind kind) {
+    return RecoveryContext{1} << static_cast<unsigned>(kind);
+}
+// The flag's own name ("LIST_ELEMENTS").
+std::string_view flag_name(RecoveryContextKind kind);
+// The flag names of a set in bit order joined by " | ", for debugging.
+std::string flag_names(RecoveryContext context);
+
+enum class ListTerminatorKind : uint8_t { None, Regular, ErrorRecovery };
+
+bool is_list_element(RecoveryContextKind kind, TokenKind token);
+ListTerminatorKind list_terminator_kind(RecoveryContextKind kind, TokenKind token);
+// The error for a token that neither starts an element nor ends the list.
+ParseErrorType create_error(RecoveryContextKind kind, TokenKind token);
+bool allows_trailing_comma(RecoveryContextKind kind);
+
+// Payload forms of the kinds that have one.
+enum class FunctionKind : uint8_t { Lambda = 0, FunctionDef = 1 };
+enum class SequenceMatchPatternParentheses : uint8_t { Tuple = 0, List = 1, None = 2 };
+enum class WithItemsKind : uint8_t { Parenthesized = 0, ParenthesizedExpression = 1, Unparenthesized = 2 };
+
+constexpr RecoveryContextKind tuple_elements_kind(bool parenthesized) {
+    return parenthesized ? RecoveryContextKind::TupleElementsParenthesized
+                         : RecoveryContextKind::TupleElementsUnparenthesized;
+}
+constexpr RecoveryContextKind import_from_as_names_kind(bool parenthesized) {
+    return parenthesized ? RecoveryContextKind::ImportFromAsNamesParenthesized
+                         : RecoveryContextKind::ImportFromAsNamesUnparenthesized;
+}
+constexpr RecoveryContextKind sequence_match_pattern_kind(SequenceMatchPatternParentheses p) {
+    switch (p) {
+        case SequenceMatchPatternParentheses::Tuple:
+            return RecoveryContextKind::SequenceMatchPatternTuple;
+        case SequenceMatchPatternParentheses::List:
+            return RecoveryContextKind::SequenceMatchPatternList;
+        case SequenceMatchPatternParentheses::None:
+            break;
+    }
+    return RecoveryContextKind::SequenceMatchPattern;
+}
+constexpr RecoveryContextKind parameters_kind(FunctionKind kind) {
+    return kind == FunctionKind::Lambda ? RecoveryContextKind::LambdaParameters
+                                        : RecoveryContextKind::FunctionParameters;
+}
+constexpr RecoveryContextKind with_items_kind(WithItemsKind kind) {
+    switch (kind) {
+        case WithItemsKind::Parenthesized:
+            return RecoveryContextKind::WithItemsParenthesized;
+        case WithItemsKind::ParenthesizedExpression:
+            return RecoveryContextKind::WithItemsParenthesizedExpression;
+        case WithItemsKind::Unparenthesized:
+            break;
+    }
+    return RecoveryContextKind::WithItemsUnparenthesized;
+}
+constexpr RecoveryContextKind interpolated_string_elements_kind(InterpolatedStringKind kind,
+                                                                bool in_format_spec) {
+    if (kind == InterpolatedStringKind::FString)
+        return in_format_spec ? RecoveryContextKind::FStringElementsInFormatSpec
+                              : RecoveryContextKind::FStringElements;
+    return in_format_spec ? RecoveryContextKind::TStringElementsInFormatSpec
+                          : RecoveryContextKind::TStringElements;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shared vocabulary of the grammar areas.
+
+// Which constructs an expression position allows; callers pass 0, 2, 3, 6 or 14.
+struct ExprPosition {
+    static constexpr uint8_t NO_IN_OPERATOR = 0x01;
+    static constexpr uint8_t STARRED_ALLOWED = 0x02;
+    static constexpr uint8_t STARRED_AS_BITWISE_OR = 0x04;
+    static constexpr uint8_t YIELD_ALLOWED = 0x08;
+
+    uint8_t bits = 0;
+
+    constexpr ExprPosition() = default;
+    constexpr ExprPosition(uint8_t bits) : bits(bits) {}
+    constexpr bool contains(uint8_t flag) const { return (bits & flag) == flag; }
+    constexpr ExprPosition with(uint8_t flag) const { return ExprPosition(bits | flag); }
+    constexpr ExprPosition without(uint8_t flag) const {
+        return ExprPosition(static_cast<uint8_t>(bits & ~flag));
+    }
+    friend constexpr bool operator==(ExprPosition, ExprPosition) = default;
+};
+
+// The result of every expression entry point; `in_parentheses` marks an expression written alone
+// between parentheses and returned as it is.
+struct ExprWithParens {
+    Expr expr;
+    bool in_parentheses = false;
+};
+
+// The owner of an indented block, named in "Expected an indented block after {}".
+#define RUDO_PARSER_CLAUSES(X)                  \
+    X(If, "`if` statement")                     \
+    X(Else, "`else` clause")                    \
+    X(Elif, "`elif` clause")                    \
+    X(For, "`for` statement")                   \
+    X(With, "`with` statement")                 \
+    X(Class, "`class` definition")              \
+    X(While, "`while` statement")               \
+    X(FunctionDef, "function definition")       \
+    X(Case, "`case` block")                     \
+    X(Try, "`try` statement")                   \
+    X(Except, "`except` clause")                \
+    X(Finally, "`finally` clause")
+enum class Clause : uint8_t {
+#define RUDO_PARSER_CLAUSE(name, text) name,
+    RUDO_PARSER_CLAUSES(RUDO_PARSER_CLAUSE)
+#undef RUDO_PARSER_CLAUSE
+};
+std::string_view display(Clause clause);
+
+// What a speculative parse needs to be undone.
+struct ParserCheckpoint {
+    TokenSourceCheckpoint token_source;
+    size_t errors_len = 0;
+    uint32_t current_token_index = 0;
+    TextSize prev_token_end = 0;
+    RecoveryContext recovery_context = 0;
+};
+
+// A non-owning reference to a callable, so the list loops live in one place without templates.
+template <typename Signature>
+class FunctionRef;
+template <typename R, typename... Args>
+class FunctionRef<R(Args...)> {
+  public:
+    template <typename F>
+    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
+             std::is_invocable_r_v<R, F&, Args...>)
+        FunctionRef(F&& f)
+        : object_(const_cast<void*>(static_cast<const void*>(&f))),
+          call_([](void* object, Args... args) -> R {
+              return (*static_cast<std::remove_reference_t<F>*>(object))(
+                  std::forward<Args>(args)...);
+          }) {}
+    R operator()(Args... args) const { return call_(object_, std::forward<Args>(args)...); }
+
+  private:
+    void* object_;
+    R (*call_)(void*, Args...);
+};
+
+class Parser;
+
+// Holds one level of the parser's nesting depth for as long as it lives. False when the limit was
+// passed: the error is recorded, the rest of the file skipped, and the caller returns a
+// placeholder at once.
+class [[nodiscard]] NestingGuard {
+  public:
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+    NestingGuard(NestingGuard&& other) noexcept
+        : parser_(std::exchange(other.parser_, nullptr)), ok_(other.ok_) {}
+    ~NestingGuard();
+    explicit operator bool() const { return ok_; }
+
+  private:
+    friend class Parser;
+    NestingGuard(Parser* parser, bool ok) : parser_(parser), ok_(ok) {}
+    Parser* parser_;
+    bool ok_;
+};
+
+// Nesting levels the parser enters at most. Each bracket or operand level takes one or two, so
+// this admits several hundred nested brackets while staying within a 1 MiB thread stack even in
+// a sanitizer build.
+inline constexpr uint32_t MAX_NESTING_DEPTH = 1000;
+inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
+
+// ---------------------------------------------------------------------------------------------
+
+class Parser {
+  public:
+    Parser(TokenSource token_source, std::string_view source, ParserOptions options,
+           TextSize start_offset = 0);
+
+    // The driver: the module's statements up to the end of the file, the token list and the
+    // merged errors. Consumes the parser.
+    Parsed parse() &&;
+
+    // ---- core (parser.cpp) ----
+
+    TokenKind current_token_kind() const { return token_source_.current_kind(); }
+    TextRange current_token_range() const { return token_source_.current_range(); }
+    TokenFlags current_token_flags() const { return token_source_.current_flags(); }
+    const TokenValue& current_token_value() const { return token_source_.current_value(); }
+    bool at(TokenKind kind) const { return current_token_kind() == kind; }
+    bool at_any(TokenSet set) const { return set.contains(current_token_kind()); }
+    bool at_expr() const { return at_any(token_set::EXPRESSION_START); }
+    bool at_soft_keyword() const { return python_ast::is_soft_keyword(current_token_kind()); }
+    // Kinds of the next one or two significant tokens; nothing consumed.
+    TokenKind peek() { return token_source_.peek(); }
+    std::pair<TokenKind, TokenKind> peek2() { return token_source_.peek2(); }
+
+    // Consumes the current token, which must be of `kind`.
+    void bump(TokenKind kind);
+    // Consumes the current token, which must not be the end of the file.
+    void bump_any();
+    // Takes the current token's value, then consumes it as `bump` does.
+    TokenValue bump_value(TokenKind kind);
+    // Consumes the current token when it is of `kind`.
+    bool eat(TokenKind kind);
+    // Consumes a token of `kind`, or records "Expected {}, found {}" and consumes nothing.
+    bool expect(TokenKind kind);
+
+    // Records an error unless the last recorded one starts at the same offset.
+    void add_error(ParseErrorType error, TextRange range);
+    void add_error(ParseErrorType error, TextSize start, TextSize end) {
+        add_error(std::move(error), TextRange(start, end));
+    }
+    template <typename Node>
+    requires requires(const Node& node) { node.range(); }
+    void add_error(ParseErrorType error, const Node& node) { add_error(std::move(error), node.range()); }
+    template <typename Node>
+    requires requires(const Node& node) { node.range.start(); }
+    void add_error(ParseErrorType error, const Node& node) { add_error(std::move(error), node.range); }
+
+    std::string_view src_text(TextRange range) const;
+    // From `start` to the end of the last consumed token; empty at that end when nothing was
+    // consumed since `start`.
+    TextRange node_range(TextSize start) const;
+    TextSize prev_token_end() const { return prev_token_end_; }
+    uint32_t current_token_index() const { return current_token_index_; }
+    const std::vector<ParseError>& errors() const { return errors_; }
+    RecoveryContext recovery_context() const { return recovery_context_; }
+    // The clause loops of `if` and `try` set their flag around their loop only.
+    void set_recovery_context(RecoveryContext context) { recovery_context_ = context; }
+    TokenSource& token_source() { return token_source_; }
+    const ParserOptions& options() const { return options_; }
+
+    ParserCheckpoint checkpoint() const;
+    void rewind(ParserCheckpoint checkpoint);
+
+    // The list loop without separators.
+    void parse_list(RecoveryContextKind kind, FunctionRef<void()> parse_element);
+    std::vector<Stmt> parse_list_into_vec(RecoveryContextKind kind);
+    // The comma-separated list loop; the element parser stores what it parses.
+    void parse_comma_separated_list(RecoveryContextKind kind, FunctionRef<void()> parse_element);
+    template <typename F>
+    auto parse_comma_separated_list_into_vec(RecoveryContextKind kind, F&& parse_element) {
+        std::vector<std::invoke_result_t<F&>> elements;
+        parse_comma_separated_list(kind, [&] { elements.push_back(parse_element()); });
+        return elements;
+    }
+    // Whether any list being parsed, the innermost included, claims the token.
+    bool is_enclosing_list_element_or_terminator(TokenKind kind) const;
+
+    // One more level of nesting; see NestingGuard.
+    NestingGuard enter_nesting();
+    uint32_t nesting_depth() const { return depth_; }
+
+    // ---- expression.cpp ----
+
+    ExprWithParens parse_expression_list(ExprPosition position);
+    ExprWithParens parse_named_expression_or_higher(ExprPosition position);
+    ExprWithParens parse_conditional_expression_or_higher_impl(ExprPosition position);
+    ExprWithParens parse_expression_with_bitwise_or_precedence();
+    ExprWithParens parse_binary_expression_or_higher_recursive(ExprWithParens left,
+                                                               uint8_t min_level,
+                                                               ExprPosition position,
+                                                               TextSize start);
+    ExprWithParens parse_lhs_expression(uint8_t min_level, ExprPosition position);
+    ExprWithParens parse_unary_expression(UnaryOp op, ExprPosition position);
+    ExprWithParens parse_lambda_expr();
+    ExprName parse_name();
+    Identifier parse_identifier();
+    Identifier parse_missing_identifier();
+    ExprAttribute parse_attribute_expression(Expr value, TextSize start);
+    Arguments parse_arguments();
+
+    // ---- display.cpp ----
+
+    ExprWithParens parse_list_like_expression();
+    ExprWithParens parse_set_or_dict_like_expression();
+    ExprWithParens parse_parenthesized_expression();
+    Expr parse_generator_expression(Expr element, TextSize start, bool parenthesized);
+    std::vector<Comprehension> parse_generators();
+
+    // ---- string_expr.cpp ----
+
+    Expr parse_strings();
+
+    // ---- statement.cpp ----
+
+    Stmt parse_simple_statement();
+
+    // ---- compound.cpp ----
+
+    Stmt parse_statement();
+    std::vector<Stmt> parse_body(Clause clause);
+
+    // ---- definition.cpp ----
+
+    StmtFunctionDef parse_function_definition(std::vector<Decorator> decorators, TextSize start);
+    StmtClassDef parse_class_definition(std::vector<Decorator> decorators, TextSize start);
+    Parameters parse_parameters(FunctionKind kind);
+    std::optional<TypeParams> try_parse_type_params();
+
+    // ---- with.cpp ----
+
+    StmtWith parse_with_statement(TextSize start);
+
+    // ---- pattern.cpp ----
+
+    enum class AllowStarPattern : bool { No, Yes };
+    Expr parse_match_subject_expression();
+    std::vector<MatchCase> parse_match_body();
+    Pattern parse_match_pattern(AllowStarPattern allow_star);
+
+    // ---- target.cpp ----
+
+    void validate_assignment_target(const Expr& expr);
+    void validate_delete_target(const Expr& expr);
+
+    // ---- stubs (parser.cpp): shared by the areas until their grammar lands ----
+
+    // Records "{what} is not supported yet" at the current token and consumes it unless it ends
+    // a line or the file.
+    void unsupported(std::string_view what);
+    // The placeholder expression: an empty name with an invalid context.
+    Expr missing_expr(TextRange range) const;
+
+  private:
+    friend class NestingGuard;
+
+    void do_bump(TokenKind kind);
+    [[noreturn]] void stuck() const;
+
+    TokenSource token_source_;
+    std::vector<ParseError> errors_;
+    std::string_view source_;
+    uint32_t current_token_index_ = 0;
+    TextSize prev_token_end_ = 0;
+    RecoveryContext recovery_context_ = 0;
+    TextSize start_offset_ = 0;
+    ParserOptions options_;
+    uint32_t depth_ = 0;
+};
+
+// The parser's errors with the lexer's merged in by start offset; each list keeps its own order,
+// and a lexer error displaces a parser error that starts at the same offset.
+std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
+                                     std::vector<LexicalError> lexer_errors);
+
+// Marks a stored or deleted expression tree with `ctx` (target.cpp).
+void set_expr_ctx(Expr& expr, ExprContext ctx);
+
+inline NestingGuard::~NestingGuard() {
+    if (parser_) --parser_->depth_;
+}
+
+}  // namespace rudo::python_parser
