@@ -306,9 +306,54 @@ constexpr Signature kFunctionInFile(CallKind::Method, kIndex, "function_ast_in_f
                                     kFileFunction);
 constexpr Signature kStartIndex(CallKind::Method, kIndex, "nonblocking_start_index");
 
+#ifdef QUARN_RS_HAVE_PROJECT_INDEX
+using IndexValue = ast::AstProjectIndex;
+
+PyObject* index_new(PyTypeObject* type, const Args& args) {
+    std::vector<std::string> files;
+    std::string_view root;
+    SharedFileSystem filesystem;  // counted up here, with the lock held
+    if (!text_list_arg(args, 0, files) || !args.text(1, root) || !filesystem_arg(args, 2, filesystem))
+        return nullptr;
+    // Building the index touches no Python object: the root is read in place from its str,
+    // which the caller keeps alive.
+    auto built = without_gil([&]() -> quarn::Result<ast::AstProjectIndex> {
+        if (filesystem) {
+            return ast::AstProjectIndex::with_filesystem(std::string(root), std::move(files),
+                                                         std::move(filesystem));
+        }
+        return ast::AstProjectIndex(std::string(root), std::move(files));
+    });
+    if (!built.ok()) return raise(PyExc_ValueError, built.error());
+    return new_holder(type, std::move(built).value());
+}
+
+// The lookups keep the interpreter lock: the core never waits for it, so no deadlock with the
+// warm-up threads, which never take it.
+template <auto Lookup>
+PyObject* index_lookup(PyObject* self, const Args& args) {
+    std::string_view first, second;
+    if (!args.text(0, first) || !args.text(1, second)) return nullptr;
+    auto found = (held<IndexValue>(self).*Lookup)(first, second);
+    if (!found) Py_RETURN_NONE;
+    return wrap_record(std::move(*found));
+}
+
+PyObject* index_start(PyObject* self) {
+    held<IndexValue>(self).nonblocking_start_index();
+    Py_RETURN_NONE;
+}
+
+constexpr auto kFeatureClassLookup = &IndexValue::feature_class_ast;
+constexpr auto kFeatureClassInFileLookup = &IndexValue::feature_class_ast_in_file;
+constexpr auto kResolverLookup = &IndexValue::resolver_ast;
+constexpr auto kResolverInFileLookup = &IndexValue::resolver_ast_in_file;
+constexpr auto kFunctionLookup = &IndexValue::function_ast;
+constexpr auto kFunctionInFileLookup = &IndexValue::function_ast_in_file;
+#else
 // Until the project index is part of the build, an index object holds what it was given and
 // its lookups say plainly that they cannot run.
-struct PendingIndex {
+struct IndexValue {
     std::vector<std::string> files;
     std::string project_root;
     SharedFileSystem filesystem;
@@ -320,26 +365,28 @@ PyObject* index_new(PyTypeObject* type, const Args& args) {
     SharedFileSystem filesystem;
     if (!text_list_arg(args, 0, files) || !args.text(1, root) || !filesystem_arg(args, 2, filesystem))
         return nullptr;
-    PendingIndex index{std::move(files), std::string(root), std::move(filesystem)};
+    IndexValue index{std::move(files), std::string(root), std::move(filesystem)};
     return new_holder(type, std::move(index));
 }
 
-PyObject* index_unavailable() {
+PyObject* index_unavailable(PyObject* /*self*/) {
     return raise(PyExc_NotImplementedError, "this build of quarn_rs has no project index yet");
 }
 
-template <PyObject* (*Wrap)()>
-PyObject* index_lookup(PyObject* /*self*/, const Args& args) {
+template <int>
+PyObject* index_lookup(PyObject* self, const Args& args) {
     std::string_view first, second;
     if (!args.text(0, first) || !args.text(1, second)) return nullptr;
-    return Wrap();
+    return index_unavailable(self);
 }
 
-PyObject* index_start(PyObject* /*self*/) {
-    return index_unavailable();
+PyObject* index_start(PyObject* self) {
+    return index_unavailable(self);
 }
 
-using IndexValue = PendingIndex;
+constexpr int kFeatureClassLookup = 0, kFeatureClassInFileLookup = 1, kResolverLookup = 2,
+              kResolverInFileLookup = 3, kFunctionLookup = 4, kFunctionInFileLookup = 5;
+#endif
 
 }  // namespace
 
@@ -386,19 +433,21 @@ PyTypeObject* ast_file_parser_cache_type() {
 PyTypeObject* ast_project_index_type() {
     static const Member members[] = {
         {&kFeatureClass,
-         as_cfunction(&method_entry<kFeatureClass, index_lookup<index_unavailable>>), kFastCall},
-        {&kFeatureClassInFile,
-         as_cfunction(&method_entry<kFeatureClassInFile, index_lookup<index_unavailable>>),
+         as_cfunction(&method_entry<kFeatureClass, index_lookup<kFeatureClassLookup>>),
          kFastCall},
-        {&kResolver, as_cfunction(&method_entry<kResolver, index_lookup<index_unavailable>>),
+        {&kFeatureClassInFile,
+         as_cfunction(
+             &method_entry<kFeatureClassInFile, index_lookup<kFeatureClassInFileLookup>>),
+         kFastCall},
+        {&kResolver, as_cfunction(&method_entry<kResolver, index_lookup<kResolverLookup>>),
          kFastCall},
         {&kResolverInFile,
-         as_cfunction(&method_entry<kResolverInFile, index_lookup<index_unavailable>>),
+         as_cfunction(&method_entry<kResolverInFile, index_lookup<kResolverInFileLookup>>),
          kFastCall},
-        {&kFunction, as_cfunction(&method_entry<kFunction, index_lookup<index_unavailable>>),
+        {&kFunction, as_cfunction(&method_entry<kFunction, index_lookup<kFunctionLookup>>),
          kFastCall},
         {&kFunctionInFile,
-         as_cfunction(&method_entry<kFunctionInFile, index_lookup<index_unavailable>>),
+         as_cfunction(&method_entry<kFunctionInFile, index_lookup<kFunctionInFileLookup>>),
          kFastCall},
         {&kStartIndex, as_cfunction(&noargs_entry<index_start>), METH_NOARGS},
     };
