@@ -5,7 +5,8 @@ BUILD_DIR := build/$(PRESET)
 JOBS ?= 8
 
 DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev \
-        libgtest-dev libgmock-dev libbenchmark-dev python3-dev python3-pytest
+        libgtest-dev libgmock-dev libbenchmark-dev python3-dev python3-pytest \
+        unicode-data
 BENCH_DEPS := python3-ciso8601 python3-isodate python3-aniso8601 python3-dateutil \
               python3-pytimeparse
 

@@ -28,14 +28,13 @@ bool datetime_api() {
 std::atomic<PyObject*> datetime_name, zoneinfo_name, date_name, today_name, timezone_name,
     zone_info_name;
 
-// The interpreter's import: the module from sys.modules when it is loaded (read directly, since
-// PyImport_GetModule's check for a module still initialising costs more than the parse), else a
-// real import.
+// The interpreter's import. A module another thread is still initialising is waited for, never
+// handed out half-built: PyImport_GetModule waits on the module's import lock, as a real import does.
 Ref import_module(std::atomic<PyObject*>& slot, const char* name) {
     PyObject* py_name = interned(slot, name);
     if (py_name == nullptr) return {};
-    PyObject* loaded = PyDict_GetItemWithError(PyImport_GetModuleDict(), py_name);
-    if (loaded != nullptr && loaded != Py_None) return Ref::borrow(loaded);
+    Ref loaded(PyImport_GetModule(py_name));
+    if (loaded && loaded.get() != Py_None) return loaded;
     if (PyErr_Occurred()) return {};
     return Ref(PyImport_Import(py_name));
 }

@@ -51,3 +51,36 @@ def test_concurrent_calls_give_correct_results():
     for thread in pool:
         thread.join()
     assert failures == []
+
+
+# Run in a fresh interpreter: zoneinfo must not be imported yet when the threads start, so that
+# some of them meet it half-initialised on another thread.
+_ZONE_RACE = r"""
+import sys, threading
+import quarn_rs as q
+assert "zoneinfo" not in sys.modules
+threads = 8
+start = threading.Barrier(threads)
+results = []
+def worker():
+    start.wait()
+    try:
+        results.append(repr(q.timezone_from_name("UTC")))
+    except BaseException as error:
+        results.append("error: " + repr(error))
+workers = [threading.Thread(target=worker) for _ in range(threads)]
+for w in workers: w.start()
+for w in workers: w.join()
+print("\n".join(results))
+"""
+
+
+def test_timezone_from_name_waits_for_an_import_in_progress():
+    import subprocess
+    import sys
+
+    for _ in range(10):
+        done = subprocess.run([sys.executable, "-c", _ZONE_RACE], capture_output=True, text=True,
+                              timeout=60)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.splitlines() == ["zoneinfo.ZoneInfo(key='UTC')"] * 8

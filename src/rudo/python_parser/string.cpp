@@ -1,5 +1,6 @@
 #include "rudo/python_parser/string.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
@@ -42,8 +43,30 @@ int hex_value(char c) {
     return -1;
 }
 
-// A character by its Unicode name or name alias (not ICU's "<control-...>" labels), matched
-// without regard to case.
+struct NameAlias {
+    std::string_view name;
+    char32_t code_point;
+};
+
+// Every alias of the character database, sorted by name (generated at build time).
+constexpr NameAlias kNameAliases[] = {
+#include "rudo/python_parser/name_aliases.inc"
+};
+static_assert(std::is_sorted(std::begin(kNameAliases), std::end(kNameAliases),
+                             [](const NameAlias& a, const NameAlias& b) { return a.name < b.name; }),
+              "the alias table is searched by bisection");
+
+std::optional<char32_t> char_from_alias(std::string_view upper_name) {
+    const auto* end = std::end(kNameAliases);
+    const auto* found =
+        std::lower_bound(std::begin(kNameAliases), end, upper_name,
+                         [](const NameAlias& alias, std::string_view name) { return alias.name < name; });
+    if (found == end || found->name != upper_name) return std::nullopt;
+    return found->code_point;
+}
+
+// A character by its Unicode name or any of its name aliases (not ICU's "<control-...>" labels),
+// matched without regard to case.
 std::optional<char32_t> char_from_name(std::string_view name) {
     // The longest character name is well under this; longer or non-ASCII text names nothing.
     if (name.empty() || name.size() > 128) return std::nullopt;
@@ -51,15 +74,13 @@ std::optional<char32_t> char_from_name(std::string_view name) {
     for (size_t i = 0; i < name.size(); ++i) {
         auto c = static_cast<unsigned char>(name[i]);
         if (c == 0 || c >= 0x80) return std::nullopt;
-        buffer[i] = static_cast<char>(c);
+        buffer[i] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     }
     buffer[name.size()] = '\0';
-    for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
-        UErrorCode status = U_ZERO_ERROR;
-        UChar32 c = u_charFromName(choice, buffer, &status);
-        if (U_SUCCESS(status) && c >= 0) return static_cast<char32_t>(c);
-    }
-    return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    UChar32 c = u_charFromName(U_UNICODE_CHAR_NAME, buffer, &status);
+    if (U_SUCCESS(status) && c >= 0) return static_cast<char32_t>(c);
+    return char_from_alias(std::string_view(buffer, name.size()));
 }
 
 }  // namespace

@@ -1,0 +1,22 @@
+# Turns the Unicode Character Database's NameAliases.txt into a sorted C++ table of
+# {alias, code point} rows. Run at build time: cmake -DINPUT=... -DOUTPUT=... -P this file.
+file(STRINGS "${INPUT}" lines REGEX "^[0-9A-F]+;[^;]+;[a-z]+$")
+set(rows "")
+foreach(line IN LISTS lines)
+  string(REPLACE ";" "|" line "${line}")
+  string(REGEX MATCH "^([0-9A-F]+)\\|([^|]+)\\|" _ "${line}")
+  # A tab sorts below every character of a name, so the rows sort as the names do.
+  list(APPEND rows "${CMAKE_MATCH_2}\t${CMAKE_MATCH_1}")
+endforeach()
+list(LENGTH rows count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no name aliases found in ${INPUT}")
+endif()
+list(SORT rows)
+set(body "// Generated from ${INPUT}; do not edit.\n")
+foreach(row IN LISTS rows)
+  string(REGEX MATCH "^([^\t]+)\t([0-9A-F]+)$" _ "${row}")
+  string(APPEND body "{\"${CMAKE_MATCH_1}\", 0x${CMAKE_MATCH_2}},\n")
+endforeach()
+file(WRITE "${OUTPUT}.tmp" "${body}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
