@@ -69,7 +69,7 @@ def test_feature_class_lookup_by_module_and_by_file(shop):
         assert cart.class_name == "Cart"
         assert cart.class_name_location == (5, 6, 5, 10)
         assert cart.class_definition_location == (5, 0, 5, 11)
-        assert cart.decorator_location == (4, 1, 4, 21)
+        assert cart.decorator_location == (4, 1, 4, 22)
         assert cart.kwarg_names == {"name": (4, 10, 4, 14)}
         assert cart.kwargs == {"name": (4, 15, 4, 21)}
         assert cart.source.startswith('@features(name="shop")\nclass Cart:\n')
@@ -82,11 +82,11 @@ def test_feature_class_lookup_by_module_and_by_file(shop):
     assert items.tags == ["pii", "core", "beta"]
     assert items.field_name_location == (9, 4, 9, 9)
     assert items.annotation == (9, 11, 9, 14)
-    assert items.feature_call == (9, 17, 9, 48)
-    assert items.kwarg_names == {"description": (9, 25, 9, 36), "max_age": (9, 42, 9, 49 - 2)}
+    assert items.feature_call == (9, 17, 9, 52)
+    assert items.kwarg_names == {"description": (9, 25, 9, 36), "max_age": (9, 42, 9, 49)}
     total = by_module.fields["total"]
     assert (total.comment, total.owner, total.tags, total.feature_call) == (None, None, [], None)
-    assert by_module.fields["count"].feature_call == (12, 12, 12, 13)
+    assert by_module.fields["count"].feature_call == (11, 12, 11, 13)
     assert by_module.fields["count"].annotation is None
     profile = index.feature_class_ast("shop.cart", "UserProfile")
     assert profile.namespace == "user_profile"
@@ -98,25 +98,25 @@ def test_resolver_lookups(shop):
     resolver = index.resolver_ast("shop.cart", "total_of")
     assert type(resolver) is q.ResolverAST
     assert resolver.module == "shop.cart"
-    assert resolver.resolver_name_location == (19, 4, 19, 12)
-    assert resolver.decorator_location == (18, 1, 18, 41)
+    assert resolver.resolver_name_location == (20, 4, 20, 12)
+    assert resolver.decorator_location == (19, 1, 19, 42)
     assert sorted(resolver.kwarg_names) == ["owner", "tags"]
-    assert resolver.kwarg_dict_key_names == {"tags": {"tier": (18, 26, 18, 32)}}
-    assert resolver.kwarg_dict_values == {"tags": {"tier": (18, 34, 18, 40)}}
+    assert resolver.kwarg_dict_key_names == {"tags": {"tier": (19, 26, 19, 32)}}
+    assert resolver.kwarg_dict_values == {"tags": {"tier": (19, 34, 19, 40)}}
     assert resolver.args_in_order == ["items", "price"]
-    assert resolver.args["items"].annotation == (19, 20, 19, 30)
+    assert resolver.args["items"].annotation == (20, 20, 20, 30)
     assert resolver.args["price"].annotation is None
-    assert resolver.return_annotation == (19, 43, 19, 53)
+    assert resolver.return_annotation == (20, 42, 20, 52)
     assert resolver.missing_return_annotation is None
-    assert resolver.return_statements == [(20, 4, 20, 24)]
-    assert resolver.return_arg == (20, 11, 20, 24)
+    assert resolver.return_statements == [(21, 4, 21, 24)]
+    assert resolver.return_arg == (21, 11, 21, 24)
 
     later = index.resolver_ast_in_file(paths[1], "later")
-    assert later.decorator_location == (23, 1, 23, 4)
+    assert later.decorator_location == (24, 1, 24, 4)
     assert later.kwargs == {} and later.kwarg_dict_values == {}
     assert later.args_in_order == ["a", "b"]
     assert later.args["a"].annotation is None
-    assert later.args["b"].annotation == (24, 13, 24, 16)
+    assert later.args["b"].annotation == (25, 16, 25, 19)
 
 
 def test_function_lookups_return_resolver_records_for_plain_functions(shop):
@@ -125,7 +125,7 @@ def test_function_lookups_return_resolver_records_for_plain_functions(shop):
     assert type(plain) is q.ResolverAST
     assert plain.decorator_location is None
     assert plain.args_in_order == ["x", "rest", "k", "more"]
-    assert plain.missing_return_annotation == (28, 31, 28, 32)
+    assert plain.missing_return_annotation == (29, 32, 29, 33)
     assert index.function_ast_in_file(paths[1], "inner").resolver_name == "inner"
     assert index.resolver_ast("shop.cart", "plain") is None
     assert index.resolver_ast_in_file(paths[1], "plain") is None
