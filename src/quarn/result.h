@@ -1,6 +1,7 @@
 // A value or the failure that replaced it; core functions return failures instead of throwing.
 #pragma once
 
+#include <concepts>
 #include <string>
 #include <utility>
 #include <variant>
@@ -49,6 +50,12 @@ class Result {
 // Builds the error side of any Result: `return quarn::Err("message");`
 template <typename E>
 struct Err {
+    // A constructor rather than aggregate initialisation: `Err(x)` must also compile where
+    // parenthesised aggregate initialisation is not available (clang 14).
+    template <typename U>
+        requires std::constructible_from<E, U&&>
+    explicit(false) Err(U&& value) : error(std::forward<U>(value)) {}
+
     E error;
     template <typename T, typename E2>
     operator Result<T, E2>() && {
