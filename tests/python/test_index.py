@@ -215,12 +215,12 @@ def test_locations_count_characters_not_bytes(tmp_path):
 @pytest.mark.usefixtures("parsed_files_ready")
 class TestParsedFiles:
     def test_get_parsed_file_returns_path_source_and_imports(self, tmp_path):
-        source = "from m import b as z, a as y\nfrom m import c\nfrom n import x as B, x as a, x as b, x\nimport os\nfrom . import rel\n"
+        source = "from m import b as z, a as y\nfrom m import c\nfrom n import x as é, x as B, x as a, x as b, x\nimport os\nfrom . import rel\n"
         paths = write_project(tmp_path, {"m.py": source})
         cache = q.AstFileParserCache(paths, str(tmp_path))
         path, text, imports = cache.get_parsed_file(paths[0])
         assert path == paths[0] and text == source
-        assert imports == {"m": {"b": ["z"], "a": ["y"], "c": ["c"]}, "n": {"x": ["B", "a", "b", "x"]}}
+        assert imports == {"m": {"b": ["z"], "a": ["y"], "c": ["c"]}, "n": {"x": ["B", "a", "b", "x", "é"]}}
         again = cache.get_parsed_file(path=paths[0])
         assert again == (path, text, imports) and again[2] is not imports
 
