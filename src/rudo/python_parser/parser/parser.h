@@ -401,6 +401,28 @@ class Parser {
     Identifier parse_missing_identifier();
     ExprAttribute parse_attribute_expression(Expr value, TextSize start);
     Arguments parse_arguments();
+    void bump_cmp_op(python_ast::CmpOp op);
+    // One subscript element: an expression or a slice.
+    Expr parse_slice();
+
+    // An operand at `min_level` with every operator that binds more strongly.
+    ExprWithParens parse_operand(uint8_t min_level, ExprPosition position);
+    // The comparison operator the current token begins, if any.
+    std::optional<python_ast::CmpOp> comparison_at_current();
+    // The kind of the token after the current one, lexed once per current token.
+    TokenKind peek_once();
+    Expr parse_yield_expression();
+    ExprWithParens parse_atom();
+    ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
+    python_ast::ExprSubscript parse_subscript_expression(Expr value, TextSize start);
+    Expr placeholder_expression() const;
+    bool last_consumed_is_comma() const;
+    struct OperatorPeek {
+        uint32_t token_index;
+        TextSize start;
+        TokenKind kind;
+    };
+    std::optional<OperatorPeek> operator_peek_;
 
     // ---- display.cpp ----
 
