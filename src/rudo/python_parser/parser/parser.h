@@ -431,10 +431,28 @@ class Parser {
     ExprWithParens parse_parenthesized_expression();
     Expr parse_generator_expression(Expr element, TextSize start, bool parenthesized);
     std::vector<Comprehension> parse_generators();
+    // The items after the first of a dictionary display, whose `{` started at `start`.
+    python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
+                                                     TextSize start);
+    void open_bracket(TokenKind open, std::string_view missing_closer);
+    Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
 
     Expr parse_strings();
+    // One f-string or t-string from its start token to its end token.
+    struct InterpolatedString {
+        python_ast::InterpolatedStringElements elements;
+        python_ast::AnyStringFlags flags;
+        TextRange range;
+    };
+    InterpolatedString parse_interpolated_string(InterpolatedStringKind kind);
+    python_ast::InterpolatedStringElements parse_interpolated_string_elements(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags, bool in_format_spec);
+    python_ast::InterpolatedStringElement parse_interpolated_string_element(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags);
+    python_ast::InterpolatedStringElementInterpolation parse_interpolation_element(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags);
 
     // ---- statement.cpp ----
 
