@@ -457,11 +457,71 @@ class Parser {
     // ---- statement.cpp ----
 
     Stmt parse_simple_statement();
+    // How an import spells its names: `import a.b` (dotted) or `from m import b` (single name).
+    enum class AliasStyle : bool { Dotted, SingleName };
+    python_ast::Alias parse_alias(AliasStyle style);
+    // One identifier whose text joins the dotted parts: `a.b.c`.
+    Identifier parse_dotted_name();
+
+  private:
+    template <typename Node>
+    Stmt parse_keyword_statement(TokenKind keyword);
+    Stmt parse_return_statement();
+    Stmt parse_raise_statement();
+    Expr parse_raise_operand();
+    Stmt parse_assert_statement();
+    Stmt parse_delete_statement();
+    std::vector<Identifier> parse_identifier_list();
+    Stmt parse_global_statement();
+    Stmt parse_nonlocal_statement();
+    Stmt parse_import_statement();
+    Stmt parse_from_import_statement();
+    // `type` starts an alias only when a name and then `=` or `[` follow.
+    bool at_type_alias_start();
+    Stmt parse_type_alias_statement();
+    Stmt parse_expression_or_assignment_statement();
+    Stmt parse_annotated_assignment(TextSize start, ExprWithParens target);
+    Stmt parse_assignment(TextSize start, Expr first);
+    Stmt parse_augmented_assignment(TextSize start, Expr target, python_ast::Operator op);
+
+  public:
 
     // ---- compound.cpp ----
 
     Stmt parse_statement();
     std::vector<Stmt> parse_body(Clause clause);
+    python_ast::StmtFor parse_for_statement(TextSize start);
+    enum class ElifOrElse : bool { Elif, Else };
+    ElifElseClause parse_elif_or_else_clause(ElifOrElse which);
+
+    // Tokens that start a simple statement; `match` is also a compound start, and where both are
+    // tested the order of the tests decides.
+    static constexpr TokenSet SIMPLE_STATEMENT_START = TokenSet::of(
+        token_set::EXPRESSION_START, TokenKind::Assert, TokenKind::Break, TokenKind::Continue,
+        TokenKind::Del, TokenKind::From, TokenKind::Global, TokenKind::Import, TokenKind::Nonlocal,
+        TokenKind::Pass, TokenKind::Raise, TokenKind::Return);
+    static constexpr TokenSet COMPOUND_STATEMENT_START = {
+        TokenKind::At,  TokenKind::Async, TokenKind::Class, TokenKind::Def,  TokenKind::For,
+        TokenKind::If,  TokenKind::Try,   TokenKind::While, TokenKind::With, TokenKind::Match};
+
+  private:
+    // What `match` starts, judged from the two tokens after it.
+    enum class MatchDecision : uint8_t { MatchStatement, SimpleStatement, Speculate };
+    MatchDecision match_decision();
+    Stmt parse_match_or_simple_statement();
+    // A simple statement at statement level, with the check of what ends it.
+    Stmt parse_statement_level_simple_statement();
+    void finish_simple_statement();
+    Stmt parse_decorated_definition();
+    Stmt parse_if_statement();
+    Stmt parse_while_statement();
+    std::vector<Stmt> parse_else_block();
+    Stmt parse_try_statement();
+    python_ast::ExceptHandler parse_except_handler(bool& star);
+    // Whether the loop consumed a token since `last_token_index`, which it then advances.
+    bool made_progress(uint32_t& last_token_index) const;
+
+  public:
 
     // ---- definition.cpp ----
 
