@@ -94,6 +94,26 @@ void expect_patterns(const std::vector<Case>& cases) {
     if (checked == 0) GTEST_SKIP() << "needs grammar areas not built yet";
 }
 
+// The pattern of the first case whatever the errors: what recovery leaves in its place.
+void expect_recovered_patterns(const std::vector<Case>& cases) {
+    if (!surrounding_grammar_built()) GTEST_SKIP() << "needs grammar areas not built yet";
+    size_t checked = 0;
+    for (const Case& row : cases) {
+        std::string source = in_case(row.source);
+        SCOPED_TRACE(source);
+        Parsed parsed = parse_module_unchecked(source);
+        if (reaches_unbuilt_grammar(parsed)) continue;
+        ++checked;
+        EXPECT_FALSE(parsed.errors.empty());
+        ASSERT_EQ(parsed.syntax.body.size(), 1u);
+        const auto* match = parsed.syntax.body.front().as<rudo::python_ast::StmtMatch>();
+        ASSERT_NE(match, nullptr);
+        ASSERT_EQ(match->cases.size(), 1u);
+        EXPECT_EQ(dump(*match->cases.front().pattern), row.expected);
+    }
+    if (checked == 0) GTEST_SKIP() << "needs grammar areas not built yet";
+}
+
 void expect_pattern_errors(const std::vector<Case>& cases) {
     std::vector<std::string> sources;
     std::vector<Case> framed;
@@ -201,6 +221,41 @@ TEST(MatchPattern, ClassAndMapping) {
     });
 }
 
+TEST(MatchPattern, RecoveredTrees) {
+    expect_recovered_patterns({
+        // An invalid class stays as the expression it stands for.
+        {"1()", R"(PatternMatchClass[18..21](cls=ExprNumberLiteral[18..19](value=1), arguments=PatternArguments[19..21]))"},
+        {"[a, *b]()",
+         R"(PatternMatchClass[18..27](cls=ExprList[18..25](elts=[ExprName[19..20](id="a", ctx=Store), )"
+         R"(ExprStarred[22..24](value=ExprName[23..24](id="b", ctx=Store), ctx=Store)], ctx=Store), )"
+         R"(arguments=PatternArguments[25..27]))"},
+        {"(a as b)()",
+         R"(PatternMatchClass[18..28](cls=ExprName[19..25](id="", ctx=Invalid), arguments=PatternArguments[26..28]))"},
+        // The positional pattern after a keyword one is kept.
+        {"Point(x=1, 2)",
+         R"(PatternMatchClass[18..31](cls=ExprName[18..23](id="Point", ctx=Load), arguments=PatternArguments[23..31](patterns=[)"
+         R"(PatternMatchValue[29..30](value=ExprNumberLiteral[29..30](value=2))], keywords=[PatternKeyword[24..27](attr="x"[24..25], )"
+         R"(pattern=PatternMatchValue[26..27](value=ExprNumberLiteral[26..27](value=1)))])))"},
+        // A keyword pattern without a name gets an empty one at the end of its `=`.
+        {"C(1=2)",
+         R"(PatternMatchClass[18..24](cls=ExprName[18..19](id="C", ctx=Load), arguments=PatternArguments[19..24](keywords=[)"
+         R"(PatternKeyword[20..23](attr=""[22..22], pattern=PatternMatchValue[22..23](value=ExprNumberLiteral[22..23](value=2)))])))"},
+        // The later rest name wins; a pair after the rest stays.
+        {"{**a, **b}", R"(PatternMatchMapping[18..28](rest="b"[26..27]))"},
+        {"{**a, 1: v}",
+         R"(PatternMatchMapping[18..29](keys=[ExprNumberLiteral[24..25](value=1)], patterns=[PatternMatchAs[27..28](name="v"[27..28])], )"
+         R"(rest="a"[21..22]))"},
+        {"1 + 2",
+         R"(PatternMatchValue[18..23](value=ExprBinOp[18..23](left=ExprNumberLiteral[18..19](value=1), op=Add, )"
+         R"(right=ExprNumberLiteral[22..23](value=2))))"},
+        // A chain nests to the right.
+        {"1 + 1j + 1j",
+         R"(PatternMatchValue[18..29](value=ExprBinOp[18..29](left=ExprNumberLiteral[18..19](value=1), op=Add, )"
+         R"(right=ExprBinOp[22..29](left=ExprNumberLiteral[22..24](value=Complex(real=0.0, imag=1.0)), op=Add, )"
+         R"(right=ExprNumberLiteral[27..29](value=Complex(real=0.0, imag=1.0))))))"},
+    });
+}
+
 TEST(MatchPattern, FirstErrors) {
     expect_pattern_errors({
         {"*rest", "Star pattern cannot be used here at byte range 18..23"},
@@ -220,6 +275,8 @@ TEST(MatchPattern, FirstErrors) {
         {R"({**a, "k": v})", "Pattern cannot follow a double star pattern at byte range 24..30"},
         {"{x: 1}", "Invalid mapping pattern key at byte range 19..20"},
         {"", "Expected a pattern at byte range 18..19"},
+        {"-x", "Expected a pattern at byte range 18..19"},
+        {"{1 x}", "Expected `:`, found name at byte range 21..22"},
         {"(", "Missing ')' at byte range 19..20"},
         {"[", "Missing ']' at byte range 19..20"},
         // Two elements without a comma between them.
@@ -238,6 +295,8 @@ TEST(MatchStatement, FirstErrors) {
         {"match *a:\n    case _: pass\n", "Starred expression cannot be used here at byte range 6..8"},
         {"match x:\npass\n", "Expected an indented block after `match` statement at byte range 9..13"},
         {"match x:\n    pass\n", "Expected `case` block at byte range 13..17"},
+        {"match x: case 1: pass\n", "Expected newline, found `case` at byte range 9..13"},
+        {"match x:\n    case 1 pass\n", "Expected `:`, found `pass` at byte range 20..24"},
         {"match x:\n    case 1:\nx\n", "Expected an indented block after `case` block at byte range 20..21"},
     });
 }
