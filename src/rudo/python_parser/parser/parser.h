@@ -529,10 +529,24 @@ class Parser {
     StmtClassDef parse_class_definition(std::vector<Decorator> decorators, TextSize start);
     Parameters parse_parameters(FunctionKind kind);
     std::optional<TypeParams> try_parse_type_params();
+    python_ast::Parameter parse_parameter(TextSize start, FunctionKind kind,
+                                          bool allow_starred_annotation);
+    struct ParameterListState;
+    void parse_parameter_list_element(FunctionKind kind, Parameters& parameters,
+                                      ParameterListState& state);
+    python_ast::TypeParam parse_type_param();
 
     // ---- with.cpp ----
 
     StmtWith parse_with_statement(TextSize start);
+    // List mode reads the items inside `with (`; plain mode every other item.
+    enum class WithItemMode : uint8_t { List, Plain };
+    struct ParsedWithItem {
+        python_ast::WithItem item;
+        bool in_parentheses = false;  // the context expression had parentheses of its own
+    };
+    ParsedWithItem parse_with_item(WithItemMode mode);
+    std::vector<python_ast::WithItem> parse_parenthesized_with_items();
 
     // ---- pattern.cpp ----
 
@@ -540,6 +554,18 @@ class Parser {
     Expr parse_match_subject_expression();
     std::vector<MatchCase> parse_match_body();
     Pattern parse_match_pattern(AllowStarPattern allow_star);
+    Pattern parse_match_pattern_lhs(AllowStarPattern allow_star);
+    Pattern parse_sequence_match_pattern(Pattern first, TextSize start,
+                                         SequenceMatchPatternParentheses kind);
+    Expr pattern_to_expr(Pattern pattern);
+    MatchCase parse_match_case();
+    Pattern parse_match_pattern_term(AllowStarPattern allow_star, TextSize start);
+    Pattern parse_single_match_pattern(AllowStarPattern allow_star);
+    Pattern parse_match_pattern_class(Pattern cls, TextSize start);
+    Pattern parse_match_pattern_mapping();
+    Pattern missing_pattern() const;
+    Expr parse_pattern_number();
+    Expr complex_operand(Pattern pattern);
 
     // ---- target.cpp ----
 
