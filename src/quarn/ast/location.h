@@ -58,8 +58,9 @@ struct Location {
 
 // The URI of the file `path` names: an absolute path as it stands (no normalisation, no check
 // that it exists), a relative one resolved against the working directory with symbolic links
-// followed. Absent when a relative path does not resolve or the text is no valid URI; backslashes
-// become slashes and spaces "%20", nothing else is escaped.
+// followed. Backslashes become slashes and every other byte a path segment does not allow is
+// percent-encoded (a space is "%20", `%` is "%25", `#` is "%23", "é" is "%C3%A9"). Absent when a
+// relative path does not resolve or the path holds a NUL byte.
 std::optional<Uri> file_uri_for_path(std::string_view path);
 
 // `range` in the file `path` names; absent exactly when `file_uri_for_path` is.

@@ -184,7 +184,11 @@ struct DebugText {
 #define NODE_STMT(kind, fields)
 #undef F
 #undef FD
-#define F(type, name) type name{};
+// No default member initializer on class-type fields: std::vector<Expr> is declared while Expr
+// is incomplete, and an initializer would instantiate its constexpr members there (clang does).
+#define F(type, name) \
+    type name;        \
+    static_assert(!std::is_scalar_v<type>, "a scalar field needs FD with its default");
 #define FD(type, name, init) type name = init;
 #define NODE(section, kind, fields) NODE_##section(kind, fields)
 #include "rudo/python_ast/nodes.def"
