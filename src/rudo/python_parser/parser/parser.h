@@ -595,6 +595,8 @@ class Parser {
     TextSize start_offset_ = 0;
     ParserOptions options_;
     uint32_t depth_ = 0;
+    // Nesting stops before the stack pointer reaches this address (see enter_nesting).
+    uintptr_t stack_floor_ = 0;
 };
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,
