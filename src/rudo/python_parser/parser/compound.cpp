@@ -8,7 +8,7 @@ namespace rudo::python_parser {
 Stmt Parser::parse_statement() {
     Stmt statement = parse_simple_statement();
     if (!eat(TokenKind::Semi) && !eat(TokenKind::Newline) && !at(TokenKind::EndOfFile)) {
-        unsupported("The rest of this statement");
+        expect(TokenKind::Newline);
     }
     return statement;
 }
