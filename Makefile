@@ -22,7 +22,7 @@ define apt_install
 	fi
 endef
 
-.PHONY: deps bench-deps configure build test test-asan test-tsan test-clang demo bench clean
+.PHONY: deps bench-deps configure build test test-asan test-tsan test-clang fuzz demo bench clean
 
 deps:
 	$(call apt_install,$(DEPS))
@@ -49,8 +49,21 @@ test-tsan:
 test-clang:
 	$(MAKE) test PRESET=clang
 
+# Fuzzes parse_module for FUZZ_SECONDS (default 60) on FUZZ_JOBS processes, seeded with the
+# installed standard library; findings land in build/fuzz/findings.
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 1
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build build/fuzz -j$(JOBS) --target fuzz_parse_module
+	@mkdir -p build/fuzz/seed build/fuzz/corpus build/fuzz/findings
+	@find /usr/lib/python3.11 -name '*.py' -size -32k -exec cp -n {} build/fuzz/seed/ \; 2>/dev/null || true
+	cd build/fuzz/findings && ../bin/fuzz_parse_module -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=65536 -timeout=10 -rss_limit_mb=4096 -jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS) \
+	  ../corpus ../seed
+
 demo: build
-	@$(BUILD_DIR)/bin/pydump tokens examples/project/features.py
+	@PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python $(PYTHON) examples/demo.py
 
 bench: bench-deps build
 	PYTHON=$(PYTHON) BUILD_DIR=$(BUILD_DIR) bench/run.sh

@@ -2,6 +2,7 @@
 // appended to __all__ before the attribute is set, stopping at the first failure.
 #include "quarn/panic.h"
 #include "quarn_rs/boundary.h"
+#include "quarn_rs/classes.h"
 #include "quarn_rs/functions.h"
 #include "quarn_rs/test_hooks.h"
 
@@ -40,6 +41,17 @@ bool add_function(PyObject* module, PyMethodDef* def) {
     return add_name(module, name.get(), function.get());
 }
 
+// A class goes under the name it shows, the part of its full name after "builtins.".
+bool add_classes(PyObject* module) {
+    for (TypeGetter get_type : module_classes()) {
+        PyTypeObject* type = get_type();
+        if (type == nullptr) return false;
+        Ref name(PyType_GetName(type));
+        if (!name || !add_name(module, name.get(), reinterpret_cast<PyObject*>(type))) return false;
+    }
+    return true;
+}
+
 bool add_module_functions(PyObject* module) {
     for (PyMethodDef& def : module_methods()) {
         if (!add_function(module, &def)) return false;
@@ -51,6 +63,7 @@ using Registrar = bool (*)(PyObject* module);
 
 // In the order of __all__: the classes first, then the functions.
 constexpr Registrar kRegistrars[] = {
+    add_classes,
     add_module_functions,
 };
 
@@ -59,7 +72,7 @@ int exec_module(PyObject* module) {
         for (Registrar add : kRegistrars) {
             if (!add(module)) return -1;
         }
-        return add_test_hooks(module) ? 0 : -1;
+        return add_test_hooks(module) && add_record_test_hooks(module) ? 0 : -1;
     });
 }
 

@@ -7,8 +7,16 @@ import pytest
 
 import quarn_rs
 
-# The service and record classes are registered ahead of the functions once they exist.
-CLASS_NAMES = []
+# The service and record classes are registered ahead of the functions.
+CLASS_NAMES = [
+    "StdAstFileSystem",
+    "AstFileParserCache",
+    "FeatureFieldAST",
+    "FeatureClassAST",
+    "FunctionArgAST",
+    "ResolverAST",
+    "AstProjectIndex",
+]
 
 SIGNATURES = [
     ("parse_duration_ms", "(s)"),

@@ -44,20 +44,33 @@ class FileDescriptor {
     int fd_;
 };
 
-// The whole content of an open file; the size from fstat is only a hint, since the file may
-// grow or shrink meanwhile and special files report 0.
+// Offsets into a source are 32-bit.
+constexpr uint64_t MAX_FILE_SIZE = 4'294'967'295;
+
+IoError too_large() {
+    return IoError(IoErrorKind::InvalidData, "file is larger than 4294967295 bytes");
+}
+
+// The whole content of an open regular file; the size from fstat is only a hint, since the file
+// may grow or shrink meanwhile.
 Result<std::string, IoError> read_all(int fd) {
-    size_t capacity = 8192;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        // One spare byte, so a file read whole is known to be at its end without regrowing.
-        capacity = static_cast<size_t>(st.st_size) + 1;
+    if (::fstat(fd, &st) != 0) return Err(IoError::from_os_error(errno));
+    if (S_ISDIR(st.st_mode)) return Err(IoError::from_os_error(EISDIR));
+    if (!S_ISREG(st.st_mode)) {
+        return Err(IoError(IoErrorKind::InvalidInput, "not a regular file"));
     }
+    if (static_cast<uint64_t>(st.st_size) > MAX_FILE_SIZE) return Err(too_large());
+    // One spare byte, so a file read whole is known to be at its end without regrowing.
+    size_t capacity = static_cast<size_t>(st.st_size) + 1;
     std::string buffer;
     buffer.resize(capacity);
     size_t length = 0;
     while (true) {
-        if (length == buffer.size()) buffer.resize(buffer.size() * 2);
+        if (length == buffer.size()) {
+            if (length > MAX_FILE_SIZE) return Err(too_large());
+            buffer.resize(std::min<uint64_t>(buffer.size() * 2, MAX_FILE_SIZE + 1));
+        }
         const ssize_t n = ::read(fd, buffer.data() + length, buffer.size() - length);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -66,6 +79,8 @@ Result<std::string, IoError> read_all(int fd) {
         if (n == 0) break;
         length += static_cast<size_t>(n);
     }
+    // The file grew past the limit while it was read.
+    if (length > MAX_FILE_SIZE) return Err(too_large());
     buffer.resize(length);
     return buffer;
 }
@@ -83,6 +98,10 @@ IoError IoError::invalid_utf8() {
     return IoError(IoErrorKind::InvalidData, "stream did not contain valid UTF-8");
 }
 
+IoError IoError::nul_in_path() {
+    return IoError(IoErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
+}
+
 StdAstFileSystem::StdAstFileSystem(std::vector<std::string> paths) {
     std::erase_if(paths, [](const std::string& path) { return path_extension(path) != "py"; });
     std::sort(paths.begin(), paths.end());
@@ -94,13 +113,12 @@ StdAstFileSystem::StdAstFileSystem(std::vector<std::string> paths) {
 Result<std::string, IoError> StdAstFileSystem::read_to_string(std::string_view path) const {
     // The operating system sees paths up to the first NUL; reading that shorter path instead
     // would hand back another file's content.
-    if (path.find('\0') != std::string_view::npos) {
-        return Err(IoError(IoErrorKind::InvalidInput, "path contains a NUL byte"));
-    }
+    if (path.find('\0') != std::string_view::npos) return Err(IoError::nul_in_path());
     const std::string c_path(path);
     int fd;
     do {
-        fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that opening a FIFO returns at once; the type check follows.
+        fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return Err(IoError::from_os_error(errno));
     Result<std::string, IoError> content = [&] {

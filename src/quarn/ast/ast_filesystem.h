@@ -26,6 +26,8 @@ class IoError {
     static IoError from_os_error(int code);
     // "stream did not contain valid UTF-8"
     static IoError invalid_utf8();
+    // "file name contained an unexpected NUL byte": the system would see a shorter path.
+    static IoError nul_in_path();
     IoError(IoErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
 
     IoErrorKind kind() const { return kind_; }
@@ -64,7 +66,8 @@ class StdAstFileSystem final : public AstFileSystem {
     explicit StdAstFileSystem(std::vector<std::string> paths);
 
     // Any path can be read, listed or not; a relative one resolves against the working
-    // directory. The file is read whole and closed before returning.
+    // directory. Only regular files of at most 4,294,967,295 bytes are read, whole, and closed
+    // before returning: a FIFO, a device or a directory fails at once instead of blocking.
     Result<std::string, IoError> read_to_string(std::string_view path) const override;
     // A copy of `files()`; never fails.
     Result<std::vector<std::string>, IoError> all_files() const override;

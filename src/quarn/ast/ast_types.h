@@ -96,4 +96,13 @@ struct FeatureClassAST {
     friend bool operator==(const FeatureClassAST&, const FeatureClassAST&) = default;
 };
 
+// The typed records of one file; immutable once built and shared by the index and its callers.
+struct ParsedAstFile {
+    std::vector<FeatureClassAST> feature_classes;
+    // Every function definition at any depth, outer before inner, in source order otherwise.
+    std::vector<ResolverAST> functions;
+    // The entries of `functions` that carry a resolver decorator, in the same order.
+    std::vector<ResolverAST> resolvers;
+};
+
 }  // namespace quarn::ast

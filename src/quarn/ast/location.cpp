@@ -64,28 +64,34 @@ std::optional<Uri> Uri::parse(std::string text) {
 }
 
 std::optional<Uri> file_uri_for_path(std::string_view path) {
+    // The system would resolve the shorter path before the NUL: another file.
+    if (path.find('\0') != std::string_view::npos) return std::nullopt;
     std::string resolved;
     if (!path.empty() && path[0] == '/') {
         resolved = utf8_lossy(path);
     } else {
-        // A NUL would make the system resolve a shorter path than the one asked for.
-        if (path.find('\0') != std::string_view::npos) return std::nullopt;
         const std::string c_path(path);
         const std::unique_ptr<char, decltype(&::free)> real(::realpath(c_path.c_str(), nullptr),
                                                             &::free);
         if (!real) return std::nullopt;
         resolved = utf8_lossy(real.get());
     }
+    constexpr char HEX[] = "0123456789ABCDEF";
     std::string text(FILE_SCHEME);
-    text.reserve(FILE_SCHEME.size() + resolved.size() + 1);
+    text.reserve(FILE_SCHEME.size() + resolved.size() + 16);
     if (resolved.empty() || (resolved[0] != '/' && resolved[0] != '\\')) text += '/';
     for (const char c : resolved) {
-        if (c == '\\') {
+        if (c == '\\' || c == '/') {
             text += '/';
-        } else if (c == ' ') {
-            text += "%20";
-        } else {
+        } else if (is_plain_pchar(c)) {
             text += c;
+        } else {
+            // Everything a path segment does not allow as it stands, `%` included, so that every
+            // file has a URI and the URI names that file.
+            const auto byte = static_cast<unsigned char>(c);
+            text += '%';
+            text += HEX[byte >> 4];
+            text += HEX[byte & 0xF];
         }
     }
     return Uri::parse(std::move(text));

@@ -1,6 +1,9 @@
 #include "quarn/ast/parser_cache.h"
 
+#include <fmt/format.h>
+
 #include "quarn/ast/module_name.h"
+#include "quarn/ast/parse_source.h"
 #include "quarn/ast/path.h"
 #include "quarn/panic.h"
 
@@ -34,6 +37,78 @@ std::string AstFileParserCache::module_name_for_path(std::string_view path) cons
         return found->second;
     }
     return module_name_for_absolute_path(key, inner_->project_root);
+}
+
+namespace {
+
+using Outcome = Result<std::shared_ptr<const ParsedFileCache>>;
+
+std::shared_ptr<FileParseEntry> entry_for(AstFileParserCacheInner& inner, std::string_view path,
+                                          std::string& error) {
+    {
+        auto map = inner.entries.read();
+        if (map.poisoned()) {
+            error = "AST file entry map lock poisoned";
+            return nullptr;
+        }
+        if (auto found = map->find(path); found != map->end()) return found->second;
+    }
+    auto map = inner.entries.write();
+    if (map.poisoned()) {
+        error = "AST file entry map lock poisoned";
+        return nullptr;
+    }
+    // Another thread may have inserted the path between the two locks.
+    auto [slot, inserted] = map->try_emplace(std::string(path), nullptr);
+    if (inserted) slot->second = std::make_shared<FileParseEntry>();
+    return slot->second;
+}
+
+Outcome compute(const AstFileSystem& filesystem, std::string_view path) {
+    Result<std::string, IoError> text =
+        path.find('\0') != std::string_view::npos
+            // The system would open the shorter path before the NUL: another file.
+            ? Result<std::string, IoError>(Err(IoError::nul_in_path()))
+            : filesystem.read_to_string(path);
+    if (!text.ok()) return Err(fmt::format("Failed to read {}: {}", path, text.error().message()));
+    auto parsed = parse_source(*text);
+    if (!parsed.ok()) return Err(fmt::format("Failed to parse {}: {}", path, parsed.error()));
+    auto file = std::make_shared<ParsedFileCache>();
+    file->path = std::string(path);
+    file->source = std::move(*text);
+    file->suite = std::move(parsed->suite);
+    file->imports = collect_imports(file->suite);
+    file->comment_ranges = std::move(parsed->comment_ranges);
+    return std::shared_ptr<const ParsedFileCache>(std::move(file));
+}
+
+}  // namespace
+
+ImportTable collect_imports(const std::vector<rudo::python_ast::Stmt>& suite) {
+    ImportTable imports;
+    for (const auto& stmt : suite) {
+        const auto* from = stmt.as<rudo::python_ast::StmtImportFrom>();
+        if (!from || from->level != 0 || !from->module) continue;
+        // The module's entry exists even when no name lands in it.
+        auto& names = imports[std::string(from->module->as_str())];
+        for (const auto& alias : from->names) {
+            const auto local = alias.asname ? alias.asname->as_str() : alias.name.as_str();
+            names[std::string(alias.name.as_str())].emplace(local);
+        }
+    }
+    return imports;
+}
+
+Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_file(
+    std::string_view path) const {
+    std::string error;
+    const std::shared_ptr<FileParseEntry> entry = entry_for(*inner_, path, error);
+    if (!entry) return Err(std::move(error));
+    // The map lock is released here: no thread holds both.
+    auto outcome = entry->outcome.lock();
+    if (outcome.poisoned()) return Err(fmt::format("AST parse cache lock poisoned for {}", path));
+    if (!outcome->has_value()) outcome->emplace(compute(*inner_->filesystem, path));
+    return **outcome;
 }
 
 Result<std::vector<std::string>, IoError> AstFileParserCache::all_files() const {

@@ -9,14 +9,12 @@
 #include <vector>
 
 #include "quarn/ast/ast_filesystem.h"
+#include "quarn/ast/parser_cache_types.h"
 #include "quarn/ast/string_map.h"
 #include "quarn/ast/sync.h"
 #include "quarn/result.h"
 
 namespace quarn::ast {
-
-// One read and parsed file; shared by the cache and every caller that received it.
-struct ParsedFileCache;
 
 // The memo slot of one path: absent until computed, then the parsed file or the failure text,
 // never replaced. Shared by the map and by each call using it, so the map lock can be released
@@ -57,6 +55,12 @@ class AstFileParserCache {
     // The module of the file `path` names: an absolute path as it stands, a relative one joined
     // to the project root. The same with or without the names computed at construction.
     std::string module_name_for_path(std::string_view path) const;
+
+    // The file `path` names read and parsed once, or the failure text, memoised either way:
+    // "Failed to read {}: {}" or "Failed to parse {}: {}". Any thread; waits only while another
+    // thread computes the same path. The path is the key exactly as given (a.py and ./a.py are
+    // two entries) and is read through the file system as it stands.
+    Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(std::string_view path) const;
 
     // The file system's listing, unchanged.
     Result<std::vector<std::string>, IoError> all_files() const;

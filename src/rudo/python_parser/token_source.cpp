@@ -58,6 +58,17 @@ std::pair<TokenKind, TokenKind> TokenSource::peek2() {
 }
 
 void TokenSource::re_lex_logical_token() {
+    // While another bracket stays open, lexing the trailing line breaks and comments again gives
+    // the very tokens already recorded: only the nesting changes. Skipping the rescan keeps many
+    // brackets abandoned at one point linear in the trivia that follows them. Brackets (whose
+    // re-lex moves the nesting back) and open interpolated strings take the full path.
+    const TokenKind current = lexer_.current_kind();
+    if (lexer_.nesting_ > 1 && lexer_.interpolated_strings_.empty() &&
+        current != TokenKind::Lpar && current != TokenKind::Lsqb && current != TokenKind::Lbrace &&
+        current != TokenKind::Rpar && current != TokenKind::Rsqb && current != TokenKind::Rbrace) {
+        lexer_.lower_nesting();
+        return;
+    }
     std::optional<TextSize> newline_start;
     std::optional<size_t> newline_index;
     for (size_t i = tokens_.size(); i-- > 0;) {

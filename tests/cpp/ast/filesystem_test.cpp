@@ -155,6 +155,38 @@ TEST_F(ReadToString, RefusesAPathWithANulByteInsteadOfReadingItsPrefix) {
     auto read = fs.read_to_string(real + std::string("\0.txt", 5));
     ASSERT_FALSE(read.ok());
     EXPECT_EQ(read.error().kind(), IoErrorKind::InvalidInput);
+    EXPECT_EQ(read.error().message(), "file name contained an unexpected NUL byte");
+}
+
+TEST_F(ReadToString, ReadsOnlyRegularFilesAndNeverBlocks) {
+    const std::string fifo = dir / "pipe.py";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::string message;
+    };
+    // A FIFO without a writer would block, /dev/zero would never end.
+    const Case cases[] = {
+        {fifo, "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {"/dev/null", "not a regular file"},
+        {dir.path(), "Is a directory (os error 21)"},
+    };
+    for (const Case& c : cases) {
+        auto read = fs.read_to_string(c.path);
+        ASSERT_FALSE(read.ok()) << c.path;
+        EXPECT_EQ(read.error().message(), c.message) << c.path;
+    }
+}
+
+TEST_F(ReadToString, RefusesFilesBeyondFourGibibytesWithAMessage) {
+    const std::string path = dir.write("huge.py", "");
+    // Sparse: no disk space is used, and nothing is read before the size check.
+    ASSERT_EQ(::truncate(path.c_str(), 4294967296LL), 0);
+    auto read = fs.read_to_string(path);
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().kind(), IoErrorKind::InvalidData);
+    EXPECT_EQ(read.error().message(), "file is larger than 4294967295 bytes");
 }
 
 TEST_F(ReadToString, ResolvesRelativePathsAgainstTheWorkingDirectory) {

@@ -104,29 +104,23 @@ TEST(FileUri, TakesAbsolutePathsAsTheyStand) {
         // Every character RFC 3986 allows in a path is passed on unescaped.
         {"/a-b.c_d~e!f$g&h'i(j)k*l+m,n;o=p:q@r/Z9.py",
          "file:///a-b.c_d~e!f$g&h'i(j)k*l+m,n;o=p:q@r/Z9.py"},
-        {"/tmp/a%41.py", "file:///tmp/a%41.py"},
-        {"/tmp/a%4f%4F.py", "file:///tmp/a%4f%4F.py"},
-        // A `?` starts a query and a `#` a fragment; both still make a URI.
-        {"/tmp/a#b.py", "file:///tmp/a#b.py"},
-        {"/tmp/a?b.py", "file:///tmp/a?b.py"},
-        {"/tmp/a?b?c/d#e?f/g", "file:///tmp/a?b?c/d#e?f/g"},
-        // Everything else makes the whole text no URI.
-        {"/tmp/caf\xC3\xA9.py", std::nullopt},
-        {"/tmp/\xFF.py", std::nullopt},
-        {"/tmp/a[1].py", std::nullopt},
-        {"/tmp/100%.py", std::nullopt},
-        {"/tmp/a%4.py", std::nullopt},
-        {"/tmp/a%g1.py", std::nullopt},
-        {"/tmp/a%4", std::nullopt},
-        {"/tmp/a#b#c.py", std::nullopt},
-        {"/tmp/a\"b.py", std::nullopt},
-        {"/tmp/a<b>.py", std::nullopt},
-        {"/tmp/a^b.py", std::nullopt},
-        {"/tmp/a`b.py", std::nullopt},
-        {"/tmp/a{b}.py", std::nullopt},
-        {"/tmp/a|b.py", std::nullopt},
-        {"/tmp/a\tb.py", std::nullopt},
-        {"/tmp/a\x7f.py", std::nullopt},
+        // Every other byte is percent-encoded, so that every file has a URI naming that file:
+        // `%` itself included, even where it looks like an escape already.
+        {"/tmp/a%41.py", "file:///tmp/a%2541.py"},
+        {"/tmp/100%.py", "file:///tmp/100%25.py"},
+        {"/tmp/a%g1.py", "file:///tmp/a%25g1.py"},
+        // `#` and `?` belong to the file name, not to a fragment or a query.
+        {"/tmp/a#b.py", "file:///tmp/a%23b.py"},
+        {"/tmp/a?b?c/d#e?f/g", "file:///tmp/a%3Fb%3Fc/d%23e%3Ff/g"},
+        // Non-ASCII letters byte by byte; bytes that are not UTF-8 as U+FFFD first.
+        {"/tmp/caf\xC3\xA9.py", "file:///tmp/caf%C3%A9.py"},
+        {"/tmp/\xF0\x9F\x98\x80.py", "file:///tmp/%F0%9F%98%80.py"},
+        {"/tmp/\xFF.py", "file:///tmp/%EF%BF%BD.py"},
+        {"/tmp/a[1].py", "file:///tmp/a%5B1%5D.py"},
+        {"/tmp/a\"b<c>d^e`f{g}h|i.py", "file:///tmp/a%22b%3Cc%3Ed%5Ee%60f%7Bg%7Dh%7Ci.py"},
+        {"/tmp/a\tb\x7f.py", "file:///tmp/a%09b%7F.py"},
+        // The system would see the shorter path before a NUL.
+        {std::string("/etc/passwd\0.py", 15), std::nullopt},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(uri_text(c.path), c.uri) << testing::PrintToString(c.path);
@@ -138,6 +132,7 @@ TEST(FileUri, ResolvesRelativePathsAgainstTheWorkingDirectory) {
     TempDir root;
     work.write("pkg/a.py", "x = 1\n");
     work.write("my dir/b.py", "x = 1\n");
+    work.write("100%#x.py", "x = 1\n");
     root.write("only_in_root.py", "x = 1\n");
     std::filesystem::create_symlink(work / "pkg/a.py", work / "link.py");
     const ScopedCwd cwd(work.path());
@@ -151,6 +146,7 @@ TEST(FileUri, ResolvesRelativePathsAgainstTheWorkingDirectory) {
         // Symbolic links are followed.
         {"link.py", "file://" + work.path() + "/pkg/a.py"},
         {"my dir/b.py", "file://" + work.path() + "/my%20dir/b.py"},
+        {"100%#x.py", "file://" + work.path() + "/100%25%23x.py"},
         // Resolution needs the file itself, in the working directory, not the project root.
         {"pkg/missing.py", std::nullopt},
         {"only_in_root.py", std::nullopt},
@@ -176,7 +172,8 @@ TEST(FileLocationForRange, CarriesTheUriAndTheRangeOrNothing) {
     ASSERT_TRUE(location.has_value());
     EXPECT_EQ(location->uri.as_str(), "file:///tmp/my%20project/a.py");
     EXPECT_EQ(location->range, r);
-    EXPECT_EQ(file_location_for_range("/tmp/caf\xC3\xA9.py", r), std::nullopt);
+    EXPECT_EQ(file_location_for_range("/tmp/caf\xC3\xA9.py", r)->uri.as_str(),
+              "file:///tmp/caf%C3%A9.py");
     EXPECT_EQ(file_location_for_range("no/such/relative/file.py", r), std::nullopt);
 }
 

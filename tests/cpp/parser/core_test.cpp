@@ -210,6 +210,36 @@ TEST(Speculation, RewindRestoresTokensErrorsAndPosition) {
     EXPECT_EQ(p.current_token_index(), 1u);
 }
 
+TEST(Speculation, ParsingOnAfterARewindEqualsAPlainParse) {
+    // The speculative stretch holds a lexical error, trivia and an unclosed bracket.
+    const std::string_view source = "a (b $\n  # c\n) [d\nclass e\n";
+    const auto consume_all = [](Parser& p) {
+        while (!p.at(TokenKind::EndOfFile)) {
+            if (p.at(TokenKind::Class)) p.token_source().re_lex_logical_token();
+            p.bump_any();
+        }
+    };
+    Parser plain = make_parser(source);
+    plain.bump(TokenKind::Name);
+    consume_all(plain);
+
+    Parser speculative = make_parser(source);
+    speculative.bump(TokenKind::Name);
+    const ParserCheckpoint checkpoint = speculative.checkpoint();
+    speculative.add_error(ParseErrorType::other("speculative"), TextRange(2, 3));
+    consume_all(speculative);
+    speculative.rewind(checkpoint);
+    EXPECT_TRUE(speculative.errors().empty());
+    EXPECT_TRUE(speculative.token_source().errors().empty());
+    consume_all(speculative);
+
+    EXPECT_EQ(speculative.token_source().tokens(), plain.token_source().tokens());
+    EXPECT_EQ(speculative.token_source().errors(), plain.token_source().errors());
+    EXPECT_EQ(speculative.token_source().errors().size(), 1u);
+    EXPECT_EQ(speculative.current_token_index(), plain.current_token_index());
+    EXPECT_EQ(speculative.prev_token_end(), plain.prev_token_end());
+}
+
 TEST(RecoveryTable, ElementsTerminatorsAndErrors) {
     using R = RecoveryContextKind;
     using T = TokenKind;
@@ -373,6 +403,60 @@ TEST(InterpolatedStringKind, OneDefinitionServesTheLexerAndTheDecoder) {
     lexer.next_token();
     EXPECT_FALSE(lexer.re_lex_string_token_in_interpolation_element(InterpolatedStringKind::FString));
     EXPECT_EQ(display(InterpolatedStringKind::TString), "t-string");
+}
+
+}  // namespace
+
+namespace {
+
+// `[` opens a nested comma-separated list; anything else is taken as one element.
+void parse_nested_lists(Parser& p, std::vector<std::string>& seen) {
+    if (!p.at(TokenKind::Lsqb)) {
+        seen.push_back(take_token(p));
+        return;
+    }
+    p.bump(TokenKind::Lsqb);
+    p.parse_comma_separated_list(RecoveryContextKind::ListElements,
+                                 [&] { parse_nested_lists(p, seen); });
+    p.expect(TokenKind::Rsqb);
+}
+
+TEST(AbandonedBrackets, TheLineBreakBecomesLogicalOnceNoBracketRemains) {
+    const std::string_view source = "[[[a\n# c\n# d\nclass";
+    Parser p = make_parser(source);
+    std::vector<std::string> seen;
+    p.parse_list(RecoveryContextKind::ModuleStatements, [&] { parse_nested_lists(p, seen); });
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "class"}));
+    // The innermost list reports the `class` that ends it, the outermost the line break that
+    // became the end of the statement there (the last error is the file's final line end).
+    EXPECT_EQ(displays(p.errors()),
+              (std::vector<std::string>{"Expected `]`, found `class` at byte range 13..18",
+                                        "Expected `]`, found newline at byte range 4..5",
+                                        "Expected a statement at byte range 18..18"}));
+    std::vector<std::string> tokens;
+    for (const auto& t : p.token_source().tokens()) {
+        tokens.push_back(fmt::format("{} {}", rudo::python_ast::name(t.kind), t.range));
+    }
+    tokens.resize(10);
+    EXPECT_EQ(tokens, (std::vector<std::string>{"Lsqb 0..1", "Lsqb 1..2", "Lsqb 2..3", "Name 3..4",
+                                                "Newline 4..5", "Comment 5..8",
+                                                "NonLogicalNewline 8..9", "Comment 9..12",
+                                                "NonLogicalNewline 12..13", "Class 13..18"}));
+}
+
+TEST(AbandonedBrackets, ManyLevelsBeforeLongTriviaStillParse) {
+    // Each abandoned level meets the same `class`; the comment lines are lexed again only when
+    // the last bracket is abandoned.
+    std::string source(150, '[');
+    source += "a\n";
+    for (int i = 0; i < 100'000; ++i) source += "# comment\n";
+    source += "class";
+    Parser p = make_parser(source);
+    std::vector<std::string> seen;
+    p.parse_list(RecoveryContextKind::ModuleStatements, [&] { parse_nested_lists(p, seen); });
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "class"}));
+    ASSERT_EQ(p.errors().size(), 3u);
+    EXPECT_EQ(p.errors()[1].display(), "Expected `]`, found newline at byte range 151..152");
 }
 
 }  // namespace

@@ -401,6 +401,28 @@ class Parser {
     Identifier parse_missing_identifier();
     ExprAttribute parse_attribute_expression(Expr value, TextSize start);
     Arguments parse_arguments();
+    void bump_cmp_op(python_ast::CmpOp op);
+    // One subscript element: an expression or a slice.
+    Expr parse_slice();
+
+    // An operand at `min_level` with every operator that binds more strongly.
+    ExprWithParens parse_operand(uint8_t min_level, ExprPosition position);
+    // The comparison operator the current token begins, if any.
+    std::optional<python_ast::CmpOp> comparison_at_current();
+    // The kind of the token after the current one, lexed once per current token.
+    TokenKind peek_once();
+    Expr parse_yield_expression();
+    ExprWithParens parse_atom();
+    ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
+    python_ast::ExprSubscript parse_subscript_expression(Expr value, TextSize start);
+    Expr placeholder_expression() const;
+    bool last_consumed_is_comma() const;
+    struct OperatorPeek {
+        uint32_t token_index;
+        TextSize start;
+        TokenKind kind;
+    };
+    std::optional<OperatorPeek> operator_peek_;
 
     // ---- display.cpp ----
 
@@ -409,10 +431,28 @@ class Parser {
     ExprWithParens parse_parenthesized_expression();
     Expr parse_generator_expression(Expr element, TextSize start, bool parenthesized);
     std::vector<Comprehension> parse_generators();
+    // The items after the first of a dictionary display, whose `{` started at `start`.
+    python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
+                                                     TextSize start);
+    void open_bracket(TokenKind open, std::string_view missing_closer);
+    Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
 
     Expr parse_strings();
+    // One f-string or t-string from its start token to its end token.
+    struct InterpolatedString {
+        python_ast::InterpolatedStringElements elements;
+        python_ast::AnyStringFlags flags;
+        TextRange range;
+    };
+    InterpolatedString parse_interpolated_string(InterpolatedStringKind kind);
+    python_ast::InterpolatedStringElements parse_interpolated_string_elements(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags, bool in_format_spec);
+    python_ast::InterpolatedStringElement parse_interpolated_string_element(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags);
+    python_ast::InterpolatedStringElementInterpolation parse_interpolation_element(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags);
 
     // ---- statement.cpp ----
 
@@ -506,10 +546,24 @@ class Parser {
     StmtClassDef parse_class_definition(std::vector<Decorator> decorators, TextSize start);
     Parameters parse_parameters(FunctionKind kind);
     std::optional<TypeParams> try_parse_type_params();
+    python_ast::Parameter parse_parameter(TextSize start, FunctionKind kind,
+                                          bool allow_starred_annotation);
+    struct ParameterListState;
+    void parse_parameter_list_element(FunctionKind kind, Parameters& parameters,
+                                      ParameterListState& state);
+    python_ast::TypeParam parse_type_param();
 
     // ---- with.cpp ----
 
     StmtWith parse_with_statement(TextSize start);
+    // List mode reads the items inside `with (`; plain mode every other item.
+    enum class WithItemMode : uint8_t { List, Plain };
+    struct ParsedWithItem {
+        python_ast::WithItem item;
+        bool in_parentheses = false;  // the context expression had parentheses of its own
+    };
+    ParsedWithItem parse_with_item(WithItemMode mode);
+    std::vector<python_ast::WithItem> parse_parenthesized_with_items();
 
     // ---- pattern.cpp ----
 
@@ -517,6 +571,18 @@ class Parser {
     Expr parse_match_subject_expression();
     std::vector<MatchCase> parse_match_body();
     Pattern parse_match_pattern(AllowStarPattern allow_star);
+    Pattern parse_match_pattern_lhs(AllowStarPattern allow_star);
+    Pattern parse_sequence_match_pattern(Pattern first, TextSize start,
+                                         SequenceMatchPatternParentheses kind);
+    Expr pattern_to_expr(Pattern pattern);
+    MatchCase parse_match_case();
+    Pattern parse_match_pattern_term(AllowStarPattern allow_star, TextSize start);
+    Pattern parse_single_match_pattern(AllowStarPattern allow_star);
+    Pattern parse_match_pattern_class(Pattern cls, TextSize start);
+    Pattern parse_match_pattern_mapping();
+    Pattern missing_pattern() const;
+    Expr parse_pattern_number();
+    Expr complex_operand(Pattern pattern);
 
     // ---- target.cpp ----
 

@@ -1,0 +1,7 @@
+from quarn.features import features
+
+
+@features
+class Refund:
+    amount: float = (
+    reason: str

@@ -1,0 +1,32 @@
+// One read and parsed file, as the parsed-file cache keeps it for the definition extraction.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "quarn/ast/string_map.h"
+#include "rudo/python_ast/nodes.h"
+#include "rudo/python_trivia/comment_ranges.h"
+
+namespace quarn::ast {
+
+// Module text -> imported name -> local names, from the top-level `from M import a [as b]`
+// statements without leading dots.
+using ImportTable = StringMap<StringMap<StringSet>>;
+
+// Immutable once built; shared by the cache entry and every caller that received it.
+struct ParsedFileCache {
+    // Exactly as passed to `get_parsed_file`.
+    std::string path;
+    // The whole file as the file system returned it; every range below points into it.
+    std::string source;
+    // The module's top-level statements; the rest of the parse is not kept.
+    std::vector<rudo::python_ast::Stmt> suite;
+    ImportTable imports;
+    rudo::python_trivia::CommentRanges comment_ranges;
+};
+
+// The import table of a module's top-level statements; nested blocks are never looked at.
+ImportTable collect_imports(const std::vector<rudo::python_ast::Stmt>& suite);
+
+}  // namespace quarn::ast

@@ -1,0 +1,311 @@
+#include "quarn/ast/project_index.h"
+
+#include <sched.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "quarn/ast/parse_source.h"
+#include "quarn/ast/type_parsing.h"
+#include "quarn/panic.h"
+#include "quarn/utils/namespace.h"
+
+namespace quarn::ast {
+namespace {
+
+using Outcome = Result<std::shared_ptr<const ParsedAstFile>>;
+
+Outcome typed_file(AstProjectIndexInner& inner, std::string_view path) {
+    std::shared_ptr<TypedAstEntry> entry;
+    {
+        auto map = inner.typed_entries.read();
+        if (map.poisoned()) return Err(std::string("typed AST entry map lock poisoned"));
+        if (auto found = map->find(path); found != map->end()) entry = found->second;
+    }
+    if (!entry) {
+        auto map = inner.typed_entries.write();
+        if (map.poisoned()) return Err(std::string("typed AST entry map lock poisoned"));
+        // Another thread may have inserted the path between the two locks.
+        auto [slot, inserted] = map->try_emplace(std::string(path), nullptr);
+        if (inserted) slot->second = std::make_shared<TypedAstEntry>();
+        entry = slot->second;
+    }
+    // Lock order: this entry, then the parsed-file cache's own locks.
+    auto outcome = entry->outcome.lock();
+    if (outcome.poisoned()) return Err(fmt::format("typed AST cache lock poisoned for {}", path));
+    if (!outcome->has_value()) {
+        auto parsed = inner.parser_cache.get_parsed_file(path);
+        if (!parsed.ok()) {
+            outcome->emplace(Err(parsed.error()));
+        } else {
+            const std::string module = inner.parser_cache.module_name_for_path(path);
+            outcome->emplace(std::make_shared<const ParsedAstFile>(
+                parse_ast_file_with_feature_module(**parsed, module)));
+        }
+    }
+    return **outcome;
+}
+
+// The warm-up threads are detached; this keeps count of the ones inside a file so that exit can
+// wait for them. Never destroyed: workers may still read it while the process tears down.
+struct WarmUpRegistry {
+    std::mutex mutex;
+    std::condition_variable idle;
+    // Workers inside a file, and workers not yet ended.
+    size_t busy = 0;
+    size_t live = 0;
+    bool stopping = false;
+};
+
+WarmUpRegistry& registry() {
+    static WarmUpRegistry* const instance = new WarmUpRegistry;
+    return *instance;
+}
+
+bool enter_file() {
+    WarmUpRegistry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    if (r.stopping) return false;
+    ++r.busy;
+    return true;
+}
+
+void leave_file() {
+    WarmUpRegistry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    if (--r.busy == 0) r.idle.notify_all();
+}
+
+void end_worker() {
+    WarmUpRegistry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    if (--r.live == 0) r.idle.notify_all();
+}
+
+void warm_up_files(const std::vector<std::string>& files,
+                   const std::weak_ptr<AstProjectIndexInner>& weak_inner, size_t workers,
+                   size_t worker) {
+    for (size_t k = worker; k < files.size(); k += workers) {
+        if (!enter_file()) return;
+        {
+            // A handle only while a file is processed: once every index handle is gone, the
+            // worker stops instead of parsing the rest of the project.
+            std::shared_ptr<AstProjectIndexInner> inner = weak_inner.lock();
+            if (!inner) {
+                leave_file();
+                return;
+            }
+            try {
+                (void)typed_file(*inner, files[k]);
+            } catch (...) {
+                // The failure stays with the file (its entry lock is poisoned); the next file
+                // is unaffected.
+            }
+            try {
+                inner.reset();
+            } catch (...) {
+            }
+        }
+        leave_file();
+    }
+}
+
+void warm_up(std::shared_ptr<const std::vector<std::string>> files,
+             std::weak_ptr<AstProjectIndexInner> weak_inner, size_t workers, size_t worker) {
+    try {
+        warm_up_files(*files, weak_inner, workers, worker);
+        files.reset();
+        weak_inner.reset();
+    } catch (...) {
+        // Nothing may reach std::terminate from a detached thread.
+    }
+    end_worker();
+}
+
+// The statics a worker touches are built before the exit handler is registered, so the handler
+// runs before any of them is destroyed.
+void register_exit_handler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        (void)registry();
+        // Each snake-case pattern is built on its first possible match.
+        for (const char* name : {"WarmUpStatics", "x__Y", "aB", "HTTPResponse"}) {
+            (void)quarn::utils::to_snake_case(name);
+        }
+        (void)parse_source("@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n");
+        std::atexit(stop_warm_up_threads);
+    });
+}
+
+}  // namespace
+
+void stop_warm_up_threads() {
+    WarmUpRegistry& r = registry();
+    std::unique_lock lock(r.mutex);
+    r.stopping = true;
+    r.idle.wait(lock, [&] { return r.busy == 0; });
+}
+
+void detail_start_warm_up(const AstProjectIndex& index, size_t parallelism) {
+    if (index.files_->empty()) return;
+    if (index.inner_->started.exchange(true)) return;
+    register_exit_handler();
+    const size_t workers = std::max<size_t>(1, std::min(index.files_->size(), parallelism));
+    const std::weak_ptr<AstProjectIndexInner> weak = index.inner_;
+    for (size_t i = 0; i < workers; ++i) {
+        {
+            WarmUpRegistry& r = registry();
+            const std::lock_guard lock(r.mutex);
+            ++r.live;
+        }
+        try {
+            std::thread(warm_up, index.files_, weak, workers, i).detach();
+        } catch (const std::system_error& error) {
+            end_worker();
+            panic(fmt::format("failed to spawn thread: {}", error.what()));
+        }
+    }
+}
+
+namespace detail {
+void start_warm_up(const AstProjectIndex& index, size_t parallelism) {
+    detail_start_warm_up(index, parallelism);
+}
+
+void wait_for_warm_up_threads() {
+    WarmUpRegistry& r = registry();
+    std::unique_lock lock(r.mutex);
+    r.idle.wait(lock, [&] { return r.live == 0; });
+}
+
+size_t available_parallelism() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return static_cast<size_t>(count);
+    }
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return hardware > 0 ? hardware : 1;
+}
+}  // namespace detail
+
+AstProjectIndex::AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files,
+                                 std::shared_ptr<AstProjectIndexInner> inner,
+                                 std::shared_ptr<const StringMap<std::vector<size_t>>> positions)
+    : files_(std::move(files)), inner_(std::move(inner)), module_positions_(std::move(positions)) {}
+
+AstProjectIndex::AstProjectIndex(std::string project_root, std::vector<std::string> files)
+    : AstProjectIndex(*with_filesystem(std::move(project_root), files,
+                                       std::make_shared<StdAstFileSystem>(files))) {}
+
+Result<AstProjectIndex> AstProjectIndex::with_filesystem(
+    std::string project_root, std::vector<std::string> files,
+    std::shared_ptr<const AstFileSystem> filesystem) {
+    auto cache = AstFileParserCache::with_filesystem(std::move(project_root), std::move(filesystem));
+    // Every record of a file carries the file's module name, which depends only on its path: a
+    // module lookup needs only the files of that module.
+    auto positions = std::make_shared<StringMap<std::vector<size_t>>>();
+    for (size_t k = 0; k < files.size(); ++k) {
+        (*positions)[cache.module_name_for_path(files[k])].push_back(k);
+    }
+    return AstProjectIndex(std::make_shared<const std::vector<std::string>>(std::move(files)),
+                           std::make_shared<AstProjectIndexInner>(std::move(cache)),
+                           std::move(positions));
+}
+
+Result<std::shared_ptr<const ParsedAstFile>> AstProjectIndex::get_parsed_ast_file(
+    std::string_view path) const {
+    return typed_file(*inner_, path);
+}
+
+std::span<const size_t> AstProjectIndex::positions_of(std::string_view module) const {
+    const auto found = module_positions_->find(module);
+    if (found == module_positions_->end()) return {};
+    return found->second;
+}
+
+namespace {
+
+template <typename Record, typename Field>
+std::optional<Record> first_in(const std::vector<Record>& records, Field name_of,
+                               std::string_view name) {
+    for (const Record& record : records) {
+        if (record.*name_of == name) return record;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
+                                                         std::string_view function_name) const {
+    for (const size_t k : positions_of(module)) {
+        const auto file = get_parsed_ast_file((*files_)[k]);
+        if (!file.ok()) continue;
+        for (const ResolverAST& record : (*file)->functions) {
+            if (record.module == module && record.resolver_name == function_name) return record;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module,
+                                                         std::string_view resolver_name) const {
+    for (const size_t k : positions_of(module)) {
+        const auto file = get_parsed_ast_file((*files_)[k]);
+        if (!file.ok()) continue;
+        for (const ResolverAST& record : (*file)->resolvers) {
+            if (record.module == module && record.resolver_name == resolver_name) return record;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
+    std::string_view module, std::string_view class_name) const {
+    for (const size_t k : positions_of(module)) {
+        const auto file = get_parsed_ast_file((*files_)[k]);
+        if (!file.ok()) continue;
+        // Only the first class of that name in each file counts.
+        for (const FeatureClassAST& record : (*file)->feature_classes) {
+            if (record.class_name != class_name) continue;
+            if (record.module == module) return record;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ResolverAST> AstProjectIndex::function_ast_in_file(
+    std::string_view file_path, std::string_view function_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return std::nullopt;
+    return first_in((*file)->functions, &ResolverAST::resolver_name, function_name);
+}
+
+std::optional<ResolverAST> AstProjectIndex::resolver_ast_in_file(
+    std::string_view file_path, std::string_view resolver_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return std::nullopt;
+    return first_in((*file)->resolvers, &ResolverAST::resolver_name, resolver_name);
+}
+
+std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
+    std::string_view file_path, std::string_view class_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return std::nullopt;
+    return first_in((*file)->feature_classes, &FeatureClassAST::class_name, class_name);
+}
+
+void AstProjectIndex::nonblocking_start_index() const {
+    detail::start_warm_up(*this, detail::available_parallelism());
+}
+
+}  // namespace quarn::ast

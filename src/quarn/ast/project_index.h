@@ -1,0 +1,106 @@
+// The project index: typed records memoised per file, lookups by module or by file, and
+// warm-up threads that fill the caches ahead of the lookups.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quarn/ast/ast_filesystem.h"
+#include "quarn/ast/ast_types.h"
+#include "quarn/ast/parser_cache.h"
+#include "quarn/ast/string_map.h"
+#include "quarn/ast/sync.h"
+#include "quarn/result.h"
+
+namespace quarn::ast {
+
+// The memo slot of one path: absent until computed, then the records or the failure text.
+struct TypedAstEntry {
+    Mutex<std::optional<Result<std::shared_ptr<const ParsedAstFile>>>> outcome;
+};
+
+struct AstProjectIndexInner {
+    explicit AstProjectIndexInner(AstFileParserCache parser_cache)
+        : parser_cache(std::move(parser_cache)) {}
+
+    AstFileParserCache parser_cache;
+    // Path exactly as asked for -> its memo slot. Entries are never removed.
+    RwLock<StringMap<std::shared_ptr<TypedAstEntry>>> typed_entries;
+    std::atomic<bool> started{false};
+};
+
+// A cheap handle: copies share the file list and the inner state.
+class AstProjectIndex {
+  public:
+    // Over a StdAstFileSystem of `files` (keeping its `.py` paths); the index itself keeps the
+    // list as passed.
+    AstProjectIndex(std::string project_root, std::vector<std::string> files);
+
+    // Construction never fails; the result type leaves room for it.
+    static Result<AstProjectIndex> with_filesystem(std::string project_root,
+                                                   std::vector<std::string> files,
+                                                   std::shared_ptr<const AstFileSystem> filesystem);
+
+    // The records of one file, memoised per path, failures included.
+    Result<std::shared_ptr<const ParsedAstFile>> get_parsed_ast_file(std::string_view path) const;
+
+    // The first record of that module and name over the files in list order; files that cannot
+    // be read or parsed are passed over. Only the files of that module are read.
+    std::optional<ResolverAST> function_ast(std::string_view module,
+                                            std::string_view function_name) const;
+    std::optional<ResolverAST> resolver_ast(std::string_view module,
+                                            std::string_view resolver_name) const;
+    std::optional<FeatureClassAST> feature_class_ast(std::string_view module,
+                                                     std::string_view class_name) const;
+
+    // The first record of that name in one file, whatever its module.
+    std::optional<ResolverAST> function_ast_in_file(std::string_view file_path,
+                                                    std::string_view function_name) const;
+    std::optional<ResolverAST> resolver_ast_in_file(std::string_view file_path,
+                                                    std::string_view resolver_name) const;
+    std::optional<FeatureClassAST> feature_class_ast_in_file(std::string_view file_path,
+                                                             std::string_view class_name) const;
+
+    // Starts the warm-up threads once per index (over every copy of the handle) and returns at
+    // once. A worker stops early when no handle on the index is left, or when the process exits.
+    void nonblocking_start_index() const;
+
+    const std::vector<std::string>& files() const { return *files_; }
+    const AstFileParserCache& parser_cache() const { return inner_->parser_cache; }
+    const std::shared_ptr<AstProjectIndexInner>& inner() const { return inner_; }
+
+  private:
+    AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files,
+                    std::shared_ptr<AstProjectIndexInner> inner,
+                    std::shared_ptr<const StringMap<std::vector<size_t>>> module_positions);
+
+    std::span<const size_t> positions_of(std::string_view module) const;
+    friend void detail_start_warm_up(const AstProjectIndex&, size_t);
+
+    std::shared_ptr<const std::vector<std::string>> files_;
+    std::shared_ptr<AstProjectIndexInner> inner_;
+    // Module name -> positions in `files_` of the files of that module, in list order.
+    std::shared_ptr<const StringMap<std::vector<size_t>>> module_positions_;
+};
+
+// Stops the warm-up threads before the process tears down its statics: no new file is started,
+// and the call returns once the files being processed are done. Registered with the C runtime's
+// exit handlers when the first warm-up starts; the interpreter binding may call it earlier.
+void stop_warm_up_threads();
+
+namespace detail {
+// The processors this process may run on, at least 1.
+size_t available_parallelism();
+// `nonblocking_start_index` as if the process had `parallelism` processors.
+void start_warm_up(const AstProjectIndex& index, size_t parallelism);
+// Waits until every warm-up thread of the process has ended; for tests and benchmarks.
+void wait_for_warm_up_threads();
+}  // namespace detail
+
+}  // namespace quarn::ast

@@ -1,0 +1,84 @@
+// The module's seven classes: three services over the project index and four read-only records
+// of what it found. Each is a heap type made once per process on first use.
+#pragma once
+
+#include <new>
+#include <span>
+#include <utility>
+
+#include "quarn/ast/ast_types.h"
+#include "quarn_rs/boundary.h"
+#include "quarn_rs/py.h"
+
+namespace quarn_rs {
+
+// The layout of every instance: the object header, then the one core value it holds.
+template <typename T>
+struct Holder {
+    PyObject_HEAD
+    T value;
+};
+
+template <typename T>
+T& held(PyObject* self) {
+    return reinterpret_cast<Holder<T>*>(self)->value;
+}
+
+// A new instance of `type` owning `value`; null with a Python error set if it cannot be made
+// (the value is dropped then).
+template <typename T>
+PyObject* new_holder(PyTypeObject* type, T&& value) {
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    new (&held<T>(self)) T(std::forward<T>(value));
+    return self;
+}
+
+// Drops the held value, then frees the object and its reference to the heap type.
+template <typename T>
+void dealloc_holder(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    held<T>(self).~T();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// What differs between the seven heap types; the rest (base object, no subclassing, no instance
+// dict or weak references, no cyclic GC) is the same for all.
+struct TypeDescription {
+    const char* full_name;  // "builtins.<Name>": static, the type keeps pointing at it
+    int basicsize;
+    destructor dealloc;
+    const char* doc = nullptr;  // the constructor's text signature; records have none
+    newfunc tp_new = nullptr;   // records have none and cannot be instantiated from Python
+    PyMethodDef* methods = nullptr;
+    PyGetSetDef* getset = nullptr;
+};
+
+// The type object of `description`, made once per process and kept in `slot`. Borrowed.
+PyTypeObject* process_type(std::atomic<PyObject*>& slot, const TypeDescription& description);
+
+// Borrowed type objects, made on first use; null with an error set when making one fails.
+PyTypeObject* std_ast_file_system_type();
+PyTypeObject* ast_file_parser_cache_type();
+PyTypeObject* feature_field_ast_type();
+PyTypeObject* feature_class_ast_type();
+PyTypeObject* function_arg_ast_type();
+PyTypeObject* resolver_ast_type();
+PyTypeObject* ast_project_index_type();
+
+using TypeGetter = PyTypeObject* (*)();
+
+// The classes in registration order.
+std::span<const TypeGetter> module_classes();
+
+// Record objects owning the given records; new references, or null with an error set.
+PyObject* wrap_record(quarn::ast::ResolverAST record);
+PyObject* wrap_record(quarn::ast::FeatureClassAST record);
+PyObject* wrap_record(quarn::ast::FunctionArgAST record);
+PyObject* wrap_record(quarn::ast::FeatureFieldAST record);
+
+// Test builds: records with known values, for the property tests that need no index.
+bool add_record_test_hooks(PyObject* module);
+
+}  // namespace quarn_rs

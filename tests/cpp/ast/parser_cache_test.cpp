@@ -1,0 +1,237 @@
+#include "quarn/ast/parser_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <barrier>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ast/memory_fs.h"
+#include "ast/temp_dir.h"
+#include "quarn/panic.h"
+#include "python_ast/build.h"
+
+namespace {
+
+using quarn::ast::AstFileParserCache;
+using quarn::ast::collect_imports;
+using quarn::ast::ImportTable;
+using quarn::ast::StringSet;
+using quarn_test::MemoryFileSystem;
+using quarn_test::TempDir;
+namespace py = rudo::python_ast;
+using py::test::ident;
+using py::test::r;
+
+std::shared_ptr<MemoryFileSystem> memory(std::map<std::string, std::string, std::less<>> files) {
+    return std::make_shared<MemoryFileSystem>(std::move(files));
+}
+
+TEST(ParsedFileCache, MemoisesAReadFailureForGood) {
+    TempDir dir;
+    const std::string path = dir / "later.py";
+    const AstFileParserCache cache(dir.path(), {path});
+    const std::string expected =
+        "Failed to read " + path + ": No such file or directory (os error 2)";
+    auto first = cache.get_parsed_file(path);
+    ASSERT_FALSE(first.ok());
+    EXPECT_EQ(first.error(), expected);
+    dir.write("later.py", "x = 1\n");
+    auto second = cache.get_parsed_file(path);
+    ASSERT_FALSE(second.ok());
+    EXPECT_EQ(second.error(), expected);
+}
+
+TEST(ParsedFileCache, ReadsEachSpellingOfAPathOnceAndFailsInvalidUtf8) {
+    auto fs = memory({{"a.py", "\xFF"}, {"./a.py", "\xFE"}});
+    // Through a file system that is not UTF-8 checked: the cache reports what it returns.
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    for (int i = 0; i < 3; ++i) {
+        (void)cache.get_parsed_file("a.py");
+        (void)cache.get_parsed_file("./a.py");
+    }
+    EXPECT_EQ(fs->reads_of("a.py"), 1);
+    EXPECT_EQ(fs->reads_of("./a.py"), 1);
+    EXPECT_EQ(fs->reads(), 2);
+}
+
+TEST(ParsedFileCache, FailsAPathWithANulByteWithoutReadingItsPrefix) {
+    auto fs = memory({{"/etc/passwd", "root = 0\n"}});
+    auto cache = AstFileParserCache::with_filesystem("/", fs);
+    const std::string path("/etc/passwd\0.py", 15);
+    auto parsed = cache.get_parsed_file(path);
+    ASSERT_FALSE(parsed.ok());
+    EXPECT_EQ(parsed.error(),
+              "Failed to read " + path + ": file name contained an unexpected NUL byte");
+    EXPECT_EQ(fs->reads(), 0);
+}
+
+TEST(ParsedFileCache, TwoThreadsRacingForOnePathShareOneReadAndOneOutcome) {
+    auto fs = memory({{"/p/a.py", "x = 1\n"}});
+    fs->read_delay = std::chrono::milliseconds(50);
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    constexpr int THREADS = 8;
+    std::barrier start(THREADS);
+    std::vector<std::optional<quarn::Result<std::shared_ptr<const quarn::ast::ParsedFileCache>>>>
+        got(THREADS);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < THREADS; ++i) {
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            got[i] = cache.get_parsed_file("/p/a.py");
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(fs->reads(), 1);
+    // The same shared record for everyone (or, before the parser takes the text, the same
+    // failure).
+    for (int i = 0; i < THREADS; ++i) {
+        ASSERT_EQ(got[i]->ok(), got[0]->ok());
+        if (got[0]->ok()) {
+            EXPECT_EQ(got[i]->value().get(), got[0]->value().get()) << "thread " << i;
+        } else {
+            EXPECT_EQ(got[i]->error(), got[0]->error());
+        }
+    }
+}
+
+TEST(ParsedFileCache, APanicWhileComputingPoisonsOnlyThatPath) {
+    auto fs = memory({{"/p/a.py", ""}});
+    fs->on_read = [](std::string_view path) {
+        if (path == "/p/a.py") quarn::panic("disk exploded");
+    };
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    EXPECT_THROW((void)cache.get_parsed_file("/p/a.py"), quarn::Panic);
+    for (int i = 0; i < 2; ++i) {
+        auto again = cache.get_parsed_file("/p/a.py");
+        ASSERT_FALSE(again.ok());
+        EXPECT_EQ(again.error(), "AST parse cache lock poisoned for /p/a.py");
+    }
+    // The entry map was only held for reading or released: other paths go on.
+    auto other = cache.get_parsed_file("/p/b.py");
+    ASSERT_FALSE(other.ok());
+    EXPECT_EQ(other.error(), "Failed to read /p/b.py: No such file or directory (os error 2)");
+    EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
+}
+
+TEST(ParsedFileCache, AllFilesForwardsTheListingOrItsError) {
+    const AstFileParserCache listed("/p", {"/p/b.py", "/p/a.txt", "/p/a.py", "/p/b.py"});
+    EXPECT_EQ(*listed.all_files(), (std::vector<std::string>{"/p/a.py", "/p/b.py"}));
+    auto fs = memory({});
+    fs->listing_fails = true;
+    auto failing = AstFileParserCache::with_filesystem("/p", fs);
+    ASSERT_FALSE(failing.all_files().ok());
+    EXPECT_EQ(failing.all_files().error().message(), "Input/output error (os error 5)");
+}
+
+TEST(ParsedFileCache, ParsesOnceAndKeepsTheFirstContent) {
+    QUARN_REQUIRE_GRAMMAR("x = 1\n");
+    auto fs = memory({{"/p/a.py", "x = 1  # one\n"}, {"/p/empty.py", ""}});
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    auto first = cache.get_parsed_file("/p/a.py");
+    ASSERT_TRUE(first.ok()) << first.error();
+    fs->put("/p/a.py", "y = 2\n");
+    auto second = cache.get_parsed_file("/p/a.py");
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(first->get(), second->get());
+    EXPECT_EQ((*second)->path, "/p/a.py");
+    EXPECT_EQ((*second)->source, "x = 1  # one\n");
+    EXPECT_EQ((*second)->suite.size(), 1u);
+    ASSERT_EQ((*second)->comment_ranges.size(), 1u);
+    EXPECT_EQ((*second)->comment_ranges.ranges()[0], r(7, 12));
+
+    auto empty = cache.get_parsed_file("/p/empty.py");
+    ASSERT_TRUE(empty.ok()) << empty.error();
+    EXPECT_TRUE((*empty)->suite.empty());
+    EXPECT_TRUE((*empty)->imports.empty());
+    EXPECT_TRUE((*empty)->comment_ranges.empty());
+}
+
+TEST(ParsedFileCache, NamesOnlyTheFirstSyntaxError) {
+    QUARN_REQUIRE_GRAMMAR("x = 1\n");
+    // `x = [` ends in the lexer's end-of-file error at 5..5; the valid line after it changes
+    // nothing.
+    auto fs = memory({{"/p/bad.py", "x = ["}});
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    auto parsed = cache.get_parsed_file("/p/bad.py");
+    ASSERT_FALSE(parsed.ok());
+    EXPECT_EQ(parsed.error(),
+              "Failed to parse /p/bad.py: unexpected EOF while parsing at byte range 5..5");
+    (void)cache.get_parsed_file("/p/bad.py");
+    EXPECT_EQ(fs->reads(), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The import table.
+
+py::Alias alias(std::string_view name, std::optional<std::string_view> asname = std::nullopt) {
+    py::Alias out{.name = ident(name, r(0, 0)), .asname = std::nullopt};
+    if (asname) out.asname = ident(*asname, r(0, 0));
+    return out;
+}
+
+py::Stmt from_import(std::optional<std::string_view> module, std::vector<py::Alias> names,
+                     uint32_t level = 0) {
+    py::StmtImportFrom stmt{.names = std::move(names), .level = level};
+    if (module) stmt.module = ident(*module, r(0, 0));
+    return stmt;
+}
+
+StringSet set(std::initializer_list<std::string_view> names) {
+    StringSet out;
+    for (auto n : names) out.emplace(n);
+    return out;
+}
+
+TEST(ImportTable, RecordsTopLevelAbsoluteFromImports) {
+    std::vector<py::Stmt> suite;
+    suite.push_back(from_import("m", {alias("a"), alias("b", "c"), alias("a", "d")}));
+    suite.push_back(from_import("quarn.features", {alias("features")}));
+    suite.push_back(from_import("m", {alias("a", "b")}));
+    suite.push_back(from_import("star", {alias("*")}));
+    // Relative imports, `import m` and from-imports nested in blocks add nothing.
+    suite.push_back(from_import(std::nullopt, {alias("x")}, 1));
+    suite.push_back(from_import("rel", {alias("x")}, 1));
+    suite.push_back(py::StmtImport{.names = {alias("plain")}});
+    std::vector<py::Stmt> nested;
+    nested.push_back(from_import("inner", {alias("x")}));
+    suite.push_back(py::StmtIf{.test = py::test::name("c", r(0, 0)), .body = std::move(nested)});
+    // A module keyed before its names, even without any.
+    suite.push_back(from_import("empty", {}));
+
+    const ImportTable imports = collect_imports(suite);
+    EXPECT_EQ(imports.size(), 4u);
+    ASSERT_TRUE(imports.contains("m"));
+    EXPECT_EQ(imports.at("m").size(), 2u);
+    EXPECT_EQ(imports.at("m").at("a"), set({"a", "d", "b"}));
+    EXPECT_EQ(imports.at("m").at("b"), set({"c"}));
+    EXPECT_EQ(imports.at("quarn.features").at("features"), set({"features"}));
+    EXPECT_FALSE(imports.contains("quarn"));
+    EXPECT_EQ(imports.at("star").at("*"), set({"*"}));
+    EXPECT_TRUE(imports.at("empty").empty());
+    EXPECT_FALSE(imports.contains("rel"));
+    EXPECT_FALSE(imports.contains("inner"));
+    EXPECT_FALSE(imports.contains("plain"));
+}
+
+TEST(ImportTable, ComesFromTheParsedFile) {
+    QUARN_REQUIRE_GRAMMAR("from m import a as b\nif x:\n    pass\n");
+    auto fs = memory({{"/p/a.py",
+                       "from m import a, b as c, a as d\n"
+                       "from . import x\n"
+                       "from .r import y\n"
+                       "import n\n"
+                       "if True:\n"
+                       "    from inner import z\n"}});
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    auto parsed = cache.get_parsed_file("/p/a.py");
+    ASSERT_TRUE(parsed.ok()) << parsed.error();
+    const ImportTable& imports = (*parsed)->imports;
+    ASSERT_EQ(imports.size(), 1u);
+    EXPECT_EQ(imports.at("m").at("a"), set({"a", "d"}));
+    EXPECT_EQ(imports.at("m").at("b"), set({"c"}));
+}
+
+}  // namespace

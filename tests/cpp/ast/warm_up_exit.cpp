@@ -1,0 +1,30 @@
+// Starts the warm-up over every .py file of a folder and returns from main at once, so that the
+// process exits while the workers run: with the index still held ("keep", as an interpreter that
+// never frees it) or dropped ("drop").
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+#include "quarn/ast/project_index.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;
+    const std::string root = argv[1];
+    std::vector<std::string> files;
+    DIR* dir = ::opendir(root.c_str());
+    if (!dir) return 3;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 3 && name.ends_with(".py")) files.push_back(root + "/" + name);
+    }
+    ::closedir(dir);
+    if (std::string(argv[2]) == "keep") {
+        const auto* index = new quarn::ast::AstProjectIndex(root, files);
+        index->nonblocking_start_index();
+    } else {
+        const quarn::ast::AstProjectIndex index(root, files);
+        index.nonblocking_start_index();
+    }
+    return 0;
+}
