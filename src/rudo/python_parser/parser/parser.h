@@ -509,15 +509,32 @@ class Parser {
     enum class MatchDecision : uint8_t { MatchStatement, SimpleStatement, Speculate };
     MatchDecision match_decision();
     Stmt parse_match_or_simple_statement();
+    bool try_parse_match_head(python_ast::StmtMatch& node);
+    Stmt parse_async_statement();
+    Stmt parse_keyword_compound_statement(TextSize start);
+    Stmt parse_for_statement_as_stmt();
     // A simple statement at statement level, with the check of what ends it.
     Stmt parse_statement_level_simple_statement();
     void finish_simple_statement();
+    void report_missing_block(Clause clause, TextRange newline);
+    std::vector<Stmt> parse_same_line_body();
     Stmt parse_decorated_definition();
+    std::vector<Decorator> parse_decorators();
+    Stmt parse_undecorated_remainder(std::vector<Decorator> decorators, TextSize start);
     Stmt parse_if_statement();
+    python_ast::Box<Expr> parse_clause_test();
+    void parse_elif_else_clauses(std::vector<ElifElseClause>& clauses);
     Stmt parse_while_statement();
+    Expr parse_for_target();
     std::vector<Stmt> parse_else_block();
     Stmt parse_try_statement();
+    bool parse_except_handlers(std::vector<python_ast::ExceptHandler>& handlers);
     python_ast::ExceptHandler parse_except_handler(bool& star);
+    void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
+    // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
+    // payload (out of line, so that callers keep small frames).
+    void report(std::string_view message, TextRange range);
+    void report(ParseErrorType::Kind kind, TextRange range);
     // Whether the loop consumed a token since `last_token_index`, which it then advances.
     bool made_progress(uint32_t& last_token_index) const;
 
