@@ -295,9 +295,9 @@ class [[nodiscard]] NestingGuard {
     bool ok_;
 };
 
-// Nesting levels the parser enters at most. Each bracket or operand level takes one or two, so
-// this admits several hundred nested brackets while staying within a 1 MiB thread stack even in
-// a sanitizer build.
+// Nesting levels the parser enters at most. A bracket level takes up to three, so this admits over
+// 300 nested brackets. parse_module runs a parse whose caller has too little stack left for this
+// depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1000;
 inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
 
