@@ -79,11 +79,7 @@ def main():
     files = list(python_files("."))
     filesystem = quarn_rs.StdAstFileSystem(files)
     index = quarn_rs.AstProjectIndex(files, ".", filesystem=filesystem)
-    try:
-        index.nonblocking_start_index()  # parses every file on background threads
-    except NotImplementedError as error:
-        print(f"demo: {error}", file=sys.stderr)
-        return 1
+    index.nonblocking_start_index()  # parses every file on background threads
     parsed = quarn_rs.AstFileParserCache(files, ".", filesystem=filesystem)
 
     print(f"quarn_rs indexed {len(files)} files of examples/project")

@@ -401,6 +401,28 @@ class Parser {
     Identifier parse_missing_identifier();
     ExprAttribute parse_attribute_expression(Expr value, TextSize start);
     Arguments parse_arguments();
+    void bump_cmp_op(python_ast::CmpOp op);
+    // One subscript element: an expression or a slice.
+    Expr parse_slice();
+
+    // An operand at `min_level` with every operator that binds more strongly.
+    ExprWithParens parse_operand(uint8_t min_level, ExprPosition position);
+    // The comparison operator the current token begins, if any.
+    std::optional<python_ast::CmpOp> comparison_at_current();
+    // The kind of the token after the current one, lexed once per current token.
+    TokenKind peek_once();
+    Expr parse_yield_expression();
+    ExprWithParens parse_atom();
+    ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
+    python_ast::ExprSubscript parse_subscript_expression(Expr value, TextSize start);
+    Expr placeholder_expression() const;
+    bool last_consumed_is_comma() const;
+    struct OperatorPeek {
+        uint32_t token_index;
+        TextSize start;
+        TokenKind kind;
+    };
+    std::optional<OperatorPeek> operator_peek_;
 
     // ---- display.cpp ----
 
@@ -435,11 +457,88 @@ class Parser {
     // ---- statement.cpp ----
 
     Stmt parse_simple_statement();
+    // How an import spells its names: `import a.b` (dotted) or `from m import b` (single name).
+    enum class AliasStyle : bool { Dotted, SingleName };
+    python_ast::Alias parse_alias(AliasStyle style);
+    // One identifier whose text joins the dotted parts: `a.b.c`.
+    Identifier parse_dotted_name();
+
+  private:
+    template <typename Node>
+    Stmt parse_keyword_statement(TokenKind keyword);
+    Stmt parse_return_statement();
+    Stmt parse_raise_statement();
+    Expr parse_raise_operand();
+    Stmt parse_assert_statement();
+    Stmt parse_delete_statement();
+    std::vector<Identifier> parse_identifier_list();
+    Stmt parse_global_statement();
+    Stmt parse_nonlocal_statement();
+    Stmt parse_import_statement();
+    Stmt parse_from_import_statement();
+    // `type` starts an alias only when a name and then `=` or `[` follow.
+    bool at_type_alias_start();
+    Stmt parse_type_alias_statement();
+    Stmt parse_expression_or_assignment_statement();
+    Stmt parse_annotated_assignment(TextSize start, ExprWithParens target);
+    Stmt parse_assignment(TextSize start, Expr first);
+    Stmt parse_augmented_assignment(TextSize start, Expr target, python_ast::Operator op);
+
+  public:
 
     // ---- compound.cpp ----
 
     Stmt parse_statement();
     std::vector<Stmt> parse_body(Clause clause);
+    python_ast::StmtFor parse_for_statement(TextSize start);
+    enum class ElifOrElse : bool { Elif, Else };
+    ElifElseClause parse_elif_or_else_clause(ElifOrElse which);
+
+    // Tokens that start a simple statement; `match` is also a compound start, and where both are
+    // tested the order of the tests decides.
+    static constexpr TokenSet SIMPLE_STATEMENT_START = TokenSet::of(
+        token_set::EXPRESSION_START, TokenKind::Assert, TokenKind::Break, TokenKind::Continue,
+        TokenKind::Del, TokenKind::From, TokenKind::Global, TokenKind::Import, TokenKind::Nonlocal,
+        TokenKind::Pass, TokenKind::Raise, TokenKind::Return);
+    static constexpr TokenSet COMPOUND_STATEMENT_START = {
+        TokenKind::At,  TokenKind::Async, TokenKind::Class, TokenKind::Def,  TokenKind::For,
+        TokenKind::If,  TokenKind::Try,   TokenKind::While, TokenKind::With, TokenKind::Match};
+
+  private:
+    // What `match` starts, judged from the two tokens after it.
+    enum class MatchDecision : uint8_t { MatchStatement, SimpleStatement, Speculate };
+    MatchDecision match_decision();
+    Stmt parse_match_or_simple_statement();
+    bool try_parse_match_head(python_ast::StmtMatch& node);
+    Stmt parse_async_statement();
+    Stmt parse_keyword_compound_statement(TextSize start);
+    Stmt parse_for_statement_as_stmt();
+    // A simple statement at statement level, with the check of what ends it.
+    Stmt parse_statement_level_simple_statement();
+    void finish_simple_statement();
+    void report_missing_block(Clause clause, TextRange newline);
+    std::vector<Stmt> parse_same_line_body();
+    Stmt parse_decorated_definition();
+    std::vector<Decorator> parse_decorators();
+    Stmt parse_undecorated_remainder(std::vector<Decorator> decorators, TextSize start);
+    Stmt parse_if_statement();
+    python_ast::Box<Expr> parse_clause_test();
+    void parse_elif_else_clauses(std::vector<ElifElseClause>& clauses);
+    Stmt parse_while_statement();
+    Expr parse_for_target();
+    std::vector<Stmt> parse_else_block();
+    Stmt parse_try_statement();
+    bool parse_except_handlers(std::vector<python_ast::ExceptHandler>& handlers);
+    python_ast::ExceptHandler parse_except_handler(bool& star);
+    void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
+    // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
+    // payload (out of line, so that callers keep small frames).
+    void report(std::string_view message, TextRange range);
+    void report(ParseErrorType::Kind kind, TextRange range);
+    // Whether the loop consumed a token since `last_token_index`, which it then advances.
+    bool made_progress(uint32_t& last_token_index) const;
+
+  public:
 
     // ---- definition.cpp ----
 
@@ -447,10 +546,24 @@ class Parser {
     StmtClassDef parse_class_definition(std::vector<Decorator> decorators, TextSize start);
     Parameters parse_parameters(FunctionKind kind);
     std::optional<TypeParams> try_parse_type_params();
+    python_ast::Parameter parse_parameter(TextSize start, FunctionKind kind,
+                                          bool allow_starred_annotation);
+    struct ParameterListState;
+    void parse_parameter_list_element(FunctionKind kind, Parameters& parameters,
+                                      ParameterListState& state);
+    python_ast::TypeParam parse_type_param();
 
     // ---- with.cpp ----
 
     StmtWith parse_with_statement(TextSize start);
+    // List mode reads the items inside `with (`; plain mode every other item.
+    enum class WithItemMode : uint8_t { List, Plain };
+    struct ParsedWithItem {
+        python_ast::WithItem item;
+        bool in_parentheses = false;  // the context expression had parentheses of its own
+    };
+    ParsedWithItem parse_with_item(WithItemMode mode);
+    std::vector<python_ast::WithItem> parse_parenthesized_with_items();
 
     // ---- pattern.cpp ----
 
@@ -458,6 +571,18 @@ class Parser {
     Expr parse_match_subject_expression();
     std::vector<MatchCase> parse_match_body();
     Pattern parse_match_pattern(AllowStarPattern allow_star);
+    Pattern parse_match_pattern_lhs(AllowStarPattern allow_star);
+    Pattern parse_sequence_match_pattern(Pattern first, TextSize start,
+                                         SequenceMatchPatternParentheses kind);
+    Expr pattern_to_expr(Pattern pattern);
+    MatchCase parse_match_case();
+    Pattern parse_match_pattern_term(AllowStarPattern allow_star, TextSize start);
+    Pattern parse_single_match_pattern(AllowStarPattern allow_star);
+    Pattern parse_match_pattern_class(Pattern cls, TextSize start);
+    Pattern parse_match_pattern_mapping();
+    Pattern missing_pattern() const;
+    Expr parse_pattern_number();
+    Expr complex_operand(Pattern pattern);
 
     // ---- target.cpp ----
 
@@ -487,6 +612,8 @@ class Parser {
     TextSize start_offset_ = 0;
     ParserOptions options_;
     uint32_t depth_ = 0;
+    // Nesting stops before the stack pointer reaches this address (see enter_nesting).
+    uintptr_t stack_floor_ = 0;
 };
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,

@@ -1,13 +1,121 @@
-// With statements.
-//
-// Stub: records that the statement is not supported yet.
+// `with` statements and their items.
+#include <algorithm>
+
 #include "rudo/python_parser/parser/parser.h"
 
 namespace rudo::python_parser {
 
+using namespace python_ast;
+using ErrorKind = ParseErrorType::Kind;
+
+namespace {
+
+// A context expression that only a parenthesized item list may hold when it is written
+// without parentheses of its own: a yield, a named expression or a starred expression.
+bool is_misplaced_in_item_list(const Parser::ParsedWithItem& item) {
+    if (item.in_parentheses) return false;
+    const Expr& expr = *item.item.context_expr;
+    return expr.is<ExprYield>() || expr.is<ExprYieldFrom>() || expr.is<ExprNamedExpr>() ||
+           expr.is<ExprStarred>();
+}
+
+}  // namespace
+
 StmtWith Parser::parse_with_statement(TextSize start) {
-    unsupported("A with statement");
-    return StmtWith{.range = node_range(start)};
+    bump(TokenKind::With);
+
+    std::vector<WithItem> items;
+    if (!at_expr()) {
+        add_error(ParseErrorType::other("Expected the start of an expression after `with` keyword"),
+                  current_token_range());
+    } else if (at(TokenKind::Lpar)) {
+        items = parse_parenthesized_with_items();
+    } else {
+        parse_comma_separated_list(with_items_kind(WithItemsKind::Unparenthesized), [&] {
+            items.push_back(std::move(parse_with_item(WithItemMode::Plain).item));
+        });
+    }
+
+    expect(TokenKind::Colon);
+    std::vector<Stmt> body = parse_body(Clause::With);
+    return StmtWith{
+        .range = node_range(start), .is_async = false, .items = std::move(items), .body = std::move(body)};
+}
+
+// `with (` opens either a list of items or the first context expression. The list reading is
+// tried first; when the result or the token after `)` rules it out, the parenthesis is read
+// again as part of an expression. Only the parenthesized region is ever read twice.
+std::vector<WithItem> Parser::parse_parenthesized_with_items() {
+    ParserCheckpoint checkpoint = this->checkpoint();
+    bump(TokenKind::Lpar);
+
+    std::vector<ParsedWithItem> parsed;
+    bool has_target = false;
+    parse_comma_separated_list(with_items_kind(WithItemsKind::Parenthesized), [&] {
+        ParsedWithItem item = parse_with_item(WithItemMode::List);
+        has_target = has_target || static_cast<bool>(item.item.optional_vars);
+        parsed.push_back(std::move(item));
+    });
+
+    bool accept = false;
+    if (has_target) {
+        for (const ParsedWithItem& item : parsed) {
+            if (item.in_parentheses) continue;
+            const Expr& expr = *item.item.context_expr;
+            if (expr.is<ExprYield>() || expr.is<ExprYieldFrom>()) {
+                add_error(ParseErrorType::of(ErrorKind::MisplacedYieldExpression), expr.range());
+            } else if (expr.is<ExprNamedExpr>()) {
+                add_error(ParseErrorType::of(ErrorKind::UnparenthesizedNamedExpression), expr.range());
+            } else if (expr.is<ExprStarred>()) {
+                add_error(ParseErrorType::of(ErrorKind::MisplacedStarredExpression), expr.range());
+            }
+        }
+        accept = true;
+    } else if (at(TokenKind::Rpar) && !parsed.empty()) {
+        TokenKind after = peek();
+        accept = (after == TokenKind::Colon || after == TokenKind::Newline) &&
+                 std::none_of(parsed.begin(), parsed.end(), is_misplaced_in_item_list);
+    }
+
+    std::vector<WithItem> items;
+    if (accept) {
+        items.reserve(parsed.size());
+        for (ParsedWithItem& item : parsed) items.push_back(std::move(item.item));
+        expect(TokenKind::Rpar);
+        return items;
+    }
+
+    parsed.clear();
+    rewind(std::move(checkpoint));
+    parse_comma_separated_list(with_items_kind(WithItemsKind::ParenthesizedExpression), [&] {
+        items.push_back(std::move(parse_with_item(WithItemMode::Plain).item));
+    });
+    return items;
+}
+
+Parser::ParsedWithItem Parser::parse_with_item(WithItemMode mode) {
+    TextSize start = current_token_range().start();
+    ExprWithParens context =
+        mode == WithItemMode::List
+            ? parse_named_expression_or_higher(ExprPosition{ExprPosition::STARRED_ALLOWED |
+                                                            ExprPosition::STARRED_AS_BITWISE_OR |
+                                                            ExprPosition::YIELD_ALLOWED})
+            : parse_conditional_expression_or_higher_impl(ExprPosition{});
+
+    OptionalBox<Expr> target;
+    if (at(TokenKind::As)) {
+        bump(TokenKind::As);
+        Expr vars = parse_conditional_expression_or_higher_impl(ExprPosition{ExprPosition::STARRED_ALLOWED}).expr;
+        validate_assignment_target(vars);
+        set_expr_ctx(vars, ExprContext::Store);
+        target = std::move(vars);
+    }
+    return ParsedWithItem{
+        .item = WithItem{.range = node_range(start),
+                         .context_expr = std::move(context.expr),
+                         .optional_vars = std::move(target)},
+        .in_parentheses = context.in_parentheses,
+    };
 }
 
 }  // namespace rudo::python_parser
