@@ -98,6 +98,25 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"def f():\nx\n", "", "Expected an indented block after function definition at byte range 9..10"},
         Case{"with a:\nx\n", "", "Expected an indented block after `with` statement at byte range 8..9"}));
 
+// While the `elif` clauses or the handlers are read, a list left open in a clause body ends at
+// the next clause keyword, so the clause after it is kept.
+INSTANTIATE_TEST_SUITE_P(
+    ClauseRecovery, CompoundStatement,
+    ::testing::Values(
+        Case{"if a:\n    pass\nelif b:\n    f(x,\nelse:\n    pass\n",
+             "[StmtIf[0..46](test=ExprName[3..4](id=\"a\", ctx=Load), body=[StmtPass[10..14]], "
+             "elif_else_clauses=[ElifElseClause[15..31](test=ExprName[20..21](id=\"b\", ctx=Load), "
+             "body=[StmtExpr[27..31](value=ExprCall[27..31](func=ExprName[27..28](id=\"f\", ctx=Load), "
+             "arguments=Arguments[28..31](args=[ExprName[29..30](id=\"x\", ctx=Load)])))]), "
+             "ElifElseClause[32..46](body=[StmtPass[42..46]])])]",
+             "Expected `)`, found newline at byte range 31..32"},
+        Case{"try:\n    pass\nexcept E:\n    f(x,\nfinally:\n    pass\n",
+             "[StmtTry[0..50](body=[StmtPass[9..13]], handlers=[ExceptHandlerExceptHandler[14..32]"
+             "(type=ExprName[21..22](id=\"E\", ctx=Load), body=[StmtExpr[28..32](value=ExprCall[28..32]"
+             "(func=ExprName[28..29](id=\"f\", ctx=Load), arguments=Arguments[29..32](args=[ExprName[30..31]"
+             "(id=\"x\", ctx=Load)])))])], finalbody=[StmtPass[46..50]], is_star=false)]",
+             "Expected `)`, found newline at byte range 32..33"}));
+
 INSTANTIATE_TEST_SUITE_P(
     WhileFor, CompoundStatement,
     ::testing::Values(
@@ -250,7 +269,10 @@ INSTANTIATE_TEST_SUITE_P(
              "(pattern=PatternMatchValue[19..20](value=ExprNumberLiteral[19..20](value=1)), "
              "body=[StmtPass[22..26]])])]",
              "Expected `:`, found newline at byte range 9..10"},
-        Case{"match x\n    case 1: pass\n", "", "Expected `:`, found newline at byte range 7..8"}));
+        Case{"match x\n    case 1: pass\n", "", "Expected `:`, found newline at byte range 7..8"},
+        Case{"match x:\npass\n", "", "Expected an indented block after `match` statement at byte range 9..13"},
+        Case{"match x:\n    pass\n", "", "Expected `case` block at byte range 13..17"},
+        Case{"match (x):\n", "", "Expected an indented block after `match` statement at byte range 11..11"}));
 
 // A long `elif` chain is read in a loop, not by recursion.
 TEST(CompoundStatementTest, LongElifChain) {

@@ -285,10 +285,16 @@ INSTANTIATE_TEST_SUITE_P(
              "Simple statements must be separated by newlines or semicolons at byte range 6..11"},
         Case{"x = 1; match y:\n    case 1: pass\n", "",
              "Compound statements are not allowed on the same line as simple statements at byte range 7..12"},
-        // After `;` a `match` that cannot start a match statement is a simple statement.
+        // After `;` a `match` that does not start a match statement is a simple statement.
         Case{"a; match = 1\n",
              "[StmtExpr[0..1](value=ExprName[0..1](id=\"a\", ctx=Load)), StmtAssign[3..12](targets=[ExprName"
-             "[3..8](id=\"match\", ctx=Store)], value=ExprNumberLiteral[11..12](value=1))]"}));
+             "[3..8](id=\"match\", ctx=Store)], value=ExprNumberLiteral[11..12](value=1))]"},
+        Case{"a; match(x)\n",
+             "[StmtExpr[0..1](value=ExprName[0..1](id=\"a\", ctx=Load)), StmtExpr[3..11](value=ExprCall[3..11]"
+             "(func=ExprName[3..8](id=\"match\", ctx=Load), arguments=Arguments[8..11](args=[ExprName[9..10]"
+             "(id=\"x\", ctx=Load)])))]"},
+        Case{"a; match (x):\n    case 1: pass\n", "",
+             "Compound statements are not allowed on the same line as simple statements at byte range 3..8"}));
 
 // Every augmented operator, on `x <op> 1`.
 TEST(SimpleStatementTest, AugmentedOperators) {

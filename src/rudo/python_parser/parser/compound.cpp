@@ -121,9 +121,9 @@ void Parser::finish_simple_statement() {
         if (at(TokenKind::Newline)) {
             bump(TokenKind::Newline);
         } else if (at_any(COMPOUND_STATEMENT_START) &&
-                   !(at(TokenKind::Match) && match_decision() == MatchDecision::SimpleStatement)) {
-            // `a; match = 1` continues with a simple statement: only a `match` that can start a
-            // match statement is the compound one.
+                   (!at(TokenKind::Match) || starts_match_statement())) {
+            // `a; match = 1` and `a; match(x)` go on with a simple statement: only a `match`
+            // that starts a match statement is the compound one.
             report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine, current_token_range());
         }
         return;
@@ -438,6 +438,23 @@ Parser::MatchDecision Parser::match_decision() {
         default:
             return MatchDecision::SimpleStatement;
     }
+}
+
+// Whether the `match` at the current token starts a match statement; nothing is consumed.
+[[gnu::noinline]] bool Parser::starts_match_statement() {
+    switch (match_decision()) {
+        case MatchDecision::MatchStatement:
+            return true;
+        case MatchDecision::SimpleStatement:
+            return false;
+        case MatchDecision::Speculate:
+            break;
+    }
+    ParserCheckpoint checkpoint = this->checkpoint();
+    StmtMatch head;
+    if (!try_parse_match_head(head)) return false;
+    rewind(std::move(checkpoint));
+    return true;
 }
 
 [[gnu::noinline]] Stmt Parser::parse_match_or_simple_statement() {

@@ -508,6 +508,7 @@ class Parser {
     // What `match` starts, judged from the two tokens after it.
     enum class MatchDecision : uint8_t { MatchStatement, SimpleStatement, Speculate };
     MatchDecision match_decision();
+    bool starts_match_statement();
     Stmt parse_match_or_simple_statement();
     bool try_parse_match_head(python_ast::StmtMatch& node);
     Stmt parse_async_statement();
