@@ -191,5 +191,8 @@ def test_node_ranges_agree_with_cpython(corpus):
     clean_figure = 100.0 * clean_agreed / clean_total if clean_total else 100.0
     report(f"differential: {agreed} of {total} positioned nodes agree ({figure:.2f}%); "
            f"{clean_agreed} of {clean_total} in files parsed without error ({clean_figure:.2f}%)")
-    for (name, kind), count in misses.most_common(25):
-        report(f"  {count:7d} x {name} -> {kind}: {examples.get((name, kind), '(files with errors only)')}")
+    lines = [f"{count} x {name} -> {kind}, e.g. {examples.get((name, kind), '(files with errors only)')}"
+             for (name, kind), count in misses.most_common()]
+    for line in lines[:25]:
+        report("  " + line)
+    assert not misses, "node ranges that differ from CPython's:\n" + "\n".join(lines)
