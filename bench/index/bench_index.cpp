@@ -102,10 +102,15 @@ size_t heap_in_use() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    size_t source_bytes = 0;
+    // `--write-project DIR` only writes the project, for profiling the steps one by one.
+    if (argc == 3 && std::string(argv[1]) == "--write-project") {
+        write_project(argv[2], source_bytes);
+        return 0;
+    }
     std::string root = (std::filesystem::temp_directory_path() / "quarn_bench_XXXXXX").string();
     if (!::mkdtemp(root.data())) return 1;
-    size_t source_bytes = 0;
     const auto files = write_project(root, source_bytes);
     fmt::print("synthetic project: {} files, {:.1f} MB of source\n", files.size(),
                source_bytes / 1e6);

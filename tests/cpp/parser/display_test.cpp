@@ -20,6 +20,10 @@ const TreeCase TREES[] = {
     // A lone parenthesized expression is the expression itself, parentheses outside its range.
     {"(x)", "ExprName[1..2](id=\"x\", ctx=Load)"},
     {"((x))", "ExprName[2..3](id=\"x\", ctx=Load)"},
+    // Around an operand the parentheses belong to the node built on it.
+    {"(a) + b",
+     "ExprBinOp[0..7](left=ExprName[1..2](id=\"a\", ctx=Load), op=Add, "
+     "right=ExprName[6..7](id=\"b\", ctx=Load))"},
     {"(x,)", "ExprTuple[0..4](elts=[ExprName[1..2](id=\"x\", ctx=Load)], ctx=Load, parenthesized=true)"},
     // Trailing commas.
     {"[1, 2,]",

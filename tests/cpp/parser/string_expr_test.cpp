@@ -26,6 +26,17 @@ const TreeCase TREES[] = {
      "flags=DOUBLE_QUOTES|TRIPLE_QUOTED|R_PREFIX_LOWER))"},
     {"b'a'", "ExprBytesLiteral[0..4](value=BytesLiteral[0..4](value=b\"a\"))"},
     {"Rb'\\n'", "ExprBytesLiteral[0..6](value=BytesLiteral[0..6](value=b\"\\\\n\", flags=R_PREFIX_UPPER))"},
+    {"Br'x'", "ExprBytesLiteral[0..5](value=BytesLiteral[0..5](value=b\"x\", flags=R_PREFIX_LOWER))"},
+    {"F'x'",
+     "ExprFString[0..4](value=FString[0..4](elements=[InterpolatedStringElementLiteral[2..3]("
+     "value=\"x\")]))"},
+    {"fR'{x}'",
+     "ExprFString[0..7](value=FString[0..7](elements=[InterpolatedStringElementInterpolation[3..6]("
+     "expression=ExprName[4..5](id=\"x\", ctx=Load), conversion=-1)], flags=R_PREFIX_UPPER))"},
+    {"f'''a\n{x}'''",
+     "ExprFString[0..12](value=FString[0..12](elements=[InterpolatedStringElementLiteral[4..6]("
+     "value=\"a\\n\"), InterpolatedStringElementInterpolation[6..9](expression=ExprName[7..8](id="
+     "\"x\", ctx=Load), conversion=-1)], flags=TRIPLE_QUOTED))"},
     // Escapes are decoded.
     {"'\\x41\\n'", "ExprStringLiteral[0..8](value=StringLiteral[0..8](value=\"A\\n\"))"},
     {"b'\\xff'", "ExprBytesLiteral[0..7](value=BytesLiteral[0..7](value=b\"\\xff\"))"},
@@ -39,7 +50,11 @@ const TreeCase TREES[] = {
     {"('a'\n 'b')",
      "ExprStringLiteral[1..9](value=[StringLiteral[1..4](value=\"a\"), "
      "StringLiteral[6..9](value=\"b\")])"},
-    // A plain string joins an adjacent f-string's value, in source order.
+    // A plain string joins an adjacent f-string's value, in source order, across lines too.
+    {"('a'\n f'{x}')",
+     "ExprFString[1..12](value=[StringLiteral[1..4](value=\"a\"), FString[6..12](elements=["
+     "InterpolatedStringElementInterpolation[8..11](expression=ExprName[9..10](id=\"x\", ctx=Load), "
+     "conversion=-1)])])"},
     {"'a' f'b{x}'",
      "ExprFString[0..11](value=[StringLiteral[0..3](value=\"a\"), FString[4..11](elements=["
      "InterpolatedStringElementLiteral[6..7](value=\"b\"), "

@@ -23,8 +23,52 @@ bool Parser::made_progress(uint32_t& last_token_index) const {
     return true;
 }
 
+// The statement functions keep their frames small and push cold paths into functions of their
+// own: every block nesting level stacks a few of these frames.
 Stmt Parser::parse_statement() {
-    // `async` before anything but `def`, `with` or `for` is reported and dropped.
+    switch (current_token_kind()) {
+        case TokenKind::Async:
+            return parse_async_statement();
+        case TokenKind::At:
+            return parse_decorated_definition();
+        case TokenKind::If:
+            return parse_if_statement();
+        case TokenKind::While:
+            return parse_while_statement();
+        case TokenKind::Try:
+            return parse_try_statement();
+        case TokenKind::For:
+            return parse_for_statement_as_stmt();
+        case TokenKind::Class:
+        case TokenKind::Def:
+        case TokenKind::With:
+            return parse_keyword_compound_statement(current_token_range().start());
+        case TokenKind::Match:
+            return parse_match_or_simple_statement();
+        default:
+            return parse_statement_level_simple_statement();
+    }
+}
+
+// The statements whose parsers return their own node type; kept apart so that those nodes take
+// no room in the frame of every statement.
+[[gnu::noinline]] Stmt Parser::parse_keyword_compound_statement(TextSize start) {
+    switch (current_token_kind()) {
+        case TokenKind::Class:
+            return parse_class_definition({}, start);
+        case TokenKind::Def:
+            return parse_function_definition({}, start);
+        default:
+            return parse_with_statement(start);
+    }
+}
+
+[[gnu::noinline]] Stmt Parser::parse_for_statement_as_stmt() {
+    return parse_for_statement(current_token_range().start());
+}
+
+// `async` before anything but `def`, `with` or `for` is reported and dropped.
+[[gnu::noinline]] Stmt Parser::parse_async_statement() {
     while (at(TokenKind::Async)) {
         TextSize start = current_token_range().start();
         bump(TokenKind::Async);
@@ -49,33 +93,18 @@ Stmt Parser::parse_statement() {
                           current_token_range());
         }
     }
-
-    TextSize start = current_token_range().start();
-    switch (current_token_kind()) {
-        case TokenKind::At:
-            return parse_decorated_definition();
-        case TokenKind::Class:
-            return parse_class_definition({}, start);
-        case TokenKind::Def:
-            return parse_function_definition({}, start);
-        case TokenKind::If:
-            return parse_if_statement();
-        case TokenKind::While:
-            return parse_while_statement();
-        case TokenKind::For:
-            return parse_for_statement(start);
-        case TokenKind::Try:
-            return parse_try_statement();
-        case TokenKind::With:
-            return parse_with_statement(start);
-        case TokenKind::Match:
-            return parse_match_or_simple_statement();
-        default:
-            return parse_statement_level_simple_statement();
-    }
+    return parse_statement();
 }
 
-Stmt Parser::parse_statement_level_simple_statement() {
+[[gnu::noinline]] void Parser::report(std::string_view message, TextRange range) {
+    add_error(ParseErrorType::other(std::string(message)), range);
+}
+
+[[gnu::noinline]] void Parser::report(ParseErrorType::Kind kind, TextRange range) {
+    add_error(ParseErrorType::of(kind), range);
+}
+
+[[gnu::noinline]] Stmt Parser::parse_statement_level_simple_statement() {
     Stmt stmt = parse_simple_statement();
     finish_simple_statement();
     return stmt;
@@ -92,20 +121,17 @@ void Parser::finish_simple_statement() {
         if (at(TokenKind::Newline)) {
             bump(TokenKind::Newline);
         } else if (at_any(COMPOUND_STATEMENT_START) &&
-                   !(at(TokenKind::Match) && match_decision() == MatchDecision::SimpleStatement)) {
-            // `a; match = 1` continues with a simple statement: only a `match` that can start a
-            // match statement is the compound one.
-            add_error(ParseErrorType::of(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine),
-                      current_token_range());
+                   (!at(TokenKind::Match) || starts_match_statement())) {
+            // `a; match = 1` and `a; match(x)` go on with a simple statement: only a `match`
+            // that starts a match statement is the compound one.
+            report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine, current_token_range());
         }
         return;
     }
     if (SIMPLE_STATEMENT_START.contains(kind)) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::SimpleStatementsOnSameLine),
-                  current_token_range());
+        report(ParseErrorType::Kind::SimpleStatementsOnSameLine, current_token_range());
     } else if (COMPOUND_STATEMENT_START.contains(kind)) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine),
-                  current_token_range());
+        report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine, current_token_range());
     }
 }
 
@@ -113,23 +139,29 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
     NestingGuard guard = enter_nesting();
     if (!guard) return {};
 
-    if (at(TokenKind::Newline)) {
-        TextRange newline = current_token_range();
-        bump(TokenKind::Newline);
-        if (at(TokenKind::Indent)) {
-            bump(TokenKind::Indent);
-            std::vector<Stmt> body = parse_list_into_vec(RecoveryContextKind::BlockStatements);
-            expect(TokenKind::Dedent);
-            return body;
-        }
-        TextRange range = current_token_range().is_empty() ? newline : current_token_range();
-        add_error(ParseErrorType::other(fmt::format("Expected an indented block after {}", display(clause))),
-                  range);
+    if (!at(TokenKind::Newline)) return parse_same_line_body();
+    TextRange newline = current_token_range();
+    bump(TokenKind::Newline);
+    if (!at(TokenKind::Indent)) {
+        report_missing_block(clause, newline);
         return {};
     }
+    bump(TokenKind::Indent);
+    std::vector<Stmt> body = parse_list_into_vec(RecoveryContextKind::BlockStatements);
+    expect(TokenKind::Dedent);
+    return body;
+}
 
+[[gnu::noinline]] void Parser::report_missing_block(Clause clause, TextRange newline) {
+    // A dedent or the end of the file has no text of its own: point at the line break.
+    TextRange range = current_token_range().is_empty() ? newline : current_token_range();
+    report(fmt::format("Expected an indented block after {}", display(clause)), range);
+}
+
+// Simple statements written on the line of the clause's colon.
+[[gnu::noinline]] std::vector<Stmt> Parser::parse_same_line_body() {
     if (!at_any(SIMPLE_STATEMENT_START)) {
-        add_error(ParseErrorType::other("Expected a simple statement"), current_token_range());
+        report("Expected a simple statement", current_token_range());
         return {};
     }
 
@@ -140,16 +172,14 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
         if (at(TokenKind::Semi)) {
             bump(TokenKind::Semi);
         } else if (at_any(SIMPLE_STATEMENT_START)) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::SimpleStatementsOnSameLine),
-                      current_token_range());
+            report(ParseErrorType::Kind::SimpleStatementsOnSameLine, current_token_range());
         }
         if (!at_any(SIMPLE_STATEMENT_START) || !made_progress(progress)) break;
     }
     if (at(TokenKind::Newline)) {
         bump(TokenKind::Newline);
     } else if (at_any(COMPOUND_STATEMENT_START)) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine),
-                  current_token_range());
+        report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine, current_token_range());
     } else {
         add_error(ParseErrorType::expected_token(TokenKind::Newline, current_token_kind()),
                   current_token_range());
@@ -157,24 +187,9 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
     return body;
 }
 
-Stmt Parser::parse_decorated_definition() {
+[[gnu::noinline]] Stmt Parser::parse_decorated_definition() {
     TextSize start = current_token_range().start();
-    std::vector<Decorator> decorators;
-    do {
-        TextSize decorator_start = current_token_range().start();
-        bump(TokenKind::At);
-        Expr expression = [&]() -> Expr {
-            if (at(TokenKind::Def) || at(TokenKind::Class)) {
-                Identifier missing = parse_missing_identifier();
-                return ExprName{.range = missing.range, .id = missing.id, .ctx = ExprContext::Invalid};
-            }
-            return parse_named_expression_or_higher(ExprPosition{}).expr;
-        }();
-        decorators.push_back(
-            Decorator{.range = node_range(decorator_start), .expression = std::move(expression)});
-        expect(TokenKind::Newline);
-    } while (at(TokenKind::At));
-
+    std::vector<Decorator> decorators = parse_decorators();
     switch (current_token_kind()) {
         case TokenKind::Async:
             if (peek() == TokenKind::Def) {
@@ -191,10 +206,33 @@ Stmt Parser::parse_decorated_definition() {
         default:
             break;
     }
+    return parse_undecorated_remainder(std::move(decorators), start);
+}
 
-    add_error(ParseErrorType::other(
-                  "Expected class, function definition or async function definition after decorator"),
-              current_token_range());
+[[gnu::noinline]] std::vector<Decorator> Parser::parse_decorators() {
+    std::vector<Decorator> decorators;
+    do {
+        TextSize start = current_token_range().start();
+        bump(TokenKind::At);
+        Expr expression = [&]() -> Expr {
+            if (at(TokenKind::Def) || at(TokenKind::Class)) {
+                Identifier missing = parse_missing_identifier();
+                return ExprName{.range = missing.range, .id = missing.id, .ctx = ExprContext::Invalid};
+            }
+            return parse_named_expression_or_higher(ExprPosition{}).expr;
+        }();
+        decorators.push_back(Decorator{.range = node_range(start), .expression = std::move(expression)});
+        expect(TokenKind::Newline);
+    } while (at(TokenKind::At));
+    return decorators;
+}
+
+// Decorators followed by something that is no definition: a nameless function keeps them, and
+// the current token starts the next statement.
+[[gnu::noinline]] Stmt Parser::parse_undecorated_remainder(std::vector<Decorator> decorators,
+                                                          TextSize start) {
+    report("Expected class, function definition or async function definition after decorator",
+           current_token_range());
     TextRange empty = TextRange::empty(prev_token_end());
     return StmtFunctionDef{.range = node_range(start),
                            .is_async = false,
@@ -206,25 +244,28 @@ Stmt Parser::parse_decorated_definition() {
 Stmt Parser::parse_if_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::If);
-    Expr test = parse_named_expression_or_higher(ExprPosition{}).expr;
+    StmtIf node;
+    node.test = parse_clause_test();
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::If);
+    node.body = parse_body(Clause::If);
+    parse_elif_else_clauses(node.elif_else_clauses);
+    node.range = node_range(start);
+    return node;
+}
 
-    std::vector<ElifElseClause> clauses;
-    {
-        // Lists nested in the clause bodies end at the next `elif` or `else`.
-        RecoveryContext saved = recovery_context();
-        set_recovery_context(saved | recovery_flag(RecoveryContextKind::Elif));
-        while (at(TokenKind::Elif))
-            clauses.push_back(parse_elif_or_else_clause(ElifOrElse::Elif));
-        set_recovery_context(saved);
-    }
+// The test of an `if`, `elif` or `while`.
+[[gnu::noinline]] Box<Expr> Parser::parse_clause_test() {
+    return parse_named_expression_or_higher(ExprPosition{}).expr;
+}
+
+[[gnu::noinline]] void Parser::parse_elif_else_clauses(std::vector<ElifElseClause>& clauses) {
+    // Lists nested in the clause bodies end at the next `elif` or `else`.
+    RecoveryContext saved = recovery_context();
+    set_recovery_context(saved | recovery_flag(RecoveryContextKind::Elif));
+    while (at(TokenKind::Elif))
+        clauses.push_back(parse_elif_or_else_clause(ElifOrElse::Elif));
+    set_recovery_context(saved);
     if (at(TokenKind::Else)) clauses.push_back(parse_elif_or_else_clause(ElifOrElse::Else));
-
-    return StmtIf{.range = node_range(start),
-                  .test = std::move(test),
-                  .body = std::move(body),
-                  .elif_else_clauses = std::move(clauses)};
 }
 
 ElifElseClause Parser::parse_elif_or_else_clause(ElifOrElse which) {
@@ -232,7 +273,7 @@ ElifElseClause Parser::parse_elif_or_else_clause(ElifOrElse which) {
     OptionalBox<Expr> test;
     if (which == ElifOrElse::Elif) {
         bump(TokenKind::Elif);
-        test = parse_named_expression_or_higher(ExprPosition{}).expr;
+        test = parse_clause_test();
     } else {
         bump(TokenKind::Else);
     }
@@ -251,87 +292,77 @@ std::vector<Stmt> Parser::parse_else_block() {
 Stmt Parser::parse_while_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::While);
-    Expr test = parse_named_expression_or_higher(ExprPosition{}).expr;
+    StmtWhile node;
+    node.test = parse_clause_test();
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::While);
-    std::vector<Stmt> orelse = parse_else_block();
-    return StmtWhile{.range = node_range(start),
-                     .test = std::move(test),
-                     .body = std::move(body),
-                     .orelse = std::move(orelse)};
+    node.body = parse_body(Clause::While);
+    node.orelse = parse_else_block();
+    node.range = node_range(start);
+    return node;
 }
 
 StmtFor Parser::parse_for_statement(TextSize start) {
     bump(TokenKind::For);
+    StmtFor node;
+    node.target = parse_for_target();
+    expect(TokenKind::In);
+    node.iter = parse_expression_list(FOR_ITER).expr;
+    expect(TokenKind::Colon);
+    node.body = parse_body(Clause::For);
+    node.orelse = parse_else_block();
+    node.range = node_range(start);
+    return node;
+}
+
+[[gnu::noinline]] Expr Parser::parse_for_target() {
     Expr target = parse_expression_list(FOR_TARGET).expr;
     set_expr_ctx(target, ExprContext::Store);
     validate_assignment_target(target);
-    expect(TokenKind::In);
-    Expr iter = parse_expression_list(FOR_ITER).expr;
-    expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::For);
-    std::vector<Stmt> orelse = parse_else_block();
-    return StmtFor{.range = node_range(start),
-                   .is_async = false,
-                   .target = std::move(target),
-                   .iter = std::move(iter),
-                   .body = std::move(body),
-                   .orelse = std::move(orelse)};
+    return target;
 }
 
 Stmt Parser::parse_try_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Try);
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::Try);
-
-    std::vector<ExceptHandler> handlers;
-    bool is_star = false;
-    std::vector<TextRange> mixed;  // handlers of the other kind than the first one
-    {
-        // Lists nested in the handler bodies end at the next `except`, `else` or `finally`.
-        RecoveryContext saved = recovery_context();
-        set_recovery_context(saved | recovery_flag(RecoveryContextKind::Except));
-        while (at(TokenKind::Except)) {
-            bool star = false;
-            handlers.push_back(parse_except_handler(star));
-            if (handlers.size() == 1) {
-                is_star = star;
-            } else if (star != is_star) {
-                mixed.push_back(python_ast::range(handlers.back()));
-            }
-        }
-        set_recovery_context(saved);
-    }
-    for (TextRange handler : mixed) {
-        add_error(ParseErrorType::other("Cannot have both 'except' and 'except*' on the same 'try'"),
-                  handler);
-    }
-
-    std::vector<Stmt> orelse = parse_else_block();
-
-    std::vector<Stmt> finalbody;
+    StmtTry node;
+    node.body = parse_body(Clause::Try);
+    node.is_star = parse_except_handlers(node.handlers);
+    node.orelse = parse_else_block();
     bool has_finally = at(TokenKind::Finally);
     if (has_finally) {
         bump(TokenKind::Finally);
         expect(TokenKind::Colon);
-        finalbody = parse_body(Clause::Finally);
-        if (at(TokenKind::Else)) {
-            add_error(ParseErrorType::other("`else` block must come before `finally` block"),
-                      current_token_range());
+        node.finalbody = parse_body(Clause::Finally);
+        if (at(TokenKind::Else))
+            report("`else` block must come before `finally` block", current_token_range());
+    }
+    if (!has_finally && node.handlers.empty())
+        report("Expected `except` or `finally` after `try` block", current_token_range());
+    node.range = node_range(start);
+    return node;
+}
+
+// The handlers of one `try`; whether they are `except*` handlers, as the first one decides.
+[[gnu::noinline]] bool Parser::parse_except_handlers(std::vector<ExceptHandler>& handlers) {
+    bool is_star = false;
+    std::vector<TextRange> mixed;  // handlers of the other kind than the first one
+    // Lists nested in the handler bodies end at the next `except`, `else` or `finally`.
+    RecoveryContext saved = recovery_context();
+    set_recovery_context(saved | recovery_flag(RecoveryContextKind::Except));
+    while (at(TokenKind::Except)) {
+        bool star = false;
+        handlers.push_back(parse_except_handler(star));
+        if (handlers.size() == 1) {
+            is_star = star;
+        } else if (star != is_star) {
+            mixed.push_back(python_ast::range(handlers.back()));
         }
     }
-    if (!has_finally && handlers.empty()) {
-        add_error(ParseErrorType::other("Expected `except` or `finally` after `try` block"),
-                  current_token_range());
-    }
-
-    return StmtTry{.range = node_range(start),
-                   .body = std::move(body),
-                   .handlers = std::move(handlers),
-                   .orelse = std::move(orelse),
-                   .finalbody = std::move(finalbody),
-                   .is_star = is_star};
+    set_recovery_context(saved);
+    for (TextRange handler : mixed)
+        report("Cannot have both 'except' and 'except*' on the same 'try'", handler);
+    return is_star;
 }
 
 ExceptHandler Parser::parse_except_handler(bool& star) {
@@ -339,39 +370,36 @@ ExceptHandler Parser::parse_except_handler(bool& star) {
     bump(TokenKind::Except);
     star = at(TokenKind::Star);
     if (star) bump(TokenKind::Star);
+    ExceptHandlerExceptHandler node;
+    parse_except_clause_head(star, node);
+    expect(TokenKind::Colon);
+    node.body = parse_body(Clause::Except);
+    node.range = node_range(start);
+    return node;
+}
 
-    OptionalBox<Expr> type;
+// The exception types and the name of a handler, up to its colon.
+[[gnu::noinline]] void Parser::parse_except_clause_head(bool star, ExceptHandlerExceptHandler& node) {
     if (at_expr()) {
         Expr types = parse_expression_list(ExprPosition{}).expr;
         if (at(TokenKind::As)) {
             const auto* tuple = types.as<ExprTuple>();
-            if (tuple && !tuple->parenthesized) {
-                add_error(ParseErrorType::other(
-                              "Multiple exception types must be parenthesized when using `as`"),
-                          types.range());
-            }
+            if (tuple && !tuple->parenthesized)
+                report("Multiple exception types must be parenthesized when using `as`", types.range());
         }
-        type = std::move(types);
+        node.type = std::move(types);
     } else if (star || at(TokenKind::As)) {
-        add_error(ParseErrorType::other("Expected one or more exception types"), current_token_range());
+        report("Expected one or more exception types", current_token_range());
     }
 
-    std::optional<Identifier> name;
     if (at(TokenKind::As)) {
         bump(TokenKind::As);
-        if (at(TokenKind::Name) || is_soft_keyword(current_token_kind())) {
-            name = parse_identifier();
+        if (at(TokenKind::Name) || at_soft_keyword()) {
+            node.name = parse_identifier();
         } else {
-            add_error(ParseErrorType::other("Expected name after `as`"), current_token_range());
+            report("Expected name after `as`", current_token_range());
         }
     }
-
-    expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::Except);
-    return ExceptHandlerExceptHandler{.range = node_range(start),
-                                      .type = std::move(type),
-                                      .name = std::move(name),
-                                      .body = std::move(body)};
 }
 
 // What the two tokens after `match` make of it, before anything is parsed.
@@ -412,24 +440,52 @@ Parser::MatchDecision Parser::match_decision() {
     }
 }
 
-Stmt Parser::parse_match_or_simple_statement() {
+// Whether the `match` at the current token starts a match statement; nothing is consumed.
+[[gnu::noinline]] bool Parser::starts_match_statement() {
+    switch (match_decision()) {
+        case MatchDecision::MatchStatement:
+            return true;
+        case MatchDecision::SimpleStatement:
+            return false;
+        case MatchDecision::Speculate:
+            break;
+    }
+    ParserCheckpoint checkpoint = this->checkpoint();
+    StmtMatch head;
+    if (!try_parse_match_head(head)) return false;
+    rewind(std::move(checkpoint));
+    return true;
+}
+
+[[gnu::noinline]] Stmt Parser::parse_match_or_simple_statement() {
     TextSize start = current_token_range().start();
     switch (match_decision()) {
         case MatchDecision::MatchStatement: {
             bump(TokenKind::Match);
-            Expr subject = parse_match_subject_expression();
+            StmtMatch node;
+            node.subject = parse_match_subject_expression();
             expect(TokenKind::Colon);
-            std::vector<MatchCase> cases = parse_match_body();
-            return StmtMatch{.range = node_range(start), .subject = std::move(subject), .cases = std::move(cases)};
+            node.cases = parse_match_body();
+            node.range = node_range(start);
+            return node;
         }
         case MatchDecision::SimpleStatement:
             return parse_statement_level_simple_statement();
         case MatchDecision::Speculate:
             break;
     }
+    StmtMatch node;
+    if (!try_parse_match_head(node)) return parse_statement_level_simple_statement();
+    node.cases = parse_match_body();
+    node.range = node_range(start);
+    return node;
+}
 
-    // Only the subject is parsed before the decision; a block is parsed once the match
-    // statement is certain, so nothing large is ever parsed twice.
+// `match` followed by `(`, `[`, `+`, `-` or `*`: a match statement only when its subject is
+// followed by the `:` and line break of a block (or by an indented `case`). Only the subject is
+// parsed before the decision, never a block, so nothing large is ever parsed twice; a failed
+// attempt leaves tokens, errors and lexer state as they were.
+[[gnu::noinline]] bool Parser::try_parse_match_head(StmtMatch& node) {
     ParserCheckpoint checkpoint = this->checkpoint();
     bump(TokenKind::Match);
     Expr subject = parse_match_subject_expression();
@@ -445,12 +501,12 @@ Stmt Parser::parse_match_or_simple_statement() {
         bump(TokenKind::Colon);
         is_match = true;
     }
-    if (is_match) {
-        std::vector<MatchCase> cases = parse_match_body();
-        return StmtMatch{.range = node_range(start), .subject = std::move(subject), .cases = std::move(cases)};
+    if (!is_match) {
+        rewind(std::move(checkpoint));
+        return false;
     }
-    rewind(std::move(checkpoint));
-    return parse_statement_level_simple_statement();
+    node.subject = std::move(subject);
+    return true;
 }
 
 }  // namespace rudo::python_parser

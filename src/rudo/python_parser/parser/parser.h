@@ -295,9 +295,9 @@ class [[nodiscard]] NestingGuard {
     bool ok_;
 };
 
-// Nesting levels the parser enters at most. Each bracket or operand level takes one or two, so
-// this admits several hundred nested brackets while staying within a 1 MiB thread stack even in
-// a sanitizer build.
+// Nesting levels the parser enters at most. A bracket level takes up to three, so this admits over
+// 300 nested brackets. parse_module runs a parse whose caller has too little stack left for this
+// depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1000;
 inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
 
@@ -507,16 +507,34 @@ class Parser {
     // What `match` starts, judged from the two tokens after it.
     enum class MatchDecision : uint8_t { MatchStatement, SimpleStatement, Speculate };
     MatchDecision match_decision();
+    bool starts_match_statement();
     Stmt parse_match_or_simple_statement();
+    bool try_parse_match_head(python_ast::StmtMatch& node);
+    Stmt parse_async_statement();
+    Stmt parse_keyword_compound_statement(TextSize start);
+    Stmt parse_for_statement_as_stmt();
     // A simple statement at statement level, with the check of what ends it.
     Stmt parse_statement_level_simple_statement();
     void finish_simple_statement();
+    void report_missing_block(Clause clause, TextRange newline);
+    std::vector<Stmt> parse_same_line_body();
     Stmt parse_decorated_definition();
+    std::vector<Decorator> parse_decorators();
+    Stmt parse_undecorated_remainder(std::vector<Decorator> decorators, TextSize start);
     Stmt parse_if_statement();
+    python_ast::Box<Expr> parse_clause_test();
+    void parse_elif_else_clauses(std::vector<ElifElseClause>& clauses);
     Stmt parse_while_statement();
+    Expr parse_for_target();
     std::vector<Stmt> parse_else_block();
     Stmt parse_try_statement();
+    bool parse_except_handlers(std::vector<python_ast::ExceptHandler>& handlers);
     python_ast::ExceptHandler parse_except_handler(bool& star);
+    void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
+    // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
+    // payload (out of line, so that callers keep small frames).
+    void report(std::string_view message, TextRange range);
+    void report(ParseErrorType::Kind kind, TextRange range);
     // Whether the loop consumed a token since `last_token_index`, which it then advances.
     bool made_progress(uint32_t& last_token_index) const;
 
@@ -594,6 +612,8 @@ class Parser {
     TextSize start_offset_ = 0;
     ParserOptions options_;
     uint32_t depth_ = 0;
+    // Nesting stops before the stack pointer reaches this address (see enter_nesting).
+    uintptr_t stack_floor_ = 0;
 };
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,

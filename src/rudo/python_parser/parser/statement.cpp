@@ -105,7 +105,7 @@ Stmt Parser::parse_return_statement() {
 Expr Parser::parse_raise_operand() {
     Expr expr = parse_expression_list(ExprPosition{}).expr;
     if (is_unparenthesized_tuple(expr))
-        add_error(ParseErrorType::of(ParseErrorType::Kind::UnparenthesizedTupleExpression), expr.range());
+        report(ParseErrorType::Kind::UnparenthesizedTupleExpression, expr.range());
     return expr;
 }
 
@@ -117,8 +117,7 @@ Stmt Parser::parse_raise_statement() {
     // A bare `raise` ends at its line's end or at a `;` (`raise; x = 1` is two statements).
     if (!at(TokenKind::Newline) && !at(TokenKind::Semi)) {
         if (at(TokenKind::From)) {
-            add_error(ParseErrorType::other("Exception missing in `raise` statement with cause"),
-                      current_token_range());
+            report("Exception missing in `raise` statement with cause", current_token_range());
         } else {
             exc = parse_raise_operand();
         }
@@ -140,7 +139,7 @@ Stmt Parser::parse_assert_statement() {
         if (at_expr()) {
             msg = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
         } else {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::ExpectedExpression), current_token_range());
+            report(ParseErrorType::Kind::ExpectedExpression, current_token_range());
         }
     }
     return StmtAssert{.range = node_range(start), .test = std::move(test), .msg = std::move(msg)};
@@ -157,7 +156,7 @@ Stmt Parser::parse_delete_statement() {
         targets.push_back(std::move(target));
     });
     if (targets.empty())
-        add_error(ParseErrorType::of(ParseErrorType::Kind::EmptyDeleteTargets), current_token_range());
+        report(ParseErrorType::Kind::EmptyDeleteTargets, current_token_range());
     return StmtDelete{.range = node_range(start), .targets = std::move(targets)};
 }
 
@@ -173,7 +172,7 @@ Stmt Parser::parse_global_statement() {
     bump(TokenKind::Global);
     std::vector<Identifier> names = parse_identifier_list();
     if (names.empty())
-        add_error(ParseErrorType::of(ParseErrorType::Kind::EmptyGlobalNames), current_token_range());
+        report(ParseErrorType::Kind::EmptyGlobalNames, current_token_range());
     return StmtGlobal{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -182,7 +181,7 @@ Stmt Parser::parse_nonlocal_statement() {
     bump(TokenKind::Nonlocal);
     std::vector<Identifier> names = parse_identifier_list();
     if (names.empty())
-        add_error(ParseErrorType::of(ParseErrorType::Kind::EmptyNonlocalNames), current_token_range());
+        report(ParseErrorType::Kind::EmptyNonlocalNames, current_token_range());
     return StmtNonlocal{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -194,7 +193,7 @@ Stmt Parser::parse_import_statement() {
     parse_comma_separated_list(RecoveryContextKind::ImportNames,
                                [&] { names.push_back(parse_alias(AliasStyle::Dotted)); });
     if (names.empty())
-        add_error(ParseErrorType::of(ParseErrorType::Kind::EmptyImportNames), current_token_range());
+        report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
     return StmtImport{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -212,7 +211,7 @@ Stmt Parser::parse_from_import_statement() {
     if (is_name_or_soft_keyword(current_token_kind())) {
         module = parse_dotted_name();
     } else if (level == 0) {
-        add_error(ParseErrorType::other("Expected a module name"), current_token_range());
+        report("Expected a module name", current_token_range());
     }
 
     expect(TokenKind::Import);
@@ -232,10 +231,9 @@ Stmt Parser::parse_from_import_statement() {
         });
 
     if (names.empty())
-        add_error(ParseErrorType::of(ParseErrorType::Kind::EmptyImportNames), current_token_range());
+        report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
     if (has_star && names.size() >= 2) {
-        add_error(ParseErrorType::other("Star import must be the only import"),
-                  TextRange(names_start, prev_token_end()));
+        report("Star import must be the only import", TextRange(names_start, prev_token_end()));
     }
     if (parenthesized) expect(TokenKind::Rpar);
 
@@ -259,7 +257,7 @@ Alias Parser::parse_alias(AliasStyle style) {
         if (is_name_or_soft_keyword(current_token_kind())) {
             asname = parse_identifier();
         } else {
-            add_error(ParseErrorType::other("Expected symbol after `as`"), current_token_range());
+            report("Expected symbol after `as`", current_token_range());
         }
     }
     return Alias{.range = node_range(start), .name = std::move(name), .asname = std::move(asname)};
@@ -314,14 +312,11 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
     bump(TokenKind::Colon);
     Expr& expr = target.expr;
     if (expr.is<ExprList>()) {
-        add_error(ParseErrorType::other("Only single target (not list) can be annotated"),
-                  expr.range());
+        report("Only single target (not list) can be annotated", expr.range());
     } else if (expr.is<ExprTuple>()) {
-        add_error(ParseErrorType::other("Only single target (not tuple) can be annotated"),
-                  expr.range());
+        report("Only single target (not tuple) can be annotated", expr.range());
     } else if (!expr.is<ExprName>() && !expr.is<ExprAttribute>() && !expr.is<ExprSubscript>()) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::InvalidAnnotatedAssignmentTarget),
-                  expr.range());
+        report(ParseErrorType::Kind::InvalidAnnotatedAssignmentTarget, expr.range());
     }
     set_expr_ctx(expr, ExprContext::Store);
 
@@ -333,7 +328,7 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
         if (at_expr()) {
             value = parse_expression_list(STATEMENT_EXPRESSION).expr;
         } else {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::ExpectedExpression), current_token_range());
+            report(ParseErrorType::Kind::ExpectedExpression, current_token_range());
         }
     }
     bool simple = expr.is<ExprName>() && !target.in_parentheses;
@@ -368,8 +363,7 @@ Stmt Parser::parse_assignment(TextSize start, Expr first) {
 Stmt Parser::parse_augmented_assignment(TextSize start, Expr target, Operator op) {
     bump_any();
     if (!target.is<ExprName>() && !target.is<ExprAttribute>() && !target.is<ExprSubscript>()) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::InvalidAugmentedAssignmentTarget),
-                  target.range());
+        report(ParseErrorType::Kind::InvalidAugmentedAssignmentTarget, target.range());
     }
     set_expr_ctx(target, ExprContext::Store);
     Expr value = parse_expression_list(STATEMENT_EXPRESSION).expr;
