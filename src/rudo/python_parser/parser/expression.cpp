@@ -119,7 +119,7 @@ T& stored(Expr& expr) {
 #define RUDO_OUT_OF_LINE [[gnu::noinline]]
 #define RUDO_COLD [[gnu::noinline, gnu::cold]]
 
-RUDO_COLD void report(Parser& p, ParseErrorType::Kind kind, TextRange range) {
+RUDO_COLD void report_kind(Parser& p, ParseErrorType::Kind kind, TextRange range) {
     p.add_error(ParseErrorType::of(kind), range);
 }
 
@@ -214,7 +214,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_named_expression(Parser& p, Expr target, T
     p.bump(TokenKind::ColonEqual);
     // Parentheses around the name do not matter: `(a) := 1` is valid.
     if (!target.is<ExprName>()) {
-        report(p, ParseErrorType::Kind::InvalidNamedExpressionTarget, target.range());
+        report_kind(p, ParseErrorType::Kind::InvalidNamedExpressionTarget, target.range());
     }
     set_expr_ctx(target, ExprContext::Store);
     ExprWithParens result{Expr(ExprNamedExpr{.target = std::move(target), .value = {}}), false};
@@ -283,7 +283,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
             : p.parse_conditional_expression_or_higher_impl(flags).expr;
     stored<ExprStarred>(result.expr).range = p.node_range(start);
     if (min_level != 0 || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
-        report(p, ParseErrorType::Kind::MisplacedStarredExpression, result.expr.range());
+        report_kind(p, ParseErrorType::Kind::MisplacedStarredExpression, result.expr.range());
     }
     return result;
 }
@@ -292,7 +292,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level,
                                                  ExprPosition flags) {
     ExprWithParens result{p.parse_yield_expression(), false};
     if (min_level != 0 || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
-        report(p, ParseErrorType::Kind::MisplacedYieldExpression, result.expr.range());
+        report_kind(p, ParseErrorType::Kind::MisplacedYieldExpression, result.expr.range());
     }
     return result;
 }
@@ -300,7 +300,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level,
 // A lambda is valid only where the conditional level sees it first.
 RUDO_OUT_OF_LINE ExprWithParens parse_misplaced_lambda(Parser& p) {
     ExprWithParens result = p.parse_lambda_expr();
-    report(p, ParseErrorType::Kind::MisplacedLambdaExpression, result.expr.range());
+    report_kind(p, ParseErrorType::Kind::MisplacedLambdaExpression, result.expr.range());
     return result;
 }
 
@@ -329,7 +329,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
     bool bare_starred = parsed.expr.is<ExprStarred>() && !parsed.in_parentheses;
     if (p.at(TokenKind::Async) || p.at(TokenKind::For)) {
         if (bare_starred) {
-            report(p, ParseErrorType::Kind::IterableUnpackingInComprehension, parsed.expr.range());
+            report_kind(p, ParseErrorType::Kind::IterableUnpackingInComprehension, parsed.expr.range());
         }
         // The generator uses the call's parentheses; its clauses nest one level deeper.
         NestingGuard guard = p.enter_nesting();
@@ -339,7 +339,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
         parsed.in_parentheses = false;
         bare_starred = false;
     } else if (list.seen_keyword_unpacking && bare_starred) {
-        report(p, ParseErrorType::Kind::IterableUnpackingAfterKeywordUnpacking,
+        report_kind(p, ParseErrorType::Kind::IterableUnpackingAfterKeywordUnpacking,
                parsed.expr.range());
     }
 
@@ -361,9 +361,9 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
     // Starred positionals may follow keywords (`f(a=1, *b)`); plain ones may not.
     if (!bare_starred) {
         if (list.seen_keyword_unpacking) {
-            report(p, ParseErrorType::Kind::PositionalAfterKeywordUnpacking, parsed.expr.range());
+            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordUnpacking, parsed.expr.range());
         } else if (list.seen_keyword_argument) {
-            report(p, ParseErrorType::Kind::PositionalAfterKeywordArgument, parsed.expr.range());
+            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordArgument, parsed.expr.range());
         }
     }
     list.args.push_back(std::move(parsed.expr));
@@ -399,7 +399,7 @@ RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trail
         for (const Expr& arg : arguments.args) {
             if (const auto* generator = arg.as<ExprGeneratorExp>();
                 generator && !generator->parenthesized) {
-                report(p, ParseErrorType::Kind::UnparenthesizedGeneratorExpression,
+                report_kind(p, ParseErrorType::Kind::UnparenthesizedGeneratorExpression,
                        generator->range);
             }
         }
@@ -460,7 +460,7 @@ RUDO_OUT_OF_LINE void parse_subscript(Parser& p, Expr& expr, TextSize start) {
     if (p.at(TokenKind::Rsqb)) {
         TextRange range = p.current_token_range();
         p.bump(TokenKind::Rsqb);
-        report(p, ParseErrorType::Kind::ExpectedIndexOrSlice, range);
+        report_kind(p, ParseErrorType::Kind::ExpectedIndexOrSlice, range);
         stored<ExprSubscript>(expr).slice = p.missing_expr(range);
     } else {
         stored<ExprSubscript>(expr).slice =
@@ -669,7 +669,7 @@ Expr Parser::parse_yield_expression() {
         stored<ExprYieldFrom>(result).value = parse_expression_list(ExprPosition{}).expr;
         const Expr& value = *stored<ExprYieldFrom>(result).value;
         if (const auto* tuple = value.as<ExprTuple>(); tuple && !tuple->parenthesized) {
-            report(*this, ParseErrorType::Kind::UnparenthesizedTupleExpression, tuple->range);
+            report_kind(*this, ParseErrorType::Kind::UnparenthesizedTupleExpression, tuple->range);
         }
         stored<ExprYieldFrom>(result).range = node_range(start);
         return result;
@@ -739,7 +739,7 @@ ExprWithParens Parser::parse_atom() {
     if (kind == TokenKind::Name || python_ast::is_keyword(kind)) {
         return ExprWithParens{parse_name(), false};
     }
-    report(*this, ParseErrorType::Kind::ExpectedExpression, range);
+    report_kind(*this, ParseErrorType::Kind::ExpectedExpression, range);
     return ExprWithParens{placeholder_expression(), false};
 }
 
@@ -780,10 +780,10 @@ Expr Parser::parse_slice() {
         if (ends_slice_part(current_token_kind())) return std::move(parsed.expr);
         if (!parsed.in_parentheses) {
             if (parsed.expr.is<ExprNamedExpr>()) {
-                report(*this, ParseErrorType::Kind::UnparenthesizedNamedExpression,
+                report_kind(*this, ParseErrorType::Kind::UnparenthesizedNamedExpression,
                        parsed.expr.range());
             } else if (parsed.expr.is<ExprStarred>()) {
-                report(*this, ParseErrorType::Kind::MisplacedStarredExpression,
+                report_kind(*this, ParseErrorType::Kind::MisplacedStarredExpression,
                        parsed.expr.range());
             }
         }
