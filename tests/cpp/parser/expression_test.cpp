@@ -502,4 +502,68 @@ TEST(Expression, LookAheadAfterIsAndNotAcrossNestedLoops) {
     EXPECT_EQ(parsed.first_error(), "");
 }
 
+// Operands that other areas parse (brackets, strings, generator arguments), seen from here.
+TEST(Expression, ParenthesizedOperands) {
+    struct Case {
+        const char* source;
+        std::string tree;
+        bool in_parentheses;
+    };
+    const Case cases[] = {
+        {"(a)", name("a", 1), true},
+        {"(a + b)", "ExprBinOp[1..6](left=" + name("a", 1) + ", op=Add, right=" + name("b", 5) + ")",
+         true},
+        {"(a) + b", "ExprBinOp[0..7](left=" + name("a", 1) + ", op=Add, right=" + name("b", 6) + ")",
+         false},
+        {"(a).b", "ExprAttribute[0..5](value=" + name("a", 1) + ", attr=\"b\"[4..5], ctx=Load)",
+         false},
+        {"(a)(b)", "ExprCall[0..6](func=" + name("a", 1) + ", arguments=Arguments[3..6](args=[" +
+                       name("b", 4) + "]))",
+         false},
+        {"a[(x:=1):2]", "ExprSubscript[0..11](value=" + name("a", 0) +
+                            ", slice=ExprSlice[2..10](lower=ExprNamedExpr[3..7](target=" +
+                            name("x", 3, "Store") + ", value=" + integer("1", 6) + "), upper=" +
+                            integer("2", 9) + "), ctx=Load)",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        Parsed1 parsed = parse_expr(c.source);
+        EXPECT_EQ(parsed.tree, c.tree);
+        EXPECT_EQ(parsed.in_parentheses, c.in_parentheses);
+    }
+}
+
+TEST(Expression, ErrorsAroundOtherAreasOperands) {
+    expect_first_errors({
+        {"(a.b := 1)", "Assignment expression target must be an identifier at byte range 1..4"},
+        {"((a) := 1)", ""},
+        {"a[(x:=1):2]", ""},
+        {"f(*a for a in b)", "Iterable unpacking cannot be used in a comprehension at byte range 2..4"},
+        {"f(x for x in y)", ""},
+        {"f(x for x in y, z)",
+         "Unparenthesized generator expression cannot be used here at byte range 2..14"},
+        {"f(z, x for x in y)",
+         "Unparenthesized generator expression cannot be used here at byte range 5..17"},
+        {"f(x for x in y,)",
+         "Unparenthesized generator expression cannot be used here at byte range 2..14"},
+        {"f((x for x in y), z)", ""},
+        {"[*a or b]", "Boolean expression cannot be used here at byte range 2..8"},
+        {"[*(a or b)]", ""},
+        {"[*(a) or b]", "Boolean expression cannot be used here at byte range 2..10"},
+        {"{**a or b}", "Boolean expression cannot be used here at byte range 3..9"},
+        {"{**(a or b)}", ""},
+        // A named expression is a valid set element.
+        {"{a := 1}", ""},
+        {"f(a)[b].c('s')", ""},
+    });
+}
+
+TEST(Expression, GeneratorArgumentUsesTheCallsParentheses) {
+    Parsed1 parsed = parse_expr("f(x for x in y)");
+    EXPECT_EQ(parsed.first_error(), "");
+    EXPECT_NE(parsed.tree.find("args=[ExprGeneratorExp[2..14]("), std::string::npos) << parsed.tree;
+    EXPECT_NE(parsed.tree.find("parenthesized=false)]"), std::string::npos) << parsed.tree;
+}
+
 }  // namespace

@@ -104,17 +104,385 @@ bool ends_slice_part(TokenKind kind) {
            kind == TokenKind::Rsqb || kind == TokenKind::Comma;
 }
 
+// The node just stored in `expr`, known to be of kind T.
+template <typename T>
+T& stored(Expr& expr) {
+    T* node = expr.as<T>();
+    if (node == nullptr) __builtin_unreachable();
+    return *node;
+}
+
+// The functions on the recursion paths keep small frames, so that the depth limit is reached
+// long before a small thread stack runs out: error reporting and node building that need large
+// temporaries live in the out-of-line helpers below, and every node is built in place in the
+// slot that is finally returned.
+#define RUDO_OUT_OF_LINE [[gnu::noinline]]
+#define RUDO_COLD [[gnu::noinline, gnu::cold]]
+
+RUDO_COLD void report_kind(Parser& p, ParseErrorType::Kind kind, TextRange range) {
+    p.add_error(ParseErrorType::of(kind), range);
+}
+
+RUDO_COLD void report_text(Parser& p, std::string_view text, TextRange range) {
+    p.add_error(ParseErrorType::other(std::string(text)), range);
+}
+
+RUDO_COLD void report_misplaced_unary(Parser& p, UnaryOp op, TextRange range) {
+    p.add_error(ParseErrorType::other(fmt::format("Unary '{}' expression cannot be used here",
+                                                  python_ast::display(op))),
+                range);
+}
+
+RUDO_COLD void report_keyword_as_identifier(Parser& p, TokenKind kind, TextRange range) {
+    p.add_error(ParseErrorType::other(fmt::format(
+                    "Expected an identifier, but found a keyword {} that cannot be used here",
+                    python_ast::display(kind))),
+                range);
+}
+
+RUDO_COLD void report_bitwise_or_operand(Parser& p, std::string_view what, TextRange range) {
+    p.add_error(ParseErrorType::other(fmt::format("{} expression cannot be used here", what)),
+                range);
+}
+
+// `left op right` for a binary operator: the node takes the place of `left`.
+RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, TokenKind kind,
+                                             BinaryOperator binary, ExprPosition flags,
+                                             TextSize start) {
+    p.bump(kind);
+    left.expr = Expr(ExprBinOp{.left = std::move(left.expr), .op = binary.op, .right = {}});
+    left.in_parentheses = false;
+    // The right operand binds tighter; `**` groups to the right, so its right operand takes
+    // another `**` at its own level.
+    stored<ExprBinOp>(left.expr).right = p.parse_operand(binary.level, flags).expr;
+    stored<ExprBinOp>(left.expr).range = p.node_range(start);
+}
+
+// `a or b or c`: one node over all operands joined by the same keyword.
+RUDO_OUT_OF_LINE void parse_boolean_operation(Parser& p, ExprWithParens& left, TokenKind kind,
+                                              uint8_t level, ExprPosition flags, TextSize start) {
+    p.bump(kind);
+    std::vector<Expr> values;
+    values.push_back(std::move(left.expr));
+    for (;;) {
+        values.push_back(p.parse_operand(level, flags).expr);
+        if (!p.at(kind)) break;
+        p.bump(kind);
+    }
+    left.expr = Expr(ExprBoolOp{.range = p.node_range(start),
+                                .op = kind == TokenKind::Or ? BoolOp::Or : BoolOp::And,
+                                .values = std::move(values)});
+    left.in_parentheses = false;
+}
+
+// `a < b <= c`: one node for the whole chain.
+RUDO_OUT_OF_LINE void parse_comparison(Parser& p, ExprWithParens& left, CmpOp op,
+                                       ExprPosition flags, TextSize start) {
+    std::vector<CmpOp> ops;
+    std::vector<Expr> comparators;
+    for (;;) {
+        p.bump_cmp_op(op);
+        ops.push_back(op);
+        comparators.push_back(p.parse_operand(LEVEL_COMPARISON, flags).expr);
+        if (p.at(TokenKind::In) && flags.contains(ExprPosition::NO_IN_OPERATOR)) break;
+        std::optional<CmpOp> next = p.comparison_at_current();
+        if (!next) break;
+        op = *next;
+    }
+    left.expr = Expr(ExprCompare{.range = p.node_range(start),
+                                 .left = std::move(left.expr),
+                                 .ops = Seq<CmpOp>(std::move(ops)),
+                                 .comparators = Seq<Expr>(std::move(comparators))});
+    left.in_parentheses = false;
+}
+
+// `body if test else orelse`, after the body.
+RUDO_OUT_OF_LINE ExprWithParens parse_if_expression(Parser& p, Expr body, TextSize start) {
+    p.bump(TokenKind::If);
+    ExprWithParens result{Expr(ExprIfExp{.test = {}, .body = std::move(body), .orelse = {}}), false};
+    stored<ExprIfExp>(result.expr).test = p.parse_operand(0, ExprPosition{}).expr;
+    p.expect(TokenKind::Else);
+    // The orelse nests to the right: `a if b else c if d else e`, `a if b else lambda: c`.
+    stored<ExprIfExp>(result.expr).orelse =
+        p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
+    stored<ExprIfExp>(result.expr).range = p.node_range(start);
+    return result;
+}
+
+// `target := value`, after the target.
+RUDO_OUT_OF_LINE ExprWithParens parse_named_expression(Parser& p, Expr target, TextSize start) {
+    p.bump(TokenKind::ColonEqual);
+    // Parentheses around the name do not matter: `(a) := 1` is valid.
+    if (!target.is<ExprName>()) {
+        report_kind(p, ParseErrorType::Kind::InvalidNamedExpressionTarget, target.range());
+    }
+    set_expr_ctx(target, ExprContext::Store);
+    ExprWithParens result{Expr(ExprNamedExpr{.target = std::move(target), .value = {}}), false};
+    // The value is conditional-level, so `a := b := c` leaves the second `:=` to the caller.
+    stored<ExprNamedExpr>(result.expr).value =
+        p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
+    stored<ExprNamedExpr>(result.expr).range = p.node_range(start);
+    return result;
+}
+
+// `first, ...`: the unparenthesized tuple, after the first element.
+RUDO_OUT_OF_LINE ExprWithParens parse_tuple_rest(Parser& p, Expr first, ExprPosition flags,
+                                                 TextSize start) {
+    p.expect(TokenKind::Comma);
+    ExprWithParens result{Expr(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false}), false};
+    std::vector<Expr>& elts = stored<ExprTuple>(result.expr).elts;
+    elts.push_back(std::move(first));
+    // Empty when the comma ends the tuple: `x = 1,`.
+    p.parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/false), [&] {
+        elts.push_back(p.parse_conditional_expression_or_higher_impl(flags).expr);
+    });
+    stored<ExprTuple>(result.expr).range = p.node_range(start);
+    return result;
+}
+
+// The prefix forms with their gates: each records its error at the node it built, which stays.
+RUDO_OUT_OF_LINE ExprWithParens parse_unary_form(Parser& p, TokenKind kind, uint8_t min_level,
+                                                 ExprPosition flags) {
+    UnaryOp op = kind == TokenKind::Plus    ? UnaryOp::UAdd
+                 : kind == TokenKind::Minus ? UnaryOp::USub
+                 : kind == TokenKind::Tilde ? UnaryOp::Invert
+                                            : UnaryOp::Not;
+    ExprWithParens result = p.parse_unary_expression(op, flags);
+    if (op == UnaryOp::Not) {
+        if (min_level > LEVEL_NOT) {
+            report_text(p, "Boolean 'not' expression cannot be used here", result.expr.range());
+        }
+    } else if (min_level > LEVEL_POW) {
+        report_misplaced_unary(p, op, result.expr.range());
+    }
+    return result;
+}
+
+RUDO_OUT_OF_LINE ExprWithParens parse_await_form(Parser& p, uint8_t min_level) {
+    TextSize start = p.current_token_range().start();
+    p.bump(TokenKind::Await);
+    ExprWithParens result{Expr(ExprAwait{}), false};
+    // Every binary operator, `**` included, ends the awaited operand: `await a ** b` is
+    // `(await a) ** b`.
+    stored<ExprAwait>(result.expr).value = p.parse_operand(LEVEL_AWAIT, ExprPosition{}).expr;
+    stored<ExprAwait>(result.expr).range = p.node_range(start);
+    if (min_level > LEVEL_POW) {
+        report_text(p, "Await expression cannot be used here", result.expr.range());
+    }
+    return result;
+}
+
+RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
+                                                   ExprPosition flags) {
+    TextSize start = p.current_token_range().start();
+    p.bump(TokenKind::Star);
+    ExprWithParens result{Expr(ExprStarred{.value = {}, .ctx = ExprContext::Load}), false};
+    stored<ExprStarred>(result.expr).value =
+        flags.contains(ExprPosition::STARRED_AS_BITWISE_OR)
+            ? p.parse_expression_with_bitwise_or_precedence().expr
+            : p.parse_conditional_expression_or_higher_impl(flags).expr;
+    stored<ExprStarred>(result.expr).range = p.node_range(start);
+    if (min_level != 0 || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
+        report_kind(p, ParseErrorType::Kind::MisplacedStarredExpression, result.expr.range());
+    }
+    return result;
+}
+
+RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level,
+                                                 ExprPosition flags) {
+    ExprWithParens result{p.parse_yield_expression(), false};
+    if (min_level != 0 || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
+        report_kind(p, ParseErrorType::Kind::MisplacedYieldExpression, result.expr.range());
+    }
+    return result;
+}
+
+// A lambda is valid only where the conditional level sees it first.
+RUDO_OUT_OF_LINE ExprWithParens parse_misplaced_lambda(Parser& p) {
+    ExprWithParens result = p.parse_lambda_expr();
+    report_kind(p, ParseErrorType::Kind::MisplacedLambdaExpression, result.expr.range());
+    return result;
+}
+
+// A call on `expr`, which the call node replaces.
+RUDO_OUT_OF_LINE void parse_call(Parser& p, Expr& expr, TextSize start) {
+    expr = Expr(ExprCall{.func = std::move(expr), .arguments = {}});
+    stored<ExprCall>(expr).arguments = p.parse_arguments();
+    stored<ExprCall>(expr).range = p.node_range(start);
+}
+
+RUDO_OUT_OF_LINE void parse_attribute(Parser& p, Expr& expr, TextSize start) {
+    expr = Expr(p.parse_attribute_expression(std::move(expr), start));
+}
+
+// The state of one argument list while its elements are parsed.
+struct ArgumentList {
+    std::vector<Expr> args;
+    std::vector<Keyword> keywords;
+    bool seen_keyword_argument = false;
+    bool seen_keyword_unpacking = false;
+};
+
+// What follows an argument's first expression: a generator, a keyword value, or nothing.
+RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithParens parsed,
+                                      TextSize start) {
+    bool bare_starred = parsed.expr.is<ExprStarred>() && !parsed.in_parentheses;
+    if (p.at(TokenKind::Async) || p.at(TokenKind::For)) {
+        if (bare_starred) {
+            report_kind(p, ParseErrorType::Kind::IterableUnpackingInComprehension, parsed.expr.range());
+        }
+        // The generator uses the call's parentheses; its clauses nest one level deeper.
+        NestingGuard guard = p.enter_nesting();
+        if (!guard) return;
+        parsed.expr = p.parse_generator_expression(std::move(parsed.expr), start,
+                                                   /*parenthesized=*/false);
+        parsed.in_parentheses = false;
+        bare_starred = false;
+    } else if (list.seen_keyword_unpacking && bare_starred) {
+        report_kind(p, ParseErrorType::Kind::IterableUnpackingAfterKeywordUnpacking,
+               parsed.expr.range());
+    }
+
+    if (p.at(TokenKind::Equal)) {
+        p.bump(TokenKind::Equal);
+        Keyword& keyword = list.keywords.emplace_back();
+        if (auto* name = parsed.expr.as<ExprName>()) {
+            keyword.arg = Identifier{.id = std::move(name->id), .range = name->range};
+        } else {
+            report_text(p, "Expected a parameter name", parsed.expr.range());
+            keyword.arg = Identifier{.id = python_ast::Name(), .range = parsed.expr.range()};
+        }
+        keyword.value = p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
+        keyword.range = p.node_range(start);
+        list.seen_keyword_argument = true;
+        return;
+    }
+
+    // Starred positionals may follow keywords (`f(a=1, *b)`); plain ones may not.
+    if (!bare_starred) {
+        if (list.seen_keyword_unpacking) {
+            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordUnpacking, parsed.expr.range());
+        } else if (list.seen_keyword_argument) {
+            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordArgument, parsed.expr.range());
+        }
+    }
+    list.args.push_back(std::move(parsed.expr));
+}
+
+RUDO_OUT_OF_LINE void parse_argument(Parser& p, ArgumentList& list) {
+    TextSize start = p.current_token_range().start();
+    if (p.at(TokenKind::DoubleStar)) {
+        p.bump(TokenKind::DoubleStar);
+        Keyword& keyword = list.keywords.emplace_back();
+        keyword.value = p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
+        keyword.range = p.node_range(start);
+        list.seen_keyword_unpacking = true;
+        return;
+    }
+    finish_argument(p, list,
+                    p.parse_named_expression_or_higher(ExprPosition::STARRED_ALLOWED), start);
+}
+
+// The checks that need the whole list: repeated keywords, then unparenthesized generators.
+RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trailing_comma) {
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(arguments.keywords.size());
+    for (const Keyword& keyword : arguments.keywords) {
+        if (!keyword.arg) continue;
+        if (!seen.insert(keyword.arg->as_str()).second) {
+            p.add_error(ParseErrorType::duplicate_keyword_argument(std::string(keyword.arg->as_str())),
+                        keyword.range);
+        }
+    }
+    // A generator may be the only argument, without a trailing comma.
+    if (trailing_comma || arguments.args.size() + arguments.keywords.size() >= 2) {
+        for (const Expr& arg : arguments.args) {
+            if (const auto* generator = arg.as<ExprGeneratorExp>();
+                generator && !generator->parenthesized) {
+                report_kind(p, ParseErrorType::Kind::UnparenthesizedGeneratorExpression,
+                       generator->range);
+            }
+        }
+    }
+}
+
+// A slice after its optional lower bound, from the `:` that must follow.
+RUDO_OUT_OF_LINE Expr parse_slice_rest(Parser& p, OptionalBox<Expr> lower, TextSize start) {
+    // With no lower bound and no colon (`a[)`), the slice has no parts at all.
+    p.expect(TokenKind::Colon);
+    Expr result(ExprSlice{.lower = std::move(lower), .upper = {}, .step = {}});
+    if (!ends_slice_part(p.current_token_kind()) && !p.at(TokenKind::Colon)) {
+        stored<ExprSlice>(result).upper =
+            p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
+    }
+    if (p.at(TokenKind::Colon)) {
+        p.bump(TokenKind::Colon);
+        // A third colon is left for the caller.
+        if (!ends_slice_part(p.current_token_kind())) {
+            stored<ExprSlice>(result).step =
+                p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
+        }
+    }
+    stored<ExprSlice>(result).range = p.node_range(start);
+    return result;
+}
+
+// The index of a subscript after `[`: `]` is expected by the caller unless the index is missing.
+RUDO_OUT_OF_LINE Expr parse_subscript_index(Parser& p, TextSize start) {
+    Expr first = p.parse_slice();
+    if (p.at(TokenKind::Comma)) {
+        p.bump(TokenKind::Comma);
+        Expr tuple(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false});
+        std::vector<Expr>& elts = stored<ExprTuple>(tuple).elts;
+        elts.push_back(std::move(first));
+        p.parse_comma_separated_list(RecoveryContextKind::Slices,
+                                     [&] { elts.push_back(p.parse_slice()); });
+        stored<ExprTuple>(tuple).range = p.node_range(start);
+        return tuple;
+    }
+    if (first.is<ExprStarred>()) {
+        // `a[*b]` indexes with a one-element tuple.
+        Expr tuple(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false});
+        stored<ExprTuple>(tuple).elts.push_back(std::move(first));
+        stored<ExprTuple>(tuple).range = p.node_range(start);
+        return tuple;
+    }
+    return first;
+}
+
+// A subscript of `expr`, which the subscript node replaces.
+RUDO_OUT_OF_LINE void parse_subscript(Parser& p, Expr& expr, TextSize start) {
+    NestingGuard guard = p.enter_nesting();
+    if (!guard) return;  // the rest of the file is skipped: nothing to subscript with
+    p.bump(TokenKind::Lsqb);
+    set_expr_ctx(expr, ExprContext::Load);
+    expr = Expr(ExprSubscript{.value = std::move(expr), .slice = {}, .ctx = ExprContext::Load});
+    if (p.at(TokenKind::Rsqb)) {
+        TextRange range = p.current_token_range();
+        p.bump(TokenKind::Rsqb);
+        report_kind(p, ParseErrorType::Kind::ExpectedIndexOrSlice, range);
+        stored<ExprSubscript>(expr).slice = p.missing_expr(range);
+    } else {
+        stored<ExprSubscript>(expr).slice =
+            parse_subscript_index(p, p.current_token_range().start());
+        p.expect(TokenKind::Rsqb);
+    }
+    stored<ExprSubscript>(expr).range = p.node_range(start);
+}
+
 }  // namespace
 
-// Every recursion of the expression grammar passes through here or through the conditional
-// level (unary chains, the right operand of `**`, brackets via their elements), so these two
-// entries, with lambdas, hold the depth guard.
+// ---------------------------------------------------------------------------------------------
+// Operators and precedence.
+
+// The depth guard is held by the operand levels, the conditional level, lambdas, calls and
+// subscripts: every recursion of the expression grammar passes through one of them.
 ExprWithParens Parser::parse_operand(uint8_t min_level, ExprPosition flags) {
     NestingGuard guard = enter_nesting();
     if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
     TextSize start = current_token_range().start();
-    ExprWithParens lhs = parse_lhs_expression(min_level, flags);
-    return parse_binary_expression_or_higher_recursive(std::move(lhs), min_level, flags, start);
+    return parse_binary_expression_or_higher_recursive(parse_lhs_expression(min_level, flags),
+                                                       min_level, flags, start);
 }
 
 std::optional<CmpOp> Parser::comparison_at_current() {
@@ -165,72 +533,41 @@ ExprWithParens Parser::parse_binary_expression_or_higher_recursive(ExprWithParen
                                                                    TextSize start) {
     for (;;) {
         TokenKind kind = current_token_kind();
-        if (kind == TokenKind::In && (flags.contains(ExprPosition::NO_IN_OPERATOR))) break;
+        if (kind == TokenKind::In && flags.contains(ExprPosition::NO_IN_OPERATOR)) break;
 
         if (kind == TokenKind::And || kind == TokenKind::Or) {
             uint8_t level = kind == TokenKind::Or ? LEVEL_OR : LEVEL_AND;
             if (level <= min_level) break;
-            bump(kind);
-            std::vector<Expr> values;
-            values.push_back(std::move(left.expr));
-            for (;;) {
-                values.push_back(parse_operand(level, flags).expr);
-                if (!at(kind)) break;
-                bump(kind);
-            }
-            left = ExprWithParens{Expr(ExprBoolOp{.range = node_range(start),
-                                                  .op = kind == TokenKind::Or ? BoolOp::Or
-                                                                              : BoolOp::And,
-                                                  .values = std::move(values)}),
-                                  false};
+            parse_boolean_operation(*this, left, kind, level, flags, start);
             continue;
         }
 
-        if (auto binary = binary_operator(kind)) {
+        if (std::optional<BinaryOperator> binary = binary_operator(kind)) {
             bool binds = binary->op == Operator::Pow ? min_level <= LEVEL_POW
                                                      : binary->level > min_level;
             if (!binds) break;
-            bump(kind);
-            Expr right = parse_operand(binary->level, flags).expr;
-            left = ExprWithParens{Expr(ExprBinOp{.range = node_range(start),
-                                                 .left = std::move(left.expr),
-                                                 .op = binary->op,
-                                                 .right = std::move(right)}),
-                                  false};
+            parse_binary_operation(*this, left, kind, *binary, flags, start);
             continue;
         }
 
-        // Comparisons bind below level 9 only; deciding that first spares the look-ahead that
-        // `is` and `not` need.
+        // Comparisons bind below their level only; deciding that first spares the look-ahead
+        // that `is` and `not` need.
         if (min_level >= LEVEL_COMPARISON) break;
         std::optional<CmpOp> op = comparison_at_current();
         if (!op) break;
-        std::vector<CmpOp> ops;
-        std::vector<Expr> comparators;
-        for (;;) {
-            bump_cmp_op(*op);
-            ops.push_back(*op);
-            comparators.push_back(parse_operand(LEVEL_COMPARISON, flags).expr);
-            if (at(TokenKind::In) && (flags.contains(ExprPosition::NO_IN_OPERATOR))) break;
-            op = comparison_at_current();
-            if (!op) break;
-        }
-        left = ExprWithParens{Expr(ExprCompare{.range = node_range(start),
-                                               .left = std::move(left.expr),
-                                               .ops = Seq<CmpOp>(std::move(ops)),
-                                               .comparators = Seq<Expr>(std::move(comparators))}),
-                              false};
+        parse_comparison(*this, left, *op, flags, start);
     }
     return left;
 }
 
 ExprWithParens Parser::parse_unary_expression(UnaryOp op, ExprPosition flags) {
     TextSize start = current_token_range().start();
-    bump_any();  // the operator's token, checked by the caller's dispatch
-    Expr operand = parse_operand(op == UnaryOp::Not ? LEVEL_NOT : LEVEL_UNARY, flags).expr;
-    return ExprWithParens{
-        Expr(ExprUnaryOp{.range = node_range(start), .op = op, .operand = std::move(operand)}),
-        false};
+    bump(current_token_kind());  // the operator, chosen by the caller from this token
+    ExprWithParens result{Expr(ExprUnaryOp{.op = op, .operand = {}}), false};
+    stored<ExprUnaryOp>(result.expr).operand =
+        parse_operand(op == UnaryOp::Not ? LEVEL_NOT : LEVEL_UNARY, flags).expr;
+    stored<ExprUnaryOp>(result.expr).range = node_range(start);
+    return result;
 }
 
 ExprWithParens Parser::parse_conditional_expression_or_higher_impl(ExprPosition flags) {
@@ -240,15 +577,7 @@ ExprWithParens Parser::parse_conditional_expression_or_higher_impl(ExprPosition 
     TextSize start = current_token_range().start();
     ExprWithParens body = parse_operand(0, flags);
     if (!at(TokenKind::If)) return body;
-    bump(TokenKind::If);
-    Expr test = parse_operand(0, ExprPosition{}).expr;
-    expect(TokenKind::Else);
-    Expr orelse = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
-    return ExprWithParens{Expr(ExprIfExp{.range = node_range(start),
-                                         .test = std::move(test),
-                                         .body = std::move(body.expr),
-                                         .orelse = std::move(orelse)}),
-                          false};
+    return parse_if_expression(*this, std::move(body.expr), start);
 }
 
 ExprWithParens Parser::parse_lambda_expr() {
@@ -256,48 +585,30 @@ ExprWithParens Parser::parse_lambda_expr() {
     if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
     TextSize start = current_token_range().start();
     bump(TokenKind::Lambda);
-    OptionalBox<Parameters> parameters;
-    if (!at(TokenKind::Colon)) parameters = parse_parameters(FunctionKind::Lambda);
+    ExprWithParens result{Expr(ExprLambda{}), false};
+    if (!at(TokenKind::Colon)) {
+        stored<ExprLambda>(result.expr).parameters = parse_parameters(FunctionKind::Lambda);
+    }
     expect(TokenKind::Colon);
-    Expr body = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
-    return ExprWithParens{Expr(ExprLambda{.range = node_range(start),
-                                          .parameters = std::move(parameters),
-                                          .body = std::move(body)}),
-                          false};
+    // A single conditional-level body: a following `:=` or comma ends the lambda.
+    stored<ExprLambda>(result.expr).body =
+        parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
+    stored<ExprLambda>(result.expr).range = node_range(start);
+    return result;
 }
 
 ExprWithParens Parser::parse_named_expression_or_higher(ExprPosition flags) {
     TextSize start = current_token_range().start();
     ExprWithParens target = parse_conditional_expression_or_higher_impl(flags);
     if (!at(TokenKind::ColonEqual)) return target;
-    bump(TokenKind::ColonEqual);
-    if (!target.expr.is<ExprName>()) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::InvalidNamedExpressionTarget),
-                  target.expr.range());
-    }
-    set_expr_ctx(target.expr, ExprContext::Store);
-    Expr value = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
-    return ExprWithParens{Expr(ExprNamedExpr{.range = node_range(start),
-                                             .target = std::move(target.expr),
-                                             .value = std::move(value)}),
-                          false};
+    return parse_named_expression(*this, std::move(target.expr), start);
 }
 
 ExprWithParens Parser::parse_expression_list(ExprPosition flags) {
     TextSize start = current_token_range().start();
     ExprWithParens first = parse_conditional_expression_or_higher_impl(flags);
     if (!at(TokenKind::Comma)) return first;
-    expect(TokenKind::Comma);
-    std::vector<Expr> elts;
-    elts.push_back(std::move(first.expr));
-    parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/false), [&] {
-        elts.push_back(parse_conditional_expression_or_higher_impl(flags).expr);
-    });
-    return ExprWithParens{Expr(ExprTuple{.range = node_range(start),
-                                         .elts = std::move(elts),
-                                         .ctx = ExprContext::Load,
-                                         .parenthesized = false}),
-                          false};
+    return parse_tuple_rest(*this, std::move(first.expr), flags, start);
 }
 
 ExprWithParens Parser::parse_expression_with_bitwise_or_precedence() {
@@ -316,81 +627,37 @@ ExprWithParens Parser::parse_expression_with_bitwise_or_precedence() {
     } else if (expr.is<ExprCompare>()) {
         what = "Comparison";
     }
-    if (!what.empty()) {
-        add_error(ParseErrorType::other(fmt::format("{} expression cannot be used here", what)),
-                  expr.range());
-    }
+    if (!what.empty()) report_bitwise_or_operand(*this, what, expr.range());
     return parsed;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Operands.
+
 ExprWithParens Parser::parse_lhs_expression(uint8_t min_level, ExprPosition flags) {
-    TextSize start = current_token_range().start();
+    // Comprehension clauses call in here directly, not through the operand level.
+    NestingGuard guard = enter_nesting();
+    if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
     TokenKind kind = current_token_kind();
     switch (kind) {
         case TokenKind::Plus:
         case TokenKind::Minus:
-        case TokenKind::Tilde: {
-            UnaryOp op = kind == TokenKind::Plus    ? UnaryOp::UAdd
-                         : kind == TokenKind::Minus ? UnaryOp::USub
-                                                    : UnaryOp::Invert;
-            ExprWithParens unary = parse_unary_expression(op, flags);
-            if (min_level > LEVEL_POW) {
-                add_error(ParseErrorType::other(fmt::format(
-                              "Unary '{}' expression cannot be used here", python_ast::display(op))),
-                          unary.expr.range());
-            }
-            return unary;
-        }
-        case TokenKind::Not: {
-            ExprWithParens unary = parse_unary_expression(UnaryOp::Not, flags);
-            if (min_level > LEVEL_NOT) {
-                add_error(ParseErrorType::other("Boolean 'not' expression cannot be used here"),
-                          unary.expr.range());
-            }
-            return unary;
-        }
-        case TokenKind::Await: {
-            bump(TokenKind::Await);
-            Expr value = parse_operand(LEVEL_AWAIT, ExprPosition{}).expr;
-            Expr await = ExprAwait{.range = node_range(start), .value = std::move(value)};
-            if (min_level > LEVEL_POW) {
-                add_error(ParseErrorType::other("Await expression cannot be used here"),
-                          await.range());
-            }
-            return ExprWithParens{std::move(await), false};
-        }
-        case TokenKind::Star: {
-            bump(TokenKind::Star);
-            Expr value = flags.contains(ExprPosition::STARRED_AS_BITWISE_OR)
-                             ? parse_expression_with_bitwise_or_precedence().expr
-                             : parse_conditional_expression_or_higher_impl(flags).expr;
-            Expr starred = ExprStarred{
-                .range = node_range(start), .value = std::move(value), .ctx = ExprContext::Load};
-            if (min_level != 0 || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression),
-                          starred.range());
-            }
-            return ExprWithParens{std::move(starred), false};
-        }
-        case TokenKind::Yield: {
-            Expr yield = parse_yield_expression();
-            if (min_level != 0 || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedYieldExpression),
-                          yield.range());
-            }
-            return ExprWithParens{std::move(yield), false};
-        }
-        case TokenKind::Lambda: {
-            ExprWithParens lambda = parse_lambda_expr();
-            add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedLambdaExpression),
-                      lambda.expr.range());
-            return lambda;
-        }
+        case TokenKind::Tilde:
+        case TokenKind::Not:
+            return parse_unary_form(*this, kind, min_level, flags);
+        case TokenKind::Await:
+            return parse_await_form(*this, min_level);
+        case TokenKind::Star:
+            return parse_starred_form(*this, min_level, flags);
+        case TokenKind::Yield:
+            return parse_yield_form(*this, min_level, flags);
+        case TokenKind::Lambda:
+            return parse_misplaced_lambda(*this);
         default:
             break;
     }
-    ExprWithParens atom = parse_atom();
-    return parse_postfix_expression(std::move(atom), start);
+    TextSize start = current_token_range().start();
+    return parse_postfix_expression(parse_atom(), start);
 }
 
 Expr Parser::parse_yield_expression() {
@@ -398,20 +665,25 @@ Expr Parser::parse_yield_expression() {
     bump(TokenKind::Yield);
     if (at(TokenKind::From)) {
         bump(TokenKind::From);
-        Expr value = parse_expression_list(ExprPosition{}).expr;
+        Expr result(ExprYieldFrom{});
+        stored<ExprYieldFrom>(result).value = parse_expression_list(ExprPosition{}).expr;
+        const Expr& value = *stored<ExprYieldFrom>(result).value;
         if (const auto* tuple = value.as<ExprTuple>(); tuple && !tuple->parenthesized) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::UnparenthesizedTupleExpression),
-                      tuple->range);
+            report_kind(*this, ParseErrorType::Kind::UnparenthesizedTupleExpression, tuple->range);
         }
-        return ExprYieldFrom{.range = node_range(start), .value = std::move(value)};
+        stored<ExprYieldFrom>(result).range = node_range(start);
+        return result;
     }
-    OptionalBox<Expr> value;
+    Expr result(ExprYield{});
+    // `yield` alone before `)`, a newline, `=` and the like has no value.
     if (at_expr()) {
-        value = parse_expression_list(ExprPosition::STARRED_ALLOWED |
-                                      ExprPosition::STARRED_AS_BITWISE_OR)
-                    .expr;
+        stored<ExprYield>(result).value =
+            parse_expression_list(ExprPosition::STARRED_ALLOWED |
+                                  ExprPosition::STARRED_AS_BITWISE_OR)
+                .expr;
     }
-    return ExprYield{.range = node_range(start), .value = std::move(value)};
+    stored<ExprYield>(result).range = node_range(start);
+    return result;
 }
 
 Expr Parser::placeholder_expression() const {
@@ -463,10 +735,11 @@ ExprWithParens Parser::parse_atom() {
         default:
             break;
     }
+    // Soft keywords are names here; other keywords become names after an error.
     if (kind == TokenKind::Name || python_ast::is_keyword(kind)) {
         return ExprWithParens{parse_name(), false};
     }
-    add_error(ParseErrorType::of(ParseErrorType::Kind::ExpectedExpression), range);
+    report_kind(*this, ParseErrorType::Kind::ExpectedExpression, range);
     return ExprWithParens{placeholder_expression(), false};
 }
 
@@ -474,22 +747,18 @@ ExprWithParens Parser::parse_postfix_expression(ExprWithParens atom, TextSize st
     for (;;) {
         switch (current_token_kind()) {
             case TokenKind::Dot:
-                atom = ExprWithParens{parse_attribute_expression(std::move(atom.expr), start), false};
-                continue;
-            case TokenKind::Lpar: {
-                Arguments arguments = parse_arguments();
-                atom = ExprWithParens{ExprCall{.range = node_range(start),
-                                               .func = std::move(atom.expr),
-                                               .arguments = std::move(arguments)},
-                                      false};
-                continue;
-            }
+                parse_attribute(*this, atom.expr, start);
+                break;
+            case TokenKind::Lpar:
+                parse_call(*this, atom.expr, start);
+                break;
             case TokenKind::Lsqb:
-                atom = ExprWithParens{parse_subscript_expression(std::move(atom.expr), start), false};
-                continue;
+                parse_subscript(*this, atom.expr, start);
+                break;
             default:
                 return atom;
         }
+        atom.in_parentheses = false;
     }
 }
 
@@ -502,174 +771,58 @@ ExprAttribute Parser::parse_attribute_expression(Expr value, TextSize start) {
                          .ctx = ExprContext::Load};
 }
 
-ExprSubscript Parser::parse_subscript_expression(Expr value, TextSize start) {
-    bump(TokenKind::Lsqb);
-    set_expr_ctx(value, ExprContext::Load);
-    TextSize index_start = current_token_range().start();
-    Expr index = placeholder_expression();
-    if (at(TokenKind::Rsqb)) {
-        TextRange range = current_token_range();
-        bump(TokenKind::Rsqb);
-        add_error(ParseErrorType::of(ParseErrorType::Kind::ExpectedIndexOrSlice), range);
-        index = missing_expr(range);
-    } else {
-        Expr first = parse_slice();
-        if (at(TokenKind::Comma)) {
-            bump(TokenKind::Comma);
-            std::vector<Expr> elts;
-            elts.push_back(std::move(first));
-            parse_comma_separated_list(RecoveryContextKind::Slices, [&] {
-                elts.push_back(parse_slice());
-            });
-            index = ExprTuple{.range = node_range(index_start),
-                              .elts = std::move(elts),
-                              .ctx = ExprContext::Load,
-                              .parenthesized = false};
-        } else if (first.is<ExprStarred>()) {
-            std::vector<Expr> elts;
-            elts.push_back(std::move(first));
-            index = ExprTuple{.range = node_range(index_start),
-                              .elts = std::move(elts),
-                              .ctx = ExprContext::Load,
-                              .parenthesized = false};
-        } else {
-            index = std::move(first);
-        }
-        expect(TokenKind::Rsqb);
-    }
-    return ExprSubscript{.range = node_range(start),
-                         .value = std::move(value),
-                         .slice = std::move(index),
-                         .ctx = ExprContext::Load};
-}
-
 Expr Parser::parse_slice() {
     TextSize start = current_token_range().start();
     OptionalBox<Expr> lower;
     if (at_expr()) {
         ExprWithParens parsed = parse_named_expression_or_higher(ExprPosition::STARRED_ALLOWED);
+        // A plain index, which may be a named or a starred expression.
         if (ends_slice_part(current_token_kind())) return std::move(parsed.expr);
         if (!parsed.in_parentheses) {
             if (parsed.expr.is<ExprNamedExpr>()) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::UnparenthesizedNamedExpression),
-                          parsed.expr.range());
+                report_kind(*this, ParseErrorType::Kind::UnparenthesizedNamedExpression,
+                       parsed.expr.range());
             } else if (parsed.expr.is<ExprStarred>()) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression),
-                          parsed.expr.range());
+                report_kind(*this, ParseErrorType::Kind::MisplacedStarredExpression,
+                       parsed.expr.range());
             }
         }
         lower = std::move(parsed.expr);
     }
-    expect(TokenKind::Colon);
-    OptionalBox<Expr> upper;
-    if (!ends_slice_part(current_token_kind()) && !at(TokenKind::Colon)) {
-        upper = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
-    }
-    OptionalBox<Expr> step;
-    if (at(TokenKind::Colon)) {
-        bump(TokenKind::Colon);
-        if (!ends_slice_part(current_token_kind())) {
-            step = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
-        }
-    }
-    return ExprSlice{.range = node_range(start),
-                     .lower = std::move(lower),
-                     .upper = std::move(upper),
-                     .step = std::move(step)};
+    return parse_slice_rest(*this, std::move(lower), start);
 }
 
 Arguments Parser::parse_arguments() {
+    NestingGuard guard = enter_nesting();
     TextSize start = current_token_range().start();
+    Arguments arguments;
+    if (!guard) {
+        arguments.range = node_range(start);
+        return arguments;
+    }
     bump(TokenKind::Lpar);
-    std::vector<Expr> args;
-    std::vector<Keyword> keywords;
-    bool seen_keyword_argument = false;
-    bool seen_keyword_unpacking = false;
-    auto add_kind_error = [&](ParseErrorType::Kind kind, TextRange range) {
-        add_error(ParseErrorType::of(kind), range);
-    };
-
-    parse_comma_separated_list(RecoveryContextKind::Arguments, [&] {
-        TextSize argument_start = current_token_range().start();
-        if (at(TokenKind::DoubleStar)) {
-            bump(TokenKind::DoubleStar);
-            Expr value = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
-            keywords.push_back(Keyword{.range = node_range(argument_start),
-                                       .arg = std::nullopt,
-                                       .value = std::move(value)});
-            seen_keyword_unpacking = true;
-            return;
-        }
-        ExprWithParens parsed = parse_named_expression_or_higher(ExprPosition::STARRED_ALLOWED);
-        bool bare_starred = parsed.expr.is<ExprStarred>() && !parsed.in_parentheses;
-        if (at(TokenKind::Async) || at(TokenKind::For)) {
-            if (bare_starred) {
-                add_kind_error(ParseErrorType::Kind::IterableUnpackingInComprehension,
-                               parsed.expr.range());
-            }
-            parsed = ExprWithParens{parse_generator_expression(std::move(parsed.expr),
-                                                               argument_start,
-                                                               /*parenthesized=*/false),
-                                    false};
-            bare_starred = false;
-        } else if (seen_keyword_unpacking && bare_starred) {
-            add_kind_error(ParseErrorType::Kind::IterableUnpackingAfterKeywordUnpacking,
-                           parsed.expr.range());
-        }
-        if (at(TokenKind::Equal)) {
-            bump(TokenKind::Equal);
-            Identifier arg;
-            if (auto* name = parsed.expr.as<ExprName>()) {
-                arg = Identifier{.id = std::move(name->id), .range = name->range};
-            } else {
-                add_error(ParseErrorType::other("Expected a parameter name"), parsed.expr.range());
-                arg = Identifier{.id = Name(), .range = parsed.expr.range()};
-            }
-            Expr value = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
-            keywords.push_back(Keyword{.range = node_range(argument_start),
-                                       .arg = std::move(arg),
-                                       .value = std::move(value)});
-            seen_keyword_argument = true;
-            return;
-        }
-        if (!bare_starred) {
-            if (seen_keyword_unpacking) {
-                add_kind_error(ParseErrorType::Kind::PositionalAfterKeywordUnpacking,
-                               parsed.expr.range());
-            } else if (seen_keyword_argument) {
-                add_kind_error(ParseErrorType::Kind::PositionalAfterKeywordArgument,
-                               parsed.expr.range());
-            }
-        }
-        args.push_back(std::move(parsed.expr));
-    });
+    ArgumentList list;
+    parse_comma_separated_list(RecoveryContextKind::Arguments,
+                               [&] { parse_argument(*this, list); });
     bool trailing_comma = last_consumed_is_comma();
     expect(TokenKind::Rpar);
-    TextRange range = node_range(start);
-
-    // Duplicate keywords: every repetition after the first is reported, in order.
-    {
-        std::unordered_set<std::string_view> seen;
-        seen.reserve(keywords.size());
-        for (const Keyword& keyword : keywords) {
-            if (!keyword.arg) continue;
-            if (!seen.insert(keyword.arg->as_str()).second) {
-                add_error(ParseErrorType::duplicate_keyword_argument(std::string(keyword.arg->as_str())),
-                          keyword.range);
-            }
-        }
-    }
-    if (trailing_comma || args.size() + keywords.size() >= 2) {
-        for (const Expr& arg : args) {
-            if (const auto* generator = arg.as<ExprGeneratorExp>();
-                generator && !generator->parenthesized) {
-                add_kind_error(ParseErrorType::Kind::UnparenthesizedGeneratorExpression,
-                               generator->range);
-            }
-        }
-    }
-    return Arguments{.range = range, .args = std::move(args), .keywords = std::move(keywords)};
+    arguments.range = node_range(start);
+    arguments.args = Seq<Expr>(std::move(list.args));
+    arguments.keywords = Seq<Keyword>(std::move(list.keywords));
+    check_arguments(*this, arguments, trailing_comma);
+    return arguments;
 }
+
+bool Parser::last_consumed_is_comma() const {
+    const std::vector<python_ast::Token>& tokens = token_source_.tokens();
+    for (auto it = tokens.rbegin(); it != tokens.rend(); ++it) {
+        if (!python_ast::is_trivia(it->kind)) return it->kind == TokenKind::Comma;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Identifiers.
 
 Identifier Parser::parse_identifier() {
     TokenKind kind = current_token_kind();
@@ -687,10 +840,8 @@ Identifier Parser::parse_identifier() {
         return Identifier{.id = std::move(text), .range = range};
     }
     if (python_ast::is_keyword(kind)) {
-        add_error(ParseErrorType::other(fmt::format(
-                      "Expected an identifier, but found a keyword {} that cannot be used here",
-                      python_ast::display(kind))),
-                  range);
+        // Parsing goes on as if a name had been written: `x.if` has the attribute `if`.
+        report_keyword_as_identifier(*this, kind, range);
         Name text(src_text(range));
         bump_any();
         return Identifier{.id = std::move(text), .range = range};
@@ -698,16 +849,8 @@ Identifier Parser::parse_identifier() {
     return parse_missing_identifier();
 }
 
-bool Parser::last_consumed_is_comma() const {
-    const std::vector<python_ast::Token>& tokens = token_source_.tokens();
-    for (auto it = tokens.rbegin(); it != tokens.rend(); ++it) {
-        if (!python_ast::is_trivia(it->kind)) return it->kind == TokenKind::Comma;
-    }
-    return false;
-}
-
 Identifier Parser::parse_missing_identifier() {
-    add_error(ParseErrorType::other("Expected an identifier"), current_token_range());
+    report_text(*this, "Expected an identifier", current_token_range());
     return Identifier{.id = Name(), .range = TextRange::empty(prev_token_end_)};
 }
 

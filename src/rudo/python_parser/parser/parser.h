@@ -414,7 +414,6 @@ class Parser {
     Expr parse_yield_expression();
     ExprWithParens parse_atom();
     ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
-    python_ast::ExprSubscript parse_subscript_expression(Expr value, TextSize start);
     Expr placeholder_expression() const;
     bool last_consumed_is_comma() const;
     struct OperatorPeek {
