@@ -63,7 +63,7 @@ fuzz: deps
 	  ../corpus ../seed
 
 demo: build
-	@$(BUILD_DIR)/bin/pydump tokens examples/project/features.py
+	@PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python $(PYTHON) examples/demo.py
 
 bench: bench-deps build
 	PYTHON=$(PYTHON) BUILD_DIR=$(BUILD_DIR) bench/run.sh

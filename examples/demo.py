@@ -51,14 +51,22 @@ def show_feature_class(feature_class, source):
     if options:
         print(f"    options: {options}")
     fields = sorted(feature_class.fields.values(), key=lambda field: field.field_name_location)
-    for field in fields:
-        kind = source[field.annotation] if field.annotation else "-"
-        owner = field.owner or "-"
-        tags = ", ".join(field.tags) or "-"
-        print(f"    {field.field_name:<12} {kind:<10} owner {owner:<26} tags {tags:<14}"
-              f" at {at(field.field_name_location)}")
+    rows = [
+        (
+            field.field_name,
+            source[field.annotation] if field.annotation else "-",
+            field.owner or "-",
+            ", ".join(field.tags) or "-",
+            at(field.field_name_location),
+        )
+        for field in fields
+    ]
+    widths = [max(len(row[i]) for row in rows) for i in range(4)] if rows else []
+    for field, (name, kind, owner, tags, position) in zip(fields, rows):
+        print(f"    {name:<{widths[0]}}  {kind:<{widths[1]}}  owner {owner:<{widths[2]}}"
+              f"  tags {tags:<{widths[3]}}  at {position}")
         if field.description:
-            print(f"    {'':<12} {field.description}")
+            print(f"    {'':<{widths[0]}}  {field.description}")
 
 
 def show_resolver(resolver, source):
@@ -79,11 +87,7 @@ def main():
     files = list(python_files("."))
     filesystem = quarn_rs.StdAstFileSystem(files)
     index = quarn_rs.AstProjectIndex(files, ".", filesystem=filesystem)
-    try:
-        index.nonblocking_start_index()  # parses every file on background threads
-    except NotImplementedError as error:
-        print(f"demo: {error}", file=sys.stderr)
-        return 1
+    index.nonblocking_start_index()  # parses every file on background threads
     parsed = quarn_rs.AstFileParserCache(files, ".", filesystem=filesystem)
 
     print(f"quarn_rs indexed {len(files)} files of examples/project")

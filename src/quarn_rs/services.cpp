@@ -11,17 +11,11 @@
 
 #include "quarn/ast/ast_filesystem.h"
 #include "quarn/ast/parser_cache.h"
+#include "quarn/ast/parser_cache_types.h"
+#include "quarn/ast/project_index.h"
 #include "quarn_rs/args.h"
 #include "quarn_rs/classes.h"
 
-#if __has_include("quarn/ast/parser_cache_types.h")
-#define QUARN_RS_HAVE_PARSED_FILES 1
-#include "quarn/ast/parser_cache_types.h"
-#endif
-#if __has_include("quarn/ast/project_index.h")
-#define QUARN_RS_HAVE_PROJECT_INDEX 1
-#include "quarn/ast/project_index.h"
-#endif
 
 namespace quarn_rs {
 
@@ -237,7 +231,6 @@ PyObject* cache_all_files(PyObject* self) {
     return files_or_os_error(files);
 }
 
-#ifdef QUARN_RS_HAVE_PARSED_FILES
 // Module -> imported name -> local names, sorted by their bytes.
 Ref imports_dict(const ast::ImportTable& imports) {
     Ref modules(PyDict_New());
@@ -263,12 +256,10 @@ Ref imports_dict(const ast::ImportTable& imports) {
     }
     return modules;
 }
-#endif
 
 PyObject* cache_parsed_file(PyObject* self, const Args& args) {
     std::string_view path;
     if (!args.text(0, path)) return nullptr;
-#ifdef QUARN_RS_HAVE_PARSED_FILES
     const auto& cache = held<ast::AstFileParserCache>(self);
     auto parsed = without_gil([&] { return cache.get_parsed_file(path); });
     if (!parsed.ok()) return raise(PyExc_ValueError, parsed.error());
@@ -278,10 +269,6 @@ PyObject* cache_parsed_file(PyObject* self, const Args& args) {
     Ref imports = imports_dict(file.imports);
     if (!py_path || !source || !imports) return nullptr;
     return PyTuple_Pack(3, py_path.get(), source.get(), imports.get());
-#else
-    (void)self;
-    return raise(PyExc_NotImplementedError, "this build of quarn_rs cannot parse files yet");
-#endif
 }
 
 // ---- AstProjectIndex -------------------------------------------------------------------------
@@ -306,7 +293,6 @@ constexpr Signature kFunctionInFile(CallKind::Method, kIndex, "function_ast_in_f
                                     kFileFunction);
 constexpr Signature kStartIndex(CallKind::Method, kIndex, "nonblocking_start_index");
 
-#ifdef QUARN_RS_HAVE_PROJECT_INDEX
 using IndexValue = ast::AstProjectIndex;
 
 PyObject* index_new(PyTypeObject* type, const Args& args) {
@@ -350,43 +336,6 @@ constexpr auto kResolverLookup = &IndexValue::resolver_ast;
 constexpr auto kResolverInFileLookup = &IndexValue::resolver_ast_in_file;
 constexpr auto kFunctionLookup = &IndexValue::function_ast;
 constexpr auto kFunctionInFileLookup = &IndexValue::function_ast_in_file;
-#else
-// Until the project index is part of the build, an index object holds what it was given and
-// its lookups say plainly that they cannot run.
-struct IndexValue {
-    std::vector<std::string> files;
-    std::string project_root;
-    SharedFileSystem filesystem;
-};
-
-PyObject* index_new(PyTypeObject* type, const Args& args) {
-    std::vector<std::string> files;
-    std::string_view root;
-    SharedFileSystem filesystem;
-    if (!text_list_arg(args, 0, files) || !args.text(1, root) || !filesystem_arg(args, 2, filesystem))
-        return nullptr;
-    IndexValue index{std::move(files), std::string(root), std::move(filesystem)};
-    return new_holder(type, std::move(index));
-}
-
-PyObject* index_unavailable(PyObject* /*self*/) {
-    return raise(PyExc_NotImplementedError, "this build of quarn_rs has no project index yet");
-}
-
-template <int>
-PyObject* index_lookup(PyObject* self, const Args& args) {
-    std::string_view first, second;
-    if (!args.text(0, first) || !args.text(1, second)) return nullptr;
-    return index_unavailable(self);
-}
-
-PyObject* index_start(PyObject* self) {
-    return index_unavailable(self);
-}
-
-constexpr int kFeatureClassLookup = 0, kFeatureClassInFileLookup = 1, kResolverLookup = 2,
-              kResolverInFileLookup = 3, kFunctionLookup = 4, kFunctionInFileLookup = 5;
-#endif
 
 }  // namespace
 

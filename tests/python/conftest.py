@@ -27,29 +27,24 @@ def f(a: C.x) -> C.x:
 
 @pytest.fixture(scope="session")
 def index_ready(tmp_path_factory):
-    """Skips the test until the project index is built and the parser reads definitions."""
+    """Skips the test until the parser reads definitions."""
     root = tmp_path_factory.mktemp("probe")
     path = root / "probe.py"
     path.write_text(PROBE, encoding="utf-8")
-    try:
-        index = quarn_rs.AstProjectIndex([str(path)], str(root))
-        found = index.resolver_ast_in_file(str(path), "f"), index.feature_class_ast_in_file(str(path), "C")
-    except NotImplementedError:
-        pytest.skip("quarn_rs was built without the project index")
+    index = quarn_rs.AstProjectIndex([str(path)], str(root))
+    found = index.resolver_ast_in_file(str(path), "f"), index.feature_class_ast_in_file(str(path), "C")
     if None in found:
         pytest.skip("the parser does not read definitions yet")
 
 
 @pytest.fixture(scope="session")
 def parsed_files_ready(tmp_path_factory):
-    """Skips the test until the parsed-file cache reads imports."""
+    """Skips the test until the parser reads imports."""
     root = tmp_path_factory.mktemp("probe")
     path = root / "probe.py"
     path.write_text("from m import a\n", encoding="utf-8")
     try:
         quarn_rs.AstFileParserCache([str(path)], str(root)).get_parsed_file(str(path))
-    except NotImplementedError:
-        pytest.skip("quarn_rs was built without the parsed-file cache")
     except ValueError:
         pytest.skip("the parser does not read imports yet")
 

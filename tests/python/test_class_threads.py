@@ -102,3 +102,19 @@ def test_lookups_while_warm_up_threads_run(tmp_path, index_ready):
         assert index.function_ast(f"pkg.m{n}", f"resolve{(n + 1) % count}") is None
 
     _run_threads(work, 200)
+
+
+def test_interpreter_exits_while_warm_up_threads_run(tmp_path):
+    import subprocess
+    import sys
+
+    body = "def f(a, b: int) -> int:\n    return a + b\n" * 300
+    paths = write_project(tmp_path, {f"pkg/m{n}.py": body for n in range(60)})
+    script = (
+        "import quarn_rs\n"
+        f"index = quarn_rs.AstProjectIndex({paths!r}, {str(tmp_path)!r})\n"
+        "index.nonblocking_start_index()\n"
+    )
+    for _ in range(3):
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+        assert (done.returncode, done.stderr) == (0, "")

@@ -4,6 +4,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,19 +34,22 @@ struct Range {
 };
 
 // A `file://` URI that passed the RFC 3986 check; its text is never decoded or normalised.
+// Every location of a file carries the same URI, so copies share one immutable text.
 class Uri {
   public:
     // Accepts "file://" followed by an absolute path of RFC 3986 path characters and
     // percent-escapes, then an optional query and fragment.
     static std::optional<Uri> parse(std::string text);
 
-    const std::string& as_str() const { return text_; }
+    const std::string& as_str() const { return *text_; }
 
-    friend bool operator==(const Uri&, const Uri&) = default;
+    friend bool operator==(const Uri& a, const Uri& b) {
+        return a.text_ == b.text_ || *a.text_ == *b.text_;
+    }
 
   private:
-    explicit Uri(std::string text) : text_(std::move(text)) {}
-    std::string text_;
+    explicit Uri(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
+    std::shared_ptr<const std::string> text_;
 };
 
 // Always a real place: an absent location is an empty std::optional<Location>.

@@ -134,7 +134,10 @@ void register_exit_handler() {
     static std::once_flag once;
     std::call_once(once, [] {
         (void)registry();
-        (void)quarn::utils::to_snake_case("WarmUpStatics");
+        // Each snake-case pattern is built on its first possible match.
+        for (const char* name : {"WarmUpStatics", "x__Y", "aB", "HTTPResponse"}) {
+            (void)quarn::utils::to_snake_case(name);
+        }
         (void)parse_source("@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n");
         std::atexit(stop_warm_up_threads);
     });

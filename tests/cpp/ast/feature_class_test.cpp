@@ -204,7 +204,8 @@ TEST(FeatureClasses, CommentBlocksDirectlyAboveAField) {
     EXPECT_EQ(u.fields.at("x").comment, "second\n:owner:");
     EXPECT_EQ(u.fields.at("x").owner, "");
     EXPECT_EQ(u.fields.at("x").description, "second");
-    EXPECT_EQ(u.annotations[2].comment, "second\n:owner:");
+    ASSERT_EQ(u.annotations.size(), 4u);
+    EXPECT_EQ(u.annotations[3].comment, "second\n:owner:");
 }
 
 TEST(FeatureClasses, DefinitionLineAndDedentedSource) {

@@ -322,3 +322,19 @@ TEST(Resolvers, RelativePathsResolveAgainstTheWorkingDirectory) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Resolvers, DeepExpressionsAreNeverWalked) {
+    QUARN_REQUIRE_GRAMMAR("def f():\n    return 1 + 1\n");
+    // A 200,000-deep tree of additions, kept in the cache and dropped with it.
+    std::string source = "def f():\n    return 1";
+    for (int i = 0; i < 200000; ++i) source += "+1";
+    source += "\n";
+    const auto file = extract(source);
+    ASSERT_TRUE(file.ok()) << file.error();
+    ASSERT_EQ(file->functions.size(), 1u);
+    EXPECT_TRUE(located_at(file->functions[0].return_arg, range(1, 11, 1, 11 + 1 + 400000)));
+}
+
+}  // namespace

@@ -1,10 +1,14 @@
 #include "rudo/python_parser/parser/parse.h"
 
+#include <pthread.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <array>
+#include <cstdint>
+#include <exception>
 #include <iterator>
+#include <optional>
 
 #include "rudo/python_parser/parser/parser.h"
 
@@ -106,18 +110,97 @@ std::string ParseError::display() const {
     return fmt::format("{} at byte range {}", error.message(), location);
 }
 
-Parsed parse_module_unchecked(std::string_view source) {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define RUDO_PARSER_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define RUDO_PARSER_SANITIZED 1
+#endif
+#endif
+
+// Stack a parse may take at the nesting limit: optimized frames stay well inside 4 MiB at the
+// deepest nesting; unoptimized and sanitized frames are several times larger.
+#if defined(__OPTIMIZE__) && !defined(RUDO_PARSER_SANITIZED)
+constexpr size_t PARSE_STACK_NEED = size_t{4} << 20;
+#else
+constexpr size_t PARSE_STACK_NEED = size_t{24} << 20;
+#endif
+// The stack of the helper thread for callers with less left: reserved address space, of which
+// only what the parse touches is ever backed by memory.
+constexpr size_t PARSE_STACK_SIZE = size_t{64} << 20;
+
+Parsed parse_here(std::string_view source) {
     auto token_source = TokenSource::from_source(source);
     if (!token_source) {
         // Offsets cannot reach past 4 GiB: nothing is parsed, and the refusal is the one error.
         Parsed parsed;
-        parsed.syntax.node_index.set(python_ast::AtomicNodeIndex::NONE);
         parsed.errors.push_back(ParseError{
             ParseErrorType::from_lexical(LexicalErrorType::other(token_source.error())), TextRange()});
         return parsed;
     }
     Parser parser(std::move(token_source).value(), source, ParserOptions{});
     return std::move(parser).parse();
+}
+
+// Bytes of stack left below the caller's frame, or nothing when the thread cannot tell.
+std::optional<size_t> stack_left() {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::nullopt;
+    void* low = nullptr;
+    size_t size = 0;
+    const int got = pthread_attr_getstack(&attr, &low, &size);
+    pthread_attr_destroy(&attr);
+    if (got != 0 || low == nullptr) return std::nullopt;
+    const char marker = 0;
+    const auto here = reinterpret_cast<uintptr_t>(&marker);
+    const auto bottom = reinterpret_cast<uintptr_t>(low);
+    return here > bottom ? here - bottom : 0;
+}
+
+// Runs the parse on a thread with a stack of its own, so that a deeply nested text reaches the
+// nesting limit (and its error) rather than the end of a small caller stack. False when no
+// such thread could be started.
+bool parse_on_own_stack(std::string_view source, std::optional<Parsed>& result) {
+    struct Job {
+        std::string_view source;
+        std::optional<Parsed>* result;
+        std::exception_ptr failure;
+    } job{source, &result, nullptr};
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    pthread_t thread;
+    const bool started =
+        pthread_attr_setstacksize(&attr, PARSE_STACK_SIZE) == 0 &&
+        pthread_create(
+            &thread, &attr,
+            [](void* arg) -> void* {
+                auto* job = static_cast<Job*>(arg);
+                try {
+                    job->result->emplace(parse_here(job->source));
+                } catch (...) {
+                    job->failure = std::current_exception();
+                }
+                return nullptr;
+            },
+            &job) == 0;
+    pthread_attr_destroy(&attr);
+    if (!started) return false;
+    pthread_join(thread, nullptr);
+    if (job.failure) std::rethrow_exception(job.failure);
+    return true;
+}
+
+}  // namespace
+
+Parsed parse_module_unchecked(std::string_view source) {
+    const std::optional<size_t> left = stack_left();
+    if (!left || *left < PARSE_STACK_NEED) {
+        std::optional<Parsed> result;
+        if (parse_on_own_stack(source, result)) return std::move(*result);
+    }
+    return parse_here(source);
 }
 
 quarn::Result<Parsed, ParseError> parse_module(std::string_view source) {

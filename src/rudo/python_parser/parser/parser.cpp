@@ -1,5 +1,7 @@
 #include "rudo/python_parser/parser/parser.h"
 
+#include <pthread.h>
+
 #include <bit>
 
 #include "quarn/panic.h"
@@ -134,13 +136,35 @@ std::string_view display(Clause clause) {
 // ---------------------------------------------------------------------------------------------
 // The parser.
 
+namespace {
+
+// Stack kept free below the deepest nesting level: room for the frames between two guarded
+// levels, the recovery after the depth error, and sanitizer-sized frames.
+constexpr uintptr_t STACK_HEADROOM = 192 * 1024;
+
+// The lowest address the parser's frames may reach on this thread, or 0 when the stack bounds
+// cannot be read (the level count alone then bounds the depth).
+uintptr_t stack_floor() {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+    void* low = nullptr;
+    size_t size = 0;
+    const int got = pthread_attr_getstack(&attr, &low, &size);
+    pthread_attr_destroy(&attr);
+    if (got != 0 || size <= STACK_HEADROOM) return 0;
+    return reinterpret_cast<uintptr_t>(low) + STACK_HEADROOM;
+}
+
+}  // namespace
+
 Parser::Parser(TokenSource token_source, std::string_view source, ParserOptions options,
                TextSize start_offset)
     : token_source_(std::move(token_source)),
       source_(source),
       prev_token_end_(start_offset),
       start_offset_(start_offset),
-      options_(options) {}
+      options_(options),
+      stack_floor_(stack_floor()) {}
 
 void Parser::do_bump(TokenKind kind) {
     if (kind != TokenKind::Newline && kind != TokenKind::Dedent && kind != TokenKind::Semi) {
@@ -315,7 +339,10 @@ void Parser::parse_comma_separated_list(RecoveryContextKind kind,
 
 NestingGuard Parser::enter_nesting() {
     ++depth_;
-    if (depth_ <= MAX_NESTING_DEPTH) return NestingGuard(this, true);
+    // The level count keeps trees sensible; the stack check keeps a thread with a small stack
+    // (1 MiB) safe whatever each level's frames cost in this build.
+    const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    if (depth_ <= MAX_NESTING_DEPTH && frame > stack_floor_) return NestingGuard(this, true);
     // Nothing sensible can be built this deep: report it once and give up on the rest of the
     // file, so every open level unwinds at the end-of-file token.
     add_error(ParseErrorType::other(std::string(NESTED_TOO_DEEPLY)), current_token_range());

@@ -295,9 +295,9 @@ class [[nodiscard]] NestingGuard {
     bool ok_;
 };
 
-// Nesting levels the parser enters at most. Each bracket or operand level takes one or two, so
-// this admits several hundred nested brackets while staying within a 1 MiB thread stack even in
-// a sanitizer build.
+// Nesting levels the parser enters at most. A bracket level takes up to three, so this admits over
+// 300 nested brackets. parse_module runs a parse whose caller has too little stack left for this
+// depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1000;
 inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
 
@@ -401,6 +401,28 @@ class Parser {
     Identifier parse_missing_identifier();
     ExprAttribute parse_attribute_expression(Expr value, TextSize start);
     Arguments parse_arguments();
+    void bump_cmp_op(python_ast::CmpOp op);
+    // One subscript element: an expression or a slice.
+    Expr parse_slice();
+
+    // An operand at `min_level` with every operator that binds more strongly.
+    ExprWithParens parse_operand(uint8_t min_level, ExprPosition position);
+    // The comparison operator the current token begins, if any.
+    std::optional<python_ast::CmpOp> comparison_at_current();
+    // The kind of the token after the current one, lexed once per current token.
+    TokenKind peek_once();
+    Expr parse_yield_expression();
+    ExprWithParens parse_atom();
+    ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
+    python_ast::ExprSubscript parse_subscript_expression(Expr value, TextSize start);
+    Expr placeholder_expression() const;
+    bool last_consumed_is_comma() const;
+    struct OperatorPeek {
+        uint32_t token_index;
+        TextSize start;
+        TokenKind kind;
+    };
+    std::optional<OperatorPeek> operator_peek_;
 
     // ---- display.cpp ----
 
@@ -409,19 +431,115 @@ class Parser {
     ExprWithParens parse_parenthesized_expression();
     Expr parse_generator_expression(Expr element, TextSize start, bool parenthesized);
     std::vector<Comprehension> parse_generators();
+    // The items after the first of a dictionary display, whose `{` started at `start`.
+    python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
+                                                     TextSize start);
+    void open_bracket(TokenKind open, std::string_view missing_closer);
+    Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
 
     Expr parse_strings();
+    // One f-string or t-string from its start token to its end token.
+    struct InterpolatedString {
+        python_ast::InterpolatedStringElements elements;
+        python_ast::AnyStringFlags flags;
+        TextRange range;
+    };
+    InterpolatedString parse_interpolated_string(InterpolatedStringKind kind);
+    python_ast::InterpolatedStringElements parse_interpolated_string_elements(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags, bool in_format_spec);
+    python_ast::InterpolatedStringElement parse_interpolated_string_element(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags);
+    python_ast::InterpolatedStringElementInterpolation parse_interpolation_element(
+        InterpolatedStringKind kind, python_ast::AnyStringFlags flags);
 
     // ---- statement.cpp ----
 
     Stmt parse_simple_statement();
+    // How an import spells its names: `import a.b` (dotted) or `from m import b` (single name).
+    enum class AliasStyle : bool { Dotted, SingleName };
+    python_ast::Alias parse_alias(AliasStyle style);
+    // One identifier whose text joins the dotted parts: `a.b.c`.
+    Identifier parse_dotted_name();
+
+  private:
+    template <typename Node>
+    Stmt parse_keyword_statement(TokenKind keyword);
+    Stmt parse_return_statement();
+    Stmt parse_raise_statement();
+    Expr parse_raise_operand();
+    Stmt parse_assert_statement();
+    Stmt parse_delete_statement();
+    std::vector<Identifier> parse_identifier_list();
+    Stmt parse_global_statement();
+    Stmt parse_nonlocal_statement();
+    Stmt parse_import_statement();
+    Stmt parse_from_import_statement();
+    // `type` starts an alias only when a name and then `=` or `[` follow.
+    bool at_type_alias_start();
+    Stmt parse_type_alias_statement();
+    Stmt parse_expression_or_assignment_statement();
+    Stmt parse_annotated_assignment(TextSize start, ExprWithParens target);
+    Stmt parse_assignment(TextSize start, Expr first);
+    Stmt parse_augmented_assignment(TextSize start, Expr target, python_ast::Operator op);
+
+  public:
 
     // ---- compound.cpp ----
 
     Stmt parse_statement();
     std::vector<Stmt> parse_body(Clause clause);
+    python_ast::StmtFor parse_for_statement(TextSize start);
+    enum class ElifOrElse : bool { Elif, Else };
+    ElifElseClause parse_elif_or_else_clause(ElifOrElse which);
+
+    // Tokens that start a simple statement; `match` is also a compound start, and where both are
+    // tested the order of the tests decides.
+    static constexpr TokenSet SIMPLE_STATEMENT_START = TokenSet::of(
+        token_set::EXPRESSION_START, TokenKind::Assert, TokenKind::Break, TokenKind::Continue,
+        TokenKind::Del, TokenKind::From, TokenKind::Global, TokenKind::Import, TokenKind::Nonlocal,
+        TokenKind::Pass, TokenKind::Raise, TokenKind::Return);
+    static constexpr TokenSet COMPOUND_STATEMENT_START = {
+        TokenKind::At,  TokenKind::Async, TokenKind::Class, TokenKind::Def,  TokenKind::For,
+        TokenKind::If,  TokenKind::Try,   TokenKind::While, TokenKind::With, TokenKind::Match};
+
+  private:
+    // What `match` starts, judged from the two tokens after it.
+    enum class MatchDecision : uint8_t { MatchStatement, SimpleStatement, Speculate };
+    MatchDecision match_decision();
+    bool starts_match_statement();
+    Stmt parse_match_or_simple_statement();
+    bool try_parse_match_head(python_ast::StmtMatch& node);
+    Stmt parse_async_statement();
+    Stmt parse_keyword_compound_statement(TextSize start);
+    Stmt parse_for_statement_as_stmt();
+    // A simple statement at statement level, with the check of what ends it.
+    Stmt parse_statement_level_simple_statement();
+    void finish_simple_statement();
+    void report_missing_block(Clause clause, TextRange newline);
+    std::vector<Stmt> parse_same_line_body();
+    Stmt parse_decorated_definition();
+    std::vector<Decorator> parse_decorators();
+    Stmt parse_undecorated_remainder(std::vector<Decorator> decorators, TextSize start);
+    Stmt parse_if_statement();
+    python_ast::Box<Expr> parse_clause_test();
+    void parse_elif_else_clauses(std::vector<ElifElseClause>& clauses);
+    Stmt parse_while_statement();
+    Expr parse_for_target();
+    std::vector<Stmt> parse_else_block();
+    Stmt parse_try_statement();
+    bool parse_except_handlers(std::vector<python_ast::ExceptHandler>& handlers);
+    python_ast::ExceptHandler parse_except_handler(bool& star);
+    void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
+    // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
+    // payload (out of line, so that callers keep small frames).
+    void report(std::string_view message, TextRange range);
+    void report(ParseErrorType::Kind kind, TextRange range);
+    // Whether the loop consumed a token since `last_token_index`, which it then advances.
+    bool made_progress(uint32_t& last_token_index) const;
+
+  public:
 
     // ---- definition.cpp ----
 
@@ -506,6 +624,8 @@ class Parser {
     TextSize start_offset_ = 0;
     ParserOptions options_;
     uint32_t depth_ = 0;
+    // Nesting stops before the stack pointer reaches this address (see enter_nesting).
+    uintptr_t stack_floor_ = 0;
 };
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,

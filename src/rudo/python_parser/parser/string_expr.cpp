@@ -1,14 +1,308 @@
-// String and interpolated-string expressions.
-//
-// Stub: a string records that it is not supported yet.
+// String expressions: implicit concatenation of adjacent literals, f-strings and t-strings with
+// their interpolations, conversions, debug text and nested format specs.
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
 #include "rudo/python_parser/parser/parser.h"
+#include "rudo/python_parser/string.h"
 
 namespace rudo::python_parser {
 
+using namespace python_ast;
+
+namespace {
+
+// The alternatives of StringType, by index.
+constexpr size_t STR = 0, BYTES = 1, F_STRING = 2, T_STRING = 3;
+
+bool is_string_start(TokenKind kind) {
+    return kind == TokenKind::String || kind == TokenKind::FStringStart ||
+           kind == TokenKind::TStringStart;
+}
+
+TextRange part_range(const StringType& part) {
+    return std::visit([](const auto& node) { return node.range; }, part);
+}
+
+ParseErrorType interpolated_string_error(InterpolatedStringKind kind,
+                                         InterpolatedStringErrorType error) {
+    return kind == InterpolatedStringKind::FString ? ParseErrorType::fstring(error)
+                                                   : ParseErrorType::tstring(error);
+}
+
+// One `String` token decoded. A literal that fails to decode leaves an empty placeholder marked
+// invalid, so the tree keeps its shape and the error is reported once.
+StringType parse_string_token(Parser& parser) {
+    const AnyStringFlags flags(parser.current_token_flags());
+    const TextRange range = parser.current_token_range();
+    TokenValue value = parser.bump_value(TokenKind::String);
+    std::string body;
+    if (const auto* string_body = std::get_if<StringBody>(&value)) body = string_body->text;
+    auto decoded = parse_string_literal(std::move(body), flags, range);
+    if (decoded.ok()) return std::move(decoded).value();
+
+    LexicalError error = std::move(decoded).error();
+    parser.add_error(ParseErrorType::from_lexical(std::move(error.error)), error.location);
+    if (flags.is_bytes()) {
+        return BytesLiteral{
+            .range = range,
+            .value = {},
+            .flags = BytesLiteralFlags::from(flags).with(BytesLiteralFlags::INVALID)};
+    }
+    return StringLiteral{.range = range,
+                         .value = {},
+                         .flags = StringLiteralFlags::from(flags).with(StringLiteralFlags::INVALID)};
+}
+
+Expr single_string(StringType part, TextRange range) {
+    return std::visit(
+        [&](auto&& node) -> Expr {
+            using T = std::decay_t<decltype(node)>;
+            if constexpr (std::is_same_v<T, StringLiteral>) {
+                return ExprStringLiteral{.range = range,
+                                         .value = StringLiteralValue::single(std::move(node))};
+            } else if constexpr (std::is_same_v<T, BytesLiteral>) {
+                return ExprBytesLiteral{.range = range,
+                                        .value = BytesLiteralValue::single(std::move(node))};
+            } else if constexpr (std::is_same_v<T, FString>) {
+                return ExprFString{.range = range,
+                                   .value = FStringValue::single(FStringPart(std::move(node)))};
+            } else {
+                return ExprTString{.range = range, .value = TStringValue::single(std::move(node))};
+            }
+        },
+        std::move(part));
+}
+
+// Two or more adjacent parts. Bytes mix with nothing else and t-strings only with t-strings; a
+// part that does not fit becomes an empty invalid literal over its range, so the expression
+// stays one node.
+Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRange range) {
+    size_t bytes = 0;
+    size_t t_strings = 0;
+    bool has_f_string = false;
+    for (const StringType& part : parts) {
+        bytes += part.index() == BYTES;
+        t_strings += part.index() == T_STRING;
+        has_f_string |= part.index() == F_STRING;
+    }
+
+    if (bytes > 0) {
+        if (bytes == parts.size()) {
+            std::vector<BytesLiteral> literals;
+            literals.reserve(parts.size());
+            for (StringType& part : parts) literals.push_back(std::get<BYTES>(std::move(part)));
+            return ExprBytesLiteral{.range = range,
+                                    .value = BytesLiteralValue::concatenated(std::move(literals))};
+        }
+        parser.add_error(
+            ParseErrorType::other("Bytes literal cannot be mixed with non-bytes literals"), range);
+    }
+    if (t_strings > 0) {
+        if (t_strings == parts.size()) {
+            std::vector<TString> strings;
+            strings.reserve(parts.size());
+            for (StringType& part : parts) strings.push_back(std::get<T_STRING>(std::move(part)));
+            return ExprTString{.range = range,
+                               .value = TStringValue::concatenated(std::move(strings))};
+        }
+        parser.add_error(
+            ParseErrorType::other("cannot mix t-string literals with string or bytes literals"),
+            range);
+        has_f_string = true;
+    }
+
+    if (has_f_string) {
+        std::vector<FStringPart> f_parts;
+        f_parts.reserve(parts.size());
+        for (StringType& part : parts) {
+            if (part.index() == STR) {
+                f_parts.emplace_back(Box<StringLiteral>(std::get<STR>(std::move(part))));
+            } else if (part.index() == F_STRING) {
+                f_parts.emplace_back(std::get<F_STRING>(std::move(part)));
+            } else {
+                f_parts.emplace_back(Box<StringLiteral>(invalid_string_literal(part_range(part))));
+            }
+        }
+        return ExprFString{.range = range, .value = FStringValue::concatenated(std::move(f_parts))};
+    }
+
+    std::vector<StringLiteral> literals;
+    literals.reserve(parts.size());
+    for (StringType& part : parts) {
+        if (part.index() == STR) {
+            literals.push_back(std::get<STR>(std::move(part)));
+        } else {
+            literals.push_back(invalid_string_literal(part_range(part)));
+        }
+    }
+    return ExprStringLiteral{.range = range,
+                             .value = StringLiteralValue::concatenated(std::move(literals))};
+}
+
+}  // namespace
+
 Expr Parser::parse_strings() {
     const TextSize start = current_token_range().start();
-    unsupported("A string expression");
-    return missing_expr(node_range(start));
+    std::vector<StringType> parts;
+    // A long run of adjacent literals is one flat loop, never a recursion; every pass consumes
+    // at least the token that starts its part.
+    while (is_string_start(current_token_kind())) {
+        if (at(TokenKind::FStringStart)) {
+            InterpolatedString parsed = parse_interpolated_string(InterpolatedStringKind::FString);
+            parts.emplace_back(FString{.range = parsed.range,
+                                       .elements = std::move(parsed.elements),
+                                       .flags = FStringFlags::from(parsed.flags)});
+        } else if (at(TokenKind::TStringStart)) {
+            InterpolatedString parsed = parse_interpolated_string(InterpolatedStringKind::TString);
+            parts.emplace_back(TString{.range = parsed.range,
+                                       .elements = std::move(parsed.elements),
+                                       .flags = TStringFlags::from(parsed.flags)});
+        } else {
+            parts.push_back(parse_string_token(*this));
+        }
+    }
+    const TextRange range = node_range(start);
+    if (parts.size() == 1) return single_string(std::move(parts.front()), range);
+    return concatenate_strings(*this, std::move(parts), range);
+}
+
+Parser::InterpolatedString Parser::parse_interpolated_string(InterpolatedStringKind kind) {
+    AnyStringFlags flags(current_token_flags());
+    const TextSize start = current_token_range().start();
+    const bool is_f_string = kind == InterpolatedStringKind::FString;
+    NestingGuard nesting = enter_nesting();
+    if (!nesting) return InterpolatedString{{}, flags, node_range(start)};
+    bump(is_f_string ? TokenKind::FStringStart : TokenKind::TStringStart);
+
+    InterpolatedStringElements elements =
+        parse_interpolated_string_elements(kind, flags, /*in_format_spec=*/false);
+
+    if (!expect(is_f_string ? TokenKind::FStringEnd : TokenKind::TStringEnd)) {
+        flags = flags.with(AnyStringFlags::UNTERMINATED);
+    }
+    return InterpolatedString{std::move(elements), flags, node_range(start)};
+}
+
+InterpolatedStringElements Parser::parse_interpolated_string_elements(InterpolatedStringKind kind,
+                                                                      AnyStringFlags flags,
+                                                                      bool in_format_spec) {
+    InterpolatedStringElements elements;
+    parse_list(interpolated_string_elements_kind(kind, in_format_spec), [&] {
+        elements.push_back(parse_interpolated_string_element(kind, flags));
+    });
+    return elements;
+}
+
+InterpolatedStringElement Parser::parse_interpolated_string_element(InterpolatedStringKind kind,
+                                                                    AnyStringFlags flags) {
+    const TokenKind middle = kind == InterpolatedStringKind::FString ? TokenKind::FStringMiddle
+                                                                     : TokenKind::TStringMiddle;
+    if (!at(middle)) return parse_interpolation_element(kind, flags);
+
+    const TextRange range = current_token_range();
+    TokenValue value = bump_value(middle);
+    std::string text;
+    if (const auto* literal = std::get_if<InterpolatedStringMiddle>(&value)) {
+        text = literal->text();
+    }
+    auto decoded = parse_interpolated_string_literal_element(std::move(text), flags, range);
+    if (decoded.ok()) return std::move(decoded).value();
+    LexicalError error = std::move(decoded).error();
+    add_error(ParseErrorType::from_lexical(std::move(error.error)), error.location);
+    return InterpolatedStringElementLiteral{.range = range, .value = {}};
+}
+
+InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
+    InterpolatedStringKind kind, AnyStringFlags flags) {
+    const TextRange lbrace = current_token_range();
+    const TextSize start = lbrace.start();
+    // Format specs nest interpolations without passing through an expression.
+    NestingGuard nesting = enter_nesting();
+    if (!nesting) {
+        return InterpolatedStringElementInterpolation{.range = node_range(start),
+                                                      .expression = missing_expr(node_range(start))};
+    }
+    bump(TokenKind::Lbrace);
+
+    // A closing quote right after `{` ends the string rather than opening a new one.
+    token_source().re_lex_string_token_in_interpolation_element(kind);
+    ExprWithParens value = parse_expression_list(ExprPosition(
+        ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR |
+        ExprPosition::YIELD_ALLOWED));
+    const TextRange expr_range = value.expr.range();
+    if (value.expr.is<ExprLambda>() && !value.in_parentheses) {
+        add_error(interpolated_string_error(kind, InterpolatedStringErrorType::UnparenthesizedLambda),
+                  expr_range);
+    }
+
+    OptionalBox<DebugText> debug_text;
+    if (at(TokenKind::Equal)) {
+        bump(TokenKind::Equal);
+        debug_text = DebugText{
+            .leading = std::string(src_text(TextRange(lbrace.end(), expr_range.start()))),
+            .trailing =
+                std::string(src_text(TextRange(expr_range.end(), current_token_range().start())))};
+    }
+
+    int8_t conversion = -1;
+    if (at(TokenKind::Exclamation)) {
+        const TextSize bang_end = current_token_range().end();
+        bump(TokenKind::Exclamation);
+        token_source().re_lex_raw_string_in_format_spec();
+        if (at(TokenKind::Name)) {
+            const TextRange name_range = current_token_range();
+            if (name_range.start() != bang_end) {
+                add_error(interpolated_string_error(
+                              kind, InterpolatedStringErrorType::MisplacedConversionType),
+                          TextRange(bang_end, name_range.start()));
+            }
+            TokenValue name = bump_value(TokenKind::Name);
+            std::string_view text;
+            if (const auto* identifier = std::get_if<Name>(&name)) text = identifier->as_str();
+            if (text == "a" || text == "r" || text == "s") {
+                conversion = static_cast<int8_t>(text[0]);
+            } else {
+                add_error(interpolated_string_error(
+                              kind, InterpolatedStringErrorType::InvalidConversionCharacter),
+                          name_range);
+            }
+        } else {
+            add_error(interpolated_string_error(
+                          kind, InterpolatedStringErrorType::InvalidConversionCharacter),
+                      current_token_range());
+            // Whatever stands there is taken as the conversion, a `}` too; the end of the file
+            // cannot be consumed.
+            if (!at(TokenKind::EndOfFile)) bump_any();
+        }
+    }
+
+    OptionalBox<InterpolatedStringFormatSpec> format_spec;
+    if (at(TokenKind::Colon)) {
+        bump(TokenKind::Colon);
+        const TextSize spec_start = current_token_range().start();
+        InterpolatedStringElements elements =
+            parse_interpolated_string_elements(kind, flags, /*in_format_spec=*/true);
+        format_spec = InterpolatedStringFormatSpec{.range = node_range(spec_start),
+                                                   .elements = std::move(elements)};
+    }
+
+    token_source().re_lex_string_token_in_interpolation_element(kind);
+    if (at(TokenKind::Rbrace)) {
+        bump(TokenKind::Rbrace);
+    } else {
+        add_error(interpolated_string_error(kind, InterpolatedStringErrorType::ExpectedRbrace),
+                  current_token_range());
+    }
+
+    return InterpolatedStringElementInterpolation{.range = node_range(start),
+                                                  .expression = std::move(value.expr),
+                                                  .debug_text = std::move(debug_text),
+                                                  .conversion = conversion,
+                                                  .format_spec = std::move(format_spec)};
 }
 
 }  // namespace rudo::python_parser

@@ -1,0 +1,170 @@
+// The project index over a synthetic project of 2,000 files: the first lookup on a cold index,
+// a warm lookup, the warm-up on 1 and on 8 threads, the memory of a warmed index per source
+// byte, and the same extraction written in Python over CPython's `ast` for comparison.
+#include <malloc.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "quarn/ast/project_index.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int FILES = 2000;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A module as a feature project writes them: feature classes with commented fields, resolvers
+// with keyword arguments, and helper functions.
+std::string module_text(int i) {
+    std::string out = fmt::format(
+        "\"\"\"Features and resolvers of area {0}.\"\"\"\n"
+        "from __future__ import annotations\n\n"
+        "import datetime\n"
+        "from quarn import online, offline\n"
+        "from quarn.features import features, feature\n\n\n",
+        i);
+    for (int c = 0; c < 2; ++c) {
+        out += fmt::format(
+            "@features(name=\"area{0}_{1}\", max_staleness=\"1d\")\n"
+            "class Area{0}Entity{1}:\n"
+            "    # The entity's identifier.\n"
+            "    # :owner: team-{1}\n"
+            "    id: int\n"
+            "    # Display name.\n"
+            "    # :tags: pii, core\n"
+            "    name: str = feature(description=\"name\", max_staleness=\"2h\")\n"
+            "    score: float\n"
+            "    created_at: datetime.datetime\n"
+            "    count = 0\n"
+            "    label: str = feature(version=2)\n\n\n",
+            i, c);
+    }
+    for (int f = 0; f < 3; ++f) {
+        out += fmt::format(
+            "@online(tags={{\"team\": \"t{1}\", \"tier\": 2}}, timeout=\"5s\")\n"
+            "def resolve_{0}_{1}(entity_id: int, name: str, *, limit: int = 10) -> float:\n"
+            "    total = 0.0\n"
+            "    for k in range(limit):\n"
+            "        if k % 3 == {1}:\n"
+            "            total += k * 1.5\n"
+            "        else:\n"
+            "            total -= len(name) / (k + 1)\n"
+            "    return total\n\n\n",
+            i, f);
+    }
+    out += fmt::format(
+        "def helper_{0}(values, *args, **kwargs):\n"
+        "    result = [v * 2 for v in values if v is not None]\n"
+        "    mapping = {{key: value for key, value in kwargs.items()}}\n"
+        "    return result, mapping\n",
+        i);
+    return out;
+}
+
+std::vector<std::string> write_project(const std::string& root, size_t& bytes) {
+    std::vector<std::string> files;
+    bytes = 0;
+    for (int i = 0; i < FILES; ++i) {
+        const std::string dir = fmt::format("{}/pkg{}", root, i % 20);
+        std::filesystem::create_directories(dir);
+        const std::string path = fmt::format("{}/area{}.py", dir, i);
+        const std::string text = module_text(i);
+        std::ofstream(path, std::ios::binary) << text;
+        bytes += text.size();
+        files.push_back(path);
+    }
+    return files;
+}
+
+double warm_up_seconds(const std::string& root, const std::vector<std::string>& files,
+                       size_t threads) {
+    const quarn::ast::AstProjectIndex index(root, files);
+    const auto start = Clock::now();
+    quarn::ast::detail::start_warm_up(index, threads);
+    quarn::ast::detail::wait_for_warm_up_threads();
+    return seconds_since(start);
+}
+
+size_t heap_in_use() {
+    return mallinfo2().uordblks;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    size_t source_bytes = 0;
+    // `--write-project DIR` only writes the project, for profiling the steps one by one.
+    if (argc == 3 && std::string(argv[1]) == "--write-project") {
+        write_project(argv[2], source_bytes);
+        return 0;
+    }
+    std::string root = (std::filesystem::temp_directory_path() / "quarn_bench_XXXXXX").string();
+    if (!::mkdtemp(root.data())) return 1;
+    const auto files = write_project(root, source_bytes);
+    fmt::print("synthetic project: {} files, {:.1f} MB of source\n", files.size(),
+               source_bytes / 1e6);
+
+    // Cold: a new index; the lookup reads and parses only the files of its module.
+    {
+        const quarn::ast::AstProjectIndex index(root, files);
+        auto start = Clock::now();
+        const auto found = index.resolver_ast("pkg7.area1007", "resolve_1007_2");
+        const double cold = seconds_since(start);
+        fmt::print("cold first lookup:        {:9.3f} ms ({})\n", cold * 1e3,
+                   found ? "found" : "NOT FOUND");
+        start = Clock::now();
+        constexpr int LOOKUPS = 20000;
+        size_t hits = 0;
+        for (int i = 0; i < LOOKUPS; ++i) {
+            hits += index.resolver_ast("pkg7.area1007", "resolve_1007_2").has_value();
+        }
+        fmt::print("warm lookup:              {:9.3f} us (copy of one resolver record, {} hits)\n",
+                   seconds_since(start) / LOOKUPS * 1e6, hits);
+    }
+
+    const double one = warm_up_seconds(root, files, 1);
+    const double eight = warm_up_seconds(root, files, 8);
+    fmt::print("warm-up on 1 thread:      {:9.1f} ms\n", one * 1e3);
+    fmt::print("warm-up on 8 threads:     {:9.1f} ms ({:.2f}x faster)\n", eight * 1e3,
+               one / eight);
+
+    // Memory: warmed on this thread, so every allocation lands in the arena mallinfo2 reports.
+    {
+        const size_t before = heap_in_use();
+        const quarn::ast::AstProjectIndex index(root, files);
+        for (const auto& path : files) (void)index.get_parsed_ast_file(path);
+        const size_t used = heap_in_use() - before;
+        fmt::print("warmed index memory:      {:9.1f} MB = {:.2f} bytes per source byte\n",
+                   used / 1e6, static_cast<double>(used) / static_cast<double>(source_bytes));
+    }
+
+    // The same extraction in Python over CPython's `ast`, what a user would write instead.
+    const char* python = std::getenv("PYTHON");
+    const std::string command = fmt::format("'{}' '{}' '{}'", python ? python : QUARN_DEFAULT_PYTHON,
+                                            QUARN_AST_BASELINE, root);
+    double baseline = 0;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        if (std::fscanf(pipe, "%lf", &baseline) != 1) baseline = 0;
+        ::pclose(pipe);
+    }
+    if (baseline > 0) {
+        fmt::print("Python over `ast`, 1 thread: {:9.1f} ms; quarn 1 thread is {:.2f}x, 8 threads "
+                   "{:.2f}x faster\n",
+                   baseline * 1e3, baseline / one, baseline / eight);
+    } else {
+        fmt::print("Python over `ast`: not measured ({})\n", command);
+    }
+    std::filesystem::remove_all(root);
+    return 0;
+}

@@ -1,0 +1,89 @@
+"""Parser throughput against CPython's `ast.parse` on the same corpus, in one run.
+
+Runs build/<preset>/bin/bench_parser for the figures of `parse_module`, the lexer alone and the
+memory of the largest file's tree, then parses every valid UTF-8 `.py` file of the corpus with
+`ast.parse` (bytes in, as the parser takes them) and prints the rates in MB/s (10^6 bytes per
+second) with their ratios.
+"""
+
+import ast
+import json
+import os
+import subprocess
+import sys
+import time
+import warnings
+
+CORPUS = os.environ.get("QUARN_BENCH_CORPUS", "/usr/lib/python3.11")
+
+
+def load_corpus():
+    files = []
+    for directory, _, names in os.walk(CORPUS):
+        for name in sorted(names):
+            if not name.endswith(".py"):
+                continue
+            with open(os.path.join(directory, name), "rb") as f:
+                data = f.read()
+            try:
+                data.decode("utf-8")
+            except UnicodeDecodeError:
+                continue
+            files.append(data)
+    return files
+
+
+def ast_rate(files, rounds=2):
+    total = sum(len(f) for f in files)
+    best = float("inf")
+    failures = 0
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for _ in range(rounds):
+            failures = 0
+            start = time.perf_counter()
+            for data in files:
+                try:
+                    ast.parse(data)
+                except (SyntaxError, ValueError):
+                    failures += 1
+            best = min(best, time.perf_counter() - start)
+    return total / best / 1e6, failures
+
+
+def bench_figures(build_dir):
+    exe = os.path.join(build_dir, "bin", "bench_parser")
+    out = subprocess.run(
+        [exe, "--benchmark_format=json"],
+        check=True,
+        capture_output=True,
+        text=True,
+        env={**os.environ, "QUARN_BENCH_CORPUS": CORPUS},
+    ).stdout
+    return {b["name"].split("/")[0]: b for b in json.loads(out)["benchmarks"]}
+
+
+def main():
+    build_dir = os.environ.get(
+        "BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "build", "release")
+    )
+    files = load_corpus()
+    total = sum(len(f) for f in files)
+    figures = bench_figures(build_dir)
+    parser = figures["BM_ParseModule"]
+    lexer = figures["BM_Lexer"]["MB/s"]
+    memory = figures["BM_LargestFileMemory"]
+    python, failures = ast_rate(files)
+    print(f"corpus: {CORPUS}, {len(files)} files, {total / 1e6:.1f} MB")
+    print(f"parse_module ({int(parser['failed'])} files with a syntax error): {parser['MB/s']:8.1f} MB/s")
+    print(f"lexer alone:                             {lexer:8.1f} MB/s")
+    print(f"CPython ast.parse ({failures} files failed):   {python:8.1f} MB/s")
+    print(f"ratio parse_module / ast.parse: {parser['MB/s'] / python:.1f}x")
+    print(f"ratio parse_module / lexer:     {parser['MB/s'] / lexer:.2f}")
+    print(f"largest file ({int(memory['source_bytes'])} bytes): tree "
+          f"{memory['tree_bytes_per_source_byte']:.1f} bytes per source byte, peak while parsing "
+          f"{memory['peak_bytes_per_source_byte']:.1f}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
