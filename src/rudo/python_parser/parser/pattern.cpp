@@ -131,29 +131,38 @@ MatchCase Parser::parse_match_case() {
                      .body = std::move(body)};
 }
 
+// The recursive path through the pattern grammar (this function, parse_match_pattern_lhs,
+// parse_single_match_pattern and the bracket, mapping and class helpers) keeps its frames
+// small: everything else is done by helpers kept out of line. Each pattern level takes two
+// nesting levels, so that the limit is reached long before the stack runs out, sanitizers
+// included.
 Pattern Parser::parse_match_pattern(AllowStarPattern allow_star) {
+    NestingGuard nesting = enter_nesting();
+    if (!nesting) return missing_pattern();
     TextSize start = current_token_range().start();
     Pattern pattern = parse_match_pattern_lhs(allow_star);
-
-    if (at(TokenKind::Vbar)) {
-        if (is_star(pattern)) add_error(error(ErrorKind::MisplacedStarPattern), pattern.range());
-        std::vector<Pattern> alternatives;
-        alternatives.push_back(std::move(pattern));
-        while (at(TokenKind::Vbar)) {
-            bump(TokenKind::Vbar);
-            alternatives.push_back(parse_match_pattern_lhs(STAR_NOT_ALLOWED));
-        }
-        pattern = PatternMatchOr{.range = node_range(start), .patterns = std::move(alternatives)};
-    }
-
-    if (at(TokenKind::As)) {
-        bump(TokenKind::As);
-        if (is_star(pattern)) add_error(error(ErrorKind::MisplacedStarPattern), pattern.range());
-        Identifier name = parse_identifier();
-        pattern = PatternMatchAs{
-            .range = node_range(start), .pattern = std::move(pattern), .name = std::move(name)};
-    }
+    if (at(TokenKind::Vbar)) pattern = parse_match_or_pattern(std::move(pattern), start);
+    if (at(TokenKind::As)) pattern = parse_match_as_pattern(std::move(pattern), start);
     return pattern;
+}
+
+[[gnu::noinline]] Pattern Parser::parse_match_or_pattern(Pattern first, TextSize start) {
+    if (is_star(first)) add_error(error(ErrorKind::MisplacedStarPattern), first.range());
+    std::vector<Pattern> alternatives;
+    alternatives.push_back(std::move(first));
+    while (at(TokenKind::Vbar)) {
+        bump(TokenKind::Vbar);
+        alternatives.push_back(parse_match_pattern_lhs(STAR_NOT_ALLOWED));
+    }
+    return PatternMatchOr{.range = node_range(start), .patterns = std::move(alternatives)};
+}
+
+[[gnu::noinline]] Pattern Parser::parse_match_as_pattern(Pattern pattern, TextSize start) {
+    bump(TokenKind::As);
+    if (is_star(pattern)) add_error(error(ErrorKind::MisplacedStarPattern), pattern.range());
+    Identifier name = parse_identifier();
+    return PatternMatchAs{
+        .range = node_range(start), .pattern = std::move(pattern), .name = std::move(name)};
 }
 
 // One pattern without alternatives or `as`: a single pattern, possibly the class of a class
@@ -164,9 +173,15 @@ Pattern Parser::parse_match_pattern_lhs(AllowStarPattern allow_star) {
     NestingGuard nesting = enter_nesting();
     if (!nesting) return missing_pattern();
     TextSize start = current_token_range().start();
-    Pattern first = parse_match_pattern_term(allow_star, start);
-    if (!at(TokenKind::Plus) && !at(TokenKind::Minus)) return first;
+    Pattern pattern = parse_single_match_pattern(allow_star);
+    if (at(TokenKind::Lpar)) pattern = parse_match_pattern_class(std::move(pattern), start);
+    if (at(TokenKind::Plus) || at(TokenKind::Minus)) {
+        pattern = parse_complex_literal_chain(std::move(pattern), start);
+    }
+    return pattern;
+}
 
+[[gnu::noinline]] Pattern Parser::parse_complex_literal_chain(Pattern first, TextSize start) {
     struct Term {
         TextSize start;
         Operator op;  // joins this term to the one before it
@@ -228,48 +243,65 @@ Expr Parser::complex_operand(Pattern pattern) {
     return pattern_to_expr(std::move(pattern));
 }
 
-Pattern Parser::parse_match_pattern_term(AllowStarPattern allow_star, TextSize start) {
+[[gnu::noinline]] Pattern Parser::parse_match_pattern_term(AllowStarPattern allow_star,
+                                                           TextSize start) {
     Pattern pattern = parse_single_match_pattern(allow_star);
     if (at(TokenKind::Lpar)) pattern = parse_match_pattern_class(std::move(pattern), start);
     return pattern;
 }
 
+// A thin dispatcher: the forms that do not nest are built out of line.
 Pattern Parser::parse_single_match_pattern(AllowStarPattern allow_star) {
+    switch (current_token_kind()) {
+        case TokenKind::Lpar:
+        case TokenKind::Lsqb:
+            return parse_bracketed_match_pattern();
+        case TokenKind::Lbrace:
+            return parse_match_pattern_mapping();
+        default:
+            return parse_flat_match_pattern(allow_star);
+    }
+}
+
+// `(p)` only groups, `(p,)`, `()` and every `[...]` are sequences.
+Pattern Parser::parse_bracketed_match_pattern() {
+    TextSize start = current_token_range().start();
+    bool parenthesized = at(TokenKind::Lpar);
+    TokenKind closing = parenthesized ? TokenKind::Rpar : TokenKind::Rsqb;
+    bump_any();
+    if (at(TokenKind::Colon) || at(TokenKind::Newline)) {
+        add_error(ParseErrorType::other(parenthesized ? "Missing ')'" : "Missing ']'"),
+                  current_token_range());
+    }
+    if (at(closing)) {
+        bump(closing);
+        return PatternMatchSequence{.range = node_range(start), .patterns = {}};
+    }
+    Pattern inner = parse_match_pattern(STAR_ALLOWED);
+    if (parenthesized && !at(TokenKind::Comma)) {
+        // The parentheses belong to no node: the pattern keeps its own range.
+        expect(TokenKind::Rpar);
+        return inner;
+    }
+    return parse_sequence_match_pattern(std::move(inner), start,
+                                        parenthesized ? SequenceMatchPatternParentheses::Tuple
+                                                      : SequenceMatchPatternParentheses::List);
+}
+
+// Every single pattern that cannot contain another one.
+[[gnu::noinline]] Pattern Parser::parse_flat_match_pattern(AllowStarPattern allow_star) {
     TextSize start = current_token_range().start();
     TokenKind kind = current_token_kind();
     switch (kind) {
-        case TokenKind::Lpar:
-        case TokenKind::Lsqb: {
-            bool parenthesized = kind == TokenKind::Lpar;
-            TokenKind closing = parenthesized ? TokenKind::Rpar : TokenKind::Rsqb;
-            bump(kind);
-            if (at(TokenKind::Colon) || at(TokenKind::Newline)) {
-                add_error(ParseErrorType::other(parenthesized ? "Missing ')'" : "Missing ']'"),
-                          current_token_range());
-            }
-            if (at(closing)) {
-                bump(closing);
-                return PatternMatchSequence{.range = node_range(start), .patterns = {}};
-            }
-            Pattern inner = parse_match_pattern(STAR_ALLOWED);
-            if (parenthesized && !at(TokenKind::Comma)) {
-                // The parentheses only group: the pattern keeps its own range.
-                expect(TokenKind::Rpar);
-                return inner;
-            }
-            return parse_sequence_match_pattern(std::move(inner), start,
-                                                parenthesized ? SequenceMatchPatternParentheses::Tuple
-                                                              : SequenceMatchPatternParentheses::List);
-        }
-        case TokenKind::Lbrace:
-            return parse_match_pattern_mapping();
         case TokenKind::Star: {
             bump(TokenKind::Star);
             Identifier name = parse_identifier();
             std::optional<Identifier> star_name;
             if (name.as_str() != "_") star_name = std::move(name);
             Pattern star = PatternMatchStar{.range = node_range(start), .name = std::move(star_name)};
-            if (allow_star == STAR_NOT_ALLOWED) add_error(error(ErrorKind::MisplacedStarPattern), star.range());
+            if (allow_star == STAR_NOT_ALLOWED) {
+                add_error(error(ErrorKind::MisplacedStarPattern), star.range());
+            }
             return star;
         }
         case TokenKind::Int:
@@ -338,108 +370,113 @@ Pattern Parser::missing_pattern() const {
 }
 
 Pattern Parser::parse_match_pattern_class(Pattern cls_pattern, TextSize start) {
-    Expr cls = [&]() -> Expr {
-        if (auto* value = cls_pattern.as<PatternMatchValue>();
-            value && value->value->is<ExprAttribute>()) {
-            return std::move(*value->value);
-        }
-        if (const Identifier* name = capture_name(cls_pattern)) {
-            return name_expr(name->id, name->range,
-                             name->is_valid() ? ExprContext::Load : ExprContext::Invalid);
-        }
-        add_error(ParseErrorType::other("Invalid value for a class pattern"), cls_pattern.range());
-        return pattern_to_expr(std::move(cls_pattern));
-    }();
-
+    Expr cls = class_pattern_expr(std::move(cls_pattern));
     TextSize arguments_start = current_token_range().start();
     bump(TokenKind::Lpar);
-    std::vector<Pattern> patterns;
-    std::vector<PatternKeyword> keywords;
+    PatternArguments arguments;
     bool keyword_seen = false;
-    parse_comma_separated_list(RecoveryContextKind::MatchPatternClassArguments, [&] {
-        TextSize element_start = current_token_range().start();
-        Pattern pattern = parse_match_pattern(STAR_NOT_ALLOWED);
-        if (!at(TokenKind::Equal)) {
-            if (keyword_seen) {
-                add_error(ParseErrorType::other("Positional patterns cannot follow keyword patterns"),
-                          pattern.range());
-            }
-            patterns.push_back(std::move(pattern));
-            return;
-        }
-        bump(TokenKind::Equal);
-        Identifier attr;
-        if (const Identifier* name = capture_name(pattern)) {
-            attr = *name;
-        } else if (is_wildcard(pattern)) {
-            // `_` is an ordinary attribute name here: `C(_=1)` is valid.
-            attr = Identifier{.id = Name("_"), .range = pattern.range()};
-        } else {
-            add_error(ParseErrorType::other("Expected an identifier for the keyword pattern"),
-                      pattern.range());
-            attr = Identifier{.id = Name(), .range = TextRange(prev_token_end(), prev_token_end())};
-        }
-        Pattern value = parse_match_pattern(STAR_NOT_ALLOWED);
-        keyword_seen = true;
-        keywords.push_back(PatternKeyword{
-            .range = node_range(element_start), .attr = std::move(attr), .pattern = std::move(value)});
-    });
+    parse_comma_separated_list(RecoveryContextKind::MatchPatternClassArguments,
+                               [&] { parse_class_pattern_argument(arguments, keyword_seen); });
     expect(TokenKind::Rpar);
-
-    PatternArguments arguments{.range = node_range(arguments_start),
-                               .patterns = std::move(patterns),
-                               .keywords = std::move(keywords)};
+    arguments.range = node_range(arguments_start);
     return PatternMatchClass{
         .range = node_range(start), .cls = std::move(cls), .arguments = std::move(arguments)};
+}
+
+// The class of a class pattern: a dotted name or a plain name; anything else is reported and
+// kept as the expression it stands for.
+[[gnu::noinline]] Expr Parser::class_pattern_expr(Pattern pattern) {
+    if (auto* value = pattern.as<PatternMatchValue>(); value && value->value->is<ExprAttribute>()) {
+        return std::move(*value->value);
+    }
+    if (const Identifier* name = capture_name(pattern)) {
+        return name_expr(name->id, name->range,
+                         name->is_valid() ? ExprContext::Load : ExprContext::Invalid);
+    }
+    add_error(ParseErrorType::other("Invalid value for a class pattern"), pattern.range());
+    return pattern_to_expr(std::move(pattern));
+}
+
+void Parser::parse_class_pattern_argument(PatternArguments& arguments, bool& keyword_seen) {
+    TextSize start = current_token_range().start();
+    Pattern pattern = parse_match_pattern(STAR_NOT_ALLOWED);
+    if (at(TokenKind::Equal)) {
+        keyword_seen = true;
+        arguments.keywords.push_back(parse_keyword_pattern(std::move(pattern), start));
+        return;
+    }
+    if (keyword_seen) {
+        add_error(ParseErrorType::other("Positional patterns cannot follow keyword patterns"),
+                  pattern.range());
+    }
+    arguments.patterns.push_back(std::move(pattern));
+}
+
+// `name=pattern` in class arguments, the pattern before the `=` already parsed.
+[[gnu::noinline]] PatternKeyword Parser::parse_keyword_pattern(Pattern name_pattern, TextSize start) {
+    bump(TokenKind::Equal);
+    Identifier attr;
+    if (const Identifier* name = capture_name(name_pattern)) {
+        attr = *name;
+    } else if (is_wildcard(name_pattern)) {
+        // `_` is an ordinary attribute name here: `C(_=1)` is valid.
+        attr = Identifier{.id = Name("_"), .range = name_pattern.range()};
+    } else {
+        add_error(ParseErrorType::other("Expected an identifier for the keyword pattern"),
+                  name_pattern.range());
+        attr = Identifier{.id = Name(), .range = TextRange(prev_token_end(), prev_token_end())};
+    }
+    Pattern value = parse_match_pattern(STAR_NOT_ALLOWED);
+    return PatternKeyword{
+        .range = node_range(start), .attr = std::move(attr), .pattern = std::move(value)};
 }
 
 Pattern Parser::parse_match_pattern_mapping() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Lbrace);
-
-    std::vector<Expr> keys;
-    std::vector<Pattern> patterns;
-    std::optional<Identifier> rest;
-    parse_comma_separated_list(RecoveryContextKind::MatchPatternMapping, [&] {
-        if (at(TokenKind::DoubleStar)) {
-            TextSize stars = current_token_range().start();
-            bump(TokenKind::DoubleStar);
-            Identifier name = parse_identifier();
-            if (rest) {
-                add_error(ParseErrorType::other("Only one double star pattern is allowed"),
-                          node_range(stars));
-            }
-            rest = std::move(name);
-            return;
-        }
-
-        Pattern key_pattern = parse_match_pattern_lhs(STAR_NOT_ALLOWED);
-        Expr key = [&]() -> Expr {
-            if (auto* value = key_pattern.as<PatternMatchValue>()) return std::move(*value->value);
-            if (const auto* singleton = key_pattern.as<PatternMatchSingleton>()) {
-                if (singleton->value == Singleton::None) return ExprNoneLiteral{.range = singleton->range};
-                return ExprBooleanLiteral{.range = singleton->range,
-                                          .value = singleton->value == Singleton::True};
-            }
-            add_error(ParseErrorType::other("Invalid mapping pattern key"), key_pattern.range());
-            return pattern_to_expr(std::move(key_pattern));
-        }();
-        TextSize key_start = key.range().start();
-        keys.push_back(std::move(key));
-        expect(TokenKind::Colon);
-        Pattern value = parse_match_pattern(STAR_NOT_ALLOWED);
-        if (rest) {
-            add_error(ParseErrorType::other("Pattern cannot follow a double star pattern"),
-                      TextRange(key_start, value.range().end()));
-        }
-        patterns.push_back(std::move(value));
-    });
+    PatternMatchMapping mapping;
+    parse_comma_separated_list(RecoveryContextKind::MatchPatternMapping,
+                               [&] { parse_mapping_pattern_item(mapping); });
     expect(TokenKind::Rbrace);
+    mapping.range = node_range(start);
+    return mapping;
+}
 
-    return PatternMatchMapping{.range = node_range(start),
-                               .keys = std::move(keys),
-                               .patterns = std::move(patterns),
-                               .rest = std::move(rest)};
+void Parser::parse_mapping_pattern_item(PatternMatchMapping& mapping) {
+    if (at(TokenKind::DoubleStar)) {
+        parse_mapping_pattern_rest(mapping);
+        return;
+    }
+    mapping.keys.push_back(mapping_pattern_key(parse_match_pattern_lhs(STAR_NOT_ALLOWED)));
+    expect(TokenKind::Colon);
+    mapping.patterns.push_back(parse_match_pattern(STAR_NOT_ALLOWED));
+    if (mapping.rest) {
+        TextRange range(mapping.keys.back().range().start(), mapping.patterns.back().range().end());
+        add_error(ParseErrorType::other("Pattern cannot follow a double star pattern"), range);
+    }
+}
+
+[[gnu::noinline]] void Parser::parse_mapping_pattern_rest(PatternMatchMapping& mapping) {
+    TextSize stars = current_token_range().start();
+    bump(TokenKind::DoubleStar);
+    Identifier name = parse_identifier();
+    if (mapping.rest) {
+        add_error(ParseErrorType::other("Only one double star pattern is allowed"),
+                  node_range(stars));
+    }
+    mapping.rest = std::move(name);
+}
+
+// A mapping key: a value pattern's expression, or `None`, `True`, `False` as literals.
+[[gnu::noinline]] Expr Parser::mapping_pattern_key(Pattern key) {
+    if (auto* value = key.as<PatternMatchValue>()) return std::move(*value->value);
+    if (const auto* singleton = key.as<PatternMatchSingleton>()) {
+        if (singleton->value == Singleton::None) return ExprNoneLiteral{.range = singleton->range};
+        return ExprBooleanLiteral{.range = singleton->range,
+                                  .value = singleton->value == Singleton::True};
+    }
+    add_error(ParseErrorType::other("Invalid mapping pattern key"), key.range());
+    return pattern_to_expr(std::move(key));
 }
 
 Pattern Parser::parse_sequence_match_pattern(Pattern first, TextSize start,
