@@ -8,6 +8,9 @@
 
 #include "quarn/ast/project_index.h"
 
+// Reachable for the whole run, as a module global of an interpreter would be.
+const quarn::ast::AstProjectIndex* kept_index = nullptr;
+
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     const std::string root = argv[1];
@@ -20,8 +23,8 @@ int main(int argc, char** argv) {
     }
     ::closedir(dir);
     if (std::string(argv[2]) == "keep") {
-        const auto* index = new quarn::ast::AstProjectIndex(root, files);
-        index->nonblocking_start_index();
+        kept_index = new quarn::ast::AstProjectIndex(root, files);
+        kept_index->nonblocking_start_index();
     } else {
         const quarn::ast::AstProjectIndex index(root, files);
         index.nonblocking_start_index();
