@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -52,8 +53,10 @@ Outcome typed_file(AstProjectIndexInner& inner, std::string_view path) {
     return **outcome;
 }
 
-// The warm-up threads are detached; this keeps count of the ones inside a file so that exit can
-// wait for them. Never destroyed: workers may still read it while the process tears down.
+// Nobody waits for a warm-up thread, yet each is joined once it has ended (when the next warm-up
+// starts, or at exit): a thread's own storage is then released after it, never beside it. This
+// also counts the workers inside a file, so that exit can wait for them. Never destroyed:
+// workers may still read it while the process tears down.
 struct WarmUpRegistry {
     std::mutex mutex;
     std::condition_variable idle;
@@ -61,6 +64,9 @@ struct WarmUpRegistry {
     size_t busy = 0;
     size_t live = 0;
     bool stopping = false;
+    uint64_t next_id = 0;
+    std::map<uint64_t, std::thread> running;
+    std::vector<std::thread> ended;
 };
 
 WarmUpRegistry& registry() {
@@ -82,10 +88,27 @@ void leave_file() {
     if (--r.busy == 0) r.idle.notify_all();
 }
 
-void end_worker() {
+void end_worker(uint64_t id) {
     WarmUpRegistry& r = registry();
     const std::lock_guard lock(r.mutex);
+    if (auto found = r.running.find(id); found != r.running.end()) {
+        r.ended.push_back(std::move(found->second));
+        r.running.erase(found);
+    }
     if (--r.live == 0) r.idle.notify_all();
+}
+
+// Joins the threads that have ended; they finish at once.
+void join_ended() {
+    std::vector<std::thread> ended;
+    {
+        WarmUpRegistry& r = registry();
+        const std::lock_guard lock(r.mutex);
+        ended.swap(r.ended);
+    }
+    for (std::thread& thread : ended) {
+        if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
+    }
 }
 
 void warm_up_files(const std::vector<std::string>& files,
@@ -116,16 +139,16 @@ void warm_up_files(const std::vector<std::string>& files,
     }
 }
 
-void warm_up(std::shared_ptr<const std::vector<std::string>> files,
+void warm_up(uint64_t id, std::shared_ptr<const std::vector<std::string>> files,
              std::weak_ptr<AstProjectIndexInner> weak_inner, size_t workers, size_t worker) {
     try {
         warm_up_files(*files, weak_inner, workers, worker);
         files.reset();
         weak_inner.reset();
     } catch (...) {
-        // Nothing may reach std::terminate from a detached thread.
+        // Nothing may reach std::terminate from a worker.
     }
-    end_worker();
+    end_worker(id);
 }
 
 // The statics a worker touches are built before the exit handler is registered, so the handler
@@ -146,30 +169,34 @@ void register_exit_handler() {
 }  // namespace
 
 void stop_warm_up_threads() {
-    WarmUpRegistry& r = registry();
-    std::unique_lock lock(r.mutex);
-    r.stopping = true;
-    r.idle.wait(lock, [&] { return r.busy == 0; });
+    {
+        WarmUpRegistry& r = registry();
+        std::unique_lock lock(r.mutex);
+        r.stopping = true;
+        // Workers between two files see the flag and end at once.
+        r.idle.wait(lock, [&] { return r.busy == 0 && r.live == 0; });
+    }
+    join_ended();
 }
 
 void detail_start_warm_up(const AstProjectIndex& index, size_t parallelism) {
     if (index.files_->empty()) return;
     if (index.inner_->started.exchange(true)) return;
     register_exit_handler();
+    join_ended();
     const size_t workers = std::max<size_t>(1, std::min(index.files_->size(), parallelism));
     const std::weak_ptr<AstProjectIndexInner> weak = index.inner_;
+    WarmUpRegistry& r = registry();
     for (size_t i = 0; i < workers; ++i) {
-        {
-            WarmUpRegistry& r = registry();
-            const std::lock_guard lock(r.mutex);
-            ++r.live;
-        }
+        // The registry lock is held until the thread is recorded, so that it cannot end first.
+        const std::lock_guard lock(r.mutex);
+        const uint64_t id = r.next_id++;
         try {
-            std::thread(warm_up, index.files_, weak, workers, i).detach();
+            r.running.emplace(id, std::thread(warm_up, id, index.files_, weak, workers, i));
         } catch (const std::system_error& error) {
-            end_worker();
             panic(fmt::format("failed to spawn thread: {}", error.what()));
         }
+        ++r.live;
     }
 }
 
@@ -179,9 +206,12 @@ void start_warm_up(const AstProjectIndex& index, size_t parallelism) {
 }
 
 void wait_for_warm_up_threads() {
-    WarmUpRegistry& r = registry();
-    std::unique_lock lock(r.mutex);
-    r.idle.wait(lock, [&] { return r.live == 0; });
+    {
+        WarmUpRegistry& r = registry();
+        std::unique_lock lock(r.mutex);
+        r.idle.wait(lock, [&] { return r.live == 0; });
+    }
+    join_ended();
 }
 
 size_t available_parallelism() {

@@ -8,6 +8,9 @@
 
 #include "quarn/ast/project_index.h"
 
+// Reachable for the whole run, as a module global of an interpreter would be.
+const quarn::ast::AstProjectIndex* kept_index = nullptr;
+
 // The "keep" index is never freed, as an interpreter that exits without freeing it, and workers
 // may still hold their handles at exit: neither is a leak of the index's own making.
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
@@ -24,8 +27,8 @@ int main(int argc, char** argv) {
     }
     ::closedir(dir);
     if (std::string(argv[2]) == "keep") {
-        const auto* index = new quarn::ast::AstProjectIndex(root, files);
-        index->nonblocking_start_index();
+        kept_index = new quarn::ast::AstProjectIndex(root, files);
+        kept_index->nonblocking_start_index();
     } else {
         const quarn::ast::AstProjectIndex index(root, files);
         index.nonblocking_start_index();
