@@ -85,8 +85,8 @@ std::vector<Case> cases() {
     out.push_back({"string concatenation", repeat("'a' ", 500'000) + "\n", Outcome::Tree});
     out.push_back({"nested blocks", [] {
                        std::string s;
-                       for (int i = 0; i < 1500; ++i) s += std::string(i, ' ') + "if a:\n";
-                       return s + std::string(1500, ' ') + "pass\n";
+                       for (int i = 0; i < 2500; ++i) s += std::string(i, ' ') + "if a:\n";
+                       return s + std::string(2500, ' ') + "pass\n";
                    }(),
                    Outcome::TooDeep});
     out.push_back({"elif chain", "if a:\n    pass\n" + repeat("elif a:\n    pass\n", 100'000), Outcome::Tree});

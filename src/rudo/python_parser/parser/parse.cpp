@@ -146,17 +146,11 @@ Parsed parse_here(std::string_view source) {
 
 // Bytes of stack left below the caller's frame, or nothing when the thread cannot tell.
 std::optional<size_t> stack_left() {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::nullopt;
-    void* low = nullptr;
-    size_t size = 0;
-    const int got = pthread_attr_getstack(&attr, &low, &size);
-    pthread_attr_destroy(&attr);
-    if (got != 0 || low == nullptr) return std::nullopt;
+    const std::optional<uintptr_t> bottom = thread_stack_low();
+    if (!bottom) return std::nullopt;
     const char marker = 0;
     const auto here = reinterpret_cast<uintptr_t>(&marker);
-    const auto bottom = reinterpret_cast<uintptr_t>(low);
-    return here > bottom ? here - bottom : 0;
+    return here > *bottom ? here - *bottom : 0;
 }
 
 // Runs the parse on a thread with a stack of its own, so that a deeply nested text reaches the

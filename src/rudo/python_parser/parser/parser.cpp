@@ -136,6 +136,21 @@ std::string_view display(Clause clause) {
 // ---------------------------------------------------------------------------------------------
 // The parser.
 
+std::optional<uintptr_t> thread_stack_low() {
+    // Asked once per thread: on the main thread the answer costs a read of /proc/self/maps.
+    thread_local const std::optional<uintptr_t> low = []() -> std::optional<uintptr_t> {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::nullopt;
+        void* bottom = nullptr;
+        size_t size = 0;
+        const int got = pthread_attr_getstack(&attr, &bottom, &size);
+        pthread_attr_destroy(&attr);
+        if (got != 0 || bottom == nullptr) return std::nullopt;
+        return reinterpret_cast<uintptr_t>(bottom);
+    }();
+    return low;
+}
+
 namespace {
 
 // Stack kept free below the deepest nesting level: room for the frames between two guarded
@@ -145,14 +160,8 @@ constexpr uintptr_t STACK_HEADROOM = 192 * 1024;
 // The lowest address the parser's frames may reach on this thread, or 0 when the stack bounds
 // cannot be read (the level count alone then bounds the depth).
 uintptr_t stack_floor() {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
-    void* low = nullptr;
-    size_t size = 0;
-    const int got = pthread_attr_getstack(&attr, &low, &size);
-    pthread_attr_destroy(&attr);
-    if (got != 0 || size <= STACK_HEADROOM) return 0;
-    return reinterpret_cast<uintptr_t>(low) + STACK_HEADROOM;
+    const std::optional<uintptr_t> low = thread_stack_low();
+    return low && *low <= UINTPTR_MAX - STACK_HEADROOM ? *low + STACK_HEADROOM : 0;
 }
 
 }  // namespace

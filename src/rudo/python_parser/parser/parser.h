@@ -295,10 +295,14 @@ class [[nodiscard]] NestingGuard {
     bool ok_;
 };
 
-// Nesting levels the parser enters at most. A bracket level takes up to three, so this admits over
-// 300 nested brackets. parse_module runs a parse whose caller has too little stack left for this
+// The lowest address of the calling thread's stack, or nothing when it cannot be read.
+std::optional<uintptr_t> thread_stack_low();
+
+// Nesting levels the parser enters at most. A bracket level takes up to four (bracket, operand
+// and the expression levels between), so this admits 400 nested brackets, twice CPython's own
+// limit. parse_module runs a parse whose caller has too little stack left for this
 // depth on a thread with a stack of its own, so the limit holds on any caller's stack.
-inline constexpr uint32_t MAX_NESTING_DEPTH = 1000;
+inline constexpr uint32_t MAX_NESTING_DEPTH = 1600;
 inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
 
 // ---------------------------------------------------------------------------------------------
