@@ -74,7 +74,8 @@ class RangeChecker {
         if constexpr (IsBox<T>::value || IsOptional<T>::value) {
             if (v) push(*v, parent);
         } else if constexpr (IsList<T>::value) {
-            for (const auto& element : v) push(element, parent);
+            for (const auto& element : v)
+                push(element, parent);
         } else if constexpr (Kinds<T>) {
             std::visit([&](const auto& node) { value(node, parent); }, v.as_variant());
         } else if constexpr (IsVariant<T>::value) {
@@ -82,7 +83,8 @@ class RangeChecker {
         } else if constexpr (std::is_same_v<T, StringLiteralValue> ||
                              std::is_same_v<T, BytesLiteralValue> ||
                              std::is_same_v<T, FStringValue> || std::is_same_v<T, TStringValue>) {
-            for (const auto& part : v.parts()) push(part, parent);
+            for (const auto& part : v.parts())
+                push(part, parent);
         } else if constexpr (std::is_same_v<T, FStringPart>) {
             std::visit([&](const auto& part) { push(part, parent); }, v);
         } else if constexpr (std::is_same_v<T, Identifier>) {

@@ -136,14 +136,14 @@ int main(int argc, char** argv) {
     const double one = warm_up_seconds(root, files, 1);
     const double eight = warm_up_seconds(root, files, 8);
     fmt::print("warm-up on 1 thread:      {:9.1f} ms\n", one * 1e3);
-    fmt::print("warm-up on 8 threads:     {:9.1f} ms ({:.2f}x faster)\n", eight * 1e3,
-               one / eight);
+    fmt::print("warm-up on 8 threads:     {:9.1f} ms ({:.2f}x faster)\n", eight * 1e3, one / eight);
 
     // Memory: warmed on this thread, so every allocation lands in the arena mallinfo2 reports.
     {
         const size_t before = heap_in_use();
         const quarn::ast::AstProjectIndex index(root, files);
-        for (const auto& path : files) (void)index.get_parsed_ast_file(path);
+        for (const auto& path : files)
+            (void)index.get_parsed_ast_file(path);
         const size_t used = heap_in_use() - before;
         fmt::print("warmed index memory:      {:9.1f} MB = {:.2f} bytes per source byte\n",
                    used / 1e6, static_cast<double>(used) / static_cast<double>(source_bytes));
@@ -151,17 +151,18 @@ int main(int argc, char** argv) {
 
     // The same extraction in Python over CPython's `ast`, what a user would write instead.
     const char* python = std::getenv("PYTHON");
-    const std::string command = fmt::format("'{}' '{}' '{}'", python ? python : QUARN_DEFAULT_PYTHON,
-                                            QUARN_AST_BASELINE, root);
+    const std::string command = fmt::format(
+        "'{}' '{}' '{}'", python ? python : QUARN_DEFAULT_PYTHON, QUARN_AST_BASELINE, root);
     double baseline = 0;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         if (std::fscanf(pipe, "%lf", &baseline) != 1) baseline = 0;
         ::pclose(pipe);
     }
     if (baseline > 0) {
-        fmt::print("Python over `ast`, 1 thread: {:9.1f} ms; quarn 1 thread is {:.2f}x, 8 threads "
-                   "{:.2f}x faster\n",
-                   baseline * 1e3, baseline / one, baseline / eight);
+        fmt::print(
+            "Python over `ast`, 1 thread: {:9.1f} ms; quarn 1 thread is {:.2f}x, 8 threads "
+            "{:.2f}x faster\n",
+            baseline * 1e3, baseline / one, baseline / eight);
     } else {
         fmt::print("Python over `ast`: not measured ({})\n", command);
     }

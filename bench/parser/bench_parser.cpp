@@ -42,14 +42,22 @@ void* operator new(size_t size) {
     note_allocation(p);
     return p;
 }
-void* operator new[](size_t size) { return operator new(size); }
+void* operator new[](size_t size) {
+    return operator new(size);
+}
 void operator delete(void* p) noexcept {
     note_release(p);
     std::free(p);
 }
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, size_t) noexcept { operator delete(p); }
+void operator delete[](void* p) noexcept {
+    operator delete(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    operator delete(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    operator delete(p);
+}
 
 namespace {
 
@@ -87,7 +95,8 @@ const Corpus& corpus() {
         std::error_code ec;
         for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_regular_file() && it->path().extension() == ".py") paths.push_back(it->path());
+            if (it->is_regular_file() && it->path().extension() == ".py")
+                paths.push_back(it->path());
         }
         std::sort(paths.begin(), paths.end());
         for (const auto& path : paths) {

@@ -53,7 +53,7 @@ struct Err {
     // A constructor rather than aggregate initialisation: `Err(x)` must also compile where
     // parenthesised aggregate initialisation is not available (clang 14).
     template <typename U>
-        requires std::constructible_from<E, U&&>
+    requires std::constructible_from<E, U&&>
     explicit(false) Err(U&& value) : error(std::forward<U>(value)) {}
 
     E error;

@@ -15,8 +15,7 @@ namespace quarn_rs {
 // The layout of every instance: the object header, then the one core value it holds.
 template <typename T>
 struct Holder {
-    PyObject_HEAD
-    T value;
+    PyObject_HEAD T value;
 };
 
 template <typename T>

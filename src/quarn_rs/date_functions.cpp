@@ -29,7 +29,8 @@ std::atomic<PyObject*> datetime_name, zoneinfo_name, date_name, today_name, time
     zone_info_name;
 
 // The interpreter's import. A module another thread is still initialising is waited for, never
-// handed out half-built: PyImport_GetModule waits on the module's import lock, as a real import does.
+// handed out half-built: PyImport_GetModule waits on the module's import lock, as a real import
+// does.
 Ref import_module(std::atomic<PyObject*>& slot, const char* name) {
     PyObject* py_name = interned(slot, name);
     if (py_name == nullptr) return {};

@@ -155,8 +155,13 @@ PyGetSetDef feature_field_properties[] = {
 
 template <typename Record>
 TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
-    return TypeDescription{full_name, static_cast<int>(sizeof(Holder<Record>)),
-                           &dealloc_holder<Record>, nullptr, nullptr, nullptr, properties};
+    return TypeDescription{full_name,
+                           static_cast<int>(sizeof(Holder<Record>)),
+                           &dealloc_holder<Record>,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           properties};
 }
 
 template <typename Record>
@@ -169,20 +174,20 @@ PyObject* wrap(PyTypeObject* type, Record&& record) {
 
 PyTypeObject* feature_field_ast_type() {
     static std::atomic<PyObject*> slot;
-    return process_type(slot, record_type<FeatureFieldAST>("builtins.FeatureFieldAST",
-                                                           feature_field_properties));
+    return process_type(
+        slot, record_type<FeatureFieldAST>("builtins.FeatureFieldAST", feature_field_properties));
 }
 
 PyTypeObject* feature_class_ast_type() {
     static std::atomic<PyObject*> slot;
-    return process_type(slot, record_type<FeatureClassAST>("builtins.FeatureClassAST",
-                                                           feature_class_properties));
+    return process_type(
+        slot, record_type<FeatureClassAST>("builtins.FeatureClassAST", feature_class_properties));
 }
 
 PyTypeObject* function_arg_ast_type() {
     static std::atomic<PyObject*> slot;
-    return process_type(slot, record_type<FunctionArgAST>("builtins.FunctionArgAST",
-                                                          function_arg_properties));
+    return process_type(
+        slot, record_type<FunctionArgAST>("builtins.FunctionArgAST", function_arg_properties));
 }
 
 PyTypeObject* resolver_ast_type() {

@@ -16,7 +16,6 @@
 #include "quarn_rs/args.h"
 #include "quarn_rs/classes.h"
 
-
 namespace quarn_rs {
 
 namespace ast = quarn::ast;
@@ -216,7 +215,8 @@ PyObject* cache_new(PyTypeObject* type, const Args& args) {
     std::vector<std::string> files;
     std::string_view root;
     SharedFileSystem filesystem;
-    if (!text_list_arg(args, 0, files) || !args.text(1, root) || !filesystem_arg(args, 2, filesystem))
+    if (!text_list_arg(args, 0, files) || !args.text(1, root) ||
+        !filesystem_arg(args, 2, filesystem))
         return nullptr;
     // Lists the file system and names every module with the lock held.
     ast::AstFileParserCache cache =
@@ -299,7 +299,8 @@ PyObject* index_new(PyTypeObject* type, const Args& args) {
     std::vector<std::string> files;
     std::string_view root;
     SharedFileSystem filesystem;  // counted up here, with the lock held
-    if (!text_list_arg(args, 0, files) || !args.text(1, root) || !filesystem_arg(args, 2, filesystem))
+    if (!text_list_arg(args, 0, files) || !args.text(1, root) ||
+        !filesystem_arg(args, 2, filesystem))
         return nullptr;
     // Building the index touches no Python object: the root is read in place from its str,
     // which the caller keeps alive.
@@ -382,11 +383,9 @@ PyTypeObject* ast_file_parser_cache_type() {
 PyTypeObject* ast_project_index_type() {
     static const Member members[] = {
         {&kFeatureClass,
-         as_cfunction(&method_entry<kFeatureClass, index_lookup<kFeatureClassLookup>>),
-         kFastCall},
+         as_cfunction(&method_entry<kFeatureClass, index_lookup<kFeatureClassLookup>>), kFastCall},
         {&kFeatureClassInFile,
-         as_cfunction(
-             &method_entry<kFeatureClassInFile, index_lookup<kFeatureClassInFileLookup>>),
+         as_cfunction(&method_entry<kFeatureClassInFile, index_lookup<kFeatureClassInFileLookup>>),
          kFastCall},
         {&kResolver, as_cfunction(&method_entry<kResolver, index_lookup<kResolverLookup>>),
          kFastCall},

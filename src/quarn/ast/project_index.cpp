@@ -161,7 +161,8 @@ void register_exit_handler() {
         for (const char* name : {"WarmUpStatics", "x__Y", "aB", "HTTPResponse"}) {
             (void)quarn::utils::to_snake_case(name);
         }
-        (void)parse_source("@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n");
+        (void)parse_source(
+            "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n");
         std::atexit(stop_warm_up_threads);
     });
 }
@@ -238,7 +239,8 @@ AstProjectIndex::AstProjectIndex(std::string project_root, std::vector<std::stri
 Result<AstProjectIndex> AstProjectIndex::with_filesystem(
     std::string project_root, std::vector<std::string> files,
     std::shared_ptr<const AstFileSystem> filesystem) {
-    auto cache = AstFileParserCache::with_filesystem(std::move(project_root), std::move(filesystem));
+    auto cache =
+        AstFileParserCache::with_filesystem(std::move(project_root), std::move(filesystem));
     // Every record of a file carries the file's module name, which depends only on its path: a
     // module lookup needs only the files of that module.
     auto positions = std::make_shared<StringMap<std::vector<size_t>>>();

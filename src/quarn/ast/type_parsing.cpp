@@ -42,7 +42,8 @@ size_t trailing_white_space(std::string_view text) {
     while (end > 0) {
         // Step back over one character and see whether it is white space.
         size_t start = end - 1;
-        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+            --start;
         const size_t length = white_space_length(text, start);
         if (length == 0 || start + length != end) break;
         end = start;
@@ -73,7 +74,8 @@ bool is_line_break(char c) {
 // The start of the line holding `offset`: just after the line break before it, `\n`, `\r\n` or a
 // lone `\r` alike.
 size_t line_start(std::string_view source, size_t offset) {
-    while (offset > 0 && !is_line_break(source[offset - 1])) --offset;
+    while (offset > 0 && !is_line_break(source[offset - 1]))
+        --offset;
     return offset;
 }
 
@@ -199,8 +201,8 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         FunctionArgAST arg{
             .arg_name = std::string(parameter.name.as_str()),
             .arg_location = std::move(*location),
-            .annotation = parameter.annotation ? locator.location_of(*parameter.annotation)
-                                               : std::nullopt,
+            .annotation =
+                parameter.annotation ? locator.location_of(*parameter.annotation) : std::nullopt,
         };
         record.args_in_order.push_back(arg.arg_name);
         std::string key = arg.arg_name;
@@ -211,7 +213,8 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         record.return_annotation = locator.location_of(*f.returns);
     } else {
         const size_t a = f.parameters->range.end();
-        const size_t b = f.body.empty() ? size_t{f.range.end()} : size_t{f.body.front().range().start()};
+        const size_t b =
+            f.body.empty() ? size_t{f.range.end()} : size_t{f.body.front().range().start()};
         if (a < b && b <= source.size()) {
             const size_t colon = source.substr(a, b - a).find(':');
             if (colon != std::string_view::npos) {
@@ -258,7 +261,8 @@ constexpr std::array<std::string_view, 1> FEATURES_MODULE = {"quarn.features"};
 // The comment's text less its leading `#` characters, trimmed.
 std::string comment_text(std::string_view source, TextRange range) {
     std::string_view text = source.substr(range.start(), range.end() - range.start());
-    while (!text.empty() && text.front() == '#') text.remove_prefix(1);
+    while (!text.empty() && text.front() == '#')
+        text.remove_prefix(1);
     return std::string(trim(text));
 }
 
@@ -324,8 +328,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     // The whole line of the name; a CRLF's `\r` stays inside, as the line index counts it.
     const size_t line_begin = line_start(source, s);
     auto [break_at, break_length] = next_line_break(source, s);
-    const size_t line_end =
-        break_length == 2 ? break_at + 1 : break_at;
+    const size_t line_end = break_length == 2 ? break_at + 1 : break_at;
     auto class_definition_location = locator.location(
         TextRange(static_cast<TextSize>(line_begin), static_cast<TextSize>(line_end)));
     if (!class_definition_location) return std::nullopt;
@@ -419,8 +422,9 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     }
     if (!named) record.namespace_ = quarn::utils::to_snake_case(record.class_name);
 
-    const size_t first_line = c.decorator_list.empty() ? size_t{c.range.start()}
-                                                       : size_t{c.decorator_list.front().range.start()};
+    const size_t first_line = c.decorator_list.empty()
+                                  ? size_t{c.range.start()}
+                                  : size_t{c.decorator_list.front().range.start()};
     const size_t begin = line_start(source, std::min(first_line, source.size()));
     const auto [end_break, end_length] =
         next_line_break(source, std::min<size_t>(c.range.end(), source.size()));
@@ -613,8 +617,8 @@ ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
     constexpr std::array<std::string_view, 3> resolver_symbols = {"online", "offline", "stream"};
     StringSet resolver_names =
         collect_import_names_for_symbols_from_map(parsed.imports, quarn_module, resolver_symbols);
-    resolver_names.merge(
-        collect_import_names_for_symbols_from_map(parsed.imports, FEATURES_MODULE, resolver_symbols));
+    resolver_names.merge(collect_import_names_for_symbols_from_map(parsed.imports, FEATURES_MODULE,
+                                                                   resolver_symbols));
 
     out.functions.reserve(definitions.functions.size());
     for (const py::StmtFunctionDef* f : definitions.functions) {

@@ -53,14 +53,16 @@ constexpr NameAlias kNameAliases[] = {
 #include "rudo/python_parser/name_aliases.inc"
 };
 static_assert(std::is_sorted(std::begin(kNameAliases), std::end(kNameAliases),
-                             [](const NameAlias& a, const NameAlias& b) { return a.name < b.name; }),
+                             [](const NameAlias& a, const NameAlias& b) {
+                                 return a.name < b.name;
+                             }),
               "the alias table is searched by bisection");
 
 std::optional<char32_t> char_from_alias(std::string_view upper_name) {
     const auto* end = std::end(kNameAliases);
-    const auto* found =
-        std::lower_bound(std::begin(kNameAliases), end, upper_name,
-                         [](const NameAlias& alias, std::string_view name) { return alias.name < name; });
+    const auto* found = std::lower_bound(
+        std::begin(kNameAliases), end, upper_name,
+        [](const NameAlias& alias, std::string_view name) { return alias.name < name; });
     if (found == end || found->name != upper_name) return std::nullopt;
     return found->code_point;
 }

@@ -63,9 +63,9 @@ void TokenSource::re_lex_logical_token() {
     // brackets abandoned at one point linear in the trivia that follows them. Brackets (whose
     // re-lex moves the nesting back) and open interpolated strings take the full path.
     const TokenKind current = lexer_.current_kind();
-    if (lexer_.nesting_ > 1 && lexer_.interpolated_strings_.empty() &&
-        current != TokenKind::Lpar && current != TokenKind::Lsqb && current != TokenKind::Lbrace &&
-        current != TokenKind::Rpar && current != TokenKind::Rsqb && current != TokenKind::Rbrace) {
+    if (lexer_.nesting_ > 1 && lexer_.interpolated_strings_.empty() && current != TokenKind::Lpar &&
+        current != TokenKind::Lsqb && current != TokenKind::Lbrace && current != TokenKind::Rpar &&
+        current != TokenKind::Rsqb && current != TokenKind::Rbrace) {
         lexer_.lower_nesting();
         return;
     }

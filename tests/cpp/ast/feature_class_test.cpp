@@ -16,7 +16,8 @@ using quarn_test::located_at;
 using quarn_test::range;
 using Texts = std::vector<std::string>;
 
-constexpr const char* CLASS_GRAMMAR = "from m import a\n@a(b=1)\nclass A(B):\n    x: int = f(c=1)\n";
+constexpr const char* CLASS_GRAMMAR =
+    "from m import a\n@a(b=1)\nclass A(B):\n    x: int = f(c=1)\n";
 const std::string IMPORT = "from quarn.features import features\n";
 
 ParsedAstFile must_extract(const std::string& source) {
@@ -47,7 +48,8 @@ TEST(FeatureClasses, NamespaceFromTheNameKeywordOrTheClassName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.decorator);
-        const auto file = must_extract(IMPORT + c.decorator + "\nclass UserFeatures:\n    x: int\n");
+        const auto file =
+            must_extract(IMPORT + c.decorator + "\nclass UserFeatures:\n    x: int\n");
         ASSERT_EQ(file.feature_classes.size(), 1u);
         const FeatureClassAST& f = file.feature_classes[0];
         EXPECT_EQ(f.namespace_, c.namespace_);
@@ -56,15 +58,18 @@ TEST(FeatureClasses, NamespaceFromTheNameKeywordOrTheClassName) {
         EXPECT_TRUE(located_at(f.decorator_location,
                                range(1, 1, 1, static_cast<uint32_t>(c.decorator.size()))));
         Texts keywords;
-        for (const auto& [name, at] : f.kwarg_names) keywords.push_back(name);
+        for (const auto& [name, at] : f.kwarg_names)
+            keywords.push_back(name);
         EXPECT_EQ(keywords, c.keywords);
         EXPECT_EQ(f.kwargs.size(), c.keywords.size());
     }
-    const auto file = must_extract(IMPORT + "@features(max_staleness=\"1d\")\nclass A:\n    x: int\n");
+    const auto file =
+        must_extract(IMPORT + "@features(max_staleness=\"1d\")\nclass A:\n    x: int\n");
     ASSERT_EQ(file.feature_classes.size(), 1u);
-    EXPECT_TRUE(located_at(file.feature_classes[0].kwarg_names.at("max_staleness"),
-                           range(1, 10, 1, 23)));
-    EXPECT_TRUE(located_at(file.feature_classes[0].kwargs.at("max_staleness"), range(1, 24, 1, 28)));
+    EXPECT_TRUE(
+        located_at(file.feature_classes[0].kwarg_names.at("max_staleness"), range(1, 10, 1, 23)));
+    EXPECT_TRUE(
+        located_at(file.feature_classes[0].kwargs.at("max_staleness"), range(1, 24, 1, 28)));
 }
 
 TEST(FeatureClasses, OnlyTheFeaturesImportOfQuarnFeaturesCounts) {
@@ -88,7 +93,8 @@ TEST(FeatureClasses, OnlyTheFeaturesImportOfQuarnFeaturesCounts) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
         Texts got;
-        for (const auto& f : must_extract(c.source).feature_classes) got.push_back(f.class_name);
+        for (const auto& f : must_extract(c.source).feature_classes)
+            got.push_back(f.class_name);
         EXPECT_EQ(got, c.classes);
     }
 }
@@ -96,26 +102,28 @@ TEST(FeatureClasses, OnlyTheFeaturesImportOfQuarnFeaturesCounts) {
 TEST(FeatureClasses, FieldsFromAnnotatedAndAssignedStatements) {
     QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT +
-                                   "@features\n"                                // 1
-                                   "class U:\n"                                 // 2
-                                   "    id: int\n"                              // 3
+                                   "@features\n"                                   // 1
+                                   "class U:\n"                                    // 2
+                                   "    id: int\n"                                 // 3
                                    "    name: str = feature(description=\"x\")\n"  // 4
-                                   "    count = 0\n"                            // 5
-                                   "    x: int\n"                               // 6
-                                   "    x = 5\n"                                // 7
-                                   "    a = b = 1\n"                            // 8
-                                   "    a, c = 1, 2\n"                          // 9
-                                   "    a += 1\n"                               // 10
-                                   "    def m(self):\n"                         // 11
-                                   "        self.y = 2\n"                       // 12
-                                   "        z = 3\n");                          // 13
+                                   "    count = 0\n"                               // 5
+                                   "    x: int\n"                                  // 6
+                                   "    x = 5\n"                                   // 7
+                                   "    a = b = 1\n"                               // 8
+                                   "    a, c = 1, 2\n"                             // 9
+                                   "    a += 1\n"                                  // 10
+                                   "    def m(self):\n"                            // 11
+                                   "        self.y = 2\n"                          // 12
+                                   "        z = 3\n");                             // 13
     ASSERT_EQ(file.feature_classes.size(), 1u);
     const FeatureClassAST& u = file.feature_classes[0];
     Texts annotated;
-    for (const auto& f : u.annotations) annotated.push_back(f.field_name);
+    for (const auto& f : u.annotations)
+        annotated.push_back(f.field_name);
     EXPECT_EQ(annotated, (Texts{"id", "name", "x"}));
     EXPECT_EQ(u.fields.size(), 4u);
-    for (const char* name : {"id", "name", "count", "x"}) EXPECT_TRUE(u.fields.contains(name)) << name;
+    for (const char* name : {"id", "name", "count", "x"})
+        EXPECT_TRUE(u.fields.contains(name)) << name;
 
     const FeatureFieldAST& id = u.fields.at("id");
     EXPECT_TRUE(located_at(id.field_name_location, range(3, 4, 3, 6)));
@@ -167,24 +175,24 @@ TEST(FeatureClasses, AnAnnotatedValueThatIsNoCallIsNoFeatureCall) {
 TEST(FeatureClasses, CommentBlocksDirectlyAboveAField) {
     QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT +
-                                   "@features\n"                      // 1
-                                   "class U:\n"                       // 2
-                                   "    # The user's name\n"          // 3
-                                   "    ## :owner: team-a\n"          // 4
-                                   "  # :tags: pii, core  beta\n"     // 5
-                                   "    name: str\n"                  // 6
-                                   "    # lonely\n"                   // 7
-                                   "\n"                               // 8
-                                   "    age: int\n"                   // 9
-                                   "    pass  # note\n"               // 10
-                                   "    city: str\n"                  // 11
-                                   "    # first\n"                    // 12
-                                   "    x: int\n"                     // 13
-                                   "    # second\n"                   // 14
-                                   "    # :owner:\n"                  // 15
-                                   "    x = 5\n"                      // 16
-                                   "    # not above any field\n"      // 17
-                                   "    def m(self): pass\n");        // 18
+                                   "@features\n"                   // 1
+                                   "class U:\n"                    // 2
+                                   "    # The user's name\n"       // 3
+                                   "    ## :owner: team-a\n"       // 4
+                                   "  # :tags: pii, core  beta\n"  // 5
+                                   "    name: str\n"               // 6
+                                   "    # lonely\n"                // 7
+                                   "\n"                            // 8
+                                   "    age: int\n"                // 9
+                                   "    pass  # note\n"            // 10
+                                   "    city: str\n"               // 11
+                                   "    # first\n"                 // 12
+                                   "    x: int\n"                  // 13
+                                   "    # second\n"                // 14
+                                   "    # :owner:\n"               // 15
+                                   "    x = 5\n"                   // 16
+                                   "    # not above any field\n"   // 17
+                                   "    def m(self): pass\n");     // 18
     ASSERT_EQ(file.feature_classes.size(), 1u);
     const FeatureClassAST& u = file.feature_classes[0];
     const FeatureFieldAST& name = u.fields.at("name");
@@ -211,14 +219,14 @@ TEST(FeatureClasses, CommentBlocksDirectlyAboveAField) {
 TEST(FeatureClasses, DefinitionLineAndDedentedSource) {
     QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT +
-                                   "def f():\n"                              // 1
-                                   "    @dataclass\n"                        // 2
-                                   "    @features(name=\"n\")\n"             // 3
-                                   "    class A(Base):  # note\n"            // 4
-                                   "        x: int\n"                        // 5
-                                   "        \n"                              // 6
-                                   "        y: int  # tail\n"                // 7
-                                   "    return A\n");                        // 8
+                                   "def f():\n"                    // 1
+                                   "    @dataclass\n"              // 2
+                                   "    @features(name=\"n\")\n"   // 3
+                                   "    class A(Base):  # note\n"  // 4
+                                   "        x: int\n"              // 5
+                                   "        \n"                    // 6
+                                   "        y: int  # tail\n"      // 7
+                                   "    return A\n");              // 8
     ASSERT_EQ(file.feature_classes.size(), 1u);
     const FeatureClassAST& a = file.feature_classes[0];
     EXPECT_TRUE(located_at(a.class_name_location, range(4, 10, 4, 11)));
@@ -245,12 +253,12 @@ TEST(FeatureClasses, LineBreaksCountAsTheLineIndexCountsThem) {
         SCOPED_TRACE(testing::PrintToString(c.eol));
         const std::string& e = c.eol;
         const auto file = must_extract("from quarn.features import features" + e +  // 0
-                                       "if True:" + e +                              // 1
-                                       "  @features" + e +                           // 2
-                                       "  class A:  # c" + e +                       // 3
-                                       "    # doc" + e +                             // 4
-                                       "    x: int" + e +                            // 5
-                                       "z = 1" + e);                                 // 6
+                                       "if True:" + e +                             // 1
+                                       "  @features" + e +                          // 2
+                                       "  class A:  # c" + e +                      // 3
+                                       "    # doc" + e +                            // 4
+                                       "    x: int" + e +                           // 5
+                                       "z = 1" + e);                                // 6
         ASSERT_EQ(file.feature_classes.size(), 1u);
         const FeatureClassAST& a = file.feature_classes[0];
         EXPECT_TRUE(located_at(a.class_name_location, range(3, 8, 3, 9)));

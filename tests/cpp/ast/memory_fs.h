@@ -43,7 +43,8 @@ class MemoryFileSystem final : public quarn::ast::AstFileSystem {
         if (listing_fails) return quarn::Err(quarn::ast::IoError::from_os_error(5));
         std::vector<std::string> out;
         const std::lock_guard lock(mutex_);
-        for (const auto& [path, content] : files_) out.push_back(path);
+        for (const auto& [path, content] : files_)
+            out.push_back(path);
         return out;
     }
 
@@ -72,11 +73,12 @@ class MemoryFileSystem final : public quarn::ast::AstFileSystem {
 
 // Skips the current test while the parser does not yet accept `sample`, the smallest text of
 // the grammar the test needs.
-#define QUARN_REQUIRE_GRAMMAR(sample)                                                        \
-    do {                                                                                     \
-        auto quarn_probe = quarn::ast::parse_source(sample);                                 \
-        if (!quarn_probe.ok())                                                               \
-            GTEST_SKIP() << "the parser does not accept this grammar yet: " << quarn_probe.error(); \
+#define QUARN_REQUIRE_GRAMMAR(sample)                                       \
+    do {                                                                    \
+        auto quarn_probe = quarn::ast::parse_source(sample);                \
+        if (!quarn_probe.ok())                                              \
+            GTEST_SKIP() << "the parser does not accept this grammar yet: " \
+                         << quarn_probe.error();                            \
     } while (0)
 
 }  // namespace quarn_test

@@ -40,14 +40,22 @@ TEST(FieldCommentMetadata, SplitsDescriptionOwnerAndTags) {
          std::nullopt,
          {"x", "y", "z"}},
         // Prefixes are case-sensitive and must start the trimmed line.
-        {{":Owner: a", "see :owner: b"}, ":Owner: a\nsee :owner: b", ":Owner: a\nsee :owner: b",
-         std::nullopt, {}},
+        {{":Owner: a", "see :owner: b"},
+         ":Owner: a\nsee :owner: b",
+         ":Owner: a\nsee :owner: b",
+         std::nullopt,
+         {}},
         // Empty lines stay inside and at the start; a final empty line is no line.
         {{"", "text", ""}, "\ntext\n", "\ntext", std::nullopt, {}},
         {{""}, "", std::nullopt, std::nullopt, {}},
         {{"\xE3\x80\x80"}, "\xE3\x80\x80", std::nullopt, std::nullopt, {}},
         // Tags split at any white space, non-ASCII included.
-        {{":tags: a\xE2\x80\x83" "b"}, ":tags: a\xE2\x80\x83" "b", std::nullopt, std::nullopt,
+        {{":tags: a\xE2\x80\x83"
+          "b"},
+         ":tags: a\xE2\x80\x83"
+         "b",
+         std::nullopt,
+         std::nullopt,
          {"a", "b"}},
     };
     for (const Case& c : cases) {
@@ -66,7 +74,8 @@ TEST(Dedent, RemovesTheSharedIndentationAndKeepsLineBreaks) {
         std::string expected;
     };
     const Case cases[] = {
-        {"    @features\n    class A:\n        x: int = 1\n", "@features\nclass A:\n    x: int = 1\n"},
+        {"    @features\n    class A:\n        x: int = 1\n",
+         "@features\nclass A:\n    x: int = 1\n"},
         // A blank line keeps only its line break, whatever white space it held.
         {"    class A:\n      \n        x = 1\n", "class A:\n\n    x = 1\n"},
         {"  class A:\n\t \n    x = 1", "class A:\n\n  x = 1"},

@@ -10,8 +10,8 @@
 
 #include "ast/memory_fs.h"
 #include "ast/temp_dir.h"
-#include "quarn/panic.h"
 #include "python_ast/build.h"
+#include "quarn/panic.h"
 
 namespace {
 
@@ -83,7 +83,8 @@ TEST(ParsedFileCache, TwoThreadsRacingForOnePathShareOneReadAndOneOutcome) {
             got[i] = cache.get_parsed_file("/p/a.py");
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(fs->reads(), 1);
     // The same shared record for everyone (or, before the parser takes the text, the same
     // failure).
@@ -181,7 +182,8 @@ py::Stmt from_import(std::optional<std::string_view> module, std::vector<py::Ali
 
 StringSet set(std::initializer_list<std::string_view> names) {
     StringSet out;
-    for (auto n : names) out.emplace(n);
+    for (auto n : names)
+        out.emplace(n);
     return out;
 }
 

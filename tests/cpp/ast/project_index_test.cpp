@@ -174,15 +174,18 @@ TEST(WarmUp, SplitsTheListByPositionModuloTheWorkerCount) {
         ReadLog log;
         log.attach(*fs);
         Paths files;
-        for (size_t i = 0; i < c.files; ++i) files.push_back(fmt::format("/p/f{}.py", i));
+        for (size_t i = 0; i < c.files; ++i)
+            files.push_back(fmt::format("/p/f{}.py", i));
         const auto index = index_over(fs, files);
         quarn::ast::detail::start_warm_up(index, c.parallelism);
         quarn::ast::detail::wait_for_warm_up_threads();
         ASSERT_EQ(log.reader.size(), c.files);
         std::map<int, std::set<size_t>> by_thread;
-        for (size_t i = 0; i < c.files; ++i) by_thread[log.reader.at(files[i])].insert(i);
+        for (size_t i = 0; i < c.files; ++i)
+            by_thread[log.reader.at(files[i])].insert(i);
         std::vector<std::set<size_t>> groups;
-        for (const auto& [id, positions] : by_thread) groups.push_back(positions);
+        for (const auto& [id, positions] : by_thread)
+            groups.push_back(positions);
         std::sort(groups.begin(), groups.end());
         EXPECT_EQ(groups, c.groups);
     }
@@ -190,7 +193,8 @@ TEST(WarmUp, SplitsTheListByPositionModuloTheWorkerCount) {
 
 TEST(WarmUp, FailuresStayWithTheirFileAndTheWorkerGoesOn) {
     auto fs = std::make_shared<MemoryFileSystem>();
-    for (const char* path : {"/p/a.py", "/p/b.py", "/p/c.py", "/p/d.py"}) fs->put(path, DEF);
+    for (const char* path : {"/p/a.py", "/p/b.py", "/p/c.py", "/p/d.py"})
+        fs->put(path, DEF);
     fs->on_read = [](std::string_view path) {
         if (path == "/p/a.py") quarn::panic("invariant broken");
         if (path == "/p/c.py") throw std::bad_alloc();
@@ -215,7 +219,8 @@ TEST(WarmUp, FailuresStayWithTheirFileAndTheWorkerGoesOn) {
 TEST(WarmUp, AWorkerStopsOnceTheIndexIsDropped) {
     auto fs = std::make_shared<MemoryFileSystem>();
     Paths files;
-    for (int i = 0; i < 100; ++i) files.push_back(fmt::format("/p/f{}.py", i));
+    for (int i = 0; i < 100; ++i)
+        files.push_back(fmt::format("/p/f{}.py", i));
     std::mutex gate;
     gate.lock();
     fs->on_read = [&](std::string_view path) {
@@ -225,7 +230,8 @@ TEST(WarmUp, AWorkerStopsOnceTheIndexIsDropped) {
     {
         const auto index = index_over(fs, files);
         quarn::ast::detail::start_warm_up(index, 1);
-        while (fs->reads() == 0) std::this_thread::yield();
+        while (fs->reads() == 0)
+            std::this_thread::yield();
     }
     gate.unlock();
     quarn::ast::detail::wait_for_warm_up_threads();
@@ -239,14 +245,13 @@ TEST(WarmUp, LookupsRacingTheWorkersSeeWhatASingleThreadSees) {
         // Three files per module; some fail to read, some to parse.
         files.push_back(fmt::format("/o{}/m{}.py", i % 3, i / 3));
         if (i % 7 == 3) continue;
-        fs->put(files.back(),
-                i % 11 == 5 ? std::string("def (:\n")
-                            : fmt::format("from quarn import online\n"
-                                          "from quarn.features import features\n"
-                                          "@online\ndef r{0}(x): return x\n"
-                                          "def f(y{1}): pass\n"
-                                          "@features\nclass C:\n    v{1}: int\n",
-                                          i / 3, i));
+        fs->put(files.back(), i % 11 == 5 ? std::string("def (:\n")
+                                          : fmt::format("from quarn import online\n"
+                                                        "from quarn.features import features\n"
+                                                        "@online\ndef r{0}(x): return x\n"
+                                                        "def f(y{1}): pass\n"
+                                                        "@features\nclass C:\n    v{1}: int\n",
+                                                        i / 3, i));
     }
     files.push_back(files[5]);
     struct Answers {
@@ -279,9 +284,11 @@ TEST(WarmUp, LookupsRacingTheWorkersSeeWhatASingleThreadSees) {
         }
         start.arrive_and_wait();
         quarn::ast::detail::start_warm_up(index, 8);
-        for (auto& t : lookers) t.join();
+        for (auto& t : lookers)
+            t.join();
         quarn::ast::detail::wait_for_warm_up_threads();
-        for (int t = 0; t < LOOKERS; ++t) EXPECT_TRUE(got[t] == expected) << "looker " << t;
+        for (int t = 0; t < LOOKERS; ++t)
+            EXPECT_TRUE(got[t] == expected) << "looker " << t;
     }
 }
 

@@ -19,7 +19,8 @@ constexpr const char* DEF = "def f(x):\n    pass\n";
 
 std::vector<std::string> names(const std::vector<ResolverAST>& records) {
     std::vector<std::string> out;
-    for (const auto& r : records) out.push_back(r.resolver_name);
+    for (const auto& r : records)
+        out.push_back(r.resolver_name);
     return out;
 }
 
@@ -258,20 +259,21 @@ TEST(Resolvers, FunctionsAtAnyDepthInPreOrder) {
         "    class Inner:\n"
         "        def deep(self): pass\n");
     EXPECT_EQ(names(file.functions),
-              (std::vector<std::string>{"m", "a", "b", "t", "e", "te", "tf", "w2", "wh", "we",
-                                        "fo", "last", "deep"}));
+              (std::vector<std::string>{"m", "a", "b", "t", "e", "te", "tf", "w2", "wh", "we", "fo",
+                                        "last", "deep"}));
 }
 
 TEST(Resolvers, FunctionsInMatchCases) {
     QUARN_REQUIRE_GRAMMAR("match v:\n    case 1:\n        pass\n");
-    const auto file =
-        must_extract("match v:\n    case 1:\n        def one(): pass\n    case _:\n        def two(): pass\n");
+    const auto file = must_extract(
+        "match v:\n    case 1:\n        def one(): pass\n    case _:\n        def two(): pass\n");
     EXPECT_EQ(names(file.functions), (std::vector<std::string>{"one", "two"}));
 }
 
 TEST(Resolvers, ColumnsCountCharactersNotBytes) {
     QUARN_REQUIRE_GRAMMAR(DEF);
-    const auto file = must_extract("def caf\xC3\xA9(x): pass\n\ndef\tg(\xF0\x9D\x90\x80=1): pass\n");
+    const auto file =
+        must_extract("def caf\xC3\xA9(x): pass\n\ndef\tg(\xF0\x9D\x90\x80=1): pass\n");
     ASSERT_EQ(file.functions.size(), 2u);
     EXPECT_TRUE(located_at(file.functions[0].resolver_name_location, range(0, 4, 0, 8)));
     EXPECT_TRUE(located_at(file.functions[0].args.at("x").arg_location, range(0, 9, 0, 10)));
@@ -284,8 +286,8 @@ TEST(Resolvers, ColumnsCountCharactersNotBytes) {
 TEST(Resolvers, AFileWithoutUriReportsNothing) {
     QUARN_REQUIRE_GRAMMAR(DEF);
     // A relative path that does not resolve from the working directory.
-    const auto file = must_extract("from quarn import online\n@online\ndef f(x): pass\n",
-                                   "no/such/dir/mod.py");
+    const auto file =
+        must_extract("from quarn import online\n@online\ndef f(x): pass\n", "no/such/dir/mod.py");
     EXPECT_TRUE(file.functions.empty());
     EXPECT_TRUE(file.resolvers.empty());
 }
@@ -329,7 +331,8 @@ TEST(Resolvers, DeepExpressionsAreNeverWalked) {
     QUARN_REQUIRE_GRAMMAR("def f():\n    return 1 + 1\n");
     // A 200,000-deep tree of additions, kept in the cache and dropped with it.
     std::string source = "def f():\n    return 1";
-    for (int i = 0; i < 200000; ++i) source += "+1";
+    for (int i = 0; i < 200000; ++i)
+        source += "+1";
     source += "\n";
     const auto file = extract(source);
     ASSERT_TRUE(file.ok()) << file.error();

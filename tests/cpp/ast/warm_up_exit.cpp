@@ -13,7 +13,9 @@ const quarn::ast::AstProjectIndex* kept_index = nullptr;
 
 // The "keep" index is never freed, as an interpreter that exits without freeing it, and workers
 // may still hold their handles at exit: neither is a leak of the index's own making.
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+extern "C" const char* __asan_default_options() {
+    return "detect_leaks=0";
+}
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;

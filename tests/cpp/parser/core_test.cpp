@@ -26,7 +26,8 @@ Parser make_parser(std::string_view source) {
 
 std::vector<std::string> displays(const std::vector<ParseError>& errors) {
     std::vector<std::string> out;
-    for (const auto& e : errors) out.push_back(e.display());
+    for (const auto& e : errors)
+        out.push_back(e.display());
     return out;
 }
 
@@ -51,7 +52,8 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
          "IPython escape commands are only allowed in `Mode::Ipython`"},
         {ParseErrorType::expected_token(TokenKind::Rpar, TokenKind::Newline),
          "Expected `)`, found newline"},
-        {ParseErrorType::expected_token(TokenKind::Comma, TokenKind::Name), "Expected `,`, found name"},
+        {ParseErrorType::expected_token(TokenKind::Comma, TokenKind::Name),
+         "Expected `,`, found name"},
         {ParseErrorType::unexpected_token_after_async(TokenKind::EndOfFile),
          "Expected `def`, `with` or `for` to follow `async`, found end of file"},
         {ParseErrorType::duplicate_keyword_argument("x"), "Duplicate keyword argument \"x\""},
@@ -67,7 +69,8 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
         {ParseErrorType::from_lexical(LexicalErrorType::unexpected_character(U'$')),
          "Got unexpected token $"},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.error.message(), c.message);
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error.message(), c.message);
 
     const ParseError error{ParseErrorType::of(Kind::ExpectedExpression), TextRange(5, 5)};
     EXPECT_EQ(error.display(), "Expected an expression at byte range 5..5");
@@ -81,12 +84,12 @@ TEST(RecordingRule, DropsOnlyAnErrorStartingWhereTheLastOneStarts) {
     p.add_error(ParseErrorType::other("first"), TextRange(3, 4));
     p.add_error(ParseErrorType::of(Kind::ExpectedExpression), TextRange(3, 9));  // same start
     p.add_error(ParseErrorType::other("later"), TextRange(8, 9));
-    p.add_error(ParseErrorType::other("earlier"), TextRange(5, 6));  // kept after 8
+    p.add_error(ParseErrorType::other("earlier"), TextRange(5, 6));     // kept after 8
     p.add_error(ParseErrorType::other("again at 3"), TextRange(3, 3));  // only the last counts
-    EXPECT_EQ(displays(p.errors()),
-              (std::vector<std::string>{"first at byte range 3..4", "later at byte range 8..9",
-                                        "earlier at byte range 5..6",
-                                        "again at 3 at byte range 3..3"}));
+    EXPECT_EQ(
+        displays(p.errors()),
+        (std::vector<std::string>{"first at byte range 3..4", "later at byte range 8..9",
+                                  "earlier at byte range 5..6", "again at 3 at byte range 3..3"}));
 }
 
 TEST(MergeErrors, WalksBothListsHeadToHead) {
@@ -108,7 +111,8 @@ TEST(MergeErrors, WalksBothListsHeadToHead) {
         // Unsorted parser errors keep their order; only heads are compared.
         {{parser_error(8), parser_error(5)}, {}, "p8 p5"},
         {{parser_error(8), parser_error(2)}, {lexer_error(4)}, "l4 p8 p2"},
-        {{parser_error(1), parser_error(4), parser_error(7)}, {lexer_error(4), lexer_error(5)},
+        {{parser_error(1), parser_error(4), parser_error(7)},
+         {lexer_error(4), lexer_error(5)},
          "p1 l4 l5 p7"},
         {{}, {lexer_error(2), lexer_error(1)}, "l2 l1"},
     };
@@ -138,7 +142,8 @@ TEST(ParseModule, ExpressionStatementsEndToEnd) {
               "StmtExpr[2..3](value=ExprName[2..3](id=\"b\", ctx=Load))])");
     // Trivia is recorded, the final end of file is not.
     std::vector<TokenKind> kinds;
-    for (const auto& t : parsed->tokens) kinds.push_back(t.kind);
+    for (const auto& t : parsed->tokens)
+        kinds.push_back(t.kind);
     EXPECT_EQ(kinds, (std::vector<TokenKind>{TokenKind::Name, TokenKind::Newline, TokenKind::Name,
                                              TokenKind::Comment, TokenKind::Newline}));
 }
@@ -199,7 +204,8 @@ TEST(Speculation, RewindRestoresTokensErrorsAndPosition) {
     p.add_error(ParseErrorType::other("kept"), TextRange(0, 1));
     const size_t tokens_before = p.token_source().tokens().size();
     const ParserCheckpoint checkpoint = p.checkpoint();
-    while (!p.at(TokenKind::Newline)) p.bump_any();
+    while (!p.at(TokenKind::Newline))
+        p.bump_any();
     p.add_error(ParseErrorType::other("dropped"), TextRange(5, 6));
     p.rewind(checkpoint);
     EXPECT_EQ(p.token_source().tokens().size(), tokens_before);
@@ -283,14 +289,17 @@ TEST(RecoveryTable, ElementsTerminatorsAndErrors) {
         {R::ModuleStatements, T::Indent, "Unexpected indentation"},
         {R::BlockStatements, T::Rpar, "Expected a statement"},
         {R::AssignmentTargets, T::Def, "The keyword is not allowed as a variable declaration name"},
-        {R::AssignmentTargets, T::Match, "The keyword is not allowed as a variable declaration name"},
+        {R::AssignmentTargets, T::Match,
+         "The keyword is not allowed as a variable declaration name"},
         {R::AssignmentTargets, T::Int, "Expected an assignment target"},
         {R::ImportFromAsNamesParenthesized, T::Int, "Expected an import name or a ')'"},
-        {R::MatchPatternMapping, T::Plus, "Expected a mapping pattern or the end of the mapping pattern"},
+        {R::MatchPatternMapping, T::Plus,
+         "Expected a mapping pattern or the end of the mapping pattern"},
         {R::FStringElementsInFormatSpec, T::Int, "Expected an f-string element or a '}'"},
         {R::TStringElements, T::Int, "Expected an element of or the end of the t-string"},
     };
-    for (const auto& e : errors) EXPECT_EQ(create_error(e.kind, e.token).message(), e.message);
+    for (const auto& e : errors)
+        EXPECT_EQ(create_error(e.kind, e.token).message(), e.message);
 
     std::vector<std::string_view> no_trailing_comma;
     for (unsigned i = 0; i < RECOVERY_CONTEXT_KIND_COUNT; ++i) {
@@ -319,12 +328,16 @@ TEST(CommaSeparatedList, RecoversFromMissingAndStrayTokens) {
         {R::Identifiers, "a, b,\n", {"a", "b"}, {"Trailing comma not allowed at byte range 4..5"}},
         {R::Identifiers, "a b\n", {"a", "b"}, {"Expected `,`, found name at byte range 2..3"}},
         {R::Identifiers, ", a\n", {"a"}, {"Expected an identifier at byte range 0..1"}},
-        {R::ListElements, "1, , 2]", {"1", "2"}, {"Expected an expression or a ']' at byte range 3..4"}},
+        {R::ListElements,
+         "1, , 2]",
+         {"1", "2"},
+         {"Expected an expression or a ']' at byte range 3..4"}},
         {R::Identifiers, "a ) b\n", {"a", "b"}, {"Expected `,`, found `)` at byte range 2..3"}},
         {R::Identifiers,
          "a ) ) b\n",
          {"a", "b"},
-         {"Expected `,`, found `)` at byte range 2..3", "Expected `,`, found `)` at byte range 4..5"}},
+         {"Expected `,`, found `)` at byte range 2..3",
+          "Expected `,`, found `)` at byte range 4..5"}},
         {R::Identifiers, "\n", {}, {}},
     };
     for (const auto& c : cases) {
@@ -401,7 +414,8 @@ TEST(InterpolatedStringKind, OneDefinitionServesTheLexerAndTheDecoder) {
     // Both headers in one translation unit, and the kind the lexer takes is the decoder's.
     Lexer lexer("f'{x}'");
     lexer.next_token();
-    EXPECT_FALSE(lexer.re_lex_string_token_in_interpolation_element(InterpolatedStringKind::FString));
+    EXPECT_FALSE(
+        lexer.re_lex_string_token_in_interpolation_element(InterpolatedStringKind::FString));
     EXPECT_EQ(display(InterpolatedStringKind::TString), "t-string");
 }
 
@@ -449,7 +463,8 @@ TEST(AbandonedBrackets, ManyLevelsBeforeLongTriviaStillParse) {
     // the last bracket is abandoned.
     std::string source(150, '[');
     source += "a\n";
-    for (int i = 0; i < 100'000; ++i) source += "# comment\n";
+    for (int i = 0; i < 100'000; ++i)
+        source += "# comment\n";
     source += "class";
     Parser p = make_parser(source);
     std::vector<std::string> seen;

@@ -47,7 +47,8 @@ void run_with_stack(size_t stack_size, const std::function<void()>& body) {
 std::string repeat(std::string_view text, size_t count) {
     std::string out;
     out.reserve(text.size() * count);
-    for (size_t i = 0; i < count; ++i) out += text;
+    for (size_t i = 0; i < count; ++i)
+        out += text;
     return out;
 }
 
@@ -67,33 +68,44 @@ std::vector<Case> cases() {
     out.push_back({"100000 (", repeat("(", 100'000), Outcome::TooDeep});
     out.push_back({"100000 [", repeat("[", 100'000), Outcome::TooDeep});
     out.push_back({"100000 {", repeat("{", 100'000), Outcome::TooDeep});
-    out.push_back({"closed parens", repeat("(", 100'000) + "a" + repeat(")", 100'000), Outcome::TooDeep});
+    out.push_back(
+        {"closed parens", repeat("(", 100'000) + "a" + repeat(")", 100'000), Outcome::TooDeep});
     out.push_back({"unary chain", repeat("-", 100'000) + "a\n", Outcome::TooDeep});
     out.push_back({"not chain", repeat("not ", 100'000) + "a\n", Outcome::TooDeep});
     out.push_back({"await chain", repeat("await ", 100'000) + "a\n", Outcome::TooDeep});
     out.push_back({"power chain", "a" + repeat("**a", 100'000) + "\n", Outcome::TooDeep});
-    out.push_back({"conditional chain", "a" + repeat(" if a else a", 100'000) + "\n", Outcome::TooDeep});
+    out.push_back(
+        {"conditional chain", "a" + repeat(" if a else a", 100'000) + "\n", Outcome::TooDeep});
     out.push_back({"lambda chain", repeat("lambda: ", 100'000) + "a\n", Outcome::TooDeep});
-    out.push_back({"starred chain", repeat("*(", 100'000) + "a" + repeat(")", 100'000) + "\n", Outcome::TooDeep});
+    out.push_back({"starred chain", repeat("*(", 100'000) + "a" + repeat(")", 100'000) + "\n",
+                   Outcome::TooDeep});
     out.push_back({"calls", repeat("f(", 100'000) + repeat(")", 100'000) + "\n", Outcome::TooDeep});
-    out.push_back({"subscripts", repeat("a[", 100'000) + "0" + repeat("]", 100'000) + "\n", Outcome::TooDeep});
-    out.push_back({"f-strings", repeat("f'{", 2'000) + "a" + repeat("}'", 2'000) + "\n", Outcome::TooDeep});
+    out.push_back({"subscripts", repeat("a[", 100'000) + "0" + repeat("]", 100'000) + "\n",
+                   Outcome::TooDeep});
+    out.push_back(
+        {"f-strings", repeat("f'{", 2'000) + "a" + repeat("}'", 2'000) + "\n", Outcome::TooDeep});
     out.push_back({"sum of a million terms", "a" + repeat("+a", 1'000'000) + "\n", Outcome::Tree});
     out.push_back({"comparison chain", "a" + repeat("<a", 1'000'000) + "\n", Outcome::Tree});
     out.push_back({"boolean chain", "a" + repeat(" or a", 500'000) + "\n", Outcome::Tree});
     out.push_back({"attribute chain", "a" + repeat(".a", 1'000'000) + "\n", Outcome::Tree});
     out.push_back({"string concatenation", repeat("'a' ", 500'000) + "\n", Outcome::Tree});
-    out.push_back({"nested blocks", [] {
+    out.push_back({"nested blocks",
+                   [] {
                        std::string s;
-                       for (int i = 0; i < 2500; ++i) s += std::string(i, ' ') + "if a:\n";
+                       for (int i = 0; i < 2500; ++i)
+                           s += std::string(i, ' ') + "if a:\n";
                        return s + std::string(2500, ' ') + "pass\n";
                    }(),
                    Outcome::TooDeep});
-    out.push_back({"elif chain", "if a:\n    pass\n" + repeat("elif a:\n    pass\n", 100'000), Outcome::Tree});
-    out.push_back({"nested lists in patterns", "match a:\n    case " + repeat("[", 100'000) + ":\n        pass\n",
+    out.push_back({"elif chain", "if a:\n    pass\n" + repeat("elif a:\n    pass\n", 100'000),
+                   Outcome::Tree});
+    out.push_back({"nested lists in patterns",
+                   "match a:\n    case " + repeat("[", 100'000) + ":\n        pass\n",
                    Outcome::TooDeep});
-    out.push_back({"250 nested parentheses", repeat("(", 250) + "a" + repeat(")", 250) + "\n", Outcome::Tree});
-    out.push_back({"250 nested lists", repeat("[", 250) + "a" + repeat("]", 250) + "\n", Outcome::Tree});
+    out.push_back({"250 nested parentheses", repeat("(", 250) + "a" + repeat(")", 250) + "\n",
+                   Outcome::Tree});
+    out.push_back(
+        {"250 nested lists", repeat("[", 250) + "a" + repeat("]", 250) + "\n", Outcome::Tree});
     return out;
 }
 
@@ -111,7 +123,8 @@ void check(const Case& c) {
 }
 
 TEST(DeepInput, EndsWithTheDepthErrorOrATree) {
-    for (const auto& c : cases()) check(c);
+    for (const auto& c : cases())
+        check(c);
 }
 
 TEST(DeepInput, EndsOnAOneMebibyteStack) {

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "rudo/python_ast/dump.h"
 #include "parser/statement_rows.h"
+#include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
 
 namespace {
@@ -15,9 +15,9 @@ namespace {
 using namespace rudo::python_parser::test;
 
 using rudo::python_ast::dump;
+using rudo::python_parser::parse_module_unchecked;
 using rudo::python_parser::Parsed;
 using rudo::python_parser::ParseError;
-using rudo::python_parser::parse_module_unchecked;
 
 TEST(FunctionDefinition, TreesAndRanges) {
     expect_first_statements({
@@ -156,15 +156,19 @@ TEST(FunctionDefinition, FirstErrors) {
     expect_first_errors({
         // The default of `b` counts against `c`, a keyword-only `d` is fine.
         {"def f(a, b=1, /, c, *, d, e=2, **k): pass",
-         "Parameter without a default cannot follow a parameter with a default at byte range 17..18"},
+         "Parameter without a default cannot follow a parameter with a default at byte range "
+         "17..18"},
         {"def f(a, /, b, /): pass", "Only one '/' separator allowed at byte range 15..16"},
-        {"def f(*, a, /): pass", "'/' parameter must appear before '*' parameter at byte range 12..13"},
-        {"def f(*a, /): pass", "'/' parameter must appear before '*' parameter at byte range 10..11"},
+        {"def f(*, a, /): pass",
+         "'/' parameter must appear before '*' parameter at byte range 12..13"},
+        {"def f(*a, /): pass",
+         "'/' parameter must appear before '*' parameter at byte range 10..11"},
         {"def f(/): pass",
          "Position-only parameter separator not allowed as first parameter at byte range 6..7"},
         {"def f(*): pass",
          "Expected one or more keyword parameter after `*` separator at byte range 6..7"},
-        {"lambda *: 0", "Expected one or more keyword parameter after `*` separator at byte range 7..8"},
+        {"lambda *: 0",
+         "Expected one or more keyword parameter after `*` separator at byte range 7..8"},
         {"def f(*, **k): pass",
          "Expected one or more keyword parameter after `*` separator at byte range 9..12"},
         {"def f(*a, *b): pass", "Only one '*' parameter allowed at byte range 10..12"},
@@ -172,11 +176,15 @@ TEST(FunctionDefinition, FirstErrors) {
         {"def f(*, a, *): pass", "Only one '*' separator allowed at byte range 12..13"},
         {"def f(*a, *): pass",
          "Keyword-only parameter separator not allowed after '*' parameter at byte range 10..11"},
-        {"def f(**k, a): pass", "Parameter cannot follow var-keyword parameter at byte range 11..12"},
+        {"def f(**k, a): pass",
+         "Parameter cannot follow var-keyword parameter at byte range 11..12"},
         // "Only one '**' parameter allowed" starts at the same `**` and is dropped.
-        {"def f(**a, **b): pass", "Parameter cannot follow var-keyword parameter at byte range 11..13"},
-        {"def f(*a=1): pass", "Parameter with `*` or `**` cannot have default value at byte range 8..9"},
-        {"def f(**a=1): pass", "Parameter with `*` or `**` cannot have default value at byte range 9..10"},
+        {"def f(**a, **b): pass",
+         "Parameter cannot follow var-keyword parameter at byte range 11..13"},
+        {"def f(*a=1): pass",
+         "Parameter with `*` or `**` cannot have default value at byte range 8..9"},
+        {"def f(**a=1): pass",
+         "Parameter with `*` or `**` cannot have default value at byte range 9..10"},
         {"def f(a=): pass", "Expected an expression at byte range 8..9"},
         {"def f(a: ): pass", "Expected an expression at byte range 9..10"},
         {"def f() -> int, str: pass",
@@ -185,7 +193,8 @@ TEST(FunctionDefinition, FirstErrors) {
         {"def f: pass", "Expected `(`, found `:` at byte range 5..6"},
         {"def f(a -> int: pass", "Expected `)`, found `->` at byte range 8..10"},
         {"def f() pass", "Expected `:`, found `pass` at byte range 8..12"},
-        {"def f(=): pass", "Expected a parameter or the end of the parameter list at byte range 6..7"},
+        {"def f(=): pass",
+         "Expected a parameter or the end of the parameter list at byte range 6..7"},
         {"def (): pass", "Expected an identifier at byte range 4..5"},
         {"def f():\nx", "Expected an indented block after function definition at byte range 9..10"},
     });

@@ -24,7 +24,8 @@ const TreeCase TREES[] = {
     {"(a) + b",
      "ExprBinOp[0..7](left=ExprName[1..2](id=\"a\", ctx=Load), op=Add, "
      "right=ExprName[6..7](id=\"b\", ctx=Load))"},
-    {"(x,)", "ExprTuple[0..4](elts=[ExprName[1..2](id=\"x\", ctx=Load)], ctx=Load, parenthesized=true)"},
+    {"(x,)",
+     "ExprTuple[0..4](elts=[ExprName[1..2](id=\"x\", ctx=Load)], ctx=Load, parenthesized=true)"},
     // Trailing commas.
     {"[1, 2,]",
      "ExprList[0..7](elts=[ExprNumberLiteral[1..2](value=1), ExprNumberLiteral[4..5](value=2)], "
@@ -40,13 +41,16 @@ const TreeCase TREES[] = {
     // Dict items: `**` without key, then ordinary items.
     {"{**a, b: c}",
      "ExprDict[0..11](items=[DictItem(value=ExprName[3..4](id=\"a\", ctx=Load)), "
-     "DictItem(key=ExprName[6..7](id=\"b\", ctx=Load), value=ExprName[9..10](id=\"c\", ctx=Load))])"},
+     "DictItem(key=ExprName[6..7](id=\"b\", ctx=Load), value=ExprName[9..10](id=\"c\", "
+     "ctx=Load))])"},
     {"{a: b, **c}",
      "ExprDict[0..11](items=[DictItem(key=ExprName[1..2](id=\"a\", ctx=Load), "
-     "value=ExprName[4..5](id=\"b\", ctx=Load)), DictItem(value=ExprName[9..10](id=\"c\", ctx=Load))])"},
+     "value=ExprName[4..5](id=\"b\", ctx=Load)), DictItem(value=ExprName[9..10](id=\"c\", "
+     "ctx=Load))])"},
     {"{(a := 1): 2}",
      "ExprDict[0..13](items=[DictItem(key=ExprNamedExpr[2..8](target=ExprName[2..3](id=\"a\", "
-     "ctx=Store), value=ExprNumberLiteral[7..8](value=1)), value=ExprNumberLiteral[11..12](value=2))])"},
+     "ctx=Store), value=ExprNumberLiteral[7..8](value=1)), "
+     "value=ExprNumberLiteral[11..12](value=2))])"},
     // A named expression is a valid set element.
     {"{a := 1}",
      "ExprSet[0..8](elts=[ExprNamedExpr[1..7](target=ExprName[1..2](id=\"a\", ctx=Store), "
@@ -110,17 +114,19 @@ const TreeCase TREES[] = {
 };
 
 TEST(DisplayTree, ValidSources) {
-    for (const TreeCase& row : TREES) expect_tree(row);
+    for (const TreeCase& row : TREES)
+        expect_tree(row);
 }
 
 // The generator as the sole argument of a call uses the call's parentheses.
 TEST(DisplayTree, GeneratorAsSoleCallArgument) {
-    expect_tree({"f(x for x in y)",
-                 "ExprCall[0..15](func=ExprName[0..1](id=\"f\", ctx=Load), "
-                 "arguments=Arguments[1..15](args=[ExprGeneratorExp[2..14](elt=ExprName[2..3](id="
-                 "\"x\", ctx=Load), generators=[Comprehension[4..14](target=ExprName[8..9](id=\"x\", "
-                 "ctx=Store), iter=ExprName[13..14](id=\"y\", ctx=Load), is_async=false)], "
-                 "parenthesized=false)]))"});
+    expect_tree(
+        {"f(x for x in y)",
+         "ExprCall[0..15](func=ExprName[0..1](id=\"f\", ctx=Load), "
+         "arguments=Arguments[1..15](args=[ExprGeneratorExp[2..14](elt=ExprName[2..3](id="
+         "\"x\", ctx=Load), generators=[Comprehension[4..14](target=ExprName[8..9](id=\"x\", "
+         "ctx=Store), iter=ExprName[13..14](id=\"y\", ctx=Load), is_async=false)], "
+         "parenthesized=false)]))"});
 }
 
 const ErrorCase ERRORS[] = {
@@ -156,7 +162,8 @@ const ErrorCase ERRORS[] = {
 };
 
 TEST(DisplayErrors, FirstError) {
-    for (const ErrorCase& row : ERRORS) expect_first_error(row);
+    for (const ErrorCase& row : ERRORS)
+        expect_first_error(row);
 }
 
 // Later errors at the offset of the missing element are dropped; the list still gets a
@@ -182,7 +189,8 @@ const TreeCase RECOVERED[] = {
 };
 
 TEST(DisplayRecovery, ElementsKept) {
-    for (const TreeCase& row : RECOVERED) expect_recovered_tree(row);
+    for (const TreeCase& row : RECOVERED)
+        expect_recovered_tree(row);
 }
 
 // Brackets nested far past the parser's depth limit end with an error, never a crash.
@@ -191,12 +199,13 @@ TEST(DisplayDepth, DeeplyNestedBrackets) {
     for (std::string_view open : {"[", "(", "{"}) {
         const std::string_view close = open == "[" ? "]" : open == "(" ? ")" : "}";
         std::string source;
-        for (int i = 0; i < 100000; ++i) source += open;
-        for (int i = 0; i < 100000; ++i) source += close;
+        for (int i = 0; i < 100000; ++i)
+            source += open;
+        for (int i = 0; i < 100000; ++i)
+            source += close;
         Parsed parsed = parse_all(source);
         ASSERT_FALSE(parsed.errors.empty()) << open;
-        EXPECT_NE(all_messages(parsed).find("Expression nested too deeply"),
-                  std::string::npos)
+        EXPECT_NE(all_messages(parsed).find("Expression nested too deeply"), std::string::npos)
             << open;
     }
 }

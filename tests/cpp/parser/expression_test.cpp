@@ -79,27 +79,27 @@ void expect_first_errors(const std::vector<ErrorCase>& cases) {
 
 TEST(Expression, BinaryOperatorsNestByLevel) {
     expect_trees({
-        {"a ** b ** c",
-         "ExprBinOp[0..11](left=" + name("a", 0) + ", op=Pow, right=ExprBinOp[5..11](left=" +
-             name("b", 5) + ", op=Pow, right=" + name("c", 10) + "))"},
+        {"a ** b ** c", "ExprBinOp[0..11](left=" + name("a", 0) +
+                            ", op=Pow, right=ExprBinOp[5..11](left=" + name("b", 5) +
+                            ", op=Pow, right=" + name("c", 10) + "))"},
         {"a - b - c", "ExprBinOp[0..9](left=ExprBinOp[0..5](left=" + name("a", 0) +
                           ", op=Sub, right=" + name("b", 4) + "), op=Sub, right=" + name("c", 8) +
                           ")"},
         {"a // b * c", "ExprBinOp[0..10](left=ExprBinOp[0..6](left=" + name("a", 0) +
-                           ", op=FloorDiv, right=" + name("b", 5) + "), op=Mult, right=" +
-                           name("c", 9) + ")"},
+                           ", op=FloorDiv, right=" + name("b", 5) +
+                           "), op=Mult, right=" + name("c", 9) + ")"},
         {"a | b ^ c & d << e + f * g ** h",
          "ExprBinOp[0..31](left=" + name("a", 0) + ", op=BitOr, right=ExprBinOp[4..31](left=" +
              name("b", 4) + ", op=BitXor, right=ExprBinOp[8..31](left=" + name("c", 8) +
              ", op=BitAnd, right=ExprBinOp[12..31](left=" + name("d", 12) +
              ", op=LShift, right=ExprBinOp[17..31](left=" + name("e", 17) +
              ", op=Add, right=ExprBinOp[21..31](left=" + name("f", 21) +
-             ", op=Mult, right=ExprBinOp[25..31](left=" + name("g", 25) + ", op=Pow, right=" +
-             name("h", 30) + ")))))))"},
-        {"a @ b % c >> d", "ExprBinOp[0..14](left=ExprBinOp[0..9](left=ExprBinOp[0..5](left=" +
-                               name("a", 0) + ", op=MatMult, right=" + name("b", 4) +
-                               "), op=Mod, right=" + name("c", 8) + "), op=RShift, right=" +
-                               name("d", 13) + ")"},
+             ", op=Mult, right=ExprBinOp[25..31](left=" + name("g", 25) +
+             ", op=Pow, right=" + name("h", 30) + ")))))))"},
+        {"a @ b % c >> d",
+         "ExprBinOp[0..14](left=ExprBinOp[0..9](left=ExprBinOp[0..5](left=" + name("a", 0) +
+             ", op=MatMult, right=" + name("b", 4) + "), op=Mod, right=" + name("c", 8) +
+             "), op=RShift, right=" + name("d", 13) + ")"},
         {"a / b", "ExprBinOp[0..5](left=" + name("a", 0) + ", op=Div, right=" + name("b", 4) + ")"},
     });
 }
@@ -109,7 +109,8 @@ TEST(Expression, UnaryAndAwaitBindAroundPower) {
         {"-a ** b", "ExprUnaryOp[0..7](op=USub, operand=ExprBinOp[1..7](left=" + name("a", 1) +
                         ", op=Pow, right=" + name("b", 6) + "))"},
         {"a ** -b", "ExprBinOp[0..7](left=" + name("a", 0) +
-                        ", op=Pow, right=ExprUnaryOp[5..7](op=USub, operand=" + name("b", 6) + "))"},
+                        ", op=Pow, right=ExprUnaryOp[5..7](op=USub, operand=" + name("b", 6) +
+                        "))"},
         {"await a ** b", "ExprBinOp[0..12](left=ExprAwait[0..7](value=" + name("a", 6) +
                              "), op=Pow, right=" + name("b", 11) + ")"},
         {"await f()", "ExprAwait[0..9](value=ExprCall[6..9](func=" + name("f", 6) +
@@ -145,10 +146,10 @@ TEST(Expression, ComparisonsAndBooleans) {
         {"a < b | c", "ExprCompare[0..9](left=" + name("a", 0) +
                           ", ops=[Lt], comparators=[ExprBinOp[4..9](left=" + name("b", 4) +
                           ", op=BitOr, right=" + name("c", 8) + ")])"},
-        {"a < b and b < c",
-         "ExprBoolOp[0..15](op=And, values=[ExprCompare[0..5](left=" + name("a", 0) +
-             ", ops=[Lt], comparators=[" + name("b", 4) + "]), ExprCompare[10..15](left=" +
-             name("b", 10) + ", ops=[Lt], comparators=[" + name("c", 14) + "])])"},
+        {"a < b and b < c", "ExprBoolOp[0..15](op=And, values=[ExprCompare[0..5](left=" +
+                                name("a", 0) + ", ops=[Lt], comparators=[" + name("b", 4) +
+                                "]), ExprCompare[10..15](left=" + name("b", 10) +
+                                ", ops=[Lt], comparators=[" + name("c", 14) + "])])"},
         {"a or b or c", "ExprBoolOp[0..11](op=Or, values=[" + name("a", 0) + ", " + name("b", 5) +
                             ", " + name("c", 10) + "])"},
         {"a and b or c", "ExprBoolOp[0..12](op=Or, values=[ExprBoolOp[0..7](op=And, values=[" +
@@ -202,33 +203,35 @@ TEST(Expression, ConditionalLambdaNamedAndTuples) {
          "ExprIfExp[0..25](test=" + name("b", 5) + ", body=" + name("a", 0) +
              ", orelse=ExprIfExp[12..25](test=" + name("d", 17) + ", body=" + name("c", 12) +
              ", orelse=" + name("e", 24) + "))"},
-        {"a if b else lambda: c", "ExprIfExp[0..21](test=" + name("b", 5) + ", body=" +
-                                      name("a", 0) + ", orelse=ExprLambda[12..21](body=" +
-                                      name("c", 20) + "))"},
-        {"lambda: a if b else c", "ExprLambda[0..21](body=ExprIfExp[8..21](test=" +
-                                      name("b", 13) + ", body=" + name("a", 8) + ", orelse=" +
-                                      name("c", 20) + "))"},
+        {"a if b else lambda: c", "ExprIfExp[0..21](test=" + name("b", 5) +
+                                      ", body=" + name("a", 0) +
+                                      ", orelse=ExprLambda[12..21](body=" + name("c", 20) + "))"},
+        {"lambda: a if b else c", "ExprLambda[0..21](body=ExprIfExp[8..21](test=" + name("b", 13) +
+                                      ", body=" + name("a", 8) + ", orelse=" + name("c", 20) +
+                                      "))"},
         {"a or b if c and d else e",
          "ExprIfExp[0..24](test=ExprBoolOp[10..17](op=And, values=[" + name("c", 10) + ", " +
              name("d", 16) + "]), body=ExprBoolOp[0..6](op=Or, values=[" + name("a", 0) + ", " +
              name("b", 5) + "]), orelse=" + name("e", 23) + ")"},
-        {"x := 1", "ExprNamedExpr[0..6](target=" + name("x", 0, "Store") +
-                       ", value=" + integer("1", 5) + ")",
+        {"x := 1",
+         "ExprNamedExpr[0..6](target=" + name("x", 0, "Store") + ", value=" + integer("1", 5) + ")",
          0, Entry::Named},
-        {"x := a if b else c", "ExprNamedExpr[0..18](target=" + name("x", 0, "Store") +
-                                   ", value=ExprIfExp[5..18](test=" + name("b", 10) + ", body=" +
-                                   name("a", 5) + ", orelse=" + name("c", 17) + "))",
+        {"x := a if b else c",
+         "ExprNamedExpr[0..18](target=" + name("x", 0, "Store") + ", value=ExprIfExp[5..18](test=" +
+             name("b", 10) + ", body=" + name("a", 5) + ", orelse=" + name("c", 17) + "))",
          0, Entry::Named},
         {"x, y", "ExprTuple[0..4](elts=[" + name("x", 0) + ", " + name("y", 3) +
                      "], ctx=Load, parenthesized=false)"},
         {"1,", "ExprTuple[0..2](elts=[" + integer("1", 0) + "], ctx=Load, parenthesized=false)"},
         {"a, b, ", "ExprTuple[0..5](elts=[" + name("a", 0) + ", " + name("b", 3) +
                        "], ctx=Load, parenthesized=false)"},
-        {"*a, b", "ExprTuple[0..5](elts=[ExprStarred[0..2](value=" + name("a", 1) +
-                      ", ctx=Load), " + name("b", 4) + "], ctx=Load, parenthesized=false)",
+        {"*a, b",
+         "ExprTuple[0..5](elts=[ExprStarred[0..2](value=" + name("a", 1) + ", ctx=Load), " +
+             name("b", 4) + "], ctx=Load, parenthesized=false)",
          ExprPosition::STARRED_ALLOWED},
-        {"*a | b", "ExprStarred[0..6](value=ExprBinOp[1..6](left=" + name("a", 1) +
-                       ", op=BitOr, right=" + name("b", 5) + "), ctx=Load)",
+        {"*a | b",
+         "ExprStarred[0..6](value=ExprBinOp[1..6](left=" + name("a", 1) +
+             ", op=BitOr, right=" + name("b", 5) + "), ctx=Load)",
          ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR},
     });
 }
@@ -261,8 +264,8 @@ TEST(Expression, PostfixForms) {
         {"x[1][2].y(z)",
          "ExprCall[0..12](func=ExprAttribute[0..9](value=ExprSubscript[0..7](value=ExprSubscript["
          "0..4](value=" +
-             name("x", 0) + ", slice=" + integer("1", 2) + ", ctx=Load), slice=" +
-             integer("2", 5) + ", ctx=Load), attr=\"y\"[8..9], ctx=Load), arguments=Arguments[9..12](args=[" +
+             name("x", 0) + ", slice=" + integer("1", 2) + ", ctx=Load), slice=" + integer("2", 5) +
+             ", ctx=Load), attr=\"y\"[8..9], ctx=Load), arguments=Arguments[9..12](args=[" +
              name("z", 10) + "]))"},
         {"f(match, case, type)", "ExprCall[0..20](func=" + name("f", 0) +
                                      ", arguments=Arguments[1..20](args=[" + name("match", 2) +
@@ -272,14 +275,15 @@ TEST(Expression, PostfixForms) {
              name("a", 2) + ", ExprStarred[5..7](value=" + name("b", 6) +
              ", ctx=Load)], keywords=[Keyword[9..12](arg=\"c\"[9..10], value=" + integer("1", 11) +
              "), Keyword[14..17](value=" + name("d", 16) + ")]))"},
-        {"f(a=1, *b)", "ExprCall[0..10](func=" + name("f", 0) +
-                           ", arguments=Arguments[1..10](args=[ExprStarred[7..9](value=" +
-                           name("b", 8) + ", ctx=Load)], keywords=[Keyword[2..5](arg=\"a\"[2..3], value=" +
-                           integer("1", 4) + ")]))"},
-        {"f(**a, b=1)", "ExprCall[0..11](func=" + name("f", 0) +
-                            ", arguments=Arguments[1..11](keywords=[Keyword[2..5](value=" +
-                            name("a", 4) + "), Keyword[7..10](arg=\"b\"[7..8], value=" +
-                            integer("1", 9) + ")]))"},
+        {"f(a=1, *b)",
+         "ExprCall[0..10](func=" + name("f", 0) +
+             ", arguments=Arguments[1..10](args=[ExprStarred[7..9](value=" + name("b", 8) +
+             ", ctx=Load)], keywords=[Keyword[2..5](arg=\"a\"[2..3], value=" + integer("1", 4) +
+             ")]))"},
+        {"f(**a, b=1)",
+         "ExprCall[0..11](func=" + name("f", 0) +
+             ", arguments=Arguments[1..11](keywords=[Keyword[2..5](value=" + name("a", 4) +
+             "), Keyword[7..10](arg=\"b\"[7..8], value=" + integer("1", 9) + ")]))"},
         {"f(a,)", "ExprCall[0..5](func=" + name("f", 0) + ", arguments=Arguments[1..5](args=[" +
                       name("a", 2) + "]))"},
         {"f(x := 1)", "ExprCall[0..9](func=" + name("f", 0) +
@@ -290,15 +294,17 @@ TEST(Expression, PostfixForms) {
 
 TEST(Expression, SubscriptsAndSlices) {
     expect_trees({
-        {"a[1:2, ::3]", "ExprSubscript[0..11](value=" + name("a", 0) +
-                            ", slice=ExprTuple[2..10](elts=[ExprSlice[2..5](lower=" +
-                            integer("1", 2) + ", upper=" + integer("2", 4) +
-                            "), ExprSlice[7..10](step=" + integer("3", 9) +
-                            ")], ctx=Load, parenthesized=false), ctx=Load)"},
-        {"a[::]", "ExprSubscript[0..5](value=" + name("a", 0) + ", slice=ExprSlice[2..4], ctx=Load)"},
-        {"a[:]", "ExprSubscript[0..4](value=" + name("a", 0) + ", slice=ExprSlice[2..3], ctx=Load)"},
-        {"a[b:]", "ExprSubscript[0..5](value=" + name("a", 0) + ", slice=ExprSlice[2..4](lower=" +
-                      name("b", 2) + "), ctx=Load)"},
+        {"a[1:2, ::3]",
+         "ExprSubscript[0..11](value=" + name("a", 0) +
+             ", slice=ExprTuple[2..10](elts=[ExprSlice[2..5](lower=" + integer("1", 2) +
+             ", upper=" + integer("2", 4) + "), ExprSlice[7..10](step=" + integer("3", 9) +
+             ")], ctx=Load, parenthesized=false), ctx=Load)"},
+        {"a[::]",
+         "ExprSubscript[0..5](value=" + name("a", 0) + ", slice=ExprSlice[2..4], ctx=Load)"},
+        {"a[:]",
+         "ExprSubscript[0..4](value=" + name("a", 0) + ", slice=ExprSlice[2..3], ctx=Load)"},
+        {"a[b:]", "ExprSubscript[0..5](value=" + name("a", 0) +
+                      ", slice=ExprSlice[2..4](lower=" + name("b", 2) + "), ctx=Load)"},
         {"a[:b:c]", "ExprSubscript[0..7](value=" + name("a", 0) + ", slice=ExprSlice[2..6](upper=" +
                         name("b", 3) + ", step=" + name("c", 5) + "), ctx=Load)"},
         {"a[1,]", "ExprSubscript[0..5](value=" + name("a", 0) + ", slice=ExprTuple[2..4](elts=[" +
@@ -309,9 +315,10 @@ TEST(Expression, SubscriptsAndSlices) {
         {"a[x:=1]", "ExprSubscript[0..7](value=" + name("a", 0) +
                         ", slice=ExprNamedExpr[2..6](target=" + name("x", 2, "Store") +
                         ", value=" + integer("1", 5) + "), ctx=Load)"},
-        {"a[b, c:d]", "ExprSubscript[0..9](value=" + name("a", 0) + ", slice=ExprTuple[2..8](elts=[" +
-                          name("b", 2) + ", ExprSlice[5..8](lower=" + name("c", 5) + ", upper=" +
-                          name("d", 7) + ")], ctx=Load, parenthesized=false), ctx=Load)"},
+        {"a[b, c:d]", "ExprSubscript[0..9](value=" + name("a", 0) +
+                          ", slice=ExprTuple[2..8](elts=[" + name("b", 2) +
+                          ", ExprSlice[5..8](lower=" + name("c", 5) + ", upper=" + name("d", 7) +
+                          ")], ctx=Load, parenthesized=false), ctx=Load)"},
     });
 }
 
@@ -321,12 +328,13 @@ TEST(Expression, YieldAndAwait) {
     expect_trees({
         {"yield", "ExprYield[0..5]", yield_ok},
         {"yield\n", "ExprYield[0..5]", yield_ok},
-        {"yield a, b", "ExprYield[0..10](value=ExprTuple[6..10](elts=[" + name("a", 6) + ", " +
-                           name("b", 9) + "], ctx=Load, parenthesized=false))",
+        {"yield a, b",
+         "ExprYield[0..10](value=ExprTuple[6..10](elts=[" + name("a", 6) + ", " + name("b", 9) +
+             "], ctx=Load, parenthesized=false))",
          yield_ok},
-        {"yield *a, b", "ExprYield[0..11](value=ExprTuple[6..11](elts=[ExprStarred[6..8](value=" +
-                            name("a", 7) + ", ctx=Load), " + name("b", 10) +
-                            "], ctx=Load, parenthesized=false))",
+        {"yield *a, b",
+         "ExprYield[0..11](value=ExprTuple[6..11](elts=[ExprStarred[6..8](value=" + name("a", 7) +
+             ", ctx=Load), " + name("b", 10) + "], ctx=Load, parenthesized=false))",
          yield_ok},
         {"yield from a", "ExprYieldFrom[0..12](value=" + name("a", 11) + ")", yield_ok},
         {"await x", "ExprAwait[0..7](value=" + name("x", 6) + ")"},
@@ -350,18 +358,22 @@ TEST(Expression, Placeholders) {
         {"x.if", "ExprAttribute[0..4](value=" + name("x", 0) + ", attr=\"if\"[2..4], ctx=Load)",
          "Expected an identifier, but found a keyword `if` that cannot be used here at byte range "
          "2..4"},
-        {"a + if", "ExprBinOp[0..6](left=" + name("a", 0) + ", op=Add, right=" + name("if", 4) + ")",
+        {"a + if",
+         "ExprBinOp[0..6](left=" + name("a", 0) + ", op=Add, right=" + name("if", 4) + ")",
          "Expected an identifier, but found a keyword `if` that cannot be used here at byte range "
          "4..6"},
-        {"a[]", "ExprSubscript[0..3](value=" + name("a", 0) +
-                    ", slice=ExprName[2..3](id=\"\", ctx=Invalid), ctx=Load)",
+        {"a[]",
+         "ExprSubscript[0..3](value=" + name("a", 0) +
+             ", slice=ExprName[2..3](id=\"\", ctx=Invalid), ctx=Load)",
          "Expected index or slice expression at byte range 2..3"},
-        {"f(a.b=1)", "ExprCall[0..8](func=" + name("f", 0) +
-                         ", arguments=Arguments[1..8](keywords=[Keyword[2..7](arg=\"\"[2..5], value=" +
-                         integer("1", 6) + ")]))",
+        {"f(a.b=1)",
+         "ExprCall[0..8](func=" + name("f", 0) +
+             ", arguments=Arguments[1..8](keywords=[Keyword[2..7](arg=\"\"[2..5], value=" +
+             integer("1", 6) + ")]))",
          "Expected a parameter name at byte range 2..5"},
-        {"a if b\n", "ExprIfExp[0..6](test=" + name("b", 5) + ", body=" + name("a", 0) +
-                         ", orelse=" + missing(6) + ")",
+        {"a if b\n",
+         "ExprIfExp[0..6](test=" + name("b", 5) + ", body=" + name("a", 0) +
+             ", orelse=" + missing(6) + ")",
          "Expected `else`, found newline at byte range 6..7"},
     };
     for (const Case& c : cases) {
@@ -373,7 +385,8 @@ TEST(Expression, Placeholders) {
 }
 
 TEST(Expression, MisplacedConstructs) {
-    const uint8_t starred_bitwise = ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR;
+    const uint8_t starred_bitwise =
+        ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR;
     const uint8_t yield_ok = starred_bitwise | ExprPosition::YIELD_ALLOWED;
     expect_first_errors({
         {"a + not b", "Boolean 'not' expression cannot be used here at byte range 4..9"},
@@ -389,13 +402,14 @@ TEST(Expression, MisplacedConstructs) {
         {"not lambda: 2", "Lambda expression cannot be used here at byte range 4..13"},
         {"yield", "Yield expression cannot be used here at byte range 0..5"},
         {"a + yield", "Yield expression cannot be used here at byte range 4..9", yield_ok},
-        {"yield from a, b", "Unparenthesized tuple expression cannot be used here at byte range 11..15",
-         yield_ok},
+        {"yield from a, b",
+         "Unparenthesized tuple expression cannot be used here at byte range 11..15", yield_ok},
         {"a.b := 1", "Assignment expression target must be an identifier at byte range 0..3", 0,
          Entry::Named},
         {"*a or b", "Boolean expression cannot be used here at byte range 1..7", starred_bitwise},
         {"*not a", "Boolean expression cannot be used here at byte range 1..6", starred_bitwise},
-        {"*lambda: 1", "Lambda expression cannot be used here at byte range 1..10", starred_bitwise},
+        {"*lambda: 1", "Lambda expression cannot be used here at byte range 1..10",
+         starred_bitwise},
         {"*a if b else c", "Conditional expression cannot be used here at byte range 1..14",
          starred_bitwise},
         {"*a < b", "Comparison expression cannot be used here at byte range 1..6", starred_bitwise},
@@ -403,7 +417,8 @@ TEST(Expression, MisplacedConstructs) {
         {"a[x:=1:2]", "Unparenthesized named expression cannot be used here at byte range 2..6"},
         {"a[)", "Expected `:`, found `)` at byte range 2..3"},
         {"f(a=1, a=2)", "Duplicate keyword argument \"a\" at byte range 7..10"},
-        {"f(**a, b)", "Positional argument cannot follow keyword argument unpacking at byte range 7..8"},
+        {"f(**a, b)",
+         "Positional argument cannot follow keyword argument unpacking at byte range 7..8"},
         {"f(**a, *b)",
          "Iterable argument unpacking cannot follow keyword argument unpacking at byte range 7..9"},
         {"f(a=1, b)", "Positional argument cannot follow keyword argument at byte range 7..8"},
@@ -432,19 +447,21 @@ TEST(Expression, SoftKeywordsAreRecordedAsNames) {
     (void)parser.parse_expression_list(0);
     const auto& tokens = parser.token_source().tokens();
     ASSERT_EQ(tokens.size(), 8u);
-    for (size_t i : {2u, 4u, 6u}) EXPECT_EQ(tokens[i].kind, TokenKind::Name) << i;
+    for (size_t i : {2u, 4u, 6u})
+        EXPECT_EQ(tokens[i].kind, TokenKind::Name) << i;
 }
 
 // A left-associative chain of any length is parsed in a loop, without recursion.
 TEST(Expression, LongFlatChainsParse) {
     // Each step is appended to `a` that many times.
-    const std::pair<std::string_view, int> chains[] = {
-        {"+a", 1'000'000}, {" or a", 200'000}, {" < a", 200'000},
-        {".a", 200'000},   {"()", 200'000},    {"[0]", 200'000}};
+    const std::pair<std::string_view, int> chains[] = {{"+a", 1'000'000}, {" or a", 200'000},
+                                                       {" < a", 200'000}, {".a", 200'000},
+                                                       {"()", 200'000},   {"[0]", 200'000}};
     for (auto [step, count] : chains) {
         SCOPED_TRACE(step);
         std::string source = "a";
-        for (int i = 0; i < count; ++i) source += step;
+        for (int i = 0; i < count; ++i)
+            source += step;
         auto token_source = TokenSource::from_source(source);
         Parser parser(std::move(token_source).value(), source, ParserOptions{});
         ExprWithParens parsed = parser.parse_expression_list(0);
@@ -457,7 +474,8 @@ TEST(Expression, LongFlatChainsParse) {
 TEST(Expression, DeepNestingIsAnError) {
     auto repeat = [](std::string_view part, int n) {
         std::string out;
-        for (int i = 0; i < n; ++i) out += part;
+        for (int i = 0; i < n; ++i)
+            out += part;
         return out;
     };
     const std::string sources[] = {
@@ -488,14 +506,16 @@ TEST(Expression, DeepNestingIsAnError) {
 TEST(Expression, LookAheadAfterIsAndNotAcrossNestedLoops) {
     std::string big = "'" + std::string(1 << 20, 'x') + "'";
     std::string minus;
-    for (int i = 0; i < 150; ++i) minus += "-";
+    for (int i = 0; i < 150; ++i)
+        minus += "-";
     std::string source = minus + "1\n" + big + "\n";
     Parsed1 parsed = parse_expr(source);
     EXPECT_EQ(parsed.first_error(), "");
     EXPECT_EQ(parsed.next, TokenKind::Newline);
 
     std::string nots;
-    for (int i = 0; i < 150; ++i) nots += "not ";
+    for (int i = 0; i < 150; ++i)
+        nots += "not ";
     source = nots + "a not " + big;
     parsed = parse_expr(source);
     EXPECT_EQ(parsed.next, TokenKind::Not);
@@ -511,19 +531,20 @@ TEST(Expression, ParenthesizedOperands) {
     };
     const Case cases[] = {
         {"(a)", name("a", 1), true},
-        {"(a + b)", "ExprBinOp[1..6](left=" + name("a", 1) + ", op=Add, right=" + name("b", 5) + ")",
-         true},
-        {"(a) + b", "ExprBinOp[0..7](left=" + name("a", 1) + ", op=Add, right=" + name("b", 6) + ")",
-         false},
+        {"(a + b)",
+         "ExprBinOp[1..6](left=" + name("a", 1) + ", op=Add, right=" + name("b", 5) + ")", true},
+        {"(a) + b",
+         "ExprBinOp[0..7](left=" + name("a", 1) + ", op=Add, right=" + name("b", 6) + ")", false},
         {"(a).b", "ExprAttribute[0..5](value=" + name("a", 1) + ", attr=\"b\"[4..5], ctx=Load)",
          false},
-        {"(a)(b)", "ExprCall[0..6](func=" + name("a", 1) + ", arguments=Arguments[3..6](args=[" +
-                       name("b", 4) + "]))",
+        {"(a)(b)",
+         "ExprCall[0..6](func=" + name("a", 1) + ", arguments=Arguments[3..6](args=[" +
+             name("b", 4) + "]))",
          false},
-        {"a[(x:=1):2]", "ExprSubscript[0..11](value=" + name("a", 0) +
-                            ", slice=ExprSlice[2..10](lower=ExprNamedExpr[3..7](target=" +
-                            name("x", 3, "Store") + ", value=" + integer("1", 6) + "), upper=" +
-                            integer("2", 9) + "), ctx=Load)",
+        {"a[(x:=1):2]",
+         "ExprSubscript[0..11](value=" + name("a", 0) +
+             ", slice=ExprSlice[2..10](lower=ExprNamedExpr[3..7](target=" + name("x", 3, "Store") +
+             ", value=" + integer("1", 6) + "), upper=" + integer("2", 9) + "), ctx=Load)",
          false},
     };
     for (const Case& c : cases) {
@@ -539,7 +560,8 @@ TEST(Expression, ErrorsAroundOtherAreasOperands) {
         {"(a.b := 1)", "Assignment expression target must be an identifier at byte range 1..4"},
         {"((a) := 1)", ""},
         {"a[(x:=1):2]", ""},
-        {"f(*a for a in b)", "Iterable unpacking cannot be used in a comprehension at byte range 2..4"},
+        {"f(*a for a in b)",
+         "Iterable unpacking cannot be used in a comprehension at byte range 2..4"},
         {"f(x for x in y)", ""},
         {"f(x for x in y, z)",
          "Unparenthesized generator expression cannot be used here at byte range 2..14"},

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "rudo/python_ast/dump.h"
 #include "parser/statement_rows.h"
+#include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
 
 namespace {
@@ -15,9 +15,9 @@ namespace {
 using namespace rudo::python_parser::test;
 
 using rudo::python_ast::dump;
+using rudo::python_parser::parse_module_unchecked;
 using rudo::python_parser::Parsed;
 using rudo::python_parser::ParseError;
-using rudo::python_parser::parse_module_unchecked;
 
 // Each pattern is written after `case ` at offset 18 of this frame.
 std::string in_case(std::string_view pattern) {
@@ -68,8 +68,10 @@ void expect_pattern_errors(const std::vector<Case>& cases) {
     std::vector<std::string> sources;
     std::vector<Case> framed;
     sources.reserve(cases.size());
-    for (const Case& row : cases) sources.push_back(in_case(row.source));
-    for (size_t i = 0; i < cases.size(); ++i) framed.push_back({sources[i], cases[i].expected});
+    for (const Case& row : cases)
+        sources.push_back(in_case(row.source));
+    for (size_t i = 0; i < cases.size(); ++i)
+        framed.push_back({sources[i], cases[i].expected});
     expect_first_errors(framed);
 }
 
@@ -104,14 +106,17 @@ TEST(MatchPattern, Forms) {
         {"False", R"(PatternMatchSingleton[18..23](value=False))"},
         {R"("s")",
          R"(PatternMatchValue[18..21](value=ExprStringLiteral[18..21](value=StringLiteral[18..21](value="s", flags=DOUBLE_QUOTES))))"},
-        {"-1", R"(PatternMatchValue[18..20](value=ExprUnaryOp[18..20](op=USub, operand=ExprNumberLiteral[19..20](value=1))))"},
+        {"-1",
+         R"(PatternMatchValue[18..20](value=ExprUnaryOp[18..20](op=USub, operand=ExprNumberLiteral[19..20](value=1))))"},
         {"Color.RED",
          R"(PatternMatchValue[18..27](value=ExprAttribute[18..27](value=ExprName[18..23](id="Color", ctx=Load), )"
          R"(attr="RED"[24..27], ctx=Load)))"},
         // Parentheses only group: the pattern keeps its own range.
         {"(x)", R"(PatternMatchAs[19..20](name="x"[19..20]))"},
-        {"(x,)", R"(PatternMatchSequence[18..22](patterns=[PatternMatchAs[19..20](name="x"[19..20])]))"},
-        {"[x]", R"(PatternMatchSequence[18..21](patterns=[PatternMatchAs[19..20](name="x"[19..20])]))"},
+        {"(x,)",
+         R"(PatternMatchSequence[18..22](patterns=[PatternMatchAs[19..20](name="x"[19..20])]))"},
+        {"[x]",
+         R"(PatternMatchSequence[18..21](patterns=[PatternMatchAs[19..20](name="x"[19..20])]))"},
         {"()", R"(PatternMatchSequence[18..20])"},
         {"[]", R"(PatternMatchSequence[18..20])"},
         {"[a, *_]",
@@ -122,7 +127,8 @@ TEST(MatchPattern, Forms) {
         {"1 | 2",
          R"(PatternMatchOr[18..23](patterns=[PatternMatchValue[18..19](value=ExprNumberLiteral[18..19](value=1)), )"
          R"(PatternMatchValue[22..23](value=ExprNumberLiteral[22..23](value=2))]))"},
-        {"x as y", R"(PatternMatchAs[18..24](pattern=PatternMatchAs[18..19](name="x"[18..19]), name="y"[23..24]))"},
+        {"x as y",
+         R"(PatternMatchAs[18..24](pattern=PatternMatchAs[18..19](name="x"[18..19]), name="y"[23..24]))"},
         {"1 | 2 as n",
          R"(PatternMatchAs[18..28](pattern=PatternMatchOr[18..23](patterns=[PatternMatchValue[18..19](value=)"
          R"(ExprNumberLiteral[18..19](value=1)), PatternMatchValue[22..23](value=ExprNumberLiteral[22..23](value=2))]), )"
@@ -174,7 +180,8 @@ TEST(MatchPattern, ClassAndMapping) {
 TEST(MatchPattern, RecoveredTrees) {
     expect_recovered_patterns({
         // An invalid class stays as the expression it stands for.
-        {"1()", R"(PatternMatchClass[18..21](cls=ExprNumberLiteral[18..19](value=1), arguments=PatternArguments[19..21]))"},
+        {"1()",
+         R"(PatternMatchClass[18..21](cls=ExprNumberLiteral[18..19](value=1), arguments=PatternArguments[19..21]))"},
         {"[a, *b]()",
          R"(PatternMatchClass[18..27](cls=ExprList[18..25](elts=[ExprName[19..20](id="a", ctx=Store), )"
          R"(ExprStarred[22..24](value=ExprName[23..24](id="b", ctx=Store), ctx=Store)], ctx=Store), )"
@@ -217,7 +224,8 @@ TEST(MatchPattern, FirstErrors) {
         {"1 + 2", "Expected an imaginary number in complex literal pattern at byte range 22..23"},
         // `1j + 1j` is the real part of the next term, a nested sum.
         {"1 + 1j + 1j", "Expected a real number in complex literal pattern at byte range 22..24"},
-        {"Point(x=1, 2)", "Positional patterns cannot follow keyword patterns at byte range 29..30"},
+        {"Point(x=1, 2)",
+         "Positional patterns cannot follow keyword patterns at byte range 29..30"},
         {"C(1=2)", "Expected an identifier for the keyword pattern at byte range 20..21"},
         {"1()", "Invalid value for a class pattern at byte range 18..19"},
         {"_()", "Invalid value for a class pattern at byte range 18..19"},
@@ -234,7 +242,8 @@ TEST(MatchPattern, FirstErrors) {
         {"(a b)", "Expected `)`, found name at byte range 21..22"},
         {"[1, =]", "Expected a pattern or the end of the sequence pattern at byte range 22..23"},
         {"C(=)", "Expected a pattern or a ')' at byte range 20..21"},
-        {"{=}", "Expected a mapping pattern or the end of the mapping pattern at byte range 19..20"},
+        {"{=}",
+         "Expected a mapping pattern or the end of the mapping pattern at byte range 19..20"},
         {"a if ", "Expected an expression at byte range 23..24"},
         {"x as ", "Expected an identifier at byte range 23..24"},
     });
@@ -242,12 +251,15 @@ TEST(MatchPattern, FirstErrors) {
 
 TEST(MatchStatement, FirstErrors) {
     expect_first_errors({
-        {"match *a:\n    case _: pass\n", "Starred expression cannot be used here at byte range 6..8"},
-        {"match x:\npass\n", "Expected an indented block after `match` statement at byte range 9..13"},
+        {"match *a:\n    case _: pass\n",
+         "Starred expression cannot be used here at byte range 6..8"},
+        {"match x:\npass\n",
+         "Expected an indented block after `match` statement at byte range 9..13"},
         {"match x:\n    pass\n", "Expected `case` block at byte range 13..17"},
         {"match x: case 1: pass\n", "Expected newline, found `case` at byte range 9..13"},
         {"match x:\n    case 1 pass\n", "Expected `:`, found `pass` at byte range 20..24"},
-        {"match x:\n    case 1:\nx\n", "Expected an indented block after `case` block at byte range 20..21"},
+        {"match x:\n    case 1:\nx\n",
+         "Expected an indented block after `case` block at byte range 20..21"},
     });
 }
 
@@ -274,7 +286,8 @@ TEST(MatchPattern, LongAndDeepInputsEndCleanly) {
     }
     for (std::string_view open : {"[", "(", "{1: ", "C("}) {
         std::string deep;
-        for (int i = 0; i < 100000; ++i) deep += open;
+        for (int i = 0; i < 100000; ++i)
+            deep += open;
         Parsed parsed = parse_module_unchecked(in_case(deep));
         ASSERT_FALSE(parsed.errors.empty());
         bool too_deep = false;

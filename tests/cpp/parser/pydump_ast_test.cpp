@@ -45,8 +45,8 @@ class PydumpAst : public ::testing::Test {
         auto out = dir_ / "stdout";
         auto err = dir_ / "stderr";
         // `timeout` turns a hang on a device or pipe into a failure instead of a stuck suite.
-        std::string command = fmt::format("timeout 20 {} {} >{} 2>{}", PYDUMP_PATH, args,
-                                          out.string(), err.string());
+        std::string command =
+            fmt::format("timeout 20 {} {} >{} 2>{}", PYDUMP_PATH, args, out.string(), err.string());
         int raw = std::system(command.c_str());
         return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
     }

@@ -15,7 +15,8 @@ using namespace rudo::python_parser::test;
 const TreeCase TREES[] = {
     {"'a'", "ExprStringLiteral[0..3](value=StringLiteral[0..3](value=\"a\"))"},
     // Flags narrowed from the token: quotes, triple quotes, prefixes.
-    {"\"a\"", "ExprStringLiteral[0..3](value=StringLiteral[0..3](value=\"a\", flags=DOUBLE_QUOTES))"},
+    {"\"a\"",
+     "ExprStringLiteral[0..3](value=StringLiteral[0..3](value=\"a\", flags=DOUBLE_QUOTES))"},
     {"'''a'''",
      "ExprStringLiteral[0..7](value=StringLiteral[0..7](value=\"a\", flags=TRIPLE_QUOTED))"},
     {"u'a'", "ExprStringLiteral[0..4](value=StringLiteral[0..4](value=\"a\", flags=U_PREFIX))"},
@@ -25,8 +26,10 @@ const TreeCase TREES[] = {
      "ExprStringLiteral[0..8](value=StringLiteral[0..8](value=\"x\", "
      "flags=DOUBLE_QUOTES|TRIPLE_QUOTED|R_PREFIX_LOWER))"},
     {"b'a'", "ExprBytesLiteral[0..4](value=BytesLiteral[0..4](value=b\"a\"))"},
-    {"Rb'\\n'", "ExprBytesLiteral[0..6](value=BytesLiteral[0..6](value=b\"\\\\n\", flags=R_PREFIX_UPPER))"},
-    {"Br'x'", "ExprBytesLiteral[0..5](value=BytesLiteral[0..5](value=b\"x\", flags=R_PREFIX_LOWER))"},
+    {"Rb'\\n'",
+     "ExprBytesLiteral[0..6](value=BytesLiteral[0..6](value=b\"\\\\n\", flags=R_PREFIX_UPPER))"},
+    {"Br'x'",
+     "ExprBytesLiteral[0..5](value=BytesLiteral[0..5](value=b\"x\", flags=R_PREFIX_LOWER))"},
     {"F'x'",
      "ExprFString[0..4](value=FString[0..4](elements=[InterpolatedStringElementLiteral[2..3]("
      "value=\"x\")]))"},
@@ -53,7 +56,8 @@ const TreeCase TREES[] = {
     // A plain string joins an adjacent f-string's value, in source order, across lines too.
     {"('a'\n f'{x}')",
      "ExprFString[1..12](value=[StringLiteral[1..4](value=\"a\"), FString[6..12](elements=["
-     "InterpolatedStringElementInterpolation[8..11](expression=ExprName[9..10](id=\"x\", ctx=Load), "
+     "InterpolatedStringElementInterpolation[8..11](expression=ExprName[9..10](id=\"x\", "
+     "ctx=Load), "
      "conversion=-1)])])"},
     {"'a' f'b{x}'",
      "ExprFString[0..11](value=[StringLiteral[0..3](value=\"a\"), FString[4..11](elements=["
@@ -66,16 +70,19 @@ const TreeCase TREES[] = {
      "conversion=-1)]), StringLiteral[7..10](value=\"a\")])"},
     {"f'a' f\"b\"",
      "ExprFString[0..9](value=[FString[0..4](elements=[InterpolatedStringElementLiteral[2..3]("
-     "value=\"a\")]), FString[5..9](elements=[InterpolatedStringElementLiteral[7..8](value=\"b\")], "
+     "value=\"a\")]), "
+     "FString[5..9](elements=[InterpolatedStringElementLiteral[7..8](value=\"b\")], "
      "flags=DOUBLE_QUOTES)])"},
     // F-string elements.
     {"f''", "ExprFString[0..3](value=FString[0..3])"},
     {"f'a{x!r}b'",
      "ExprFString[0..10](value=FString[0..10](elements=[InterpolatedStringElementLiteral[2..3]("
-     "value=\"a\"), InterpolatedStringElementInterpolation[3..8](expression=ExprName[4..5](id=\"x\", "
+     "value=\"a\"), "
+     "InterpolatedStringElementInterpolation[3..8](expression=ExprName[4..5](id=\"x\", "
      "ctx=Load), conversion=114), InterpolatedStringElementLiteral[8..9](value=\"b\")]))"},
     {"f'{x!s}{y!a}'",
-     "ExprFString[0..13](value=FString[0..13](elements=[InterpolatedStringElementInterpolation[2..7]("
+     "ExprFString[0..13](value=FString[0..13](elements=[InterpolatedStringElementInterpolation[2.."
+     "7]("
      "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=115), "
      "InterpolatedStringElementInterpolation[7..12](expression=ExprName[8..9](id=\"y\", ctx=Load), "
      "conversion=97)]))"},
@@ -92,9 +99,11 @@ const TreeCase TREES[] = {
      "expression=ExprName[3..4](id=\"x\", ctx=Load), debug_text=DebugText(leading=\"\", "
      "trailing=\"=\"), conversion=-1)]))"},
     {"f'{ x = !r:>10}'",
-     "ExprFString[0..16](value=FString[0..16](elements=[InterpolatedStringElementInterpolation[2..15]("
+     "ExprFString[0..16](value=FString[0..16](elements=[InterpolatedStringElementInterpolation[2.."
+     "15]("
      "expression=ExprName[4..5](id=\"x\", ctx=Load), debug_text=DebugText(leading=\" \", "
-     "trailing=\" = \"), conversion=114, format_spec=InterpolatedStringFormatSpec[11..14](elements=["
+     "trailing=\" = \"), conversion=114, "
+     "format_spec=InterpolatedStringFormatSpec[11..14](elements=["
      "InterpolatedStringElementLiteral[11..14](value=\">10\")]))]))"},
     // Format specs: empty, and nested interpolations inside them.
     {"f'{x:}'",
@@ -102,37 +111,46 @@ const TreeCase TREES[] = {
      "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=-1, "
      "format_spec=InterpolatedStringFormatSpec[5..5])]))"},
     {"f'{x:>{w}}'",
-     "ExprFString[0..11](value=FString[0..11](elements=[InterpolatedStringElementInterpolation[2..10]("
+     "ExprFString[0..11](value=FString[0..11](elements=[InterpolatedStringElementInterpolation[2.."
+     "10]("
      "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=-1, "
-     "format_spec=InterpolatedStringFormatSpec[5..9](elements=[InterpolatedStringElementLiteral[5..6]("
-     "value=\">\"), InterpolatedStringElementInterpolation[6..9](expression=ExprName[7..8](id=\"w\", "
+     "format_spec=InterpolatedStringFormatSpec[5..9](elements=[InterpolatedStringElementLiteral[5.."
+     "6]("
+     "value=\">\"), "
+     "InterpolatedStringElementInterpolation[6..9](expression=ExprName[7..8](id=\"w\", "
      "ctx=Load), conversion=-1)]))]))"},
     // A tuple may stand bare in an interpolation.
     {"f'{a, b}'",
      "ExprFString[0..9](value=FString[0..9](elements=[InterpolatedStringElementInterpolation[2..8]("
-     "expression=ExprTuple[3..7](elts=[ExprName[3..4](id=\"a\", ctx=Load), ExprName[6..7](id=\"b\", "
+     "expression=ExprTuple[3..7](elts=[ExprName[3..4](id=\"a\", ctx=Load), "
+     "ExprName[6..7](id=\"b\", "
      "ctx=Load)], ctx=Load, parenthesized=false), conversion=-1)]))"},
     // Nested f-strings.
     {"f'{f\"{x}\"}'",
-     "ExprFString[0..11](value=FString[0..11](elements=[InterpolatedStringElementInterpolation[2..10]("
+     "ExprFString[0..11](value=FString[0..11](elements=[InterpolatedStringElementInterpolation[2.."
+     "10]("
      "expression=ExprFString[3..9](value=FString[3..9](elements=["
      "InterpolatedStringElementInterpolation[5..8](expression=ExprName[6..7](id=\"x\", ctx=Load), "
      "conversion=-1)], flags=DOUBLE_QUOTES)), conversion=-1)]))"},
     // T-strings.
     {"t'{x}' t'y'",
-     "ExprTString[0..11](value=[TString[0..6](elements=[InterpolatedStringElementInterpolation[2..5]("
+     "ExprTString[0..11](value=[TString[0..6](elements=[InterpolatedStringElementInterpolation[2.."
+     "5]("
      "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=-1)]), "
      "TString[7..11](elements=[InterpolatedStringElementLiteral[9..10](value=\"y\")])])"},
     {"t'{x!r:>3}'",
-     "ExprTString[0..11](value=TString[0..11](elements=[InterpolatedStringElementInterpolation[2..10]("
+     "ExprTString[0..11](value=TString[0..11](elements=[InterpolatedStringElementInterpolation[2.."
+     "10]("
      "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=114, "
-     "format_spec=InterpolatedStringFormatSpec[7..9](elements=[InterpolatedStringElementLiteral[7..9]("
+     "format_spec=InterpolatedStringFormatSpec[7..9](elements=[InterpolatedStringElementLiteral[7.."
+     "9]("
      "value=\">3\")]))]))"},
     {"f'{(lambda x: 1)}'", nullptr},
 };
 
 TEST(StringTree, ValidSources) {
-    for (const TreeCase& row : TREES) expect_tree(row);
+    for (const TreeCase& row : TREES)
+        expect_tree(row);
 }
 
 const ErrorCase ERRORS[] = {
@@ -143,7 +161,8 @@ const ErrorCase ERRORS[] = {
     {"f'a' t'b'", "cannot mix t-string literals with string or bytes literals at byte range 0..9"},
     {"'\\N{NOPE}'", "Got unexpected unicode at byte range 4..8"},
     {"f'\\N{NOPE}'", "Got unexpected unicode at byte range 5..9"},
-    {"b'\\N{x}' '\\q'", "Bytes literal cannot be mixed with non-bytes literals at byte range 0..13"},
+    {"b'\\N{x}' '\\q'",
+     "Bytes literal cannot be mixed with non-bytes literals at byte range 0..13"},
     {"f'{x!z}'", "f-string: invalid conversion character at byte range 5..6"},
     {"f'{x!rr}'", "f-string: invalid conversion character at byte range 5..7"},
     {"t'{x!z}'", "t-string: invalid conversion character at byte range 5..6"},
@@ -160,7 +179,8 @@ const ErrorCase ERRORS[] = {
 };
 
 TEST(StringErrors, FirstError) {
-    for (const ErrorCase& row : ERRORS) expect_first_error(row);
+    for (const ErrorCase& row : ERRORS)
+        expect_first_error(row);
 }
 
 // Trees built around errors: placeholders keep the shape, only the first error at an offset
@@ -190,7 +210,8 @@ const RecoveryCase RECOVERED[] = {
      {"Bytes literal cannot be mixed with non-bytes literals at byte range 0..13"}},
     // An undecodable literal keeps its quote flags and gains INVALID.
     {"\"\\N{NOPE}\"",
-     "ExprStringLiteral[0..10](value=StringLiteral[0..10](value=\"\", flags=DOUBLE_QUOTES|INVALID))",
+     "ExprStringLiteral[0..10](value=StringLiteral[0..10](value=\"\", "
+     "flags=DOUBLE_QUOTES|INVALID))",
      {"Got unexpected unicode at byte range 4..8"}},
     {"b'\\xZZ'",
      "ExprBytesLiteral[0..7](value=BytesLiteral[0..7](value=b\"\", flags=INVALID))",
@@ -227,7 +248,8 @@ const RecoveryCase RECOVERED[] = {
 };
 
 TEST(StringRecovery, TreesAndErrors) {
-    for (const RecoveryCase& row : RECOVERED) expect_recovery(row);
+    for (const RecoveryCase& row : RECOVERED)
+        expect_recovery(row);
 }
 
 TEST(StringErrors, UnparenthesizedLambdaInInterpolation) {
@@ -248,12 +270,16 @@ TEST(StringDepth, DeeplyNestedInterpolatedStrings) {
     if (!expression_statements_built()) GTEST_SKIP() << "expression statements not built yet";
     constexpr int N = 10000;
     std::string nested_strings;
-    for (int i = 0; i < N; ++i) nested_strings += "f'{";
+    for (int i = 0; i < N; ++i)
+        nested_strings += "f'{";
     nested_strings += "x";
-    for (int i = 0; i < N; ++i) nested_strings += "}'";
+    for (int i = 0; i < N; ++i)
+        nested_strings += "}'";
     std::string nested_specs = "f'{x";
-    for (int i = 0; i < N; ++i) nested_specs += ":{x";
-    for (int i = 0; i < N; ++i) nested_specs += "}";
+    for (int i = 0; i < N; ++i)
+        nested_specs += ":{x";
+    for (int i = 0; i < N; ++i)
+        nested_specs += "}";
     nested_specs += "}'";
     for (const std::string& source : {nested_strings, nested_specs}) {
         Parsed parsed = parse_all(source);
@@ -266,9 +292,11 @@ TEST(StringDepth, DeeplyNestedInterpolatedStrings) {
 TEST(StringTree, LongConcatenation) {
     std::string source;
     constexpr int N = 100000;
-    for (int i = 0; i < N; ++i) source += "'a' ";
+    for (int i = 0; i < N; ++i)
+        source += "'a' ";
     Parsed parsed = parse_all(source);
-    if (pending("a long concatenation", parsed)) GTEST_SKIP() << "construct of another area not built yet";
+    if (pending("a long concatenation", parsed))
+        GTEST_SKIP() << "construct of another area not built yet";
     ASSERT_TRUE(parsed.errors.empty()) << all_messages(parsed);
     const auto* stmt = parsed.syntax.body.at(0).as<rudo::python_ast::StmtExpr>();
     ASSERT_NE(stmt, nullptr);

@@ -21,9 +21,10 @@ Expr name(std::string_view id, TextSize start) {
 }
 Expr call(std::string_view func, TextSize start) {
     const auto len = static_cast<TextSize>(func.size());
-    return Expr(ast::ExprCall{.range = TextRange(start, start + len + 2),
-                              .func = name(func, start),
-                              .arguments = ast::Arguments{.range = TextRange(start + len, start + len + 2)}});
+    return Expr(ast::ExprCall{
+        .range = TextRange(start, start + len + 2),
+        .func = name(func, start),
+        .arguments = ast::Arguments{.range = TextRange(start + len, start + len + 2)}});
 }
 Expr attribute(Expr value, std::string_view attr, TextSize end) {
     const TextSize start = value.range().start();
@@ -43,7 +44,8 @@ Expr subscript(Expr value, Expr slice, TextSize end) {
 }
 Expr starred(Expr value) {
     const TextRange range(value.range().start() - 1, value.range().end());
-    return Expr(ast::ExprStarred{.range = range, .value = std::move(value), .ctx = ExprContext::Load});
+    return Expr(
+        ast::ExprStarred{.range = range, .value = std::move(value), .ctx = ExprContext::Load});
 }
 Expr tuple(std::vector<Expr> elts, TextRange range, bool parenthesized) {
     return Expr(ast::ExprTuple{.range = range,
@@ -63,7 +65,8 @@ std::vector<Expr> exprs(Es... es) {
 
 std::vector<std::string> displays(const Parser& p) {
     std::vector<std::string> out;
-    for (const auto& e : p.errors()) out.push_back(e.display());
+    for (const auto& e : p.errors())
+        out.push_back(e.display());
     return out;
 }
 
@@ -74,8 +77,9 @@ Parser make_parser() {
 
 TEST(SetExprCtx, MarksEveryStoredPartAndNothingInside) {
     // a, (b, c)
-    Expr target = tuple(exprs(name("a", 0), tuple(exprs(name("b", 4), name("c", 7)), TextRange(4, 8), true)),
-                        TextRange(0, 9), false);
+    Expr target =
+        tuple(exprs(name("a", 0), tuple(exprs(name("b", 4), name("c", 7)), TextRange(4, 8), true)),
+              TextRange(0, 9), false);
     set_expr_ctx(target, ExprContext::Store);
     EXPECT_EQ(ast::dump(target),
               "ExprTuple[0..9](elts=[ExprName[0..1](id=\"a\", ctx=Store), "
@@ -92,18 +96,21 @@ TEST(SetExprCtx, MarksEveryStoredPartAndNothingInside) {
 
     // -a: the operand is marked although the unary node has no context of its own; *b.c marks
     // the starred node and the attribute, not the attribute's value.
-    Expr negated = Expr(ast::ExprUnaryOp{.range = TextRange(0, 2), .op = UnaryOp::USub, .operand = name("a", 1)});
+    Expr negated = Expr(
+        ast::ExprUnaryOp{.range = TextRange(0, 2), .op = UnaryOp::USub, .operand = name("a", 1)});
     set_expr_ctx(negated, ExprContext::Store);
     EXPECT_EQ(ast::dump(negated),
               "ExprUnaryOp[0..2](op=USub, operand=ExprName[1..2](id=\"a\", ctx=Store))");
     Expr star = starred(attribute(name("b", 1), "c", 4));
     set_expr_ctx(star, ExprContext::Store);
-    EXPECT_EQ(ast::dump(star),
-              "ExprStarred[0..4](value=ExprAttribute[1..4](value=ExprName[1..2](id=\"b\", ctx=Load), "
-              "attr=\"c\"[3..4], ctx=Store), ctx=Store)");
+    EXPECT_EQ(
+        ast::dump(star),
+        "ExprStarred[0..4](value=ExprAttribute[1..4](value=ExprName[1..2](id=\"b\", ctx=Load), "
+        "attr=\"c\"[3..4], ctx=Store), ctx=Store)");
 
     // An invalid (missing) name becomes a store too.
-    Expr missing = Expr(ast::ExprName{.range = TextRange(0, 0), .id = ast::Name(""), .ctx = ExprContext::Invalid});
+    Expr missing = Expr(
+        ast::ExprName{.range = TextRange(0, 0), .id = ast::Name(""), .ctx = ExprContext::Invalid});
     set_expr_ctx(missing, ExprContext::Store);
     EXPECT_EQ(ast::dump(missing), "ExprName[0..0](id=\"\", ctx=Store)");
 }
@@ -116,22 +123,36 @@ TEST(ValidateTargets, ReportsEachInvalidPartInOrder) {
         std::vector<std::string> errors;
     };
     std::vector<Case> cases;
-    cases.push_back({"[a, *b.c]", list(exprs(name("a", 1), starred(attribute(name("b", 5), "c", 8))), TextRange(0, 9)),
-                     false, {}});
-    cases.push_back({"(a, f())", tuple(exprs(name("a", 1), call("f", 4)), TextRange(0, 8), true), false,
+    cases.push_back(
+        {"[a, *b.c]",
+         list(exprs(name("a", 1), starred(attribute(name("b", 5), "c", 8))), TextRange(0, 9)),
+         false,
+         {}});
+    cases.push_back({"(a, f())",
+                     tuple(exprs(name("a", 1), call("f", 4)), TextRange(0, 8), true),
+                     false,
                      {"Invalid assignment target at byte range 4..7"}});
     cases.push_back({"-a",
-                     Expr(ast::ExprUnaryOp{.range = TextRange(0, 2), .op = UnaryOp::USub, .operand = name("a", 1)}),
+                     Expr(ast::ExprUnaryOp{
+                         .range = TextRange(0, 2), .op = UnaryOp::USub, .operand = name("a", 1)}),
                      false,
                      {"Invalid assignment target at byte range 0..2"}});
-    cases.push_back({"f(), *g()", tuple(exprs(call("f", 0), starred(call("g", 6))), TextRange(0, 9), false), false,
-                     {"Invalid assignment target at byte range 0..3", "Invalid assignment target at byte range 6..9"}});
+    cases.push_back({"f(), *g()",
+                     tuple(exprs(call("f", 0), starred(call("g", 6))), TextRange(0, 9), false),
+                     false,
+                     {"Invalid assignment target at byte range 0..3",
+                      "Invalid assignment target at byte range 6..9"}});
     cases.push_back({"a, b[0], c.d",
-                     tuple(exprs(name("a", 0), subscript(name("b", 3), name("0", 5), 7), attribute(name("c", 9), "d", 12)),
+                     tuple(exprs(name("a", 0), subscript(name("b", 3), name("0", 5), 7),
+                                 attribute(name("c", 9), "d", 12)),
                            TextRange(0, 12), false),
-                     true, {}});
-    cases.push_back({"*a", starred(name("a", 1)), true, {"Invalid delete target at byte range 0..2"}});
-    cases.push_back({"(a, f())", tuple(exprs(name("a", 1), call("f", 4)), TextRange(0, 8), true), true,
+                     true,
+                     {}});
+    cases.push_back(
+        {"*a", starred(name("a", 1)), true, {"Invalid delete target at byte range 0..2"}});
+    cases.push_back({"(a, f())",
+                     tuple(exprs(name("a", 1), call("f", 4)), TextRange(0, 8), true),
+                     true,
                      {"Invalid delete target at byte range 4..7"}});
     for (const auto& c : cases) {
         Parser p = make_parser();
@@ -147,11 +168,13 @@ TEST(ValidateTargets, ReportsEachInvalidPartInOrder) {
 TEST(ValidateTargets, DeepTargetsNeedNoDeepStack) {
     // ((((...(f())...)))) as a million nested one-element lists.
     Expr target = call("f", 0);
-    for (int i = 0; i < 1'000'000; ++i) target = list(exprs(std::move(target)), TextRange(0, 3));
+    for (int i = 0; i < 1'000'000; ++i)
+        target = list(exprs(std::move(target)), TextRange(0, 3));
     set_expr_ctx(target, ExprContext::Store);
     Parser p = make_parser();
     p.validate_assignment_target(target);
-    EXPECT_EQ(displays(p), (std::vector<std::string>{"Invalid assignment target at byte range 0..3"}));
+    EXPECT_EQ(displays(p),
+              (std::vector<std::string>{"Invalid assignment target at byte range 0..3"}));
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "rudo/python_ast/dump.h"
 #include "parser/statement_rows.h"
+#include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
 
 namespace {
@@ -15,9 +15,9 @@ namespace {
 using namespace rudo::python_parser::test;
 
 using rudo::python_ast::dump;
+using rudo::python_parser::parse_module_unchecked;
 using rudo::python_parser::Parsed;
 using rudo::python_parser::ParseError;
-using rudo::python_parser::parse_module_unchecked;
 
 TEST(WithStatement, Items) {
     expect_first_statements({
@@ -99,13 +99,15 @@ TEST(WithStatement, FirstErrors) {
     expect_first_errors({
         {"with (a as b, c := 1): pass",
          "Unparenthesized named expression cannot be used here at byte range 14..20"},
-        {"with (a as x, yield y): pass", "Yield expression cannot be used here at byte range 14..21"},
+        {"with (a as x, yield y): pass",
+         "Yield expression cannot be used here at byte range 14..21"},
         {"with (a as x, *b): pass", "Starred expression cannot be used here at byte range 14..16"},
         {"with a,: pass", "Trailing comma not allowed at byte range 6..7"},
         {"with a, b,: pass", "Trailing comma not allowed at byte range 9..10"},
         // The list after a rejected `with (` allows no trailing comma either.
         {"with (a), b,: pass", "Trailing comma not allowed at byte range 11..12"},
-        {"with: pass", "Expected the start of an expression after `with` keyword at byte range 4..5"},
+        {"with: pass",
+         "Expected the start of an expression after `with` keyword at byte range 4..5"},
         {"with\n", "Expected the start of an expression after `with` keyword at byte range 4..5"},
         {"with a pass", "Expected `:`, found `pass` at byte range 7..11"},
         {"with (a as b: pass", "Expected `)`, found `:` at byte range 12..13"},

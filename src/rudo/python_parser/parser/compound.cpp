@@ -13,7 +13,8 @@ using namespace python_ast;
 namespace {
 
 constexpr ExprPosition FOR_TARGET{ExprPosition::NO_IN_OPERATOR | ExprPosition::STARRED_ALLOWED};
-constexpr ExprPosition FOR_ITER{ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR};
+constexpr ExprPosition FOR_ITER{ExprPosition::STARRED_ALLOWED |
+                                ExprPosition::STARRED_AS_BITWISE_OR};
 
 }  // namespace
 
@@ -124,7 +125,8 @@ void Parser::finish_simple_statement() {
                    (!at(TokenKind::Match) || starts_match_statement())) {
             // `a; match = 1` and `a; match(x)` go on with a simple statement: only a `match`
             // that starts a match statement is the compound one.
-            report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine, current_token_range());
+            report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine,
+                   current_token_range());
         }
         return;
     }
@@ -217,11 +219,13 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
         Expr expression = [&]() -> Expr {
             if (at(TokenKind::Def) || at(TokenKind::Class)) {
                 Identifier missing = parse_missing_identifier();
-                return ExprName{.range = missing.range, .id = missing.id, .ctx = ExprContext::Invalid};
+                return ExprName{
+                    .range = missing.range, .id = missing.id, .ctx = ExprContext::Invalid};
             }
             return parse_named_expression_or_higher(ExprPosition{}).expr;
         }();
-        decorators.push_back(Decorator{.range = node_range(start), .expression = std::move(expression)});
+        decorators.push_back(
+            Decorator{.range = node_range(start), .expression = std::move(expression)});
         expect(TokenKind::Newline);
     } while (at(TokenKind::At));
     return decorators;
@@ -230,7 +234,7 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
 // Decorators followed by something that is no definition: a nameless function keeps them, and
 // the current token starts the next statement.
 [[gnu::noinline]] Stmt Parser::parse_undecorated_remainder(std::vector<Decorator> decorators,
-                                                          TextSize start) {
+                                                           TextSize start) {
     report("Expected class, function definition or async function definition after decorator",
            current_token_range());
     TextRange empty = TextRange::empty(prev_token_end());
@@ -279,7 +283,8 @@ ElifElseClause Parser::parse_elif_or_else_clause(ElifOrElse which) {
     }
     expect(TokenKind::Colon);
     std::vector<Stmt> body = parse_body(which == ElifOrElse::Elif ? Clause::Elif : Clause::Else);
-    return ElifElseClause{.range = node_range(start), .test = std::move(test), .body = std::move(body)};
+    return ElifElseClause{
+        .range = node_range(start), .test = std::move(test), .body = std::move(body)};
 }
 
 std::vector<Stmt> Parser::parse_else_block() {
@@ -379,13 +384,15 @@ ExceptHandler Parser::parse_except_handler(bool& star) {
 }
 
 // The exception types and the name of a handler, up to its colon.
-[[gnu::noinline]] void Parser::parse_except_clause_head(bool star, ExceptHandlerExceptHandler& node) {
+[[gnu::noinline]] void Parser::parse_except_clause_head(bool star,
+                                                        ExceptHandlerExceptHandler& node) {
     if (at_expr()) {
         Expr types = parse_expression_list(ExprPosition{}).expr;
         if (at(TokenKind::As)) {
             const auto* tuple = types.as<ExprTuple>();
             if (tuple && !tuple->parenthesized)
-                report("Multiple exception types must be parenthesized when using `as`", types.range());
+                report("Multiple exception types must be parenthesized when using `as`",
+                       types.range());
         }
         node.type = std::move(types);
     } else if (star || at(TokenKind::As)) {

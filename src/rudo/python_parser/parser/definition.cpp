@@ -7,7 +7,9 @@ using namespace python_ast;
 
 namespace {
 using ErrorKind = ParseErrorType::Kind;
-ParseErrorType error(ErrorKind kind) { return ParseErrorType::of(kind); }
+ParseErrorType error(ErrorKind kind) {
+    return ParseErrorType::of(kind);
+}
 constexpr ExprPosition STARRED_OPERAND{ExprPosition::STARRED_ALLOWED |
                                        ExprPosition::STARRED_AS_BITWISE_OR};
 }  // namespace
@@ -28,7 +30,8 @@ StmtFunctionDef Parser::parse_function_definition(std::vector<Decorator> decorat
     bump(TokenKind::Def);
     Identifier name = parse_identifier();
     OptionalBox<TypeParams> type_params;
-    if (std::optional<TypeParams> parsed = try_parse_type_params()) type_params = std::move(*parsed);
+    if (std::optional<TypeParams> parsed = try_parse_type_params())
+        type_params = std::move(*parsed);
     Parameters parameters = parse_parameters(FunctionKind::FunctionDef);
 
     OptionalBox<Expr> returns;
@@ -58,12 +61,12 @@ StmtFunctionDef Parser::parse_function_definition(std::vector<Decorator> decorat
                            .body = std::move(body)};
 }
 
-StmtClassDef Parser::parse_class_definition(std::vector<Decorator> decorator_list,
-                                            TextSize start) {
+StmtClassDef Parser::parse_class_definition(std::vector<Decorator> decorator_list, TextSize start) {
     bump(TokenKind::Class);
     Identifier name = parse_identifier();
     OptionalBox<TypeParams> type_params;
-    if (std::optional<TypeParams> parsed = try_parse_type_params()) type_params = std::move(*parsed);
+    if (std::optional<TypeParams> parsed = try_parse_type_params())
+        type_params = std::move(*parsed);
     OptionalBox<Arguments> arguments;
     if (at(TokenKind::Lpar)) arguments = parse_arguments();
     expect(TokenKind::Colon);
@@ -127,7 +130,8 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
             if (next == TokenKind::Name || is_soft_keyword(next)) {
                 TextSize star = first.start();
                 bump(TokenKind::Star);
-                Parameter parameter = parse_parameter(star, kind, /*allow_starred_annotation=*/true);
+                Parameter parameter =
+                    parse_parameter(star, kind, /*allow_starred_annotation=*/true);
                 TextRange whole = node_range(star);
                 if (at(TokenKind::Equal)) {
                     add_error(error(ErrorKind::VarParameterWithDefault), current_token_range());
@@ -257,8 +261,7 @@ TypeParam Parser::parse_type_param() {
         bump(TokenKind::Star);
         Identifier name = parse_identifier();
         // `*Ts = *tuple[int, ...]` unpacks its default.
-        OptionalBox<Expr> default_value =
-            parse_default(STARRED_OPERAND);
+        OptionalBox<Expr> default_value = parse_default(STARRED_OPERAND);
         return TypeParamTypeVarTuple{.range = node_range(start),
                                      .name = std::move(name),
                                      .default_ = std::move(default_value)};

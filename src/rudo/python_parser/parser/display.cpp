@@ -72,7 +72,8 @@ ExprWithParens Parser::parse_list_like_expression() {
     ExprWithParens first = parse_named_expression_or_higher(ELEMENT_POSITION);
     if (is_comprehension_start(current_token_kind())) {
         if (is_unparenthesized_starred(first)) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension), first.expr.range());
+            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
+                      first.expr.range());
         }
         std::vector<Comprehension> generators = parse_generators();
         expect(TokenKind::Rsqb);
@@ -88,7 +89,8 @@ ExprWithParens Parser::parse_list_like_expression() {
         elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
     });
     expect(TokenKind::Rsqb);
-    return {ExprList{.range = node_range(start), .elts = std::move(elts), .ctx = ExprContext::Load}};
+    return {
+        ExprList{.range = node_range(start), .elts = std::move(elts), .ctx = ExprContext::Load}};
 }
 
 ExprWithParens Parser::parse_set_or_dict_like_expression() {
@@ -111,9 +113,11 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
     if (current_token_kind() == TokenKind::Colon) {
         if (!first.in_parentheses) {
             if (first.expr.is<ExprNamedExpr>()) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::UnparenthesizedNamedExpression), first.expr.range());
+                add_error(ParseErrorType::of(ParseErrorType::Kind::UnparenthesizedNamedExpression),
+                          first.expr.range());
             } else if (first.expr.is<ExprStarred>()) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression), first.expr.range());
+                add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression),
+                          first.expr.range());
             }
         }
         bump(TokenKind::Colon);
@@ -131,7 +135,8 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
 
     if (is_comprehension_start(current_token_kind())) {
         if (is_unparenthesized_starred(first)) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension), first.expr.range());
+            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
+                      first.expr.range());
         }
         std::vector<Comprehension> generators = parse_generators();
         expect(TokenKind::Rbrace);
@@ -150,8 +155,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
     return {ExprSet{.range = node_range(start), .elts = std::move(elts)}};
 }
 
-ExprDict Parser::parse_dictionary_expression(std::optional<Expr> key, Expr value,
-                                             TextSize start) {
+ExprDict Parser::parse_dictionary_expression(std::optional<Expr> key, Expr value, TextSize start) {
     if (!is_sequence_end(current_token_kind())) expect(TokenKind::Comma);
     std::vector<DictItem> items;
     {
@@ -189,9 +193,9 @@ ExprWithParens Parser::parse_parenthesized_expression() {
                           .parenthesized = true}};
     }
 
-    ExprWithParens first = parse_named_expression_or_higher(ExprPosition(
-        ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR |
-        ExprPosition::YIELD_ALLOWED));
+    ExprWithParens first = parse_named_expression_or_higher(
+        ExprPosition(ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR |
+                     ExprPosition::YIELD_ALLOWED));
 
     if (current_token_kind() == TokenKind::Comma) {
         expect(TokenKind::Comma);
@@ -209,13 +213,15 @@ ExprWithParens Parser::parse_parenthesized_expression() {
 
     if (is_comprehension_start(current_token_kind())) {
         if (is_unparenthesized_starred(first)) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension), first.expr.range());
+            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
+                      first.expr.range());
         }
         return {parse_generator_expression(std::move(first.expr), start, /*parenthesized=*/true)};
     }
 
     if (first.expr.is<ExprStarred>()) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression), first.expr.range());
+        add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression),
+                  first.expr.range());
     }
     expect(TokenKind::Rpar);
     return {std::move(first.expr), /*in_parentheses=*/true};

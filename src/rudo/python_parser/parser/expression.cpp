@@ -66,20 +66,34 @@ struct BinaryOperator {
 
 std::optional<BinaryOperator> binary_operator(TokenKind kind) {
     switch (kind) {
-        case TokenKind::Vbar: return BinaryOperator{Operator::BitOr, 10};
-        case TokenKind::CircumFlex: return BinaryOperator{Operator::BitXor, 11};
-        case TokenKind::Amper: return BinaryOperator{Operator::BitAnd, 12};
-        case TokenKind::LeftShift: return BinaryOperator{Operator::LShift, 13};
-        case TokenKind::RightShift: return BinaryOperator{Operator::RShift, 13};
-        case TokenKind::Plus: return BinaryOperator{Operator::Add, 14};
-        case TokenKind::Minus: return BinaryOperator{Operator::Sub, 14};
-        case TokenKind::Star: return BinaryOperator{Operator::Mult, 15};
-        case TokenKind::At: return BinaryOperator{Operator::MatMult, 15};
-        case TokenKind::Slash: return BinaryOperator{Operator::Div, 15};
-        case TokenKind::Percent: return BinaryOperator{Operator::Mod, 15};
-        case TokenKind::DoubleSlash: return BinaryOperator{Operator::FloorDiv, 15};
-        case TokenKind::DoubleStar: return BinaryOperator{Operator::Pow, LEVEL_POW};
-        default: return std::nullopt;
+        case TokenKind::Vbar:
+            return BinaryOperator{Operator::BitOr, 10};
+        case TokenKind::CircumFlex:
+            return BinaryOperator{Operator::BitXor, 11};
+        case TokenKind::Amper:
+            return BinaryOperator{Operator::BitAnd, 12};
+        case TokenKind::LeftShift:
+            return BinaryOperator{Operator::LShift, 13};
+        case TokenKind::RightShift:
+            return BinaryOperator{Operator::RShift, 13};
+        case TokenKind::Plus:
+            return BinaryOperator{Operator::Add, 14};
+        case TokenKind::Minus:
+            return BinaryOperator{Operator::Sub, 14};
+        case TokenKind::Star:
+            return BinaryOperator{Operator::Mult, 15};
+        case TokenKind::At:
+            return BinaryOperator{Operator::MatMult, 15};
+        case TokenKind::Slash:
+            return BinaryOperator{Operator::Div, 15};
+        case TokenKind::Percent:
+            return BinaryOperator{Operator::Mod, 15};
+        case TokenKind::DoubleSlash:
+            return BinaryOperator{Operator::FloorDiv, 15};
+        case TokenKind::DoubleStar:
+            return BinaryOperator{Operator::Pow, LEVEL_POW};
+        default:
+            return std::nullopt;
     }
 }
 
@@ -87,14 +101,22 @@ std::optional<BinaryOperator> binary_operator(TokenKind kind) {
 // by the caller.
 std::optional<CmpOp> single_token_comparison(TokenKind kind) {
     switch (kind) {
-        case TokenKind::EqEqual: return CmpOp::Eq;
-        case TokenKind::NotEqual: return CmpOp::NotEq;
-        case TokenKind::Less: return CmpOp::Lt;
-        case TokenKind::LessEqual: return CmpOp::LtE;
-        case TokenKind::Greater: return CmpOp::Gt;
-        case TokenKind::GreaterEqual: return CmpOp::GtE;
-        case TokenKind::In: return CmpOp::In;
-        default: return std::nullopt;
+        case TokenKind::EqEqual:
+            return CmpOp::Eq;
+        case TokenKind::NotEqual:
+            return CmpOp::NotEq;
+        case TokenKind::Less:
+            return CmpOp::Lt;
+        case TokenKind::LessEqual:
+            return CmpOp::LtE;
+        case TokenKind::Greater:
+            return CmpOp::Gt;
+        case TokenKind::GreaterEqual:
+            return CmpOp::GtE;
+        case TokenKind::In:
+            return CmpOp::In;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -199,7 +221,8 @@ RUDO_OUT_OF_LINE void parse_comparison(Parser& p, ExprWithParens& left, CmpOp op
 // `body if test else orelse`, after the body.
 RUDO_OUT_OF_LINE ExprWithParens parse_if_expression(Parser& p, Expr body, TextSize start) {
     p.bump(TokenKind::If);
-    ExprWithParens result{Expr(ExprIfExp{.test = {}, .body = std::move(body), .orelse = {}}), false};
+    ExprWithParens result{Expr(ExprIfExp{.test = {}, .body = std::move(body), .orelse = {}}),
+                          false};
     stored<ExprIfExp>(result.expr).test = p.parse_operand(0, ExprPosition{}).expr;
     p.expect(TokenKind::Else);
     // The orelse nests to the right: `a if b else c if d else e`, `a if b else lambda: c`.
@@ -229,7 +252,8 @@ RUDO_OUT_OF_LINE ExprWithParens parse_named_expression(Parser& p, Expr target, T
 RUDO_OUT_OF_LINE ExprWithParens parse_tuple_rest(Parser& p, Expr first, ExprPosition flags,
                                                  TextSize start) {
     p.expect(TokenKind::Comma);
-    ExprWithParens result{Expr(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false}), false};
+    ExprWithParens result{
+        Expr(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false}), false};
     std::vector<Expr>& elts = stored<ExprTuple>(result.expr).elts;
     elts.push_back(std::move(first));
     // Empty when the comma ends the tuple: `x = 1,`.
@@ -288,8 +312,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
     return result;
 }
 
-RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level,
-                                                 ExprPosition flags) {
+RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level, ExprPosition flags) {
     ExprWithParens result{p.parse_yield_expression(), false};
     if (min_level != 0 || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
         report_kind(p, ParseErrorType::Kind::MisplacedYieldExpression, result.expr.range());
@@ -329,7 +352,8 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
     bool bare_starred = parsed.expr.is<ExprStarred>() && !parsed.in_parentheses;
     if (p.at(TokenKind::Async) || p.at(TokenKind::For)) {
         if (bare_starred) {
-            report_kind(p, ParseErrorType::Kind::IterableUnpackingInComprehension, parsed.expr.range());
+            report_kind(p, ParseErrorType::Kind::IterableUnpackingInComprehension,
+                        parsed.expr.range());
         }
         // The generator uses the call's parentheses; its clauses nest one level deeper.
         NestingGuard guard = p.enter_nesting();
@@ -340,7 +364,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
         bare_starred = false;
     } else if (list.seen_keyword_unpacking && bare_starred) {
         report_kind(p, ParseErrorType::Kind::IterableUnpackingAfterKeywordUnpacking,
-               parsed.expr.range());
+                    parsed.expr.range());
     }
 
     if (p.at(TokenKind::Equal)) {
@@ -361,9 +385,11 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
     // Starred positionals may follow keywords (`f(a=1, *b)`); plain ones may not.
     if (!bare_starred) {
         if (list.seen_keyword_unpacking) {
-            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordUnpacking, parsed.expr.range());
+            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordUnpacking,
+                        parsed.expr.range());
         } else if (list.seen_keyword_argument) {
-            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordArgument, parsed.expr.range());
+            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordArgument,
+                        parsed.expr.range());
         }
     }
     list.args.push_back(std::move(parsed.expr));
@@ -379,8 +405,8 @@ RUDO_OUT_OF_LINE void parse_argument(Parser& p, ArgumentList& list) {
         list.seen_keyword_unpacking = true;
         return;
     }
-    finish_argument(p, list,
-                    p.parse_named_expression_or_higher(ExprPosition::STARRED_ALLOWED), start);
+    finish_argument(p, list, p.parse_named_expression_or_higher(ExprPosition::STARRED_ALLOWED),
+                    start);
 }
 
 // The checks that need the whole list: repeated keywords, then unparenthesized generators.
@@ -390,8 +416,9 @@ RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trail
     for (const Keyword& keyword : arguments.keywords) {
         if (!keyword.arg) continue;
         if (!seen.insert(keyword.arg->as_str()).second) {
-            p.add_error(ParseErrorType::duplicate_keyword_argument(std::string(keyword.arg->as_str())),
-                        keyword.range);
+            p.add_error(
+                ParseErrorType::duplicate_keyword_argument(std::string(keyword.arg->as_str())),
+                keyword.range);
         }
     }
     // A generator may be the only argument, without a trailing comma.
@@ -400,7 +427,7 @@ RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trail
             if (const auto* generator = arg.as<ExprGeneratorExp>();
                 generator && !generator->parenthesized) {
                 report_kind(p, ParseErrorType::Kind::UnparenthesizedGeneratorExpression,
-                       generator->range);
+                            generator->range);
             }
         }
     }
@@ -508,18 +535,34 @@ TokenKind Parser::peek_once() {
 
 void Parser::bump_cmp_op(CmpOp op) {
     switch (op) {
-        case CmpOp::Eq: bump(TokenKind::EqEqual); break;
-        case CmpOp::NotEq: bump(TokenKind::NotEqual); break;
-        case CmpOp::Lt: bump(TokenKind::Less); break;
-        case CmpOp::LtE: bump(TokenKind::LessEqual); break;
-        case CmpOp::Gt: bump(TokenKind::Greater); break;
-        case CmpOp::GtE: bump(TokenKind::GreaterEqual); break;
-        case CmpOp::Is: bump(TokenKind::Is); break;
+        case CmpOp::Eq:
+            bump(TokenKind::EqEqual);
+            break;
+        case CmpOp::NotEq:
+            bump(TokenKind::NotEqual);
+            break;
+        case CmpOp::Lt:
+            bump(TokenKind::Less);
+            break;
+        case CmpOp::LtE:
+            bump(TokenKind::LessEqual);
+            break;
+        case CmpOp::Gt:
+            bump(TokenKind::Greater);
+            break;
+        case CmpOp::GtE:
+            bump(TokenKind::GreaterEqual);
+            break;
+        case CmpOp::Is:
+            bump(TokenKind::Is);
+            break;
         case CmpOp::IsNot:
             bump(TokenKind::Is);
             bump(TokenKind::Not);
             break;
-        case CmpOp::In: bump(TokenKind::In); break;
+        case CmpOp::In:
+            bump(TokenKind::In);
+            break;
         case CmpOp::NotIn:
             bump(TokenKind::Not);
             bump(TokenKind::In);
@@ -543,8 +586,8 @@ ExprWithParens Parser::parse_binary_expression_or_higher_recursive(ExprWithParen
         }
 
         if (std::optional<BinaryOperator> binary = binary_operator(kind)) {
-            bool binds = binary->op == Operator::Pow ? min_level <= LEVEL_POW
-                                                     : binary->level > min_level;
+            bool binds =
+                binary->op == Operator::Pow ? min_level <= LEVEL_POW : binary->level > min_level;
             if (!binds) break;
             parse_binary_operation(*this, left, kind, *binary, flags, start);
             continue;
@@ -677,10 +720,9 @@ Expr Parser::parse_yield_expression() {
     Expr result(ExprYield{});
     // `yield` alone before `)`, a newline, `=` and the like has no value.
     if (at_expr()) {
-        stored<ExprYield>(result).value =
-            parse_expression_list(ExprPosition::STARRED_ALLOWED |
-                                  ExprPosition::STARRED_AS_BITWISE_OR)
-                .expr;
+        stored<ExprYield>(result).value = parse_expression_list(ExprPosition::STARRED_ALLOWED |
+                                                                ExprPosition::STARRED_AS_BITWISE_OR)
+                                              .expr;
     }
     stored<ExprYield>(result).range = node_range(start);
     return result;
@@ -781,10 +823,10 @@ Expr Parser::parse_slice() {
         if (!parsed.in_parentheses) {
             if (parsed.expr.is<ExprNamedExpr>()) {
                 report_kind(*this, ParseErrorType::Kind::UnparenthesizedNamedExpression,
-                       parsed.expr.range());
+                            parsed.expr.range());
             } else if (parsed.expr.is<ExprStarred>()) {
                 report_kind(*this, ParseErrorType::Kind::MisplacedStarredExpression,
-                       parsed.expr.range());
+                            parsed.expr.range());
             }
         }
         lower = std::move(parsed.expr);

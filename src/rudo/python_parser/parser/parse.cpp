@@ -136,8 +136,9 @@ Parsed parse_here(std::string_view source) {
     if (!token_source) {
         // Offsets cannot reach past 4 GiB: nothing is parsed, and the refusal is the one error.
         Parsed parsed;
-        parsed.errors.push_back(ParseError{
-            ParseErrorType::from_lexical(LexicalErrorType::other(token_source.error())), TextRange()});
+        parsed.errors.push_back(
+            ParseError{ParseErrorType::from_lexical(LexicalErrorType::other(token_source.error())),
+                       TextRange()});
         return parsed;
     }
     Parser parser(std::move(token_source).value(), source, ParserOptions{});
@@ -165,20 +166,19 @@ bool parse_on_own_stack(std::string_view source, std::optional<Parsed>& result) 
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return false;
     pthread_t thread;
-    const bool started =
-        pthread_attr_setstacksize(&attr, PARSE_STACK_SIZE) == 0 &&
-        pthread_create(
-            &thread, &attr,
-            [](void* arg) -> void* {
-                auto* job = static_cast<Job*>(arg);
-                try {
-                    job->result->emplace(parse_here(job->source));
-                } catch (...) {
-                    job->failure = std::current_exception();
-                }
-                return nullptr;
-            },
-            &job) == 0;
+    const bool started = pthread_attr_setstacksize(&attr, PARSE_STACK_SIZE) == 0 &&
+                         pthread_create(
+                             &thread, &attr,
+                             [](void* arg) -> void* {
+                                 auto* job = static_cast<Job*>(arg);
+                                 try {
+                                     job->result->emplace(parse_here(job->source));
+                                 } catch (...) {
+                                     job->failure = std::current_exception();
+                                 }
+                                 return nullptr;
+                             },
+                             &job) == 0;
     pthread_attr_destroy(&attr);
     if (!started) return false;
     pthread_join(thread, nullptr);

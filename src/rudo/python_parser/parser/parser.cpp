@@ -28,9 +28,12 @@ constexpr TokenSet P = token_set::PATTERN_START;
 constexpr TokenSet KEYWORDS = token_set::KEYWORDS;
 
 #define RC_SET(...) TokenSet::of(__VA_ARGS__)
-#define NO_ERROR ErrorRule::None, {}
-#define STATEMENT_ERROR ErrorRule::Statement, {}
-#define TARGET_ERROR ErrorRule::AssignmentTarget, {}
+#define NO_ERROR \
+    ErrorRule::None, {}
+#define STATEMENT_ERROR \
+    ErrorRule::Statement, {}
+#define TARGET_ERROR \
+    ErrorRule::AssignmentTarget, {}
 #define TEXT_ERROR(text) ErrorRule::Text, text
 constexpr RecoveryRow RECOVERY_TABLE[] = {
 #define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) \
@@ -121,8 +124,8 @@ ParseErrorType create_error(RecoveryContextKind kind, TokenKind token) {
         case ErrorRule::None:
             break;
     }
-    quarn::panic(fmt::format("internal error: no list loop runs with the {} recovery context",
-                             r.flag));
+    quarn::panic(
+        fmt::format("internal error: no list loop runs with the {} recovery context", r.flag));
 }
 
 bool allows_trailing_comma(RecoveryContextKind kind) {
@@ -355,7 +358,8 @@ NestingGuard Parser::enter_nesting() {
     // Nothing sensible can be built this deep: report it once and give up on the rest of the
     // file, so every open level unwinds at the end-of-file token.
     add_error(ParseErrorType::other(std::string(NESTED_TOO_DEEPLY)), current_token_range());
-    while (!at(TokenKind::EndOfFile)) bump_any();
+    while (!at(TokenKind::EndOfFile))
+        bump_any();
     return NestingGuard(this, false);
 }
 
@@ -394,7 +398,8 @@ std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
             if (parser_start == lexer_start) ++parser_it;
         }
     }
-    for (; parser_it != parser_errors.end(); ++parser_it) merged.push_back(std::move(*parser_it));
+    for (; parser_it != parser_errors.end(); ++parser_it)
+        merged.push_back(std::move(*parser_it));
     for (; lexer_it != lexer_errors.end(); ++lexer_it) {
         merged.push_back(ParseError::from_lexical(std::move(*lexer_it)));
     }

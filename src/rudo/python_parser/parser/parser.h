@@ -48,7 +48,8 @@ class TokenSet {
   public:
     constexpr TokenSet() = default;
     constexpr TokenSet(std::initializer_list<TokenKind> kinds) {
-        for (TokenKind kind : kinds) add(kind);
+        for (TokenKind kind : kinds)
+            add(kind);
     }
     // A union of token kinds and sets: `TokenSet::of(E, TokenKind::Colon)`.
     template <typename... Items>
@@ -88,20 +89,19 @@ namespace token_set {
 using K = TokenKind;
 // The kinds that can start an expression.
 inline constexpr TokenSet EXPRESSION_START = {
-    K::Name,   K::Int,   K::Float,  K::Complex,    K::String, K::FStringStart, K::TStringStart,
-    K::Lpar,   K::Lsqb,  K::Lbrace, K::Plus,       K::Minus,  K::Star,         K::DoubleStar,
-    K::Tilde,  K::Ellipsis, K::Await, K::Lambda,   K::Not,    K::Yield,        K::None,
-    K::True,   K::False, K::Case,   K::Match,      K::Type};
+    K::Name,  K::Int,      K::Float,  K::Complex, K::String, K::FStringStart, K::TStringStart,
+    K::Lpar,  K::Lsqb,     K::Lbrace, K::Plus,    K::Minus,  K::Star,         K::DoubleStar,
+    K::Tilde, K::Ellipsis, K::Await,  K::Lambda,  K::Not,    K::Yield,        K::None,
+    K::True,  K::False,    K::Case,   K::Match,   K::Type};
 // The kinds that can start a statement.
-inline constexpr TokenSet STATEMENT_START = TokenSet::of(
-    EXPRESSION_START, K::At, K::Assert, K::Async, K::Break, K::Class, K::Continue, K::Def, K::Del,
-    K::For, K::From, K::Global, K::If, K::Import, K::Nonlocal, K::Pass, K::Raise, K::Return, K::Try,
-    K::While, K::With);
+inline constexpr TokenSet STATEMENT_START =
+    TokenSet::of(EXPRESSION_START, K::At, K::Assert, K::Async, K::Break, K::Class, K::Continue,
+                 K::Def, K::Del, K::For, K::From, K::Global, K::If, K::Import, K::Nonlocal, K::Pass,
+                 K::Raise, K::Return, K::Try, K::While, K::With);
 // The kinds that can start a match pattern.
-inline constexpr TokenSet PATTERN_START = {K::Name,   K::Int,  K::Float, K::Complex, K::String,
-                                           K::Lpar,   K::Lsqb, K::Lbrace, K::Plus,   K::Minus,
-                                           K::Star,   K::None, K::True,  K::False,   K::Case,
-                                           K::Match,  K::Type};
+inline constexpr TokenSet PATTERN_START = {
+    K::Name,  K::Int,  K::Float, K::Complex, K::String, K::Lpar, K::Lsqb,  K::Lbrace, K::Plus,
+    K::Minus, K::Star, K::None,  K::True,    K::False,  K::Case, K::Match, K::Type};
 // Every keyword kind, soft keywords included.
 inline constexpr TokenSet KEYWORDS = [] {
     TokenSet set;
@@ -148,7 +148,11 @@ bool allows_trailing_comma(RecoveryContextKind kind);
 // Payload forms of the kinds that have one.
 enum class FunctionKind : uint8_t { Lambda = 0, FunctionDef = 1 };
 enum class SequenceMatchPatternParentheses : uint8_t { Tuple = 0, List = 1, None = 2 };
-enum class WithItemsKind : uint8_t { Parenthesized = 0, ParenthesizedExpression = 1, Unparenthesized = 2 };
+enum class WithItemsKind : uint8_t {
+    Parenthesized = 0,
+    ParenthesizedExpression = 1,
+    Unparenthesized = 2
+};
 
 constexpr RecoveryContextKind tuple_elements_kind(bool parenthesized) {
     return parenthesized ? RecoveryContextKind::TupleElementsParenthesized
@@ -223,18 +227,18 @@ struct ExprWithParens {
 };
 
 // The owner of an indented block, named in "Expected an indented block after {}".
-#define RUDO_PARSER_CLAUSES(X)                  \
-    X(If, "`if` statement")                     \
-    X(Else, "`else` clause")                    \
-    X(Elif, "`elif` clause")                    \
-    X(For, "`for` statement")                   \
-    X(With, "`with` statement")                 \
-    X(Class, "`class` definition")              \
-    X(While, "`while` statement")               \
-    X(FunctionDef, "function definition")       \
-    X(Case, "`case` block")                     \
-    X(Try, "`try` statement")                   \
-    X(Except, "`except` clause")                \
+#define RUDO_PARSER_CLAUSES(X)            \
+    X(If, "`if` statement")               \
+    X(Else, "`else` clause")              \
+    X(Elif, "`elif` clause")              \
+    X(For, "`for` statement")             \
+    X(With, "`with` statement")           \
+    X(Class, "`class` definition")        \
+    X(While, "`while` statement")         \
+    X(FunctionDef, "function definition") \
+    X(Case, "`case` block")               \
+    X(Try, "`try` statement")             \
+    X(Except, "`except` clause")          \
     X(Finally, "`finally` clause")
 enum class Clause : uint8_t {
 #define RUDO_PARSER_CLAUSE(name, text) name,
@@ -260,8 +264,7 @@ class FunctionRef<R(Args...)> {
   public:
     template <typename F>
     requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
-             std::is_invocable_r_v<R, F&, Args...>)
-        FunctionRef(F&& f)
+             std::is_invocable_r_v<R, F&, Args...>) FunctionRef(F&& f)
         : object_(const_cast<void*>(static_cast<const void*>(&f))),
           call_([](void* object, Args... args) -> R {
               return (*static_cast<std::remove_reference_t<F>*>(object))(
@@ -348,10 +351,14 @@ class Parser {
     }
     template <typename Node>
     requires requires(const Node& node) { node.range(); }
-    void add_error(ParseErrorType error, const Node& node) { add_error(std::move(error), node.range()); }
+    void add_error(ParseErrorType error, const Node& node) {
+        add_error(std::move(error), node.range());
+    }
     template <typename Node>
     requires requires(const Node& node) { node.range.start(); }
-    void add_error(ParseErrorType error, const Node& node) { add_error(std::move(error), node.range); }
+    void add_error(ParseErrorType error, const Node& node) {
+        add_error(std::move(error), node.range);
+    }
 
     std::string_view src_text(TextRange range) const;
     // From `start` to the end of the last consumed token; empty at that end when nothing was
@@ -488,7 +495,6 @@ class Parser {
     Stmt parse_augmented_assignment(TextSize start, Expr target, python_ast::Operator op);
 
   public:
-
     // ---- compound.cpp ----
 
     Stmt parse_statement();
@@ -504,8 +510,8 @@ class Parser {
         TokenKind::Del, TokenKind::From, TokenKind::Global, TokenKind::Import, TokenKind::Nonlocal,
         TokenKind::Pass, TokenKind::Raise, TokenKind::Return);
     static constexpr TokenSet COMPOUND_STATEMENT_START = {
-        TokenKind::At,  TokenKind::Async, TokenKind::Class, TokenKind::Def,  TokenKind::For,
-        TokenKind::If,  TokenKind::Try,   TokenKind::While, TokenKind::With, TokenKind::Match};
+        TokenKind::At, TokenKind::Async, TokenKind::Class, TokenKind::Def,  TokenKind::For,
+        TokenKind::If, TokenKind::Try,   TokenKind::While, TokenKind::With, TokenKind::Match};
 
   private:
     // What `match` starts, judged from the two tokens after it.
@@ -543,7 +549,6 @@ class Parser {
     bool made_progress(uint32_t& last_token_index) const;
 
   public:
-
     // ---- definition.cpp ----
 
     StmtFunctionDef parse_function_definition(std::vector<Decorator> decorators, TextSize start);

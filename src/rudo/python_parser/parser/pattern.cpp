@@ -7,7 +7,9 @@ using namespace python_ast;
 
 namespace {
 using ErrorKind = ParseErrorType::Kind;
-ParseErrorType error(ErrorKind kind) { return ParseErrorType::of(kind); }
+ParseErrorType error(ErrorKind kind) {
+    return ParseErrorType::of(kind);
+}
 constexpr auto STAR_ALLOWED = Parser::AllowStarPattern::Yes;
 constexpr auto STAR_NOT_ALLOWED = Parser::AllowStarPattern::No;
 }  // namespace
@@ -94,7 +96,8 @@ std::vector<MatchCase> Parser::parse_match_body() {
         add_error(ParseErrorType::other("Expected `case` block"), current_token_range());
     } else {
         // Every pass consumes its `case`.
-        while (at(TokenKind::Case)) cases.push_back(parse_match_case());
+        while (at(TokenKind::Case))
+            cases.push_back(parse_match_case());
     }
     expect(TokenKind::Dedent);
     return cases;
@@ -212,10 +215,8 @@ Pattern Parser::parse_match_pattern_lhs(AllowStarPattern allow_star) {
         TextRange range = left.start <= end ? TextRange(left.start, end) : TextRange(end, end);
         Expr left_expr = complex_operand(std::move(left.pattern));
         Expr right_expr = complex_operand(std::move(right));
-        Expr sum = ExprBinOp{.range = range,
-                             .left = std::move(left_expr),
-                             .op = op,
-                             .right = std::move(right_expr)};
+        Expr sum = ExprBinOp{
+            .range = range, .left = std::move(left_expr), .op = op, .right = std::move(right_expr)};
         right = PatternMatchValue{.range = range, .value = std::move(sum)};
         if (i > 0) add_error(error(ErrorKind::ExpectedImaginaryNumber), right.range());
     }
@@ -298,7 +299,8 @@ Pattern Parser::parse_bracketed_match_pattern() {
             Identifier name = parse_identifier();
             std::optional<Identifier> star_name;
             if (name.as_str() != "_") star_name = std::move(name);
-            Pattern star = PatternMatchStar{.range = node_range(start), .name = std::move(star_name)};
+            Pattern star =
+                PatternMatchStar{.range = node_range(start), .name = std::move(star_name)};
             if (allow_star == STAR_NOT_ALLOWED) {
                 add_error(error(ErrorKind::MisplacedStarPattern), star.range());
             }
@@ -350,7 +352,8 @@ Pattern Parser::parse_bracketed_match_pattern() {
     if (kind == TokenKind::Name || is_keyword(kind)) {
         if (peek() == TokenKind::Dot) {
             Expr value = parse_name();
-            while (at(TokenKind::Dot)) value = parse_attribute_expression(std::move(value), start);
+            while (at(TokenKind::Dot))
+                value = parse_attribute_expression(std::move(value), start);
             TextRange range = value.range();
             return PatternMatchValue{.range = range, .value = std::move(value)};
         }
@@ -413,7 +416,8 @@ void Parser::parse_class_pattern_argument(PatternArguments& arguments, bool& key
 }
 
 // `name=pattern` in class arguments, the pattern before the `=` already parsed.
-[[gnu::noinline]] PatternKeyword Parser::parse_keyword_pattern(Pattern name_pattern, TextSize start) {
+[[gnu::noinline]] PatternKeyword Parser::parse_keyword_pattern(Pattern name_pattern,
+                                                               TextSize start) {
     bump(TokenKind::Equal);
     Identifier attr;
     if (const Identifier* name = capture_name(name_pattern)) {
@@ -483,16 +487,15 @@ Pattern Parser::parse_sequence_match_pattern(Pattern first, TextSize start,
                                              SequenceMatchPatternParentheses kind) {
     TokenKind closing = kind == SequenceMatchPatternParentheses::List    ? TokenKind::Rsqb
                         : kind == SequenceMatchPatternParentheses::Tuple ? TokenKind::Rpar
-                                                                  : TokenKind::EndOfFile;
+                                                                         : TokenKind::EndOfFile;
     // A comma (or the end of a bracketed sequence) must follow the first element; `[a b]`
     // reports the missing comma instead of reading `b` as the next element silently.
     if (kind == SequenceMatchPatternParentheses::None || !at(closing)) expect(TokenKind::Comma);
 
     std::vector<Pattern> patterns;
     patterns.push_back(std::move(first));
-    parse_comma_separated_list(sequence_match_pattern_kind(kind), [&] {
-        patterns.push_back(parse_match_pattern(STAR_ALLOWED));
-    });
+    parse_comma_separated_list(sequence_match_pattern_kind(kind),
+                               [&] { patterns.push_back(parse_match_pattern(STAR_ALLOWED)); });
     if (kind != SequenceMatchPatternParentheses::None) expect(closing);
     return PatternMatchSequence{.range = node_range(start), .patterns = std::move(patterns)};
 }
@@ -512,15 +515,18 @@ Expr Parser::pattern_to_expr(Pattern pattern) {
             } else if constexpr (std::is_same_v<T, PatternMatchSequence>) {
                 std::vector<Expr> elts;
                 elts.reserve(node.patterns.size());
-                for (Pattern& element : node.patterns) elts.push_back(pattern_to_expr(std::move(element)));
-                return ExprList{.range = node.range, .elts = std::move(elts), .ctx = ExprContext::Store};
+                for (Pattern& element : node.patterns)
+                    elts.push_back(pattern_to_expr(std::move(element)));
+                return ExprList{
+                    .range = node.range, .elts = std::move(elts), .ctx = ExprContext::Store};
             } else if constexpr (std::is_same_v<T, PatternMatchMapping>) {
                 std::vector<DictItem> items;
                 size_t pairs = std::min(node.keys.size(), node.patterns.size());
                 items.reserve(pairs + 1);
                 for (size_t i = 0; i < pairs; ++i) {
-                    items.push_back(DictItem{.key = std::move(node.keys[i]),
-                                             .value = pattern_to_expr(std::move(node.patterns[i]))});
+                    items.push_back(
+                        DictItem{.key = std::move(node.keys[i]),
+                                 .value = pattern_to_expr(std::move(node.patterns[i]))});
                 }
                 if (node.rest) {
                     items.push_back(DictItem{
@@ -536,26 +542,30 @@ Expr Parser::pattern_to_expr(Pattern pattern) {
                 std::vector<Keyword> keywords;
                 keywords.reserve(node.arguments.keywords.size());
                 for (PatternKeyword& keyword : node.arguments.keywords) {
-                    keywords.push_back(Keyword{.range = keyword.range,
-                                               .arg = std::move(keyword.attr),
-                                               .value = pattern_to_expr(std::move(*keyword.pattern))});
+                    keywords.push_back(
+                        Keyword{.range = keyword.range,
+                                .arg = std::move(keyword.attr),
+                                .value = pattern_to_expr(std::move(*keyword.pattern))});
                 }
-                return ExprCall{.range = node.range,
-                                .func = std::move(*node.cls),
-                                .arguments = Arguments{.range = node.arguments.range,
-                                                       .args = Seq<Expr>(std::move(args)),
-                                                       .keywords = Seq<Keyword>(std::move(keywords))}};
+                return ExprCall{
+                    .range = node.range,
+                    .func = std::move(*node.cls),
+                    .arguments = Arguments{.range = node.arguments.range,
+                                           .args = Seq<Expr>(std::move(args)),
+                                           .keywords = Seq<Keyword>(std::move(keywords))}};
             } else if constexpr (std::is_same_v<T, PatternMatchStar>) {
-                Expr name = node.name
-                                ? name_expr(node.name->id, node.name->range, ExprContext::Store)
-                                : name_expr(Name("_"),
-                                            TextRange(node.range.end() - TextSize(1), node.range.end()),
-                                            ExprContext::Store);
+                Expr name =
+                    node.name
+                        ? name_expr(node.name->id, node.name->range, ExprContext::Store)
+                        : name_expr(Name("_"),
+                                    TextRange(node.range.end() - TextSize(1), node.range.end()),
+                                    ExprContext::Store);
                 return ExprStarred{
                     .range = node.range, .value = std::move(name), .ctx = ExprContext::Store};
             } else if constexpr (std::is_same_v<T, PatternMatchAs>) {
                 if (!node.pattern) {
-                    if (node.name) return name_expr(node.name->id, node.name->range, ExprContext::Store);
+                    if (node.name)
+                        return name_expr(node.name->id, node.name->range, ExprContext::Store);
                     return name_expr(Name("_"), node.range, ExprContext::Store);
                 }
                 if (!node.name) return pattern_to_expr(std::move(*node.pattern));

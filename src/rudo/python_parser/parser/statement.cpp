@@ -27,12 +27,18 @@ struct AugmentedOperator {
 };
 
 constexpr AugmentedOperator AUGMENTED_ASSIGNMENT_OPERATORS[] = {
-    {TokenKind::PlusEqual, Operator::Add},          {TokenKind::MinusEqual, Operator::Sub},
-    {TokenKind::StarEqual, Operator::Mult},         {TokenKind::AtEqual, Operator::MatMult},
-    {TokenKind::SlashEqual, Operator::Div},         {TokenKind::PercentEqual, Operator::Mod},
-    {TokenKind::DoubleStarEqual, Operator::Pow},    {TokenKind::LeftShiftEqual, Operator::LShift},
-    {TokenKind::RightShiftEqual, Operator::RShift}, {TokenKind::VbarEqual, Operator::BitOr},
-    {TokenKind::CircumflexEqual, Operator::BitXor}, {TokenKind::AmperEqual, Operator::BitAnd},
+    {TokenKind::PlusEqual, Operator::Add},
+    {TokenKind::MinusEqual, Operator::Sub},
+    {TokenKind::StarEqual, Operator::Mult},
+    {TokenKind::AtEqual, Operator::MatMult},
+    {TokenKind::SlashEqual, Operator::Div},
+    {TokenKind::PercentEqual, Operator::Mod},
+    {TokenKind::DoubleStarEqual, Operator::Pow},
+    {TokenKind::LeftShiftEqual, Operator::LShift},
+    {TokenKind::RightShiftEqual, Operator::RShift},
+    {TokenKind::VbarEqual, Operator::BitOr},
+    {TokenKind::CircumflexEqual, Operator::BitXor},
+    {TokenKind::AmperEqual, Operator::BitAnd},
     {TokenKind::DoubleSlashEqual, Operator::FloorDiv},
 };
 
@@ -150,13 +156,14 @@ Stmt Parser::parse_delete_statement() {
     bump(TokenKind::Del);
     std::vector<Expr> targets;
     parse_comma_separated_list(RecoveryContextKind::DeleteTargets, [&] {
-        Expr target = parse_conditional_expression_or_higher_impl(ExprPosition{ExprPosition::STARRED_ALLOWED}).expr;
+        Expr target =
+            parse_conditional_expression_or_higher_impl(ExprPosition{ExprPosition::STARRED_ALLOWED})
+                .expr;
         set_expr_ctx(target, ExprContext::Del);
         validate_delete_target(target);
         targets.push_back(std::move(target));
     });
-    if (targets.empty())
-        report(ParseErrorType::Kind::EmptyDeleteTargets, current_token_range());
+    if (targets.empty()) report(ParseErrorType::Kind::EmptyDeleteTargets, current_token_range());
     return StmtDelete{.range = node_range(start), .targets = std::move(targets)};
 }
 
@@ -171,8 +178,7 @@ Stmt Parser::parse_global_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Global);
     std::vector<Identifier> names = parse_identifier_list();
-    if (names.empty())
-        report(ParseErrorType::Kind::EmptyGlobalNames, current_token_range());
+    if (names.empty()) report(ParseErrorType::Kind::EmptyGlobalNames, current_token_range());
     return StmtGlobal{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -180,8 +186,7 @@ Stmt Parser::parse_nonlocal_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Nonlocal);
     std::vector<Identifier> names = parse_identifier_list();
-    if (names.empty())
-        report(ParseErrorType::Kind::EmptyNonlocalNames, current_token_range());
+    if (names.empty()) report(ParseErrorType::Kind::EmptyNonlocalNames, current_token_range());
     return StmtNonlocal{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -192,8 +197,7 @@ Stmt Parser::parse_import_statement() {
     // The list itself reports a trailing comma: this list kind does not allow one.
     parse_comma_separated_list(RecoveryContextKind::ImportNames,
                                [&] { names.push_back(parse_alias(AliasStyle::Dotted)); });
-    if (names.empty())
-        report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
+    if (names.empty()) report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
     return StmtImport{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -222,16 +226,15 @@ Stmt Parser::parse_from_import_statement() {
 
     std::vector<Alias> names;
     bool has_star = false;
-    parse_comma_separated_list(
-        parenthesized ? RecoveryContextKind::ImportFromAsNamesParenthesized
-                      : RecoveryContextKind::ImportFromAsNamesUnparenthesized,
-        [&] {
-            names.push_back(parse_alias(AliasStyle::SingleName));
-            if (names.back().name.as_str() == "*") has_star = true;
-        });
+    parse_comma_separated_list(parenthesized
+                                   ? RecoveryContextKind::ImportFromAsNamesParenthesized
+                                   : RecoveryContextKind::ImportFromAsNamesUnparenthesized,
+                               [&] {
+                                   names.push_back(parse_alias(AliasStyle::SingleName));
+                                   if (names.back().name.as_str() == "*") has_star = true;
+                               });
 
-    if (names.empty())
-        report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
+    if (names.empty()) report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
     if (has_star && names.size() >= 2) {
         report("Star import must be the only import", TextRange(names_start, prev_token_end()));
     }
@@ -288,7 +291,8 @@ Stmt Parser::parse_type_alias_statement() {
     Expr name = ExprName{.range = identifier.range, .id = identifier.id, .ctx = ExprContext::Load};
     set_expr_ctx(name, ExprContext::Store);
     OptionalBox<TypeParams> type_params;
-    if (std::optional<TypeParams> params = try_parse_type_params()) type_params = std::move(*params);
+    if (std::optional<TypeParams> params = try_parse_type_params())
+        type_params = std::move(*params);
     expect(TokenKind::Equal);
     Expr value = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
     return StmtTypeAlias{.range = node_range(start),
@@ -357,7 +361,8 @@ Stmt Parser::parse_assignment(TextSize start, Expr first) {
         set_expr_ctx(target, ExprContext::Store);
         validate_assignment_target(target);
     }
-    return StmtAssign{.range = node_range(start), .targets = std::move(targets), .value = std::move(value)};
+    return StmtAssign{
+        .range = node_range(start), .targets = std::move(targets), .value = std::move(value)};
 }
 
 Stmt Parser::parse_augmented_assignment(TextSize start, Expr target, Operator op) {
@@ -367,8 +372,10 @@ Stmt Parser::parse_augmented_assignment(TextSize start, Expr target, Operator op
     }
     set_expr_ctx(target, ExprContext::Store);
     Expr value = parse_expression_list(STATEMENT_EXPRESSION).expr;
-    return StmtAugAssign{
-        .range = node_range(start), .target = std::move(target), .op = op, .value = std::move(value)};
+    return StmtAugAssign{.range = node_range(start),
+                         .target = std::move(target),
+                         .op = op,
+                         .value = std::move(value)};
 }
 
 }  // namespace rudo::python_parser

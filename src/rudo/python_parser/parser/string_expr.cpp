@@ -52,9 +52,10 @@ StringType parse_string_token(Parser& parser) {
             .value = {},
             .flags = BytesLiteralFlags::from(flags).with(BytesLiteralFlags::INVALID)};
     }
-    return StringLiteral{.range = range,
-                         .value = {},
-                         .flags = StringLiteralFlags::from(flags).with(StringLiteralFlags::INVALID)};
+    return StringLiteral{
+        .range = range,
+        .value = {},
+        .flags = StringLiteralFlags::from(flags).with(StringLiteralFlags::INVALID)};
 }
 
 Expr single_string(StringType part, TextRange range) {
@@ -94,7 +95,8 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
         if (bytes == parts.size()) {
             std::vector<BytesLiteral> literals;
             literals.reserve(parts.size());
-            for (StringType& part : parts) literals.push_back(std::get<BYTES>(std::move(part)));
+            for (StringType& part : parts)
+                literals.push_back(std::get<BYTES>(std::move(part)));
             return ExprBytesLiteral{.range = range,
                                     .value = BytesLiteralValue::concatenated(std::move(literals))};
         }
@@ -105,7 +107,8 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
         if (t_strings == parts.size()) {
             std::vector<TString> strings;
             strings.reserve(parts.size());
-            for (StringType& part : parts) strings.push_back(std::get<T_STRING>(std::move(part)));
+            for (StringType& part : parts)
+                strings.push_back(std::get<T_STRING>(std::move(part)));
             return ExprTString{.range = range,
                                .value = TStringValue::concatenated(std::move(strings))};
         }
@@ -191,9 +194,8 @@ InterpolatedStringElements Parser::parse_interpolated_string_elements(Interpolat
                                                                       AnyStringFlags flags,
                                                                       bool in_format_spec) {
     InterpolatedStringElements elements;
-    parse_list(interpolated_string_elements_kind(kind, in_format_spec), [&] {
-        elements.push_back(parse_interpolated_string_element(kind, flags));
-    });
+    parse_list(interpolated_string_elements_kind(kind, in_format_spec),
+               [&] { elements.push_back(parse_interpolated_string_element(kind, flags)); });
     return elements;
 }
 
@@ -223,20 +225,21 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
     // Format specs nest interpolations without passing through an expression.
     NestingGuard nesting = enter_nesting();
     if (!nesting) {
-        return InterpolatedStringElementInterpolation{.range = node_range(start),
-                                                      .expression = missing_expr(node_range(start))};
+        return InterpolatedStringElementInterpolation{
+            .range = node_range(start), .expression = missing_expr(node_range(start))};
     }
     bump(TokenKind::Lbrace);
 
     // A closing quote right after `{` ends the string rather than opening a new one.
     token_source().re_lex_string_token_in_interpolation_element(kind);
-    ExprWithParens value = parse_expression_list(ExprPosition(
-        ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR |
-        ExprPosition::YIELD_ALLOWED));
+    ExprWithParens value = parse_expression_list(ExprPosition(ExprPosition::STARRED_ALLOWED |
+                                                              ExprPosition::STARRED_AS_BITWISE_OR |
+                                                              ExprPosition::YIELD_ALLOWED));
     const TextRange expr_range = value.expr.range();
     if (value.expr.is<ExprLambda>() && !value.in_parentheses) {
-        add_error(interpolated_string_error(kind, InterpolatedStringErrorType::UnparenthesizedLambda),
-                  expr_range);
+        add_error(
+            interpolated_string_error(kind, InterpolatedStringErrorType::UnparenthesizedLambda),
+            expr_range);
     }
 
     OptionalBox<DebugText> debug_text;

@@ -28,10 +28,12 @@ void set_expr_ctx(Expr& root, ExprContext ctx) {
             pending.push_back(starred->value.get());
         } else if (auto* list = expr->as<ExprList>()) {
             list->ctx = ctx;
-            for (auto it = list->elts.rbegin(); it != list->elts.rend(); ++it) pending.push_back(&*it);
+            for (auto it = list->elts.rbegin(); it != list->elts.rend(); ++it)
+                pending.push_back(&*it);
         } else if (auto* tuple = expr->as<ExprTuple>()) {
             tuple->ctx = ctx;
-            for (auto it = tuple->elts.rbegin(); it != tuple->elts.rend(); ++it) pending.push_back(&*it);
+            for (auto it = tuple->elts.rbegin(); it != tuple->elts.rend(); ++it)
+                pending.push_back(&*it);
         } else if (auto* unary = expr->as<ExprUnaryOp>()) {
             pending.push_back(unary->operand.get());
         }
@@ -54,9 +56,11 @@ void validate_target(const Expr& root, bool starred_allowed, Record&& record) {
         if (const auto* starred = expr->as<ExprStarred>(); starred && starred_allowed) {
             pending.push_back(starred->value.get());
         } else if (const auto* list = expr->as<ExprList>()) {
-            for (auto it = list->elts.rbegin(); it != list->elts.rend(); ++it) pending.push_back(&*it);
+            for (auto it = list->elts.rbegin(); it != list->elts.rend(); ++it)
+                pending.push_back(&*it);
         } else if (const auto* tuple = expr->as<ExprTuple>()) {
-            for (auto it = tuple->elts.rbegin(); it != tuple->elts.rend(); ++it) pending.push_back(&*it);
+            for (auto it = tuple->elts.rbegin(); it != tuple->elts.rend(); ++it)
+                pending.push_back(&*it);
         } else {
             record(*expr);
         }

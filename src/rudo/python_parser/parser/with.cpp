@@ -38,8 +38,10 @@ StmtWith Parser::parse_with_statement(TextSize start) {
 
     expect(TokenKind::Colon);
     std::vector<Stmt> body = parse_body(Clause::With);
-    return StmtWith{
-        .range = node_range(start), .is_async = false, .items = std::move(items), .body = std::move(body)};
+    return StmtWith{.range = node_range(start),
+                    .is_async = false,
+                    .items = std::move(items),
+                    .body = std::move(body)};
 }
 
 // `with (` opens either a list of items or the first context expression. The list reading is
@@ -65,7 +67,8 @@ std::vector<WithItem> Parser::parse_parenthesized_with_items() {
             if (expr.is<ExprYield>() || expr.is<ExprYieldFrom>()) {
                 add_error(ParseErrorType::of(ErrorKind::MisplacedYieldExpression), expr.range());
             } else if (expr.is<ExprNamedExpr>()) {
-                add_error(ParseErrorType::of(ErrorKind::UnparenthesizedNamedExpression), expr.range());
+                add_error(ParseErrorType::of(ErrorKind::UnparenthesizedNamedExpression),
+                          expr.range());
             } else if (expr.is<ExprStarred>()) {
                 add_error(ParseErrorType::of(ErrorKind::MisplacedStarredExpression), expr.range());
             }
@@ -80,7 +83,8 @@ std::vector<WithItem> Parser::parse_parenthesized_with_items() {
     std::vector<WithItem> items;
     if (accept) {
         items.reserve(parsed.size());
-        for (ParsedWithItem& item : parsed) items.push_back(std::move(item.item));
+        for (ParsedWithItem& item : parsed)
+            items.push_back(std::move(item.item));
         expect(TokenKind::Rpar);
         return items;
     }
@@ -105,7 +109,9 @@ Parser::ParsedWithItem Parser::parse_with_item(WithItemMode mode) {
     OptionalBox<Expr> target;
     if (at(TokenKind::As)) {
         bump(TokenKind::As);
-        Expr vars = parse_conditional_expression_or_higher_impl(ExprPosition{ExprPosition::STARRED_ALLOWED}).expr;
+        Expr vars =
+            parse_conditional_expression_or_higher_impl(ExprPosition{ExprPosition::STARRED_ALLOWED})
+                .expr;
         validate_assignment_target(vars);
         set_expr_ctx(vars, ExprContext::Store);
         target = std::move(vars);
