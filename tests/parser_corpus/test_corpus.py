@@ -8,16 +8,6 @@ from conftest import CORPUS_ROOT, report
 # reason after a space; they are reported, not failed.
 KNOWN_FAILURES_FILE = Path(__file__).with_name("known_failures.txt")
 
-# Grammar not built yet reports itself with this text; a file that meets it anywhere is an expected
-# failure until that grammar lands.
-NOT_BUILT_YET = "is not supported yet"
-
-
-def _meets_grammar_not_built(corpus_file):
-    return corpus_file.ours is not None and any(
-        NOT_BUILT_YET in e["message"] for e in corpus_file.ours["errors"])
-
-
 def _known_failures():
     known = {}
     if KNOWN_FAILURES_FILE.exists():
@@ -47,7 +37,7 @@ def test_accepted_files_parse_without_error(corpus):
         if first is None:
             continue
         line = f"{f.path}: {first}"
-        if _meets_grammar_not_built(f) or str(f.path.relative_to(CORPUS_ROOT)) in known:
+        if str(f.path.relative_to(CORPUS_ROOT)) in known:
             expected.append(line)
         else:
             unexpected.append(line)

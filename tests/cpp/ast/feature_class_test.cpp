@@ -16,8 +16,6 @@ using quarn_test::located_at;
 using quarn_test::range;
 using Texts = std::vector<std::string>;
 
-constexpr const char* CLASS_GRAMMAR =
-    "from m import a\n@a(b=1)\nclass A(B):\n    x: int = f(c=1)\n";
 const std::string IMPORT = "from quarn.features import features\n";
 
 ParsedAstFile must_extract(const std::string& source) {
@@ -30,7 +28,6 @@ ParsedAstFile must_extract(const std::string& source) {
 }
 
 TEST(FeatureClasses, NamespaceFromTheNameKeywordOrTheClassName) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     struct Case {
         std::string decorator;
         std::string namespace_;
@@ -73,7 +70,6 @@ TEST(FeatureClasses, NamespaceFromTheNameKeywordOrTheClassName) {
 }
 
 TEST(FeatureClasses, OnlyTheFeaturesImportOfQuarnFeaturesCounts) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     struct Case {
         std::string source;
         Texts classes;
@@ -100,7 +96,6 @@ TEST(FeatureClasses, OnlyTheFeaturesImportOfQuarnFeaturesCounts) {
 }
 
 TEST(FeatureClasses, FieldsFromAnnotatedAndAssignedStatements) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT +
                                    "@features\n"                                   // 1
                                    "class U:\n"                                    // 2
@@ -150,7 +145,6 @@ TEST(FeatureClasses, FieldsFromAnnotatedAndAssignedStatements) {
 }
 
 TEST(FeatureClasses, AnAnnotatedValueThatIsNoCallIsNoFeatureCall) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT +
                                    "@features\nclass U:\n"
                                    "    x: int = 5\n"
@@ -173,7 +167,6 @@ TEST(FeatureClasses, AnAnnotatedValueThatIsNoCallIsNoFeatureCall) {
 }
 
 TEST(FeatureClasses, CommentBlocksDirectlyAboveAField) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT +
                                    "@features\n"                   // 1
                                    "class U:\n"                    // 2
@@ -217,7 +210,6 @@ TEST(FeatureClasses, CommentBlocksDirectlyAboveAField) {
 }
 
 TEST(FeatureClasses, DefinitionLineAndDedentedSource) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT +
                                    "def f():\n"                    // 1
                                    "    @dataclass\n"              // 2
@@ -242,7 +234,6 @@ TEST(FeatureClasses, DefinitionLineAndDedentedSource) {
 }
 
 TEST(FeatureClasses, LineBreaksCountAsTheLineIndexCountsThem) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     struct Case {
         std::string eol;
         uint32_t definition_end;
@@ -270,7 +261,6 @@ TEST(FeatureClasses, LineBreaksCountAsTheLineIndexCountsThem) {
 }
 
 TEST(FeatureClasses, AClassAtTheEndOfTheTextWithoutALineBreak) {
-    QUARN_REQUIRE_GRAMMAR(CLASS_GRAMMAR);
     const auto file = must_extract(IMPORT + "@features\nclass \xC3\x89t\xC3\xA9:\n    x: int");
     ASSERT_EQ(file.feature_classes.size(), 1u);
     const FeatureClassAST& a = file.feature_classes[0];

@@ -1,5 +1,4 @@
-// An in-memory file system that counts its reads, and a guard for tests that need grammar the
-// parser may not accept yet.
+// An in-memory file system that counts its reads.
 #pragma once
 
 #include <atomic>
@@ -12,10 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "quarn/ast/ast_filesystem.h"
-#include "quarn/ast/parse_source.h"
 
 namespace quarn_test {
 
@@ -70,15 +66,5 @@ class MemoryFileSystem final : public quarn::ast::AstFileSystem {
     mutable std::atomic<int> reads_{0};
     mutable std::map<std::string, int> reads_of_;
 };
-
-// Skips the current test while the parser does not yet accept `sample`, the smallest text of
-// the grammar the test needs.
-#define QUARN_REQUIRE_GRAMMAR(sample)                                       \
-    do {                                                                    \
-        auto quarn_probe = quarn::ast::parse_source(sample);                \
-        if (!quarn_probe.ok())                                              \
-            GTEST_SKIP() << "the parser does not accept this grammar yet: " \
-                         << quarn_probe.error();                            \
-    } while (0)
 
 }  // namespace quarn_test

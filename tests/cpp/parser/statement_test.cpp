@@ -5,36 +5,18 @@
 #include <string>
 #include <string_view>
 
+#include "parser/statement_rows.h"
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
 
 namespace rudo::python_parser {
 namespace {
 
-// A source, the compact dump of its module body (empty: not checked) and the display of its
-// first error (empty: the source must parse without one).
-struct Case {
-    std::string_view source;
-    std::string_view tree;
-    std::string_view error = {};
-};
-
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << ::testing::PrintToString(std::string(c.source));
-}
-
-void check(const Case& c) {
-    Parsed parsed = parse_module_unchecked(c.source);
-    std::string first_error = parsed.errors.empty() ? "" : parsed.errors.front().display();
-    EXPECT_EQ(first_error, c.error);
-    if (!c.tree.empty()) {
-        EXPECT_EQ(python_ast::dump(parsed.syntax.body), c.tree);
-    }
-}
+using Case = test::ModuleCase;
 
 class SimpleStatement : public ::testing::TestWithParam<Case> {};
 TEST_P(SimpleStatement, TreeAndFirstError) {
-    check(GetParam());
+    test::check_module(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -371,7 +353,7 @@ TEST(SimpleStatementTest, AugmentedOperators) {
             "value=ExprNumberLiteral[{one}..{end}](value=1))]",
             fmt::arg("end", one + 1), fmt::arg("op", row.op), fmt::arg("one", one));
         SCOPED_TRACE(source);
-        check(Case{source, expected});
+        test::check_module(Case{source, expected});
     }
 }
 

@@ -407,13 +407,7 @@ std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
 }
 
 // ---------------------------------------------------------------------------------------------
-// Shared by the stubs of the grammar areas.
-
-void Parser::unsupported(std::string_view what) {
-    add_error(ParseErrorType::other(fmt::format("{} is not supported yet", what)),
-              current_token_range());
-    if (!at(TokenKind::EndOfFile) && !at(TokenKind::Newline)) bump_any();
-}
+// Placeholders for missing input, shared by every grammar area.
 
 Expr Parser::missing_expr(TextRange range) const {
     return Expr(ExprName{.range = range, .id = python_ast::Name(""), .ctx = ExprContext::Invalid});

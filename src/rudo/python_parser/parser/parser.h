@@ -609,11 +609,8 @@ class Parser {
     void validate_assignment_target(const Expr& expr);
     void validate_delete_target(const Expr& expr);
 
-    // ---- stubs (parser.cpp): shared by the areas until their grammar lands ----
+    // ---- placeholders (parser.cpp): shared by every area ----
 
-    // Records "{what} is not supported yet" at the current token and consumes it unless it ends
-    // a line or the file.
-    void unsupported(std::string_view what);
     // The placeholder expression: an empty name with an invalid context.
     Expr missing_expr(TextRange range) const;
 
