@@ -12,7 +12,7 @@
 namespace quarn::ast {
 
 struct ParsedSource {
-    std::vector<rudo::python_ast::Stmt> suite;
+    rudo::python_ast::Suite suite;
     rudo::python_trivia::CommentRanges comment_ranges;
 };
 

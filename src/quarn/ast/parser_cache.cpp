@@ -84,7 +84,7 @@ Outcome compute(const AstFileSystem& filesystem, std::string_view path) {
 
 }  // namespace
 
-ImportTable collect_imports(const std::vector<rudo::python_ast::Stmt>& suite) {
+ImportTable collect_imports(std::span<const rudo::python_ast::Stmt> suite) {
     ImportTable imports;
     for (const auto& stmt : suite) {
         const auto* from = stmt.as<rudo::python_ast::StmtImportFrom>();

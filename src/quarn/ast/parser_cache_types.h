@@ -1,6 +1,7 @@
 // One read and parsed file, as the parsed-file cache keeps it for the definition extraction.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,14 @@ struct ParsedFileCache {
     std::string path;
     // The whole file as the file system returned it; every range below points into it.
     std::string source;
-    // The module's top-level statements; the rest of the parse is not kept.
-    std::vector<rudo::python_ast::Stmt> suite;
+    // The module's top-level statements with the arena that holds them; the rest of the parse is
+    // not kept.
+    rudo::python_ast::Suite suite;
     ImportTable imports;
     rudo::python_trivia::CommentRanges comment_ranges;
 };
 
 // The import table of a module's top-level statements; nested blocks are never looked at.
-ImportTable collect_imports(const std::vector<rudo::python_ast::Stmt>& suite);
+ImportTable collect_imports(std::span<const rudo::python_ast::Stmt> suite);
 
 }  // namespace quarn::ast

@@ -127,7 +127,7 @@ std::optional<std::string_view> decorator_name(const py::Decorator& decorator) {
     return std::nullopt;
 }
 
-const py::Decorator* chosen_decorator(const std::vector<py::Decorator>& decorators,
+const py::Decorator* chosen_decorator(std::span<const py::Decorator> decorators,
                                       const StringSet& names) {
     for (const py::Decorator& decorator : decorators) {
         const auto name = decorator_name(decorator);

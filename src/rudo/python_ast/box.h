@@ -9,9 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "rudo/python_ast/arena.h"
+
 namespace rudo::python_ast {
 
-// One heap-held child. Copying copies the child deeply, moving hands over the pointer.
+// One child held apart from its parent, in the current arena (see arena.h). Copying copies the
+// child deeply, moving hands over the pointer.
 // An empty box is an absent optional child (and the state of a moved-from box); required
 // children are never empty in a finished tree.
 template <typename T>
@@ -21,9 +24,9 @@ class Box {
     template <typename U>
     requires(!std::is_same_v<std::remove_cvref_t<U>, Box> && std::is_constructible_v<T, U&&>)
         Box(U&& value)
-        : ptr_(new T(std::forward<U>(value))) {}
+        : ptr_(make(std::forward<U>(value))) {}
 
-    Box(const Box& other) : ptr_(other.ptr_ ? new T(*other.ptr_) : nullptr) {}
+    Box(const Box& other) : ptr_(other.ptr_ ? make(*other.ptr_) : nullptr) {}
 // GCC 12 reports moves out of an inactive variant alternative holding a box as reads of an
 // uninitialised pointer; the variant never moves an inactive alternative.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -43,12 +46,12 @@ class Box {
     Box& operator=(Box&& other) noexcept {
         if (this != &other) {
             T* old = std::exchange(ptr_, std::exchange(other.ptr_, nullptr));
-            delete old;
+            destroy(old);
         }
         return *this;
     }
     ~Box() {
-        delete ptr_;
+        destroy(ptr_);
     }
 
     bool has_value() const noexcept {
@@ -76,10 +79,26 @@ class Box {
         return ptr_;
     }
     void reset() noexcept {
-        delete std::exchange(ptr_, nullptr);
+        destroy(std::exchange(ptr_, nullptr));
     }
 
   private:
+    template <typename U>
+    static T* make(U&& value) {
+        void* p = node_allocate(sizeof(T), alignof(T));
+        try {
+            return ::new (p) T(std::forward<U>(value));
+        } catch (...) {
+            node_deallocate(p, sizeof(T), alignof(T));
+            throw;
+        }
+    }
+    static void destroy(T* p) noexcept {
+        if (p == nullptr) return;
+        p->~T();
+        node_deallocate(p, sizeof(T), alignof(T));
+    }
+
     T* ptr_ = nullptr;
 };
 
@@ -92,7 +111,10 @@ template <typename T>
 class Seq {
   public:
     Seq() noexcept = default;
-    Seq(std::vector<T>&& items) { adopt(std::make_move_iterator(items.begin()), items.size()); }
+    template <typename A>
+    Seq(std::vector<T, A>&& items) {
+        adopt(std::make_move_iterator(items.begin()), items.size());
+    }
     Seq(std::initializer_list<T> items) { adopt(items.begin(), items.size()); }
     Seq(const Seq& other) { adopt(other.begin(), other.size_); }
     Seq(Seq&& other) noexcept
@@ -128,11 +150,11 @@ class Seq {
     template <typename It>
     void adopt(It first, size_t n) {
         if (n == 0) return;
-        T* data = std::allocator<T>().allocate(n);
+        T* data = NodeAllocator<T>().allocate(n);
         try {
             std::uninitialized_copy_n(first, n, data);
         } catch (...) {
-            std::allocator<T>().deallocate(data, n);
+            NodeAllocator<T>().deallocate(data, n);
             throw;
         }
         data_ = data;
@@ -143,7 +165,7 @@ class Seq {
         T* data = std::exchange(data_, nullptr);
         size_t n = std::exchange(size_, 0);
         std::destroy_n(data, n);
-        std::allocator<T>().deallocate(data, n);
+        NodeAllocator<T>().deallocate(data, n);
     }
 
     T* data_ = nullptr;

@@ -35,8 +35,10 @@ template <typename T>
 struct IsOptional<std::optional<T>> : std::true_type {};
 template <typename T>
 struct IsList : std::false_type {};
-template <typename T>
-struct IsList<std::vector<T>> : std::true_type {};
+template <typename T, typename A>
+struct IsList<std::vector<T, A>> : std::true_type {};
+template <>
+struct IsList<Suite> : std::true_type {};
 template <typename T>
 struct IsList<Seq<T>> : std::true_type {};
 template <typename T>
@@ -90,7 +92,7 @@ class Dumper {
         d.value(*static_cast<const T*>(ptr));
     }
     static void emit_bytes(Dumper& d, const void* ptr) {
-        d.bytes(*static_cast<const std::string*>(ptr));
+        d.bytes(*static_cast<const NodeString*>(ptr));
     }
     template <typename T>
     static Item item(std::string_view name, const T& value) {
@@ -238,7 +240,7 @@ class Dumper {
     void scalar(UnaryOp value) { enumerator(name(value)); }
     void scalar(ExprContext value) { enumerator(name(value)); }
     void scalar(Singleton value) { enumerator(name(value)); }
-    void scalar(const std::string& value) { text(value); }
+    void scalar(const NodeString& value) { text(value); }
     void scalar(const Name& value) { text(value.as_str()); }
     void scalar(const Identifier& identifier);
     void scalar(const DebugText& debug_text);

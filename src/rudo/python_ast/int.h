@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "base/result.h"
+#include "rudo/python_ast/arena.h"
 
 namespace rudo::python_ast {
 
@@ -31,11 +32,11 @@ class Int {
   public:
     // Small when the value fits in 64 bits; big keeps the text (decimal digits without
     // underscores, or the whole token text for a prefixed literal).
-    using Number = std::variant<uint64_t, std::string>;
+    using Number = std::variant<uint64_t, NodeString>;
 
     Int() : number_(uint64_t{0}) {}
     static Int small(uint64_t value) { return Int(std::in_place_index<0>, value); }
-    static Int big(std::string text) { return Int(std::in_place_index<1>, std::move(text)); }
+    static Int big(std::string_view text) { return Int(std::in_place_index<1>, NodeString(text)); }
 
     // Reads `digits` (no underscores) in `radix` (2..36); a value too large for 64 bits keeps
     // `text` as its big form.
@@ -50,13 +51,13 @@ class Int {
     // The value when it fits in 64 bits.
     const uint64_t* as_u64() const { return std::get_if<uint64_t>(&number_); }
     // The text of a value too large for 64 bits.
-    const std::string* as_big() const { return std::get_if<std::string>(&number_); }
+    const NodeString* as_big() const { return std::get_if<NodeString>(&number_); }
     const Number& number() const { return number_; }
 
     // Display: the small value in decimal or the big text unchanged.
     std::string to_string() const {
         if (const auto* v = as_u64()) return std::to_string(*v);
-        return *as_big();
+        return std::string(*as_big());
     }
 
     friend bool operator==(const Int&, const Int&) = default;

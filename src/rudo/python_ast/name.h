@@ -1,4 +1,5 @@
-// Identifier text: a compact string that keeps up to 24 bytes inline, longer texts on the heap.
+// Identifier text: a compact string that keeps up to 24 bytes inline, longer texts in the current
+// arena (see arena.h).
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <string_view>
 
 #include <fmt/format.h>
+
+#include "rudo/python_ast/arena.h"
 
 namespace rudo::python_ast {
 
@@ -84,12 +87,12 @@ class Name {
         if (text.size() <= INLINE_CAPACITY) {
             if (!text.empty()) std::memcpy(storage_.inline_bytes, text.data(), text.size());
         } else {
-            storage_.heap = new char[text.size()];
+            storage_.heap = static_cast<char*>(node_allocate(text.size(), 1));
             std::memcpy(storage_.heap, text.data(), text.size());
         }
     }
     void release() noexcept {
-        if (!is_inline()) delete[] storage_.heap;
+        if (!is_inline()) node_deallocate(storage_.heap, size_, 1);
         size_ = 0;
     }
 

@@ -142,7 +142,7 @@ StringLiteralValue StringLiteralValue::single(StringLiteral part) {
     return value;
 }
 
-StringLiteralValue StringLiteralValue::concatenated(std::vector<StringLiteral> parts) {
+StringLiteralValue StringLiteralValue::concatenated(List<StringLiteral> parts) {
     if (parts.size() < 2) {
         quarn::panic("Use `StringLiteralValue::single` to create single-part strings");
     }
@@ -167,8 +167,11 @@ bool StringLiteralValue::is_joined() const {
     return concatenated && concatenated->joined.get() != nullptr;
 }
 
-StringLiteralValue::JoinedText::JoinedText(const JoinedText& other) {
-    if (const std::string* text = other.get()) text_.store(new std::string(*text));
+StringLiteralValue::JoinedText::JoinedText(const JoinedText& other) : home_(current_arena()) {
+    if (const std::string* text = other.get()) {
+        auto copy = std::make_unique<std::string>(*text);
+        text_.store(home_ ? home_->keep(std::move(copy)) : copy.release());
+    }
 }
 
 const std::string& StringLiteralValue::JoinedText::get_or_join(
@@ -177,17 +180,20 @@ const std::string& StringLiteralValue::JoinedText::get_or_join(
     size_t size = 0;
     for (const auto& part : parts)
         size += part.value.size();
-    auto* joined = new std::string();
-    joined->reserve(size);
+    auto owned = std::make_unique<std::string>();
+    owned->reserve(size);
     for (const auto& part : parts)
-        joined->append(part.value);
-    // The first thread to publish wins; a loser drops its own copy.
+        owned->append(part.value);
+    const std::string* joined = owned.get();
+    // A tree in an arena keeps the text there; a heap tree owns it through this slot.
+    if (home_) home_->keep(std::move(owned));
+    // The first thread to publish wins; a loser's copy is dropped (or kept unused by the arena).
     const std::string* expected = nullptr;
     if (text_.compare_exchange_strong(expected, joined, std::memory_order_acq_rel,
                                       std::memory_order_acquire)) {
+        owned.release();
         return *joined;
     }
-    delete joined;
     return *expected;
 }
 
@@ -197,7 +203,7 @@ BytesLiteralValue BytesLiteralValue::single(BytesLiteral part) {
     return value;
 }
 
-BytesLiteralValue BytesLiteralValue::concatenated(std::vector<BytesLiteral> parts) {
+BytesLiteralValue BytesLiteralValue::concatenated(List<BytesLiteral> parts) {
     if (parts.size() < 2) {
         quarn::panic("Use `BytesLiteralValue::single` to create single-part bytestrings");
     }
@@ -230,7 +236,7 @@ FStringValue FStringValue::single(FStringPart part) {
     return value;
 }
 
-FStringValue FStringValue::concatenated(std::vector<FStringPart> parts) {
+FStringValue FStringValue::concatenated(List<FStringPart> parts) {
     if (parts.size() < 2)
         quarn::panic("Use `FStringValue::single` to create single-part f-strings");
     FStringValue value;
@@ -249,7 +255,7 @@ TStringValue TStringValue::single(TString part) {
     return value;
 }
 
-TStringValue TStringValue::concatenated(std::vector<TString> parts) {
+TStringValue TStringValue::concatenated(List<TString> parts) {
     if (parts.size() < 2)
         quarn::panic("Use `TStringValue::single` to create single-part t-strings");
     TStringValue value;
@@ -260,6 +266,59 @@ TStringValue TStringValue::concatenated(std::vector<TString> parts) {
 std::span<const TString> TStringValue::parts() const {
     if (const auto* single = std::get_if<0>(&repr_)) return {single, 1};
     return std::get<1>(repr_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Suite.
+
+namespace {
+// First buffer of the arena a copied suite gets; it grows from there.
+constexpr size_t COPY_ARENA_BYTES = size_t{64} << 10;
+}  // namespace
+
+Suite::Suite(List<Stmt>&& stmts) noexcept : stmts_(std::move(stmts)) {}
+
+Suite::Suite(std::initializer_list<Stmt> stmts) : stmts_(stmts) {}
+
+Suite::Suite(const Suite& other) {
+    if (!other.arena_) {
+        stmts_ = other.stmts_;
+        return;
+    }
+    auto arena = std::make_unique<Arena>(COPY_ARENA_BYTES);
+    {
+        ArenaScope scope(arena.get());
+        stmts_ = other.stmts_;
+    }
+    arena_ = std::move(arena);
+}
+
+Suite::Suite(Suite&& other) noexcept
+    : arena_(std::move(other.arena_)), stmts_(std::move(other.stmts_)) {}
+
+Suite& Suite::operator=(const Suite& other) {
+    if (this != &other) *this = Suite(other);
+    return *this;
+}
+
+Suite& Suite::operator=(Suite&& other) noexcept {
+    if (this != &other) {
+        if (arena_) {
+            forget();
+            arena_.reset();
+        }
+        stmts_ = std::move(other.stmts_);
+        arena_ = std::move(other.arena_);
+    }
+    return *this;
+}
+
+Suite::~Suite() {
+    if (arena_) forget();
+}
+
+void Suite::forget() noexcept {
+    ::new (&stmts_) List<Stmt>();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The syntax tree: every node record, the closed kind sets and the values carried by nodes.
 //
-// The tree is strict: a node owns its children (one child in a Box, lists in std::vector,
-// fixed-length sequences in Seq). The kinds of Stmt, Expr, Pattern and TypeParam are variants
+// The tree is strict: a node owns its children (one child in a Box, lists in List, fixed-length
+// sequences in Seq), all in the memory of the parse's arena (arena.h) that the module's Suite
+// owns. The kinds of Stmt, Expr, Pattern and TypeParam are variants
 // of plain node structs. Copying any node copies it deeply; copying and destroying Stmt, Expr
 // and Pattern run iteratively, so a tree of any depth never exhausts the stack.
 #pragma once
@@ -21,6 +22,7 @@
 #include <fmt/format.h>
 
 #include "base/panic.h"
+#include "rudo/python_ast/arena.h"
 #include "rudo/python_ast/box.h"
 #include "rudo/python_ast/int.h"
 #include "rudo/python_ast/name.h"
@@ -136,7 +138,7 @@ struct DictItem;
 
 using InterpolatedStringElement =
     std::variant<InterpolatedStringElementLiteral, InterpolatedStringElementInterpolation>;
-using InterpolatedStringElements = std::vector<InterpolatedStringElement>;
+using InterpolatedStringElements = List<InterpolatedStringElement>;
 using ExceptHandler = std::variant<ExceptHandlerExceptHandler>;
 
 // Moves of an empty optional identifier: see name.h.
@@ -164,8 +166,53 @@ struct Identifier {
 
 // The source around the expression of a self-documenting interpolation (`{x = }`).
 struct DebugText {
-    std::string leading{};   // between `{` and the expression
-    std::string trailing{};  // from the expression's end to the token after `=`, `=` included
+    NodeString leading{};   // between `{` and the expression
+    NodeString trailing{};  // from the expression's end to the token after `=`, `=` included
+};
+
+// A module's statement list together with the arena that holds its tree (none for a tree built
+// by hand on the heap). Dropping it releases the arena's chunks without visiting the nodes; a
+// copy goes into an arena of its own; a move hands over both.
+class Suite {
+  public:
+    Suite() noexcept = default;
+    Suite(List<Stmt>&& stmts) noexcept;
+    Suite(std::initializer_list<Stmt> stmts);
+    Suite(const Suite& other);
+    Suite(Suite&& other) noexcept;
+    Suite& operator=(const Suite& other);
+    Suite& operator=(Suite&& other) noexcept;
+    ~Suite();
+
+    // Hands the tree's arena to the suite; the statements must live in it.
+    void adopt_arena(std::unique_ptr<Arena> arena) noexcept { arena_ = std::move(arena); }
+    const Arena* arena() const noexcept { return arena_.get(); }
+
+    List<Stmt>& stmts() noexcept { return stmts_; }
+    const List<Stmt>& stmts() const noexcept { return stmts_; }
+    size_t size() const noexcept { return stmts_.size(); }
+    bool empty() const noexcept { return stmts_.empty(); }
+    auto begin() noexcept { return stmts_.begin(); }
+    auto end() noexcept { return stmts_.end(); }
+    auto begin() const noexcept { return stmts_.begin(); }
+    auto end() const noexcept { return stmts_.end(); }
+    Stmt& operator[](size_t i) noexcept;
+    const Stmt& operator[](size_t i) const noexcept;
+    Stmt& at(size_t i);
+    const Stmt& at(size_t i) const;
+    Stmt& front() noexcept { return (*this)[0]; }
+    const Stmt& front() const noexcept { return (*this)[0]; }
+    Stmt& back() noexcept { return (*this)[size() - 1]; }
+    const Stmt& back() const noexcept { return (*this)[size() - 1]; }
+    operator std::span<const Stmt>() const noexcept;
+
+  private:
+    // Ends the statements' lifetime without running their destructors: their memory is the
+    // arena's, released with it.
+    void forget() noexcept;
+
+    std::unique_ptr<Arena> arena_;
+    List<Stmt> stmts_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -207,7 +254,7 @@ class StringLiteralValue {
     StringLiteralValue() = default;
     static StringLiteralValue single(StringLiteral part);
     // Two or more parts; fewer is an internal invariant failure.
-    static StringLiteralValue concatenated(std::vector<StringLiteral> parts);
+    static StringLiteralValue concatenated(List<StringLiteral> parts);
 
     bool is_implicit_concatenated() const { return repr_.index() == 1; }
     // Every part in source order (one in the single form).
@@ -221,26 +268,36 @@ class StringLiteralValue {
   private:
     class JoinedText {
       public:
-        JoinedText() = default;
+        // The text, once joined, belongs to the arena current now (the heap outside any).
+        JoinedText() noexcept : home_(current_arena()) {}
         JoinedText(const JoinedText& other);
-        JoinedText(JoinedText&& other) noexcept : text_(other.text_.exchange(nullptr)) {}
+        JoinedText(JoinedText&& other) noexcept
+            : text_(other.text_.exchange(nullptr)), home_(other.home_) {}
         JoinedText& operator=(const JoinedText& other) {
             if (this != &other) *this = JoinedText(other);
             return *this;
         }
         JoinedText& operator=(JoinedText&& other) noexcept {
-            if (this != &other) delete text_.exchange(other.text_.exchange(nullptr));
+            if (this != &other) {
+                drop();
+                text_.store(other.text_.exchange(nullptr));
+                home_ = other.home_;
+            }
             return *this;
         }
-        ~JoinedText() { delete text_.load(std::memory_order_relaxed); }
+        ~JoinedText() { drop(); }
         const std::string* get() const { return text_.load(std::memory_order_acquire); }
         const std::string& get_or_join(std::span<const StringLiteral> parts) const;
 
       private:
+        void drop() noexcept {
+            if (home_ == nullptr) delete text_.load(std::memory_order_relaxed);
+        }
         mutable std::atomic<const std::string*> text_{nullptr};
+        Arena* home_;
     };
     struct Concatenated {
-        std::vector<StringLiteral> parts;
+        List<StringLiteral> parts;
         JoinedText joined;
     };
     std::variant<StringLiteral, Concatenated> repr_;
@@ -250,7 +307,7 @@ class BytesLiteralValue {
   public:
     BytesLiteralValue() = default;
     static BytesLiteralValue single(BytesLiteral part);
-    static BytesLiteralValue concatenated(std::vector<BytesLiteral> parts);
+    static BytesLiteralValue concatenated(List<BytesLiteral> parts);
 
     bool is_implicit_concatenated() const { return repr_.index() == 1; }
     std::span<const BytesLiteral> parts() const;
@@ -258,7 +315,7 @@ class BytesLiteralValue {
     std::string bytes() const;
 
   private:
-    std::variant<BytesLiteral, std::vector<BytesLiteral>> repr_;
+    std::variant<BytesLiteral, List<BytesLiteral>> repr_;
 };
 
 // A part of an f-string value: a plain literal (held in a box: it is rare and keeps the
@@ -277,26 +334,26 @@ class FStringValue {
   public:
     FStringValue() = default;
     static FStringValue single(FStringPart part);
-    static FStringValue concatenated(std::vector<FStringPart> parts);
+    static FStringValue concatenated(List<FStringPart> parts);
 
     bool is_implicit_concatenated() const { return repr_.index() == 1; }
     std::span<const FStringPart> parts() const;
 
   private:
-    std::variant<FStringPart, std::vector<FStringPart>> repr_;
+    std::variant<FStringPart, List<FStringPart>> repr_;
 };
 
 class TStringValue {
   public:
     TStringValue() = default;
     static TStringValue single(TString part);
-    static TStringValue concatenated(std::vector<TString> parts);
+    static TStringValue concatenated(List<TString> parts);
 
     bool is_implicit_concatenated() const { return repr_.index() == 1; }
     std::span<const TString> parts() const;
 
   private:
-    std::variant<TString, std::vector<TString>> repr_;
+    std::variant<TString, List<TString>> repr_;
 };
 
 struct NumberLiteralComplex {
@@ -347,10 +404,10 @@ struct AnyParameterRef {
 struct Parameters {
     AtomicNodeIndex node_index{};
     TextRange range{};
-    std::vector<ParameterWithDefault> posonlyargs{};  // before `/`
-    std::vector<ParameterWithDefault> args{};
-    OptionalBox<Parameter> vararg{};                 // `*name`
-    std::vector<ParameterWithDefault> kwonlyargs{};  // after `*` or `*name`
+    List<ParameterWithDefault> posonlyargs{};  // before `/`
+    List<ParameterWithDefault> args{};
+    OptionalBox<Parameter> vararg{};          // `*name`
+    List<ParameterWithDefault> kwonlyargs{};  // after `*` or `*name`
     OptionalBox<Parameter> kwarg{};                  // `**name`
     static constexpr std::string_view KIND = "Parameters";
 
@@ -552,6 +609,22 @@ RUDO_AST_DEEP_KIND(Expr, ExprVariant, ExprNoneLiteral)
 RUDO_AST_DEEP_KIND(Pattern, PatternVariant, PatternMatchSingleton)
 RUDO_AST_DEEP_KIND(Stmt, StmtVariant, StmtPass)
 #undef RUDO_AST_DEEP_KIND
+
+inline Suite::operator std::span<const Stmt>() const noexcept {
+    return {stmts_.data(), stmts_.size()};
+}
+inline Stmt& Suite::operator[](size_t i) noexcept {
+    return stmts_[i];
+}
+inline const Stmt& Suite::operator[](size_t i) const noexcept {
+    return stmts_[i];
+}
+inline Stmt& Suite::at(size_t i) {
+    return stmts_.at(i);
+}
+inline const Stmt& Suite::at(size_t i) const {
+    return stmts_.at(i);
+}
 
 class TypeParam : public NodeKinds<TypeParam, TypeParamVariant> {
   public:

@@ -18,7 +18,8 @@ using Kind = LexicalErrorType::Kind;
 
 namespace {
 
-void append_utf8(std::string& out, char32_t c) {
+template <typename String>
+void append_utf8(String& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -213,7 +214,7 @@ quarn::Result<StringType, LexicalError> StringParser::parse_string() {
             }
         }
     }
-    std::string value;
+    python_ast::NodeString value;
     size_t backslash = flags_.is_raw() ? std::string::npos : source_.find('\\');
     if (backslash == std::string::npos) {
         value = std::move(source_);
@@ -259,7 +260,7 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
     if (special == std::string::npos) {
         return InterpolatedStringElementLiteral{.range = range_, .value = std::move(source_)};
     }
-    std::string value;
+    python_ast::NodeString value;
     value.reserve(source_.size());
     while (special != std::string::npos) {
         value.append(source_, cursor_, special - cursor_);
@@ -290,15 +291,15 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
     return InterpolatedStringElementLiteral{.range = range_, .value = std::move(value)};
 }
 
-quarn::Result<StringType, LexicalError> parse_string_literal(std::string body, AnyStringFlags flags,
+quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view body, AnyStringFlags flags,
                                                              TextRange range) {
     auto offset = range.start() + static_cast<TextSize>(flags.prefix().len() + flags.quote_len());
-    return StringParser(std::move(body), flags, offset, range).parse_string();
+    return StringParser(body, flags, offset, range).parse_string();
 }
 
 quarn::Result<InterpolatedStringElementLiteral, LexicalError>
-parse_interpolated_string_literal_element(std::string text, AnyStringFlags flags, TextRange range) {
-    return StringParser(std::move(text), flags, range.start(), range).parse_element();
+parse_interpolated_string_literal_element(std::string_view text, AnyStringFlags flags, TextRange range) {
+    return StringParser(text, flags, range.start(), range).parse_element();
 }
 
 }  // namespace rudo::python_parser

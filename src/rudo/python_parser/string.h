@@ -29,13 +29,13 @@ std::string_view display(InterpolatedStringKind kind);
 
 // The value of a `String` token: `body` is its text between the quotes as written, `range` the
 // whole literal, prefix and quotes included.
-quarn::Result<StringType, LexicalError> parse_string_literal(std::string body, AnyStringFlags flags,
+quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view body, AnyStringFlags flags,
                                                              TextRange range);
 
 // The value of an f-string or t-string middle (doubled braces already collapsed by the lexer);
 // `range` is the middle token's range.
 quarn::Result<python_ast::InterpolatedStringElementLiteral, LexicalError>
-parse_interpolated_string_literal_element(std::string text, AnyStringFlags flags, TextRange range);
+parse_interpolated_string_literal_element(std::string_view text, AnyStringFlags flags, TextRange range);
 
 // The decoder over one body.
 class StringParser {
@@ -52,8 +52,8 @@ class StringParser {
     };
 
     // `offset` is the file offset of the first byte of `source`.
-    StringParser(std::string source, AnyStringFlags flags, TextSize offset, TextRange range)
-        : source_(std::move(source)), flags_(flags), offset_(offset), range_(range) {}
+    StringParser(std::string_view source, AnyStringFlags flags, TextSize offset, TextRange range)
+        : source_(source), flags_(flags), offset_(offset), range_(range) {}
 
     quarn::Result<StringType, LexicalError> parse_string();
     quarn::Result<python_ast::InterpolatedStringElementLiteral, LexicalError> parse_element();
@@ -68,7 +68,8 @@ class StringParser {
     LexicalError error(LexicalErrorType::Kind kind, size_t start, size_t end) const;
     size_t char_len_at(size_t pos) const;
 
-    std::string source_;
+    // In the tree's memory: without escapes it becomes the literal's value as it is.
+    python_ast::NodeString source_;
     size_t cursor_ = 0;
     AnyStringFlags flags_;
     TextSize offset_;

@@ -171,7 +171,7 @@ py::Alias alias(std::string_view name, std::optional<std::string_view> asname = 
     return out;
 }
 
-py::Stmt from_import(std::optional<std::string_view> module, std::vector<py::Alias> names,
+py::Stmt from_import(std::optional<std::string_view> module, py::List<py::Alias> names,
                      uint32_t level = 0) {
     py::StmtImportFrom stmt{.names = std::move(names), .level = level};
     if (module) stmt.module = ident(*module, r(0, 0));
@@ -186,7 +186,7 @@ StringSet set(std::initializer_list<std::string_view> names) {
 }
 
 TEST(ImportTable, RecordsTopLevelAbsoluteFromImports) {
-    std::vector<py::Stmt> suite;
+    py::List<py::Stmt> suite;
     suite.push_back(from_import("m", {alias("a"), alias("b", "c"), alias("a", "d")}));
     suite.push_back(from_import("quarn.features", {alias("features")}));
     suite.push_back(from_import("m", {alias("a", "b")}));
@@ -195,7 +195,7 @@ TEST(ImportTable, RecordsTopLevelAbsoluteFromImports) {
     suite.push_back(from_import(std::nullopt, {alias("x")}, 1));
     suite.push_back(from_import("rel", {alias("x")}, 1));
     suite.push_back(py::StmtImport{.names = {alias("plain")}});
-    std::vector<py::Stmt> nested;
+    py::List<py::Stmt> nested;
     nested.push_back(from_import("inner", {alias("x")}));
     suite.push_back(py::StmtIf{.test = py::test::name("c", r(0, 0)), .body = std::move(nested)});
     // A module keyed before its names, even without any.

@@ -47,18 +47,18 @@ Expr starred(Expr value) {
     return Expr(
         ast::ExprStarred{.range = range, .value = std::move(value), .ctx = ExprContext::Load});
 }
-Expr tuple(std::vector<Expr> elts, TextRange range, bool parenthesized) {
+Expr tuple(rudo::python_ast::List<Expr> elts, TextRange range, bool parenthesized) {
     return Expr(ast::ExprTuple{.range = range,
                                .elts = std::move(elts),
                                .ctx = ExprContext::Load,
                                .parenthesized = parenthesized});
 }
-Expr list(std::vector<Expr> elts, TextRange range) {
+Expr list(rudo::python_ast::List<Expr> elts, TextRange range) {
     return Expr(ast::ExprList{.range = range, .elts = std::move(elts), .ctx = ExprContext::Load});
 }
 template <typename... Es>
-std::vector<Expr> exprs(Es... es) {
-    std::vector<Expr> out;
+rudo::python_ast::List<Expr> exprs(Es... es) {
+    rudo::python_ast::List<Expr> out;
     (out.push_back(std::move(es)), ...);
     return out;
 }

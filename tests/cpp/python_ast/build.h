@@ -26,8 +26,8 @@ inline Stmt expr_stmt(Expr value) {
     return StmtExpr{.range = range, .value = std::move(value)};
 }
 template <typename... Ts>
-std::vector<Stmt> body(Ts&&... stmts) {
-    std::vector<Stmt> out;
+rudo::python_ast::List<Stmt> body(Ts&&... stmts) {
+    rudo::python_ast::List<Stmt> out;
     (out.push_back(std::forward<Ts>(stmts)), ...);
     return out;
 }

@@ -112,7 +112,7 @@ TEST(DeepTree, NestedCallArgumentsInSequences) {
     check_chain<Expr>(
         name("x", r(0, 1)),
         [](Expr e) -> Expr {
-            std::vector<Expr> args;
+            rudo::python_ast::List<Expr> args;
             args.push_back(std::move(e));
             return ExprCall{.range = r(0, 2),
                             .func = name("f", r(0, 1)),
@@ -167,7 +167,7 @@ TEST(DeepTree, NestedPatterns) {
     check_chain<Pattern>(
         PatternMatchSingleton{.range = r(0, 4), .value = Singleton::None},
         [](Pattern p) -> Pattern {
-            std::vector<Pattern> patterns;
+            rudo::python_ast::List<Pattern> patterns;
             patterns.push_back(std::move(p));
             return PatternMatchSequence{.range = r(0, 6), .patterns = std::move(patterns)};
         },

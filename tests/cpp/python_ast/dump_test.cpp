@@ -10,7 +10,7 @@ using namespace test;
 
 // x = a + 1
 Stmt assignment() {
-    std::vector<Expr> targets;
+    rudo::python_ast::List<Expr> targets;
     targets.push_back(name("x", r(0, 1), ExprContext::Store));
     return StmtAssign{.range = r(0, 9),
                       .targets = std::move(targets),
@@ -75,7 +75,7 @@ TEST(Dump, LiteralValues) {
     cases.push_back(
         {ExprBytesLiteral{.range = r(0, 9),
                           .value = BytesLiteralValue::single(
-                              BytesLiteral{.range = r(0, 9), .value = std::string("\xff\0a", 3)})},
+                              BytesLiteral{.range = r(0, 9), .value = NodeString("\xff\0a", 3)})},
          "ExprBytesLiteral[0..9](value=BytesLiteral[0..9](value=b\"\\xff\\x00a\"))",
          R"({"_type": "ExprBytesLiteral", "range": [0, 9], "value": {"_type": )"
          R"("BytesLiteral", "range": [0, 9], "value": "\u00ff\u0000a", "flags": []}})"});
@@ -99,7 +99,7 @@ TEST(Dump, LiteralValues) {
 
 // {**m, k: v} and f'{x=!r:>3}'
 TEST(Dump, RecordsWithoutRangeAndInterpolations) {
-    std::vector<DictItem> items;
+    rudo::python_ast::List<DictItem> items;
     items.push_back(DictItem{.value = name("m", r(3, 4))});
     items.push_back(DictItem{.key = name("k", r(6, 7)), .value = name("v", r(9, 10))});
     Expr dict = ExprDict{.range = r(0, 11), .items = std::move(items)};
@@ -145,7 +145,7 @@ TEST(Dump, RecordsWithoutRangeAndInterpolations) {
 }
 
 TEST(Dump, ListsAndEmptyNodes) {
-    EXPECT_EQ(dump(std::vector<Stmt>{}), "[]");
+    EXPECT_EQ(dump(rudo::python_ast::List<Stmt>{}), "[]");
     EXPECT_EQ(dump(body(pass(r(0, 4)), Stmt(StmtBreak{.range = r(5, 10)}))),
               "[StmtPass[0..4], StmtBreak[5..10]]");
     EXPECT_EQ(dump_json(Expr(ExprYield{.range = r(0, 5)})),

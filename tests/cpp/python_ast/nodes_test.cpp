@@ -103,9 +103,9 @@ TEST(KindSets, NumberedInDocumentedOrder) {
     EXPECT_EQ(TypeParam(TypeParamParamSpec{}).index(), 2u);
 }
 
-StringLiteral part(std::string value, TextSize start) {
+StringLiteral part(std::string_view value, TextSize start) {
     auto end = static_cast<TextSize>(start + value.size() + 2);
-    return StringLiteral{.range = r(start, end), .value = std::move(value)};
+    return StringLiteral{.range = r(start, end), .value = NodeString(value)};
 }
 
 TEST(StringValues, ConcatenationNeedsTwoParts) {
@@ -218,8 +218,8 @@ TEST(DeepCopy, KeepsEveryFieldRangeFlagAndIndex) {
     EXPECT_EQ(def.name.node_index.load(), AtomicNodeIndex::NONE);
 
     // A list of statements copies deeply too, and assignment replaces the old tree.
-    std::vector<Stmt> suite = body(std::move(copy), pass(r(41, 45)));
-    std::vector<Stmt> suite_copy = suite;
+    rudo::python_ast::List<Stmt> suite = body(std::move(copy), pass(r(41, 45)));
+    rudo::python_ast::List<Stmt> suite_copy = suite;
     EXPECT_EQ(dump(suite_copy), dump(suite));
     suite_copy[1] = suite_copy[0];
     EXPECT_EQ(dump(suite_copy[1]), dump(suite[0]));

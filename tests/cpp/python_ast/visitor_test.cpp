@@ -18,8 +18,8 @@ Expr cond() {
 
 // A module holding every compound statement kind, each nested block holding numbered passes,
 // numbered in the documented visiting order.
-std::vector<Stmt> every_compound_statement() {
-    std::vector<Stmt> module;
+rudo::python_ast::List<Stmt> every_compound_statement() {
+    rudo::python_ast::List<Stmt> module;
     module.push_back(StmtFunctionDef{.range = r(10, 14),
                                      .name = ident("f", r(0, 1)),
                                      .parameters = Parameters{},
@@ -84,7 +84,7 @@ struct Recorder : StatementVisitor<Recorder> {
 };
 
 TEST(StatementVisitor, WalksEveryStatementOnceInPreOrder) {
-    std::vector<Stmt> module = every_compound_statement();
+    rudo::python_ast::List<Stmt> module = every_compound_statement();
     Recorder recorder;
     walk_body(recorder, module);
     std::vector<TextSize> expected;
@@ -106,7 +106,7 @@ struct BodyRecorder : StatementVisitor<BodyRecorder> {
 };
 
 TEST(StatementVisitor, VisitsNestedBodiesInOrder) {
-    std::vector<Stmt> module = every_compound_statement();
+    rudo::python_ast::List<Stmt> module = every_compound_statement();
     BodyRecorder recorder;
     recorder.visit_body(module);
     std::vector<std::vector<TextSize>> expected = {
@@ -140,7 +140,7 @@ struct TopLevel : StatementVisitor<TopLevel> {
 };
 
 TEST(StatementVisitor, VisitorDecidesWhetherToDescend) {
-    std::vector<Stmt> module = every_compound_statement();
+    rudo::python_ast::List<Stmt> module = every_compound_statement();
     TopLevel top;
     walk_body(top, module);
     EXPECT_EQ(top.seen, 10);

@@ -137,7 +137,7 @@ void Parser::finish_simple_statement() {
     }
 }
 
-std::vector<Stmt> Parser::parse_body(Clause clause) {
+python_ast::List<Stmt> Parser::parse_body(Clause clause) {
     NestingGuard guard = enter_nesting();
     if (!guard) return {};
 
@@ -149,7 +149,7 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
         return {};
     }
     bump(TokenKind::Indent);
-    std::vector<Stmt> body = parse_list_into_vec(RecoveryContextKind::BlockStatements);
+    python_ast::List<Stmt> body = parse_list_into_vec(RecoveryContextKind::BlockStatements);
     expect(TokenKind::Dedent);
     return body;
 }
@@ -161,13 +161,13 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
 }
 
 // Simple statements written on the line of the clause's colon.
-[[gnu::noinline]] std::vector<Stmt> Parser::parse_same_line_body() {
+[[gnu::noinline]] python_ast::List<Stmt> Parser::parse_same_line_body() {
     if (!at_any(SIMPLE_STATEMENT_START)) {
         report("Expected a simple statement", current_token_range());
         return {};
     }
 
-    std::vector<Stmt> body;
+    python_ast::List<Stmt> body;
     uint32_t progress = current_token_index();
     while (true) {
         body.push_back(parse_simple_statement());
@@ -191,7 +191,7 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
 
 [[gnu::noinline]] Stmt Parser::parse_decorated_definition() {
     TextSize start = current_token_range().start();
-    std::vector<Decorator> decorators = parse_decorators();
+    python_ast::List<Decorator> decorators = parse_decorators();
     switch (current_token_kind()) {
         case TokenKind::Async:
             if (peek() == TokenKind::Def) {
@@ -211,8 +211,8 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
     return parse_undecorated_remainder(std::move(decorators), start);
 }
 
-[[gnu::noinline]] std::vector<Decorator> Parser::parse_decorators() {
-    std::vector<Decorator> decorators;
+[[gnu::noinline]] python_ast::List<Decorator> Parser::parse_decorators() {
+    python_ast::List<Decorator> decorators;
     do {
         TextSize start = current_token_range().start();
         bump(TokenKind::At);
@@ -233,7 +233,7 @@ std::vector<Stmt> Parser::parse_body(Clause clause) {
 
 // Decorators followed by something that is no definition: a nameless function keeps them, and
 // the current token starts the next statement.
-[[gnu::noinline]] Stmt Parser::parse_undecorated_remainder(std::vector<Decorator> decorators,
+[[gnu::noinline]] Stmt Parser::parse_undecorated_remainder(python_ast::List<Decorator> decorators,
                                                            TextSize start) {
     report("Expected class, function definition or async function definition after decorator",
            current_token_range());
@@ -262,7 +262,7 @@ Stmt Parser::parse_if_statement() {
     return parse_named_expression_or_higher(ExprPosition{}).expr;
 }
 
-[[gnu::noinline]] void Parser::parse_elif_else_clauses(std::vector<ElifElseClause>& clauses) {
+[[gnu::noinline]] void Parser::parse_elif_else_clauses(python_ast::List<ElifElseClause>& clauses) {
     // Lists nested in the clause bodies end at the next `elif` or `else`.
     RecoveryContext saved = recovery_context();
     set_recovery_context(saved | recovery_flag(RecoveryContextKind::Elif));
@@ -282,12 +282,12 @@ ElifElseClause Parser::parse_elif_or_else_clause(ElifOrElse which) {
         bump(TokenKind::Else);
     }
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(which == ElifOrElse::Elif ? Clause::Elif : Clause::Else);
+    python_ast::List<Stmt> body = parse_body(which == ElifOrElse::Elif ? Clause::Elif : Clause::Else);
     return ElifElseClause{
         .range = node_range(start), .test = std::move(test), .body = std::move(body)};
 }
 
-std::vector<Stmt> Parser::parse_else_block() {
+python_ast::List<Stmt> Parser::parse_else_block() {
     if (!at(TokenKind::Else)) return {};
     bump(TokenKind::Else);
     expect(TokenKind::Colon);
@@ -349,7 +349,7 @@ Stmt Parser::parse_try_statement() {
 }
 
 // The handlers of one `try`; whether they are `except*` handlers, as the first one decides.
-[[gnu::noinline]] bool Parser::parse_except_handlers(std::vector<ExceptHandler>& handlers) {
+[[gnu::noinline]] bool Parser::parse_except_handlers(python_ast::List<ExceptHandler>& handlers) {
     bool is_star = false;
     std::vector<TextRange> mixed;  // handlers of the other kind than the first one
     // Lists nested in the handler bodies end at the next `except`, `else` or `finally`.

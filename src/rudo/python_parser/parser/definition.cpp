@@ -25,7 +25,7 @@ struct Parser::ParameterListState {
     TextRange bare_star_range{};
 };
 
-StmtFunctionDef Parser::parse_function_definition(std::vector<Decorator> decorator_list,
+StmtFunctionDef Parser::parse_function_definition(python_ast::List<Decorator> decorator_list,
                                                   TextSize start) {
     bump(TokenKind::Def);
     Identifier name = parse_identifier();
@@ -50,7 +50,7 @@ StmtFunctionDef Parser::parse_function_definition(std::vector<Decorator> decorat
     }
 
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::FunctionDef);
+    python_ast::List<Stmt> body = parse_body(Clause::FunctionDef);
     return StmtFunctionDef{.range = node_range(start),
                            .is_async = false,
                            .decorator_list = std::move(decorator_list),
@@ -61,7 +61,7 @@ StmtFunctionDef Parser::parse_function_definition(std::vector<Decorator> decorat
                            .body = std::move(body)};
 }
 
-StmtClassDef Parser::parse_class_definition(std::vector<Decorator> decorator_list, TextSize start) {
+StmtClassDef Parser::parse_class_definition(python_ast::List<Decorator> decorator_list, TextSize start) {
     bump(TokenKind::Class);
     Identifier name = parse_identifier();
     OptionalBox<TypeParams> type_params;
@@ -70,7 +70,7 @@ StmtClassDef Parser::parse_class_definition(std::vector<Decorator> decorator_lis
     OptionalBox<Arguments> arguments;
     if (at(TokenKind::Lpar)) arguments = parse_arguments();
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::Class);
+    python_ast::List<Stmt> body = parse_body(Clause::Class);
     return StmtClassDef{.range = node_range(start),
                         .decorator_list = std::move(decorator_list),
                         .name = std::move(name),
@@ -234,7 +234,7 @@ std::optional<TypeParams> Parser::try_parse_type_params() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Lsqb);
 
-    std::vector<TypeParam> type_params;
+    python_ast::List<TypeParam> type_params;
     parse_comma_separated_list(RecoveryContextKind::TypeParams,
                                [&] { type_params.push_back(parse_type_param()); });
 

@@ -75,7 +75,7 @@ ExprWithParens Parser::parse_list_like_expression() {
             add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
                       first.expr.range());
         }
-        std::vector<Comprehension> generators = parse_generators();
+        python_ast::List<Comprehension> generators = parse_generators();
         expect(TokenKind::Rsqb);
         return {ExprListComp{.range = node_range(start),
                              .elt = std::move(first.expr),
@@ -83,7 +83,7 @@ ExprWithParens Parser::parse_list_like_expression() {
     }
 
     if (!is_sequence_end(current_token_kind())) expect(TokenKind::Comma);
-    std::vector<Expr> elts;
+    python_ast::List<Expr> elts;
     elts.push_back(std::move(first.expr));
     parse_comma_separated_list(RecoveryContextKind::ListElements, [&] {
         elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
@@ -123,7 +123,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
         bump(TokenKind::Colon);
         ExprWithParens value = parse_conditional_expression_or_higher_impl(ExprPosition(0));
         if (is_comprehension_start(current_token_kind())) {
-            std::vector<Comprehension> generators = parse_generators();
+            python_ast::List<Comprehension> generators = parse_generators();
             expect(TokenKind::Rbrace);
             return {ExprDictComp{.range = node_range(start),
                                  .key = std::move(first.expr),
@@ -138,7 +138,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
             add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
                       first.expr.range());
         }
-        std::vector<Comprehension> generators = parse_generators();
+        python_ast::List<Comprehension> generators = parse_generators();
         expect(TokenKind::Rbrace);
         return {ExprSetComp{.range = node_range(start),
                             .elt = std::move(first.expr),
@@ -146,7 +146,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
     }
 
     if (!is_sequence_end(current_token_kind())) expect(TokenKind::Comma);
-    std::vector<Expr> elts;
+    python_ast::List<Expr> elts;
     elts.push_back(std::move(first.expr));
     parse_comma_separated_list(RecoveryContextKind::SetElements, [&] {
         elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
@@ -157,7 +157,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
 
 ExprDict Parser::parse_dictionary_expression(std::optional<Expr> key, Expr value, TextSize start) {
     if (!is_sequence_end(current_token_kind())) expect(TokenKind::Comma);
-    std::vector<DictItem> items;
+    python_ast::List<DictItem> items;
     {
         DictItem first;
         if (key) first.key = std::move(*key);
@@ -199,7 +199,7 @@ ExprWithParens Parser::parse_parenthesized_expression() {
 
     if (current_token_kind() == TokenKind::Comma) {
         expect(TokenKind::Comma);
-        std::vector<Expr> elts;
+        python_ast::List<Expr> elts;
         elts.push_back(std::move(first.expr));
         parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/true), [&] {
             elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
@@ -228,7 +228,7 @@ ExprWithParens Parser::parse_parenthesized_expression() {
 }
 
 Expr Parser::parse_generator_expression(Expr element, TextSize start, bool parenthesized) {
-    std::vector<Comprehension> generators = parse_generators();
+    python_ast::List<Comprehension> generators = parse_generators();
     if (parenthesized) expect(TokenKind::Rpar);
     return ExprGeneratorExp{.range = node_range(start),
                             .elt = std::move(element),
@@ -245,8 +245,8 @@ Expr Parser::parse_comprehension_operand() {
         .expr;
 }
 
-std::vector<Comprehension> Parser::parse_generators() {
-    std::vector<Comprehension> generators;
+python_ast::List<Comprehension> Parser::parse_generators() {
+    python_ast::List<Comprehension> generators;
     // Every pass consumes its `for` or `async`, and every condition its `if`.
     while (is_comprehension_start(current_token_kind())) {
         const TextSize start = current_token_range().start();
@@ -267,7 +267,7 @@ std::vector<Comprehension> Parser::parse_generators() {
         expect(TokenKind::In);
 
         Expr iter = parse_comprehension_operand();
-        std::vector<Expr> ifs;
+        python_ast::List<Expr> ifs;
         while (current_token_kind() == TokenKind::If) {
             bump(TokenKind::If);
             ifs.push_back(parse_comprehension_operand());

@@ -184,7 +184,7 @@ RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, To
 RUDO_OUT_OF_LINE void parse_boolean_operation(Parser& p, ExprWithParens& left, TokenKind kind,
                                               uint8_t level, ExprPosition flags, TextSize start) {
     p.bump(kind);
-    std::vector<Expr> values;
+    python_ast::List<Expr> values;
     values.push_back(std::move(left.expr));
     for (;;) {
         values.push_back(p.parse_operand(level, flags).expr);
@@ -200,8 +200,8 @@ RUDO_OUT_OF_LINE void parse_boolean_operation(Parser& p, ExprWithParens& left, T
 // `a < b <= c`: one node for the whole chain.
 RUDO_OUT_OF_LINE void parse_comparison(Parser& p, ExprWithParens& left, CmpOp op,
                                        ExprPosition flags, TextSize start) {
-    std::vector<CmpOp> ops;
-    std::vector<Expr> comparators;
+    python_ast::List<CmpOp> ops;
+    python_ast::List<Expr> comparators;
     for (;;) {
         p.bump_cmp_op(op);
         ops.push_back(op);
@@ -254,7 +254,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_tuple_rest(Parser& p, Expr first, ExprPosi
     p.expect(TokenKind::Comma);
     ExprWithParens result{
         Expr(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false}), false};
-    std::vector<Expr>& elts = stored<ExprTuple>(result.expr).elts;
+    python_ast::List<Expr>& elts = stored<ExprTuple>(result.expr).elts;
     elts.push_back(std::move(first));
     // Empty when the comma ends the tuple: `x = 1,`.
     p.parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/false), [&] {
@@ -340,8 +340,8 @@ RUDO_OUT_OF_LINE void parse_attribute(Parser& p, Expr& expr, TextSize start) {
 
 // The state of one argument list while its elements are parsed.
 struct ArgumentList {
-    std::vector<Expr> args;
-    std::vector<Keyword> keywords;
+    python_ast::List<Expr> args;
+    python_ast::List<Keyword> keywords;
     bool seen_keyword_argument = false;
     bool seen_keyword_unpacking = false;
 };
@@ -460,7 +460,7 @@ RUDO_OUT_OF_LINE Expr parse_subscript_index(Parser& p, TextSize start) {
     if (p.at(TokenKind::Comma)) {
         p.bump(TokenKind::Comma);
         Expr tuple(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false});
-        std::vector<Expr>& elts = stored<ExprTuple>(tuple).elts;
+        python_ast::List<Expr>& elts = stored<ExprTuple>(tuple).elts;
         elts.push_back(std::move(first));
         p.parse_comma_separated_list(RecoveryContextKind::Slices,
                                      [&] { elts.push_back(p.parse_slice()); });

@@ -31,18 +31,32 @@ constexpr size_t PARSE_STACK_NEED = size_t{24} << 20;
 // only what the parse touches is ever backed by memory.
 constexpr size_t PARSE_STACK_SIZE = size_t{64} << 20;
 
+// The first buffer of a parse's arena, per source byte: about what the tree takes, so that most
+// files need one buffer and a big one gets whole chunks from the start.
+constexpr size_t ARENA_BYTES_PER_SOURCE_BYTE = 4;
+
 Parsed parse_here(std::string_view source) {
-    auto token_source = TokenSource::from_source(source);
-    if (!token_source) {
-        // Offsets cannot reach past 4 GiB: nothing is parsed, and the refusal is the one error.
-        Parsed parsed;
-        parsed.errors.push_back(
-            ParseError{ParseErrorType::from_lexical(LexicalErrorType::other(token_source.error())),
-                       TextRange()});
-        return parsed;
+    // The tree (and every token value, which may move into it) is built in the parse's own
+    // arena, which the module's suite then owns.
+    auto arena = std::make_unique<python_ast::Arena>(source.size() * ARENA_BYTES_PER_SOURCE_BYTE);
+    std::optional<Parsed> parsed;
+    {
+        python_ast::ArenaScope scope(arena.get());
+        auto token_source = TokenSource::from_source(source);
+        if (!token_source) {
+            // Offsets cannot reach past 4 GiB: nothing is parsed, and the refusal is the one
+            // error.
+            parsed.emplace();
+            parsed->errors.push_back(ParseError{
+                ParseErrorType::from_lexical(LexicalErrorType::other(token_source.error())),
+                TextRange()});
+        } else {
+            Parser parser(std::move(token_source).value(), source, ParserOptions{});
+            parsed.emplace(std::move(parser).parse());
+        }
     }
-    Parser parser(std::move(token_source).value(), source, ParserOptions{});
-    return std::move(parser).parse();
+    parsed->syntax.body.adopt_arena(std::move(arena));
+    return std::move(*parsed);
 }
 
 // Bytes of stack left below the caller's frame, or nothing when the thread cannot tell.

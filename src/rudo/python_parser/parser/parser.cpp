@@ -293,8 +293,8 @@ void Parser::parse_list(RecoveryContextKind kind, FunctionRef<void()> parse_elem
     }
 }
 
-std::vector<Stmt> Parser::parse_list_into_vec(RecoveryContextKind kind) {
-    std::vector<Stmt> statements;
+python_ast::List<Stmt> Parser::parse_list_into_vec(RecoveryContextKind kind) {
+    python_ast::List<Stmt> statements;
     parse_list(kind, [&] { statements.push_back(parse_statement()); });
     return statements;
 }
@@ -364,7 +364,7 @@ NestingGuard Parser::enter_nesting() {
 }
 
 Parsed Parser::parse() && {
-    std::vector<Stmt> body = parse_list_into_vec(RecoveryContextKind::ModuleStatements);
+    python_ast::List<Stmt> body = parse_list_into_vec(RecoveryContextKind::ModuleStatements);
     if (!at(TokenKind::EndOfFile)) {
         quarn::panic("assertion failed: the module's statements end at the end of the file");
     }

@@ -378,12 +378,12 @@ class Parser {
 
     // The list loop without separators.
     void parse_list(RecoveryContextKind kind, FunctionRef<void()> parse_element);
-    std::vector<Stmt> parse_list_into_vec(RecoveryContextKind kind);
+    python_ast::List<Stmt> parse_list_into_vec(RecoveryContextKind kind);
     // The comma-separated list loop; the element parser stores what it parses.
     void parse_comma_separated_list(RecoveryContextKind kind, FunctionRef<void()> parse_element);
     template <typename F>
     auto parse_comma_separated_list_into_vec(RecoveryContextKind kind, F&& parse_element) {
-        std::vector<std::invoke_result_t<F&>> elements;
+        python_ast::List<std::invoke_result_t<F&>> elements;
         parse_comma_separated_list(kind, [&] { elements.push_back(parse_element()); });
         return elements;
     }
@@ -440,7 +440,7 @@ class Parser {
     ExprWithParens parse_set_or_dict_like_expression();
     ExprWithParens parse_parenthesized_expression();
     Expr parse_generator_expression(Expr element, TextSize start, bool parenthesized);
-    std::vector<Comprehension> parse_generators();
+    python_ast::List<Comprehension> parse_generators();
     // The items after the first of a dictionary display, whose `{` started at `start`.
     python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
                                                      TextSize start);
@@ -481,7 +481,7 @@ class Parser {
     Expr parse_raise_operand();
     Stmt parse_assert_statement();
     Stmt parse_delete_statement();
-    std::vector<Identifier> parse_identifier_list();
+    python_ast::List<Identifier> parse_identifier_list();
     Stmt parse_global_statement();
     Stmt parse_nonlocal_statement();
     Stmt parse_import_statement();
@@ -498,7 +498,7 @@ class Parser {
     // ---- compound.cpp ----
 
     Stmt parse_statement();
-    std::vector<Stmt> parse_body(Clause clause);
+    python_ast::List<Stmt> parse_body(Clause clause);
     python_ast::StmtFor parse_for_statement(TextSize start);
     enum class ElifOrElse : bool { Elif, Else };
     ElifElseClause parse_elif_or_else_clause(ElifOrElse which);
@@ -527,18 +527,18 @@ class Parser {
     Stmt parse_statement_level_simple_statement();
     void finish_simple_statement();
     void report_missing_block(Clause clause, TextRange newline);
-    std::vector<Stmt> parse_same_line_body();
+    python_ast::List<Stmt> parse_same_line_body();
     Stmt parse_decorated_definition();
-    std::vector<Decorator> parse_decorators();
-    Stmt parse_undecorated_remainder(std::vector<Decorator> decorators, TextSize start);
+    python_ast::List<Decorator> parse_decorators();
+    Stmt parse_undecorated_remainder(python_ast::List<Decorator> decorators, TextSize start);
     Stmt parse_if_statement();
     python_ast::Box<Expr> parse_clause_test();
-    void parse_elif_else_clauses(std::vector<ElifElseClause>& clauses);
+    void parse_elif_else_clauses(python_ast::List<ElifElseClause>& clauses);
     Stmt parse_while_statement();
     Expr parse_for_target();
-    std::vector<Stmt> parse_else_block();
+    python_ast::List<Stmt> parse_else_block();
     Stmt parse_try_statement();
-    bool parse_except_handlers(std::vector<python_ast::ExceptHandler>& handlers);
+    bool parse_except_handlers(python_ast::List<python_ast::ExceptHandler>& handlers);
     python_ast::ExceptHandler parse_except_handler(bool& star);
     void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
     // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
@@ -551,8 +551,8 @@ class Parser {
   public:
     // ---- definition.cpp ----
 
-    StmtFunctionDef parse_function_definition(std::vector<Decorator> decorators, TextSize start);
-    StmtClassDef parse_class_definition(std::vector<Decorator> decorators, TextSize start);
+    StmtFunctionDef parse_function_definition(python_ast::List<Decorator> decorators, TextSize start);
+    StmtClassDef parse_class_definition(python_ast::List<Decorator> decorators, TextSize start);
     Parameters parse_parameters(FunctionKind kind);
     std::optional<TypeParams> try_parse_type_params();
     python_ast::Parameter parse_parameter(TextSize start, FunctionKind kind,
@@ -572,13 +572,13 @@ class Parser {
         bool in_parentheses = false;  // the context expression had parentheses of its own
     };
     ParsedWithItem parse_with_item(WithItemMode mode);
-    std::vector<python_ast::WithItem> parse_parenthesized_with_items();
+    python_ast::List<python_ast::WithItem> parse_parenthesized_with_items();
 
     // ---- pattern.cpp ----
 
     enum class AllowStarPattern : bool { No, Yes };
     Expr parse_match_subject_expression();
-    std::vector<MatchCase> parse_match_body();
+    python_ast::List<MatchCase> parse_match_body();
     Pattern parse_match_pattern(AllowStarPattern allow_star);
     Pattern parse_match_pattern_lhs(AllowStarPattern allow_star);
     Pattern parse_sequence_match_pattern(Pattern first, TextSize start,

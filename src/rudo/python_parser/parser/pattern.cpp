@@ -71,7 +71,7 @@ Expr Parser::parse_match_subject_expression() {
     }
 
     bump(TokenKind::Comma);
-    std::vector<Expr> elts;
+    python_ast::List<Expr> elts;
     elts.push_back(std::move(first.expr));
     parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/false), [&] {
         elts.push_back(parse_named_expression_or_higher(flags).expr);
@@ -82,7 +82,7 @@ Expr Parser::parse_match_subject_expression() {
                      .parenthesized = false};
 }
 
-std::vector<MatchCase> Parser::parse_match_body() {
+python_ast::List<MatchCase> Parser::parse_match_body() {
     expect(TokenKind::Newline);
     if (at(TokenKind::Indent)) {
         bump(TokenKind::Indent);
@@ -91,7 +91,7 @@ std::vector<MatchCase> Parser::parse_match_body() {
                   current_token_range());
     }
 
-    std::vector<MatchCase> cases;
+    python_ast::List<MatchCase> cases;
     if (!at(TokenKind::Case)) {
         add_error(ParseErrorType::other("Expected `case` block"), current_token_range());
     } else {
@@ -127,7 +127,7 @@ MatchCase Parser::parse_match_case() {
     }
 
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::Case);
+    python_ast::List<Stmt> body = parse_body(Clause::Case);
     return MatchCase{.range = node_range(start),
                      .pattern = std::move(pattern),
                      .guard = std::move(guard),
@@ -151,7 +151,7 @@ Pattern Parser::parse_match_pattern(AllowStarPattern allow_star) {
 
 [[gnu::noinline]] Pattern Parser::parse_match_or_pattern(Pattern first, TextSize start) {
     if (is_star(first)) add_error(error(ErrorKind::MisplacedStarPattern), first.range());
-    std::vector<Pattern> alternatives;
+    python_ast::List<Pattern> alternatives;
     alternatives.push_back(std::move(first));
     while (at(TokenKind::Vbar)) {
         bump(TokenKind::Vbar);
@@ -492,7 +492,7 @@ Pattern Parser::parse_sequence_match_pattern(Pattern first, TextSize start,
     // reports the missing comma instead of reading `b` as the next element silently.
     if (kind == SequenceMatchPatternParentheses::None || !at(closing)) expect(TokenKind::Comma);
 
-    std::vector<Pattern> patterns;
+    python_ast::List<Pattern> patterns;
     patterns.push_back(std::move(first));
     parse_comma_separated_list(sequence_match_pattern_kind(kind),
                                [&] { patterns.push_back(parse_match_pattern(STAR_ALLOWED)); });
@@ -513,14 +513,14 @@ Expr Parser::pattern_to_expr(Pattern pattern) {
                 return ExprBooleanLiteral{.range = node.range,
                                           .value = node.value == Singleton::True};
             } else if constexpr (std::is_same_v<T, PatternMatchSequence>) {
-                std::vector<Expr> elts;
+                python_ast::List<Expr> elts;
                 elts.reserve(node.patterns.size());
                 for (Pattern& element : node.patterns)
                     elts.push_back(pattern_to_expr(std::move(element)));
                 return ExprList{
                     .range = node.range, .elts = std::move(elts), .ctx = ExprContext::Store};
             } else if constexpr (std::is_same_v<T, PatternMatchMapping>) {
-                std::vector<DictItem> items;
+                python_ast::List<DictItem> items;
                 size_t pairs = std::min(node.keys.size(), node.patterns.size());
                 items.reserve(pairs + 1);
                 for (size_t i = 0; i < pairs; ++i) {
@@ -534,12 +534,12 @@ Expr Parser::pattern_to_expr(Pattern pattern) {
                 }
                 return ExprDict{.range = node.range, .items = std::move(items)};
             } else if constexpr (std::is_same_v<T, PatternMatchClass>) {
-                std::vector<Expr> args;
+                python_ast::List<Expr> args;
                 args.reserve(node.arguments.patterns.size());
                 for (Pattern& argument : node.arguments.patterns) {
                     args.push_back(pattern_to_expr(std::move(argument)));
                 }
-                std::vector<Keyword> keywords;
+                python_ast::List<Keyword> keywords;
                 keywords.reserve(node.arguments.keywords.size());
                 for (PatternKeyword& keyword : node.arguments.keywords) {
                     keywords.push_back(

@@ -154,7 +154,7 @@ Stmt Parser::parse_assert_statement() {
 Stmt Parser::parse_delete_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Del);
-    std::vector<Expr> targets;
+    python_ast::List<Expr> targets;
     parse_comma_separated_list(RecoveryContextKind::DeleteTargets, [&] {
         Expr target =
             parse_conditional_expression_or_higher_impl(ExprPosition{ExprPosition::STARRED_ALLOWED})
@@ -167,8 +167,8 @@ Stmt Parser::parse_delete_statement() {
     return StmtDelete{.range = node_range(start), .targets = std::move(targets)};
 }
 
-std::vector<Identifier> Parser::parse_identifier_list() {
-    std::vector<Identifier> names;
+python_ast::List<Identifier> Parser::parse_identifier_list() {
+    python_ast::List<Identifier> names;
     parse_comma_separated_list(RecoveryContextKind::Identifiers,
                                [&] { names.push_back(parse_identifier()); });
     return names;
@@ -177,7 +177,7 @@ std::vector<Identifier> Parser::parse_identifier_list() {
 Stmt Parser::parse_global_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Global);
-    std::vector<Identifier> names = parse_identifier_list();
+    python_ast::List<Identifier> names = parse_identifier_list();
     if (names.empty()) report(ParseErrorType::Kind::EmptyGlobalNames, current_token_range());
     return StmtGlobal{.range = node_range(start), .names = std::move(names)};
 }
@@ -185,7 +185,7 @@ Stmt Parser::parse_global_statement() {
 Stmt Parser::parse_nonlocal_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Nonlocal);
-    std::vector<Identifier> names = parse_identifier_list();
+    python_ast::List<Identifier> names = parse_identifier_list();
     if (names.empty()) report(ParseErrorType::Kind::EmptyNonlocalNames, current_token_range());
     return StmtNonlocal{.range = node_range(start), .names = std::move(names)};
 }
@@ -193,7 +193,7 @@ Stmt Parser::parse_nonlocal_statement() {
 Stmt Parser::parse_import_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Import);
-    std::vector<Alias> names;
+    python_ast::List<Alias> names;
     // The list itself reports a trailing comma: this list kind does not allow one.
     parse_comma_separated_list(RecoveryContextKind::ImportNames,
                                [&] { names.push_back(parse_alias(AliasStyle::Dotted)); });
@@ -224,7 +224,7 @@ Stmt Parser::parse_from_import_statement() {
     bool parenthesized = at(TokenKind::Lpar);
     if (parenthesized) bump(TokenKind::Lpar);
 
-    std::vector<Alias> names;
+    python_ast::List<Alias> names;
     bool has_star = false;
     parse_comma_separated_list(parenthesized
                                    ? RecoveryContextKind::ImportFromAsNamesParenthesized
@@ -345,7 +345,7 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
 
 Stmt Parser::parse_assignment(TextSize start, Expr first) {
     bump(TokenKind::Equal);
-    std::vector<Expr> targets;
+    python_ast::List<Expr> targets;
     targets.push_back(std::move(first));
     Expr value = parse_expression_list(STATEMENT_EXPRESSION).expr;
     if (at(TokenKind::Equal)) {

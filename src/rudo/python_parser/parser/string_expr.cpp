@@ -39,9 +39,9 @@ StringType parse_string_token(Parser& parser) {
     const AnyStringFlags flags(parser.current_token_flags());
     const TextRange range = parser.current_token_range();
     TokenValue value = parser.bump_value(TokenKind::String);
-    std::string body;
+    std::string_view body;
     if (const auto* string_body = std::get_if<StringBody>(&value)) body = string_body->text;
-    auto decoded = parse_string_literal(std::move(body), flags, range);
+    auto decoded = parse_string_literal(body, flags, range);
     if (decoded.ok()) return std::move(decoded).value();
 
     LexicalError error = std::move(decoded).error();
@@ -93,7 +93,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
 
     if (bytes > 0) {
         if (bytes == parts.size()) {
-            std::vector<BytesLiteral> literals;
+            python_ast::List<BytesLiteral> literals;
             literals.reserve(parts.size());
             for (StringType& part : parts)
                 literals.push_back(std::get<BYTES>(std::move(part)));
@@ -105,7 +105,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
     }
     if (t_strings > 0) {
         if (t_strings == parts.size()) {
-            std::vector<TString> strings;
+            python_ast::List<TString> strings;
             strings.reserve(parts.size());
             for (StringType& part : parts)
                 strings.push_back(std::get<T_STRING>(std::move(part)));
@@ -119,7 +119,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
     }
 
     if (has_f_string) {
-        std::vector<FStringPart> f_parts;
+        python_ast::List<FStringPart> f_parts;
         f_parts.reserve(parts.size());
         for (StringType& part : parts) {
             if (part.index() == STR) {
@@ -133,7 +133,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
         return ExprFString{.range = range, .value = FStringValue::concatenated(std::move(f_parts))};
     }
 
-    std::vector<StringLiteral> literals;
+    python_ast::List<StringLiteral> literals;
     literals.reserve(parts.size());
     for (StringType& part : parts) {
         if (part.index() == STR) {
@@ -207,11 +207,11 @@ InterpolatedStringElement Parser::parse_interpolated_string_element(Interpolated
 
     const TextRange range = current_token_range();
     TokenValue value = bump_value(middle);
-    std::string text;
+    std::string_view text;
     if (const auto* literal = std::get_if<InterpolatedStringMiddle>(&value)) {
         text = literal->text();
     }
-    auto decoded = parse_interpolated_string_literal_element(std::move(text), flags, range);
+    auto decoded = parse_interpolated_string_literal_element(text, flags, range);
     if (decoded.ok()) return std::move(decoded).value();
     LexicalError error = std::move(decoded).error();
     add_error(ParseErrorType::from_lexical(std::move(error.error)), error.location);
@@ -246,9 +246,9 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
     if (at(TokenKind::Equal)) {
         bump(TokenKind::Equal);
         debug_text = DebugText{
-            .leading = std::string(src_text(TextRange(lbrace.end(), expr_range.start()))),
-            .trailing =
-                std::string(src_text(TextRange(expr_range.end(), current_token_range().start())))};
+            .leading = python_ast::NodeString(src_text(TextRange(lbrace.end(), expr_range.start()))),
+            .trailing = python_ast::NodeString(
+                src_text(TextRange(expr_range.end(), current_token_range().start())))};
     }
 
     int8_t conversion = -1;

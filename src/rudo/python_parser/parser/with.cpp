@@ -24,7 +24,7 @@ bool is_misplaced_in_item_list(const Parser::ParsedWithItem& item) {
 StmtWith Parser::parse_with_statement(TextSize start) {
     bump(TokenKind::With);
 
-    std::vector<WithItem> items;
+    python_ast::List<WithItem> items;
     if (!at_expr()) {
         add_error(ParseErrorType::other("Expected the start of an expression after `with` keyword"),
                   current_token_range());
@@ -37,7 +37,7 @@ StmtWith Parser::parse_with_statement(TextSize start) {
     }
 
     expect(TokenKind::Colon);
-    std::vector<Stmt> body = parse_body(Clause::With);
+    python_ast::List<Stmt> body = parse_body(Clause::With);
     return StmtWith{.range = node_range(start),
                     .is_async = false,
                     .items = std::move(items),
@@ -47,7 +47,7 @@ StmtWith Parser::parse_with_statement(TextSize start) {
 // `with (` opens either a list of items or the first context expression. The list reading is
 // tried first; when the result or the token after `)` rules it out, the parenthesis is read
 // again as part of an expression. Only the parenthesized region is ever read twice.
-std::vector<WithItem> Parser::parse_parenthesized_with_items() {
+python_ast::List<WithItem> Parser::parse_parenthesized_with_items() {
     ParserCheckpoint checkpoint = this->checkpoint();
     bump(TokenKind::Lpar);
 
@@ -80,7 +80,7 @@ std::vector<WithItem> Parser::parse_parenthesized_with_items() {
                  std::none_of(parsed.begin(), parsed.end(), is_misplaced_in_item_list);
     }
 
-    std::vector<WithItem> items;
+    python_ast::List<WithItem> items;
     if (accept) {
         items.reserve(parsed.size());
         for (ParsedWithItem& item : parsed)

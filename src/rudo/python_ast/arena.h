@@ -1,0 +1,135 @@
+// The memory of syntax trees: one arena per parse, and the allocator every node container uses.
+//
+// A parse builds its tree inside an ArenaScope: boxes, lists, sequences, long names and literal
+// texts all come from that arena, and the tree's owner (a Suite) frees the whole tree by releasing
+// the arena's chunks, without visiting a node. Outside any scope the same containers use the
+// heap, node by node, as hand-built trees in tests do. Sanitizer builds give every allocation of
+// an arena to operator new on its own and free it on its own, so misuse stays visible.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <memory_resource>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "base/chunk_resource.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define RUDO_AST_ARENA_PER_NODE 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define RUDO_AST_ARENA_PER_NODE 1
+#endif
+#endif
+
+namespace rudo::python_ast {
+
+class Arena {
+  public:
+    // `expected_bytes` sizes the first buffer (a parse passes a multiple of its source length).
+    explicit Arena(size_t expected_bytes);
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+    ~Arena();
+
+    std::pmr::memory_resource* resource() noexcept { return resource_; }
+
+    // Keeps a text computed after the parse, possibly by several threads at once, until the
+    // arena goes.
+    const std::string* keep(std::unique_ptr<std::string> text);
+
+  private:
+#ifdef RUDO_AST_ARENA_PER_NODE
+    struct PerNode;
+    std::unique_ptr<PerNode> per_node_;
+#else
+    std::pmr::monotonic_buffer_resource buffers_;
+#endif
+    std::pmr::memory_resource* resource_;
+    std::mutex kept_mutex_;
+    std::vector<std::unique_ptr<std::string>> kept_;
+};
+
+namespace detail {
+// The resource node allocations of this thread go to; null means the heap.
+inline constinit thread_local std::pmr::memory_resource* node_resource = nullptr;
+inline constinit thread_local Arena* node_arena = nullptr;
+}  // namespace detail
+
+// The arena node allocations of this thread go to, or null for the heap.
+inline Arena* current_arena() noexcept {
+    return detail::node_arena;
+}
+
+// Routes this thread's node allocations to `arena` (null: the heap) while it lives.
+class ArenaScope {
+  public:
+    explicit ArenaScope(Arena* arena) noexcept
+        : saved_arena_(detail::node_arena), saved_resource_(detail::node_resource) {
+        detail::node_arena = arena;
+        detail::node_resource = arena ? arena->resource() : nullptr;
+    }
+    ArenaScope(const ArenaScope&) = delete;
+    ArenaScope& operator=(const ArenaScope&) = delete;
+    ~ArenaScope() {
+        detail::node_arena = saved_arena_;
+        detail::node_resource = saved_resource_;
+    }
+
+  private:
+    Arena* saved_arena_;
+    std::pmr::memory_resource* saved_resource_;
+};
+
+inline void* node_allocate(size_t bytes, size_t alignment) {
+    if (std::pmr::memory_resource* r = detail::node_resource) return r->allocate(bytes, alignment);
+    if (alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__)
+        return ::operator new(bytes, std::align_val_t(alignment));
+    return ::operator new(bytes);
+}
+
+inline void node_deallocate(void* p, size_t bytes, size_t alignment) noexcept {
+    if (std::pmr::memory_resource* r = detail::node_resource) {
+        r->deallocate(p, bytes, alignment);
+    } else if (alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__) {
+        ::operator delete(p, bytes, std::align_val_t(alignment));
+    } else {
+        ::operator delete(p, bytes);
+    }
+}
+
+// The allocator of every node container: the current arena, or the heap outside any scope.
+template <typename T>
+struct NodeAllocator {
+    using value_type = T;
+    using is_always_equal = std::true_type;
+    using propagate_on_container_move_assignment = std::true_type;
+
+    NodeAllocator() noexcept = default;
+    template <typename U>
+    NodeAllocator(const NodeAllocator<U>&) noexcept {}
+
+    T* allocate(size_t n) { return static_cast<T*>(node_allocate(n * sizeof(T), alignof(T))); }
+    void deallocate(T* p, size_t n) noexcept { node_deallocate(p, n * sizeof(T), alignof(T)); }
+
+    template <typename U>
+    friend bool operator==(const NodeAllocator&, const NodeAllocator<U>&) noexcept {
+        return true;
+    }
+};
+
+// A growable list of nodes.
+template <typename T>
+using List = std::vector<T, NodeAllocator<T>>;
+
+// Decoded literal text and other texts owned by the tree.
+using NodeString = std::basic_string<char, std::char_traits<char>, NodeAllocator<char>>;
+
+inline bool operator==(const NodeString& a, const std::string& b) noexcept {
+    return std::string_view(a) == std::string_view(b);
+}
+
+}  // namespace rudo::python_ast
