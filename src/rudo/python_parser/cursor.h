@@ -146,7 +146,5 @@ class Cursor {
     TextSize token_start_ = 0;
 };
 
-// Decodes the UTF-8 character at `data[0..available)`; invalid sequences give U+FFFD of length 1.
-char32_t decode_utf8(const char* data, TextSize available, TextSize& length);
 
 }  // namespace rudo::python_parser

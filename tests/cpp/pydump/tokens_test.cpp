@@ -48,6 +48,10 @@ TEST_F(PydumpTokens, RefusalsExitWithStatus2) {
         {"frobnicate x.py", "unknown command"},
         {"tokens " + (dir_ / "missing.py").string(), "No such file"},
         {"tokens " + write("latin1.py", "s = '\xe9'\n"), "not valid UTF-8"},
+        // Overlong, surrogate and beyond U+10FFFF: refused like any other ill-formed text.
+        {"tokens " + write("overlong.py", "s = '\xc0\x80'\n"), "not valid UTF-8"},
+        {"tokens " + write("surrogate.py", "s = '\xed\xa0\x80'\n"), "not valid UTF-8"},
+        {"tokens " + write("beyond.py", "s = '\xf5\x80\x80\x80'\n"), "not valid UTF-8"},
         {"tokens " + dir_.string(), "pydump:"},
     };
     for (const auto& c : cases) {
