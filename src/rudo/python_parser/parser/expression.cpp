@@ -870,10 +870,9 @@ Identifier Parser::parse_identifier() {
     TokenKind kind = current_token_kind();
     TextRange range = current_token_range();
     if (kind == TokenKind::Name) {
-        TokenValue value = bump_value(TokenKind::Name);
-        auto* name = std::get_if<Name>(&value);
-        if (!name) quarn::panic("internal error: entered unreachable code");
-        return Identifier{.id = std::move(*name), .range = range};
+        Name name = token_source().take_name();
+        bump(TokenKind::Name);
+        return Identifier{.id = std::move(name), .range = range};
     }
     if (python_ast::is_soft_keyword(kind)) {
         Name text(src_text(range));
