@@ -411,14 +411,17 @@ RUDO_OUT_OF_LINE void parse_argument(Parser& p, ArgumentList& list) {
 
 // The checks that need the whole list: repeated keywords, then unparenthesized generators.
 RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trailing_comma) {
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(arguments.keywords.size());
-    for (const Keyword& keyword : arguments.keywords) {
-        if (!keyword.arg) continue;
-        if (!seen.insert(keyword.arg->as_str()).second) {
-            p.add_error(
-                ParseErrorType::duplicate_keyword_argument(std::string(keyword.arg->as_str())),
-                keyword.range);
+    // A single keyword cannot repeat: most calls need no set.
+    if (arguments.keywords.size() >= 2) {
+        std::unordered_set<std::string_view> seen;
+        seen.reserve(arguments.keywords.size());
+        for (const Keyword& keyword : arguments.keywords) {
+            if (!keyword.arg) continue;
+            if (!seen.insert(keyword.arg->as_str()).second) {
+                p.add_error(ParseErrorType::duplicate_keyword_argument(
+                                std::string(keyword.arg->as_str())),
+                            keyword.range);
+            }
         }
     }
     // A generator may be the only argument, without a trailing comma.
