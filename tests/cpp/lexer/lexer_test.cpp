@@ -131,6 +131,9 @@ TEST(Lexer, NamesAndKeywords) {
         {"none iff i defs continues a_very_long_identifier_name_over_24",
          "Name=name:none Name=name:iff Name=name:i Name=name:defs Name=name:continues "
          "Name=name:a_very_long_identifier_name_over_24 Newline EndOfFile"},
+        // Same first byte, last byte and length as a keyword, so the same slot of its lookup.
+        {"aid dff Nbne wxth Tree cbse elze", "Name=name:aid Name=name:dff Name=name:Nbne "
+         "Name=name:wxth Name=name:Tree Name=name:cbse Name=name:elze Newline EndOfFile"},
         // NFKC: the ligature U+FB01 and the fullwidth x fold to ASCII letters.
         {"\xEF\xAC\x81x \xEF\xBD\x98", "Name=name:fix Name=name:x Newline EndOfFile"},
         {"caf\xC3\xA9 \xCE\xBB", "Name=name:caf\xC3\xA9 Name=name:\xCE\xBB Newline EndOfFile"},

@@ -401,14 +401,17 @@ RUDO_OUT_OF_LINE void parse_argument(Parser& p, ArgumentList& list) {
 
 // The checks that need the whole list: repeated keywords, then unparenthesized generators.
 RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trailing_comma) {
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(arguments.keywords.size());
-    for (const Keyword& keyword : arguments.keywords) {
-        if (!keyword.arg) continue;
-        if (!seen.insert(keyword.arg->as_str()).second) {
-            p.add_error(
-                ParseErrorType::duplicate_keyword_argument(std::string(keyword.arg->as_str())),
-                keyword.range);
+    // A single keyword cannot repeat: most calls need no set.
+    if (arguments.keywords.size() >= 2) {
+        std::unordered_set<std::string_view> seen;
+        seen.reserve(arguments.keywords.size());
+        for (const Keyword& keyword : arguments.keywords) {
+            if (!keyword.arg) continue;
+            if (!seen.insert(keyword.arg->as_str()).second) {
+                p.add_error(ParseErrorType::duplicate_keyword_argument(
+                                std::string(keyword.arg->as_str())),
+                            keyword.range);
+            }
         }
     }
     // A generator may be the only argument, without a trailing comma.
@@ -860,10 +863,9 @@ Identifier Parser::parse_identifier() {
     TokenKind kind = current_token_kind();
     TextRange range = current_token_range();
     if (kind == TokenKind::Name) {
-        TokenValue value = bump_value(TokenKind::Name);
-        auto* name = std::get_if<Name>(&value);
-        if (!name) quarn::panic("internal error: entered unreachable code");
-        return Identifier{.id = std::move(*name), .range = range};
+        Name name = token_source().take_name();
+        bump(TokenKind::Name);
+        return Identifier{.id = std::move(name), .range = range};
     }
     if (python_ast::is_soft_keyword(kind)) {
         Name text(src_text(range));

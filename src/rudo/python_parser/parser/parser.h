@@ -324,6 +324,9 @@ std::optional<uintptr_t> thread_stack_low();
 // depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1600;
 inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
+// The stack is looked at every this many levels only: the frames of the levels between two looks
+// fit well inside the headroom that the check keeps below the deepest level.
+inline constexpr uint32_t STACK_CHECK_INTERVAL = 8;
 
 // ---------------------------------------------------------------------------------------------
 
@@ -629,6 +632,8 @@ class Parser {
 
     void do_bump(TokenKind kind);
     [[noreturn]] void stuck() const;
+    // enter_nesting's stack check and depth error, at every STACK_CHECK_INTERVAL-th level.
+    NestingGuard enter_nesting_checked();
 
     TokenSource token_source_;
     std::vector<ParseError> errors_;
@@ -657,6 +662,14 @@ std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
 
 // Marks a stored or deleted expression tree with `ctx` (target.cpp).
 void set_expr_ctx(Expr& expr, ExprContext ctx);
+
+inline NestingGuard Parser::enter_nesting() {
+    ++depth_;
+    if (depth_ % STACK_CHECK_INTERVAL != 0 && depth_ <= MAX_NESTING_DEPTH) {
+        return NestingGuard(this, true);
+    }
+    return enter_nesting_checked();
+}
 
 inline NestingGuard::~NestingGuard() {
     if (parser_) --parser_->depth_;
