@@ -14,9 +14,9 @@
 #include <string_view>
 #include <utility>
 
+#include "base/result.h"
 #include "quarn/ast/string_map.h"
 #include "quarn/ast/sync.h"
-#include "quarn/result.h"
 
 namespace quarn::ast {
 
