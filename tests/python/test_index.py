@@ -1,6 +1,7 @@
 """The project index and the parsed-file cache over small projects written by the tests."""
 
 import os
+import threading
 
 import pytest
 
@@ -237,3 +238,54 @@ class TestParsedFiles:
         with pytest.raises(ValueError) as missing:
             cache.get_parsed_file(str(tmp_path / "missing.py"))
         assert str(missing.value).startswith(f"Failed to read {tmp_path / 'missing.py'}: ")
+
+
+DEPTH = 1590
+DEEP_HEADERS = {
+    "if": ("if c:", None),
+    "def": ("def f{k}():", None),
+    "class": ("class C{k}:", None),
+    "while": ("while c:", None),
+    "try": ("try:", "finally:"),
+    "with": ("with c:", None),
+}
+
+
+def deep_source(kind):
+    """DEPTH nested blocks of one kind, with `def leaf(): return 1` innermost on line DEPTH."""
+    header, closer = DEEP_HEADERS[kind]
+    lines = [" " * (4 * k) + header.format(k=k) for k in range(DEPTH)]
+    lines.append(" " * (4 * DEPTH) + "def leaf(): return 1")
+    if closer:
+        for k in reversed(range(DEPTH)):
+            lines += [" " * (4 * k) + closer, " " * (4 * k + 4) + "pass"]
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("kind", sorted(DEEP_HEADERS))
+def test_deeply_nested_blocks_are_walked_on_a_small_thread_stack(tmp_path, kind):
+    path = tmp_path / "deep.py"
+    path.write_text(deep_source(kind), encoding="utf-8")
+    index = q.AstProjectIndex([str(path)], str(tmp_path))
+    found = []
+
+    def lookup():
+        try:
+            found.append(index.function_ast_in_file(str(path), "leaf"))
+        except BaseException as error:  # report, never lose, a failure
+            found.append(error)
+
+    previous = threading.stack_size(256 * 1024)
+    try:
+        thread = threading.Thread(target=lookup)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(previous)
+    (leaf,) = found
+    assert leaf is not None and not isinstance(leaf, BaseException), leaf
+    column = 4 * DEPTH + 4
+    assert leaf.resolver_name_location == (DEPTH, column, DEPTH, column + 4)
+    # `return 1`, the one return of the leaf's body.
+    assert leaf.return_statements == [(DEPTH, column + 8, DEPTH, column + 16)]
+    assert leaf.return_arg == (DEPTH, column + 15, DEPTH, column + 16)

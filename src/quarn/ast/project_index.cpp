@@ -23,34 +23,20 @@ namespace {
 using Outcome = Result<std::shared_ptr<const ParsedAstFile>>;
 
 Outcome typed_file(AstProjectIndexInner& inner, std::string_view path) {
-    std::shared_ptr<TypedAstEntry> entry;
-    {
-        auto map = inner.typed_entries.read();
-        if (map.poisoned()) return Err(std::string("typed AST entry map lock poisoned"));
-        if (auto found = map->find(path); found != map->end()) entry = found->second;
-    }
-    if (!entry) {
-        auto map = inner.typed_entries.write();
-        if (map.poisoned()) return Err(std::string("typed AST entry map lock poisoned"));
-        // Another thread may have inserted the path between the two locks.
-        auto [slot, inserted] = map->try_emplace(std::string(path), nullptr);
-        if (inserted) slot->second = std::make_shared<TypedAstEntry>();
-        entry = slot->second;
-    }
     // Lock order: this entry, then the parsed-file cache's own locks.
-    auto outcome = entry->outcome.lock();
-    if (outcome.poisoned()) return Err(fmt::format("typed AST cache lock poisoned for {}", path));
-    if (!outcome->has_value()) {
-        auto parsed = inner.parser_cache.get_parsed_file(path);
-        if (!parsed.ok()) {
-            outcome->emplace(Err(parsed.error()));
-        } else {
-            const std::string module = inner.parser_cache.module_name_for_path(path);
-            outcome->emplace(std::make_shared<const ParsedAstFile>(
-                parse_ast_file_with_feature_module(**parsed, module)));
-        }
-    }
-    return **outcome;
+    return inner.typed_entries.get(path, [&]() -> Outcome {
+        std::shared_ptr<const ParsedAstFile> records;
+        // The records are built while the statements exist; the cache keeps only what a later
+        // caller can read.
+        auto parsed = inner.parser_cache.get_parsed_file(
+            path, [&](const ParsedFileCache& file, std::span<const rudo::python_ast::Stmt> suite) {
+                const std::string module = inner.parser_cache.module_name_for_path(path);
+                records = std::make_shared<const ParsedAstFile>(
+                    parse_ast_file_with_feature_module(file, suite, module));
+            });
+        if (!parsed.ok()) return Err(parsed.error());
+        return records;
+    });
 }
 
 // Nobody waits for a warm-up thread, yet each is joined once it has ended (when the next warm-up
@@ -85,7 +71,8 @@ bool enter_file() {
 void leave_file() {
     WarmUpRegistry& r = registry();
     const std::lock_guard lock(r.mutex);
-    if (--r.busy == 0) r.idle.notify_all();
+    // Only the exit handler waits for the files in progress.
+    if (--r.busy == 0 && r.stopping) r.idle.notify_all();
 }
 
 void end_worker(uint64_t id) {
@@ -186,6 +173,9 @@ void detail::start_warm_up(const AstProjectIndex& index, size_t parallelism) {
     register_exit_handler();
     join_ended();
     const size_t workers = std::max<size_t>(1, std::min(index.files_->size(), parallelism));
+    // Every slot exists before the workers start: they then only ever read the two maps.
+    index.inner_->typed_entries.add_slots(*index.files_);
+    index.inner_->parser_cache.inner()->entries.add_slots(*index.files_);
     const std::weak_ptr<AstProjectIndexInner> weak = index.inner_;
     WarmUpRegistry& r = registry();
     for (size_t i = 0; i < workers; ++i) {

@@ -14,9 +14,9 @@
 #include "base/result.h"
 #include "quarn/ast/ast_filesystem.h"
 #include "quarn/ast/ast_types.h"
+#include "quarn/ast/memo_map.h"
 #include "quarn/ast/parser_cache.h"
 #include "quarn/ast/string_map.h"
-#include "quarn/ast/sync.h"
 
 namespace quarn::ast {
 
@@ -28,9 +28,7 @@ void start_warm_up(const AstProjectIndex& index, size_t parallelism);
 }  // namespace detail
 
 // The memo slot of one path: absent until computed, then the records or the failure text.
-struct TypedAstEntry {
-    Mutex<std::optional<Result<std::shared_ptr<const ParsedAstFile>>>> outcome;
-};
+using TypedAstEntry = MemoSlot<std::shared_ptr<const ParsedAstFile>>;
 
 struct AstProjectIndexInner {
     explicit AstProjectIndexInner(AstFileParserCache parser_cache)
@@ -38,7 +36,8 @@ struct AstProjectIndexInner {
 
     AstFileParserCache parser_cache;
     // Path exactly as asked for -> its memo slot. Entries are never removed.
-    RwLock<StringMap<std::shared_ptr<TypedAstEntry>>> typed_entries;
+    MemoMap<std::shared_ptr<const ParsedAstFile>> typed_entries{
+        "typed AST entry map lock poisoned", "typed AST cache lock poisoned for "};
     std::atomic<bool> started{false};
 };
 

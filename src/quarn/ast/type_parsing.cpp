@@ -74,26 +74,57 @@ std::pair<size_t, size_t> next_line_break(std::string_view source, size_t offset
 // ---------------------------------------------------------------------------------------------
 // Statement walks.
 
-struct DefinitionCollector : py::StatementVisitor<DefinitionCollector> {
+// Takes the statement lists nested in one statement, in walk order, without entering them.
+struct NestedBodies : py::StatementVisitor<NestedBodies> {
+    std::vector<std::span<const Stmt>> bodies;
+
+    void visit_body(std::span<const Stmt> body) {
+        if (!body.empty()) bodies.push_back(body);
+    }
+};
+
+// Calls `visit` on every statement of `body` and of the lists nested in it, in the statement
+// walk's pre-order. The walk keeps its own stack: a file may nest blocks far deeper than a small
+// thread stack could follow by recursion.
+template <typename Visit>
+void each_statement(std::span<const Stmt> body, Visit visit) {
+    std::vector<std::span<const Stmt>> pending;
+    if (!body.empty()) pending.push_back(body);
+    NestedBodies nested;
+    while (!pending.empty()) {
+        std::span<const Stmt>& rest = pending.back();
+        const Stmt& stmt = rest.front();
+        rest = rest.subspan(1);
+        if (rest.empty()) pending.pop_back();
+        visit(stmt);
+        nested.bodies.clear();
+        py::walk_stmt(nested, stmt);
+        // The first nested list comes out first.
+        pending.insert(pending.end(), nested.bodies.rbegin(), nested.bodies.rend());
+    }
+}
+
+// Every class and every function definition of the file, at any depth, each in pre-order.
+struct DefinitionCollector {
     std::vector<const py::StmtClassDef*> classes;
     std::vector<const py::StmtFunctionDef*> functions;
 
-    void visit_stmt(const Stmt& stmt) {
-        if (const auto* c = stmt.as<py::StmtClassDef>()) classes.push_back(c);
-        if (const auto* f = stmt.as<py::StmtFunctionDef>()) functions.push_back(f);
-        py::walk_stmt(*this, stmt);
+    void collect(std::span<const Stmt> suite) {
+        each_statement(suite, [this](const Stmt& stmt) {
+            if (const auto* c = stmt.as<py::StmtClassDef>()) classes.push_back(c);
+            if (const auto* f = stmt.as<py::StmtFunctionDef>()) functions.push_back(f);
+        });
     }
 };
 
 // Every `return` of a body, those of nested definitions included.
-struct ReturnStatementCollector : py::StatementVisitor<ReturnStatementCollector> {
+std::vector<const py::StmtReturn*> return_statements(std::span<const Stmt> body) {
     std::vector<const py::StmtReturn*> returns;
-
-    void visit_stmt(const Stmt& stmt) {
+    each_statement(body, [&returns](const Stmt& stmt) {
         if (const auto* r = stmt.as<py::StmtReturn>()) returns.push_back(r);
-        py::walk_stmt(*this, stmt);
-    }
-};
+    });
+    return returns;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Decorators and call keywords.
@@ -205,9 +236,7 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         }
     }
 
-    ReturnStatementCollector returns;
-    py::walk_body(returns, f.body);
-    for (const py::StmtReturn* statement : returns.returns) {
+    for (const py::StmtReturn* statement : return_statements(f.body)) {
         if (auto at = locator.location(statement->range)) record.return_statements.push_back(*at);
     }
 
@@ -586,13 +615,19 @@ std::string dedent(std::string_view text) {
 
 ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
                                                  std::string_view module) {
+    return parse_ast_file_with_feature_module(parsed, parsed.suite, module);
+}
+
+ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
+                                                 std::span<const Stmt> suite,
+                                                 std::string_view module) {
     ParsedAstFile out;
     // One URI for the whole file: every record is located against the same text.
     const FileLocator locator(parsed.source, file_uri_for_path(parsed.path));
     if (!locator.has_uri()) return out;
 
     DefinitionCollector definitions;
-    py::walk_body(definitions, parsed.suite);
+    definitions.collect(suite);
 
     constexpr std::array<std::string_view, 1> quarn_module = {"quarn"};
     constexpr std::array<std::string_view, 3> resolver_symbols = {"online", "offline", "stream"};
