@@ -4,9 +4,13 @@ PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 JOBS ?= 8
 
-DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev \
-        clang-14 libgtest-dev libgmock-dev libbenchmark-dev python3-dev python3-pytest \
-        unicode-data
+# What the extension module alone needs (make demo, the wheel); the tests and clang builds need the
+# rest, the wheel its Python build tools.
+MODULE_DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev python3-dev \
+               unicode-data
+DEPS := $(MODULE_DEPS) clang-14 libgtest-dev libgmock-dev libbenchmark-dev python3-pytest \
+        python3-mypy
+WHEEL_DEPS := python3-setuptools python3-wheel python3-build python3-venv
 BENCH_DEPS := python3-ciso8601 python3-isodate python3-aniso8601 python3-dateutil \
               python3-pytimeparse
 
@@ -22,10 +26,17 @@ define apt_install
 	fi
 endef
 
-.PHONY: deps bench-deps configure build test test-asan test-tsan test-clang fuzz demo bench clean
+.PHONY: deps module-deps wheel-deps bench-deps configure build test test-asan test-tsan test-clang \
+        fuzz demo wheel bench clean
 
 deps:
 	$(call apt_install,$(DEPS))
+
+module-deps:
+	$(call apt_install,$(MODULE_DEPS))
+
+wheel-deps: module-deps
+	$(call apt_install,$(WHEEL_DEPS))
 
 bench-deps: deps
 	$(call apt_install,$(BENCH_DEPS))
@@ -62,8 +73,20 @@ fuzz: deps
 	  -max_len=65536 -timeout=10 -rss_limit_mb=4096 -jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS) \
 	  ../corpus ../seed
 
-demo: build
-	@PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python $(PYTHON) examples/demo.py
+# Only the extension module, with release flags (the module preset); the build's own output is
+# shown only when it fails.
+MODULE_DIR := build/module
+demo: module-deps
+	@mkdir -p build
+	@{ cmake --preset module -DPython3_EXECUTABLE=$(PYTHON) && \
+	   cmake --build --preset module -j$(JOBS); } >$(MODULE_DIR).log 2>&1 || \
+	 { cat $(MODULE_DIR).log; exit 1; }
+	@PYTHONPATH=$(CURDIR)/$(MODULE_DIR)/python $(PYTHON) examples/demo.py
+
+# A wheel of the module and its stubs in build/dist, built offline by setup.py through the module
+# preset.
+wheel: wheel-deps
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m build --no-isolation --wheel --outdir build/dist .
 
 bench: bench-deps build
 	PYTHON=$(PYTHON) BUILD_DIR=$(BUILD_DIR) bench/run.sh
