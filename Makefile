@@ -1,7 +1,12 @@
 # Entry points for a fresh Debian machine: `make demo` and `make test`.
 PYTHON ?= /usr/bin/python3
 PRESET ?= release
-BUILD_DIR := build/$(PRESET)
+# Another interpreter gets build folders of its own (build/release-cpython-313), so switching back
+# and forth never reconfigures one folder for a different interpreter.
+ifneq ($(PYTHON),/usr/bin/python3)
+BUILD_SUFFIX := -$(shell $(PYTHON) -c 'import sys; print(sys.implementation.cache_tag)')
+endif
+BUILD_DIR := build/$(PRESET)$(BUILD_SUFFIX)
 JOBS ?= 8
 
 # What the extension module alone needs (make demo, the wheel); the tests and clang builds need the
@@ -42,7 +47,7 @@ bench-deps: deps
 	$(call apt_install,$(BENCH_DEPS))
 
 configure: deps
-	cmake --preset $(PRESET) -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
+	cmake --preset $(PRESET) -B $(BUILD_DIR) -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
 
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
@@ -75,11 +80,11 @@ fuzz: deps
 
 # Only the extension module, with release flags (the module preset); the build's own output is
 # shown only when it fails.
-MODULE_DIR := build/module
+MODULE_DIR := build/module$(BUILD_SUFFIX)
 demo: module-deps
 	@mkdir -p build
-	@{ cmake --preset module -DPython3_EXECUTABLE=$(PYTHON) && \
-	   cmake --build --preset module -j$(JOBS); } >$(MODULE_DIR).log 2>&1 || \
+	@{ cmake --preset module -B $(MODULE_DIR) -DPython3_EXECUTABLE=$(PYTHON) && \
+	   cmake --build $(MODULE_DIR) --target quarn_rs -j$(JOBS); } >$(MODULE_DIR).log 2>&1 || \
 	 { cat $(MODULE_DIR).log; exit 1; }
 	@PYTHONPATH=$(CURDIR)/$(MODULE_DIR)/python $(PYTHON) examples/demo.py
 
