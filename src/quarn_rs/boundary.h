@@ -7,7 +7,7 @@
 #include <new>
 #include <string_view>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "quarn_rs/py.h"
 
 namespace quarn_rs {

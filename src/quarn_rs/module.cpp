@@ -1,6 +1,6 @@
 // The module definition and its registration: seven classes, then eleven functions, each name
 // appended to __all__ before the attribute is set, stopping at the first failure.
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "quarn_rs/boundary.h"
 #include "quarn_rs/classes.h"
 #include "quarn_rs/functions.h"

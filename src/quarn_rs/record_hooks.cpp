@@ -3,7 +3,7 @@
 #include "quarn_rs/classes.h"
 
 #ifdef QUARN_TEST_HOOKS
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "quarn_rs/functions.h"
 #endif
 

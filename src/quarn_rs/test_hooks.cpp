@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "quarn_rs/functions.h"
 #endif
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "quarn/result.h"
+#include "base/result.h"
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_trivia/comment_ranges.h"
 

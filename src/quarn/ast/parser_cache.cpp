@@ -2,10 +2,10 @@
 
 #include <fmt/format.h>
 
+#include "base/panic.h"
 #include "quarn/ast/module_name.h"
 #include "quarn/ast/parse_source.h"
 #include "quarn/ast/path.h"
-#include "quarn/panic.h"
 
 namespace quarn::ast {
 

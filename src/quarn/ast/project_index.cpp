@@ -12,9 +12,9 @@
 
 #include <fmt/format.h>
 
+#include "base/panic.h"
 #include "quarn/ast/parse_source.h"
 #include "quarn/ast/type_parsing.h"
-#include "quarn/panic.h"
 #include "quarn/utils/namespace.h"
 
 namespace quarn::ast {

@@ -11,12 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "quarn/ast/ast_filesystem.h"
 #include "quarn/ast/ast_types.h"
 #include "quarn/ast/parser_cache.h"
 #include "quarn/ast/string_map.h"
 #include "quarn/ast/sync.h"
-#include "quarn/result.h"
 
 namespace quarn::ast {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "quarn/result.h"
+#include "base/result.h"
 
 namespace quarn::utils {
 

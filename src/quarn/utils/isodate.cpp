@@ -8,7 +8,7 @@
 #include <limits>
 #include <system_error>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "quarn/utils/debug_str.h"
 
 namespace quarn::utils {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <variant>
 
-#include "quarn/result.h"
+#include "base/result.h"
 
 namespace quarn::utils {
 

@@ -6,7 +6,7 @@
 #include <re2/re2.h>
 #include <unicode/ustring.h>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace quarn::utils {
 namespace {

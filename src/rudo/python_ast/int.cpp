@@ -1,6 +1,6 @@
 #include "rudo/python_ast/int.h"
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace rudo::python_ast {
 

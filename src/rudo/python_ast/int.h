@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "quarn/result.h"
+#include "base/result.h"
 
 namespace rudo::python_ast {
 

@@ -20,7 +20,7 @@
 
 #include <fmt/format.h>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "rudo/python_ast/box.h"
 #include "rudo/python_ast/int.h"
 #include "rudo/python_ast/name.h"

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "rudo/python_ast/token.h"
 
 namespace rudo::python_ast {

@@ -8,7 +8,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace rudo::python_parser {
 namespace {

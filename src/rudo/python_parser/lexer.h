@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "quarn/result.h"
+#include "base/result.h"
 #include "rudo/python_ast/int.h"
 #include "rudo/python_ast/name.h"
 #include "rudo/python_ast/token.h"

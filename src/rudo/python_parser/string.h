@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "quarn/result.h"
+#include "base/result.h"
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_ast/str_prefix.h"
 #include "rudo/python_parser/error.h"

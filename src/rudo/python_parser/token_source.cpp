@@ -1,6 +1,6 @@
 #include "rudo/python_parser/token_source.h"
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace rudo::python_parser {
 

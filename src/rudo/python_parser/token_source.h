@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "quarn/result.h"
+#include "base/result.h"
 #include "rudo/python_ast/token.h"
 #include "rudo/python_parser/lexer.h"
 

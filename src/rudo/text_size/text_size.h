@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace rudo::text_size {
 

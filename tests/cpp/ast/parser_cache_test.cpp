@@ -11,7 +11,7 @@
 #include "ast/memory_fs.h"
 #include "ast/temp_dir.h"
 #include "python_ast/build.h"
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <fmt/format.h>
 
 #include "ast/memory_fs.h"
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace {
 

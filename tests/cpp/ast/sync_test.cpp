@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/lexer.h"
 #include "rudo/python_parser/parser/parse.h"

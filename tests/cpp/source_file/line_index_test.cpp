@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "rudo/source_file/line_ranges.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include <fmt/format.h>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 #include "rudo/python_parser/parser/parser.h"
 
 namespace rudo::python_parser {

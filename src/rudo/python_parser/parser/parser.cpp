@@ -4,7 +4,7 @@
 
 #include <bit>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace rudo::python_parser {
 namespace {

@@ -17,7 +17,7 @@
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_ast/token.h"
 #include "rudo/python_parser/interpolated_string.h"
-#include "rudo/python_parser/parser/parse.h"
+#include "rudo/python_parser/parser/parsed.h"
 #include "rudo/python_parser/token_source.h"
 
 namespace rudo::python_parser {

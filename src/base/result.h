@@ -6,7 +6,7 @@
 #include <utility>
 #include <variant>
 
-#include "quarn/panic.h"
+#include "base/panic.h"
 
 namespace quarn {
 
