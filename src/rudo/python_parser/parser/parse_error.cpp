@@ -24,6 +24,12 @@ const ErrorTexts& texts(ParseErrorType::Kind kind) {
 
 }  // namespace
 
+ParseErrorType ParseErrorType::named(ParseErrorText name, std::string_view argument) {
+    const std::string_view pattern = python_parser::text(name);
+    if (pattern.find("{}") == std::string_view::npos) return other(std::string(pattern));
+    return other(fmt::format(fmt::runtime(pattern), argument));
+}
+
 std::string_view kind_name(ParseErrorType::Kind kind) {
     return texts(kind).name;
 }

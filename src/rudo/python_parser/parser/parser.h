@@ -323,7 +323,7 @@ std::optional<uintptr_t> thread_stack_low();
 // limit. parse_module runs a parse whose caller has too little stack left for this
 // depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1600;
-inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
+inline constexpr std::string_view NESTED_TOO_DEEPLY = text(ParseErrorText::NestedTooDeeply);
 // The stack is looked at every this many levels only: the frames of the levels between two looks
 // fit well inside the headroom that the check keeps below the deepest level.
 inline constexpr uint32_t STACK_CHECK_INTERVAL = 8;
@@ -377,6 +377,17 @@ class Parser {
     requires requires(const Node& node) { node.range.start(); }
     void add_error(ParseErrorType error, const Node& node) {
         add_error(std::move(error), node.range);
+    }
+
+    // Records the named text as a `ParseErrorType::Other` error, its "{}" filled with
+    // `argument`; or an error of a kind without payload. Out of line and cold, so that callers
+    // keep small frames: every named text is recorded through here.
+    void report(ParseErrorText text, TextRange range, std::string_view argument = {});
+    void report(ParseErrorType::Kind kind, TextRange range);
+    template <typename Node>
+    requires requires(const Node& node) { node.range(); }
+    void report(ParseErrorText text, const Node& node) {
+        report(text, node.range());
     }
 
     std::string_view src_text(TextRange range) const;
@@ -457,7 +468,7 @@ class Parser {
     // The items after the first of a dictionary display, whose `{` started at `start`.
     python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
                                                      TextSize start);
-    void open_bracket(TokenKind open, std::string_view missing_closer);
+    void open_bracket(TokenKind open, ParseErrorText missing_closer);
     Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
@@ -554,10 +565,6 @@ class Parser {
     bool parse_except_handlers(std::vector<python_ast::ExceptHandler>& handlers);
     python_ast::ExceptHandler parse_except_handler(bool& star);
     void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
-    // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
-    // payload (out of line, so that callers keep small frames).
-    void report(std::string_view message, TextRange range);
-    void report(ParseErrorType::Kind kind, TextRange range);
     // Whether the loop consumed a token since `last_token_index`, which it then advances.
     bool made_progress(uint32_t& last_token_index) const;
 
