@@ -57,12 +57,14 @@ bool to_text_list(PyObject* obj, std::vector<std::string>& out) {
             return false;
         }
     }
-    // The length only sizes the result; an object that cannot tell it is still iterated.
+    // The length only sizes the result, and only up to a bound: an object that cannot tell it
+    // is still iterated, and one that claims more items than it yields costs nothing.
+    constexpr Py_ssize_t MAX_RESERVED = 4096;
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) {
         PyErr_Clear();
     } else {
-        out.reserve(static_cast<size_t>(size));
+        out.reserve(static_cast<size_t>(std::min(size, MAX_RESERVED)));
     }
     Ref iterator(PyObject_GetIter(obj));
     if (!iterator) return false;

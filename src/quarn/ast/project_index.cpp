@@ -168,7 +168,7 @@ void stop_warm_up_threads() {
     join_ended();
 }
 
-void detail_start_warm_up(const AstProjectIndex& index, size_t parallelism) {
+void detail::start_warm_up(const AstProjectIndex& index, size_t parallelism) {
     if (index.files_->empty()) return;
     if (index.inner_->started.exchange(true)) return;
     register_exit_handler();
@@ -193,10 +193,6 @@ void detail_start_warm_up(const AstProjectIndex& index, size_t parallelism) {
 }
 
 namespace detail {
-void start_warm_up(const AstProjectIndex& index, size_t parallelism) {
-    detail_start_warm_up(index, parallelism);
-}
-
 void wait_for_warm_up_threads() {
     {
         WarmUpRegistry& r = registry();

@@ -20,6 +20,13 @@
 
 namespace quarn::ast {
 
+class AstProjectIndex;
+
+namespace detail {
+// `nonblocking_start_index` as if the process had `parallelism` processors.
+void start_warm_up(const AstProjectIndex& index, size_t parallelism);
+}  // namespace detail
+
 // The memo slot of one path: absent until computed, then the records or the failure text.
 using TypedAstEntry = MemoSlot<std::shared_ptr<const ParsedAstFile>>;
 
@@ -99,7 +106,7 @@ class AstProjectIndex {
                     std::shared_ptr<const StringMap<std::vector<size_t>>> module_positions);
 
     std::span<const size_t> positions_of(std::string_view module) const;
-    friend void detail_start_warm_up(const AstProjectIndex&, size_t);
+    friend void detail::start_warm_up(const AstProjectIndex&, size_t);
 
     std::shared_ptr<const std::vector<std::string>> files_;
     std::shared_ptr<AstProjectIndexInner> inner_;
@@ -109,14 +116,12 @@ class AstProjectIndex {
 
 // Stops the warm-up threads before the process tears down its statics: no new file is started,
 // and the call returns once the files being processed are done. Registered with the C runtime's
-// exit handlers when the first warm-up starts; the interpreter binding may call it earlier.
+// exit handlers when the first warm-up starts.
 void stop_warm_up_threads();
 
 namespace detail {
 // The processors this process may run on, at least 1.
 size_t available_parallelism();
-// `nonblocking_start_index` as if the process had `parallelism` processors.
-void start_warm_up(const AstProjectIndex& index, size_t parallelism);
 // Waits until every warm-up thread of the process has ended; for tests and benchmarks.
 void wait_for_warm_up_threads();
 }  // namespace detail

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "base/utf8.h"
 #include "quarn/utils/namespace.h"
 #include "rudo/python_ast/statement_visitor.h"
 
@@ -15,26 +16,6 @@ using py::Stmt;
 
 // ---------------------------------------------------------------------------------------------
 // Text helpers.
-
-// The Unicode White_Space character starting at `at`, if any, and its byte length.
-size_t white_space_length(std::string_view text, size_t at) {
-    const auto b0 = static_cast<unsigned char>(text[at]);
-    if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
-    if (b0 < 0x80) return 0;
-    auto byte = [&](size_t i) -> unsigned {
-        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
-    };
-    if (b0 == 0xC2 && (byte(1) == 0x85 || byte(1) == 0xA0)) return 2;
-    if (b0 == 0xE1 && byte(1) == 0x9A && byte(2) == 0x80) return 3;  // U+1680
-    if (b0 == 0xE2 && byte(1) == 0x80) {
-        const unsigned b2 = byte(2);
-        // U+2000..U+200A, U+2028, U+2029, U+202F
-        if ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF) return 3;
-    }
-    if (b0 == 0xE2 && byte(1) == 0x81 && byte(2) == 0x9F) return 3;  // U+205F
-    if (b0 == 0xE3 && byte(1) == 0x80 && byte(2) == 0x80) return 3;  // U+3000
-    return 0;
-}
 
 // The length of the white space that ends `text`.
 size_t trailing_white_space(std::string_view text) {

@@ -2,45 +2,9 @@
 
 #include <cmath>
 
+#include "base/quote.h"
+
 namespace rudo::python_ast::dump_detail {
-
-namespace {
-
-void append_escaped(std::string& out, std::string_view text) {
-    static constexpr char HEX[] = "0123456789abcdef";
-    out += '"';
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\u00";
-                    out += HEX[c >> 4];
-                    out += HEX[c & 0xF];
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    out += '"';
-}
-
-}  // namespace
 
 void Dumper::key(std::string_view name) {
     if (compact()) {
@@ -66,7 +30,7 @@ void Dumper::range(TextRange range) {
 }
 
 void Dumper::text(std::string_view text) {
-    append_escaped(out_, text);
+    quarn::append_json_string(out_, text);
 }
 
 // Bytes: ASCII as text; every other byte as \xNN (compact) or as the code point of the same

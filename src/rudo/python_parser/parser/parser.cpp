@@ -349,8 +349,7 @@ void Parser::parse_comma_separated_list(RecoveryContextKind kind,
     }
 }
 
-NestingGuard Parser::enter_nesting() {
-    ++depth_;
+NestingGuard Parser::enter_nesting_checked() {
     // The level count keeps trees sensible; the stack check keeps a thread with a small stack
     // (1 MiB) safe whatever each level's frames cost in this build.
     const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
