@@ -289,3 +289,46 @@ def test_deeply_nested_blocks_are_walked_on_a_small_thread_stack(tmp_path, kind)
     # `return 1`, the one return of the leaf's body.
     assert leaf.return_statements == [(DEPTH, column + 8, DEPTH, column + 16)]
     assert leaf.return_arg == (DEPTH, column + 15, DEPTH, column + 16)
+
+
+ORDERED = """\
+from quarn import online
+from quarn.features import features
+
+
+@features(zulu="1", alpha="2", mike="3")
+class Order:
+    zeta: int
+    alpha = 1
+    mid: str = feature(yankee=1, bravo=2)
+    beta: float
+    alpha: int
+
+
+@online(zulu=1, tags={"z": 1, "a": 2, "m": 3}, alpha=2)
+def resolve(zed, alpha, *mid, kilo=1, **beta):
+    return 1
+"""
+
+
+def test_dicts_come_in_source_order(tmp_path):
+    (path,) = write_project(tmp_path, {"ordered.py": ORDERED})
+    index = q.AstProjectIndex([path], str(tmp_path))
+    order = index.feature_class_ast("ordered", "Order")
+    resolve = index.resolver_ast("ordered", "resolve")
+    cases = [
+        # A field's place is that of its first statement, assigned or annotated.
+        (order.fields, ["zeta", "alpha", "mid", "beta"]),
+        ([f.field_name for f in order.annotations], ["zeta", "mid", "beta", "alpha"]),
+        (order.kwarg_names, ["zulu", "alpha", "mike"]),
+        (order.kwargs, ["zulu", "alpha", "mike"]),
+        (order.fields["mid"].kwarg_names, ["yankee", "bravo"]),
+        (order.fields["mid"].kwargs, ["yankee", "bravo"]),
+        (resolve.kwarg_names, ["zulu", "tags", "alpha"]),
+        (resolve.kwargs, ["zulu", "tags", "alpha"]),
+        (resolve.kwarg_dict_key_names["tags"], ["z", "a", "m"]),
+        (resolve.kwarg_dict_values["tags"], ["z", "a", "m"]),
+        (resolve.args, ["zed", "alpha", "mid", "kilo", "beta"]),
+    ]
+    for got, expected in cases:
+        assert list(got) == expected

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 #include <fmt/format.h>
 
@@ -251,42 +252,60 @@ std::span<const size_t> AstProjectIndex::positions_of(std::string_view module) c
 
 namespace {
 
-template <typename Record, typename Field>
-std::optional<Record> first_in(const std::vector<Record>& records, Field name_of,
-                               std::string_view name) {
-    for (const Record& record : records) {
-        if (record.*name_of == name) return record;
+using FilePtr = std::shared_ptr<const ParsedAstFile>;
+
+// The record inside the file's shared records, which it keeps alive.
+template <typename Record>
+SharedRecord<Record> inside(const FilePtr& file, const Record& record) {
+    return SharedRecord<Record>(file, &record);
+}
+
+template <typename Records, typename Field>
+auto first_in(const FilePtr& file, const Records& records, Field name_of, std::string_view name)
+    -> SharedRecord<std::remove_cvref_t<decltype(*records.begin())>> {
+    for (const auto& record : records) {
+        if (record.*name_of == name) return inside(file, record);
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+template <typename Record>
+std::optional<Record> copy_of(const SharedRecord<Record>& found) {
+    if (!found) return std::nullopt;
+    return *found;
 }
 
 }  // namespace
 
-std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
-                                                         std::string_view function_name) const {
+SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast(
+    std::string_view module, std::string_view function_name) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
         if (!file.ok()) continue;
         for (const ResolverAST& record : (*file)->functions) {
-            if (record.module == module && record.resolver_name == function_name) return record;
+            if (record.module == module && record.resolver_name == function_name) {
+                return inside(*file, record);
+            }
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module,
-                                                         std::string_view resolver_name) const {
+SharedRecord<ResolverAST> AstProjectIndex::shared_resolver_ast(
+    std::string_view module, std::string_view resolver_name) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
         if (!file.ok()) continue;
         for (const ResolverAST& record : (*file)->resolvers) {
-            if (record.module == module && record.resolver_name == resolver_name) return record;
+            if (record.module == module && record.resolver_name == resolver_name) {
+                return inside(*file, record);
+            }
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
+SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast(
     std::string_view module, std::string_view class_name) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
@@ -294,32 +313,62 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
         // Only the first class of that name in each file counts.
         for (const FeatureClassAST& record : (*file)->feature_classes) {
             if (record.class_name != class_name) continue;
-            if (record.module == module) return record;
+            if (record.module == module) return inside(*file, record);
             break;
         }
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast_in_file(
+    std::string_view file_path, std::string_view function_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return nullptr;
+    return first_in(*file, (*file)->functions, &ResolverAST::resolver_name, function_name);
+}
+
+SharedRecord<ResolverAST> AstProjectIndex::shared_resolver_ast_in_file(
+    std::string_view file_path, std::string_view resolver_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return nullptr;
+    return first_in(*file, (*file)->resolvers, &ResolverAST::resolver_name, resolver_name);
+}
+
+SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast_in_file(
+    std::string_view file_path, std::string_view class_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return nullptr;
+    return first_in(*file, (*file)->feature_classes, &FeatureClassAST::class_name, class_name);
+}
+
+std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
+                                                         std::string_view function_name) const {
+    return copy_of(shared_function_ast(module, function_name));
+}
+
+std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module,
+                                                         std::string_view resolver_name) const {
+    return copy_of(shared_resolver_ast(module, resolver_name));
+}
+
+std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
+    std::string_view module, std::string_view class_name) const {
+    return copy_of(shared_feature_class_ast(module, class_name));
 }
 
 std::optional<ResolverAST> AstProjectIndex::function_ast_in_file(
     std::string_view file_path, std::string_view function_name) const {
-    const auto file = get_parsed_ast_file(file_path);
-    if (!file.ok()) return std::nullopt;
-    return first_in((*file)->functions, &ResolverAST::resolver_name, function_name);
+    return copy_of(shared_function_ast_in_file(file_path, function_name));
 }
 
 std::optional<ResolverAST> AstProjectIndex::resolver_ast_in_file(
     std::string_view file_path, std::string_view resolver_name) const {
-    const auto file = get_parsed_ast_file(file_path);
-    if (!file.ok()) return std::nullopt;
-    return first_in((*file)->resolvers, &ResolverAST::resolver_name, resolver_name);
+    return copy_of(shared_resolver_ast_in_file(file_path, resolver_name));
 }
 
 std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
     std::string_view file_path, std::string_view class_name) const {
-    const auto file = get_parsed_ast_file(file_path);
-    if (!file.ok()) return std::nullopt;
-    return first_in((*file)->feature_classes, &FeatureClassAST::class_name, class_name);
+    return copy_of(shared_feature_class_ast_in_file(file_path, class_name));
 }
 
 void AstProjectIndex::nonblocking_start_index() const {

@@ -41,6 +41,10 @@ struct AstProjectIndexInner {
     std::atomic<bool> started{false};
 };
 
+// A record inside its file's shared records, which it keeps alive; never changed.
+template <typename Record>
+using SharedRecord = std::shared_ptr<const Record>;
+
 // A cheap handle: copies share the file list and the inner state.
 class AstProjectIndex {
   public:
@@ -72,6 +76,21 @@ class AstProjectIndex {
                                                     std::string_view resolver_name) const;
     std::optional<FeatureClassAST> feature_class_ast_in_file(std::string_view file_path,
                                                              std::string_view class_name) const;
+
+    // The same six lookups without the copy: the memoised record itself, shared and immutable,
+    // or null.
+    SharedRecord<ResolverAST> shared_function_ast(std::string_view module,
+                                                  std::string_view function_name) const;
+    SharedRecord<ResolverAST> shared_resolver_ast(std::string_view module,
+                                                  std::string_view resolver_name) const;
+    SharedRecord<FeatureClassAST> shared_feature_class_ast(std::string_view module,
+                                                           std::string_view class_name) const;
+    SharedRecord<ResolverAST> shared_function_ast_in_file(std::string_view file_path,
+                                                          std::string_view function_name) const;
+    SharedRecord<ResolverAST> shared_resolver_ast_in_file(std::string_view file_path,
+                                                          std::string_view resolver_name) const;
+    SharedRecord<FeatureClassAST> shared_feature_class_ast_in_file(
+        std::string_view file_path, std::string_view class_name) const;
 
     // Starts the warm-up threads once per index (over every copy of the handle) and returns at
     // once. A worker stops early when no handle on the index is left, or when the process exits.

@@ -156,7 +156,7 @@ const py::ExprStringLiteral* single_string(const py::Expr& expr) {
 }
 
 void dict_keyword_maps(std::span<const py::Keyword> keywords, const FileLocator& locator,
-                       StringMap<LocationMap>& key_names, StringMap<LocationMap>& values) {
+                       OrderedMap<LocationMap>& key_names, OrderedMap<LocationMap>& values) {
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;
         const auto* dict = keyword.value->as<py::ExprDict>();
@@ -407,15 +407,22 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             new_feature_field_ast(std::string(name), std::move(*name_location), metadata_of(name));
         field.feature_call = locator.location_of(*assigned->value);
         keywords_of(*assigned->value, field);
-        const auto existing = record.fields.find(name);
-        if (existing == record.fields.end()) {
-            record.fields.emplace(std::string(name), std::move(field));
+        if (FeatureFieldAST* existing = record.fields.find_value(name)) {
+            existing->feature_call = std::move(field.feature_call);
+            existing->kwarg_names = std::move(field.kwarg_names);
+            existing->kwargs = std::move(field.kwargs);
         } else {
-            existing->second.feature_call = std::move(field.feature_call);
-            existing->second.kwarg_names = std::move(field.kwarg_names);
-            existing->second.kwargs = std::move(field.kwargs);
+            record.fields.try_emplace(name, std::move(field));
         }
     }
+
+    // Fields in declaration order: the place of a name is that of its first statement.
+    StringMap<size_t> first_statement;
+    for (size_t k = 0; k < fields.size(); ++k)
+        first_statement.try_emplace(std::string(*feature_field_name(*fields[k])), k);
+    record.fields.stable_sort([&](const auto& a, const auto& b) {
+        return first_statement.find(a.first)->second < first_statement.find(b.first)->second;
+    });
 
     bool named = false;
     if (const auto* call = decorator->expression->as<py::ExprCall>()) {
@@ -642,6 +649,7 @@ ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
             out.functions.push_back(std::move(*record));
         }
     }
+    // The resolvers refer to their function records: `functions` is complete and never grows.
     for (const ResolverAST& record : out.functions) {
         if (record.decorator_location) out.resolvers.push_back(record);
     }
