@@ -40,7 +40,8 @@ std::string ParseErrorType::message() const {
         case Kind::Other:
             return text;
         case Kind::DuplicateKeywordArgument:
-            return fmt::format(format, quarn::debug_str(text, quarn::DebugEscapes::ControlsAndMarks));
+            return fmt::format(format,
+                               quarn::debug_str(text, quarn::DebugEscapes::ControlsAndMarks));
         case Kind::ExpectedToken:
             return fmt::format(format, expected, found);
         case Kind::UnexpectedTokenAfterAsync:
