@@ -75,10 +75,8 @@ std::string quoted_name(std::string_view text) {
 
 }  // namespace
 
-ParseErrorType ParseErrorType::named(ParseErrorText name, std::string_view argument) {
-    const std::string_view pattern = python_parser::text(name);
-    if (pattern.find("{}") == std::string_view::npos) return other(std::string(pattern));
-    return other(fmt::format(fmt::runtime(pattern), argument));
+ParseErrorType ParseErrorType::filled(ParseErrorText name, std::string_view argument) {
+    return other(ErrorText(fmt::format(fmt::runtime(python_parser::text(name)), argument)));
 }
 
 std::string_view kind_name(ParseErrorType::Kind kind) {
@@ -89,9 +87,9 @@ std::string ParseErrorType::message() const {
     const auto format = fmt::runtime(texts(kind).message);
     switch (kind) {
         case Kind::Other:
-            return text;
+            return std::string(text.view());
         case Kind::DuplicateKeywordArgument:
-            return fmt::format(format, quoted_name(text));
+            return fmt::format(format, quoted_name(text.view()));
         case Kind::ExpectedToken:
             return fmt::format(format, expected, found);
         case Kind::UnexpectedTokenAfterAsync:
@@ -100,7 +98,7 @@ std::string ParseErrorType::message() const {
         case Kind::TStringError:
             return fmt::format(format, python_parser::message(interpolated));
         case Kind::Lexical:
-            return lexical.message();
+            return lexical().message();
         default:
             return std::string(texts(kind).message);
     }
