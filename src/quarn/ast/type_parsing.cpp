@@ -379,6 +379,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
                 keyword_location_maps(call->arguments.keywords.as_span(), locator);
         }
     };
+    std::vector<FeatureFieldAST> annotated_fields;
     for (const Stmt* statement : fields) {
         const auto* annotated = statement->as<py::StmtAnnAssign>();
         if (!annotated) continue;
@@ -392,9 +393,10 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             field.feature_call = locator.location_of(*annotated->value);
             keywords_of(*annotated->value, field);
         }
-        record.annotations.push_back(std::move(field));
+        annotated_fields.push_back(std::move(field));
     }
-    for (const FeatureFieldAST& field : record.annotations) {
+    record.fields.reserve(fields.size());
+    for (const FeatureFieldAST& field : annotated_fields) {
         record.fields.try_emplace(field.field_name, field);
     }
     for (const Stmt* statement : fields) {
@@ -423,6 +425,15 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     record.fields.stable_sort([&](const auto& a, const auto& b) {
         return first_statement.find(a.first)->second < first_statement.find(b.first)->second;
     });
+    // `fields` is final: an annotated record that agrees with its name's record is that record.
+    for (FeatureFieldAST& field : annotated_fields) {
+        const FeatureFieldAST& merged = record.fields.at(field.field_name);
+        if (merged == field) {
+            record.annotations.push_back_shared(merged);
+        } else {
+            record.annotations.push_back_own(std::move(field));
+        }
+    }
 
     bool named = false;
     if (const auto* call = decorator->expression->as<py::ExprCall>()) {
