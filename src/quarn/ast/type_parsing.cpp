@@ -205,6 +205,8 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         .return_arg = std::nullopt,
     };
 
+    record.args_in_order.reserve(f.parameters->len());
+    record.args.reserve(f.parameters->len());
     for (const py::AnyParameterRef item : f.parameters->iter()) {
         const py::Parameter& parameter = item.parameter();
         // The file's URI is formed once, so this is present whenever the name's location is.
@@ -236,7 +238,9 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         }
     }
 
-    for (const py::StmtReturn* statement : return_statements(f.body)) {
+    const auto returns = return_statements(f.body);
+    record.return_statements.reserve(returns.size());
+    for (const py::StmtReturn* statement : returns) {
         if (auto at = locator.location(statement->range)) record.return_statements.push_back(*at);
     }
 
@@ -483,6 +487,8 @@ StringSet collect_import_names_for_symbols_from_map(const ImportTable& imports,
 std::pair<LocationMap, LocationMap> keyword_location_maps(std::span<const py::Keyword> keywords,
                                                           const FileLocator& locator) {
     std::pair<LocationMap, LocationMap> maps;
+    maps.first.reserve(keywords.size());
+    maps.second.reserve(keywords.size());
     const std::string_view source = locator.source();
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;
