@@ -65,18 +65,28 @@ test-tsan:
 test-clang:
 	$(MAKE) test PRESET=clang
 
-# Fuzzes parse_module for FUZZ_SECONDS (default 60) on FUZZ_JOBS processes, seeded with the
-# installed standard library; findings land in build/fuzz/findings.
+# Fuzzes the parser and the index's extraction side by side for FUZZ_SECONDS (default 60), each
+# on FUZZ_JOBS processes, seeded with small chunks of the installed standard library and a
+# dictionary of Python tokens. Corpora grow in build/fuzz/corpus/<target>; logs and findings
+# land in build/fuzz/findings/<target>.
 FUZZ_SECONDS ?= 60
 FUZZ_JOBS ?= 1
+FUZZ_TARGETS := fuzz_parse_module fuzz_index_extraction
 fuzz: deps
 	cmake --preset fuzz >/dev/null
-	cmake --build build/fuzz -j$(JOBS) --target fuzz_parse_module
-	@mkdir -p build/fuzz/seed build/fuzz/corpus build/fuzz/findings
-	@find /usr/lib/python3.11 -name '*.py' -size -32k -exec cp -n {} build/fuzz/seed/ \; 2>/dev/null || true
-	cd build/fuzz/findings && ../bin/fuzz_parse_module -max_total_time=$(FUZZ_SECONDS) \
-	  -max_len=65536 -timeout=10 -rss_limit_mb=4096 -jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS) \
-	  ../corpus ../seed
+	cmake --build build/fuzz -j$(JOBS) --target $(FUZZ_TARGETS)
+	@test -d build/fuzz/seed || $(PYTHON) fuzz/make_seeds.py /usr/lib/python3.11 build/fuzz/seed
+	@status=0; pids=""; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$t build/fuzz/findings/$$t; \
+	  (cd build/fuzz/findings/$$t && ../../bin/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=4096 -timeout=10 -rss_limit_mb=4096 -dict=$(CURDIR)/fuzz/python.dict \
+	    -jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS) ../../corpus/$$t ../../seed \
+	    >fuzz.out 2>&1) & pids="$$pids $$!"; \
+	done; \
+	for p in $$pids; do wait $$p || status=1; done; \
+	for t in $(FUZZ_TARGETS); do \
+	  echo "== $$t"; grep -h -E "DONE|ERROR|SUMMARY|Test unit written" build/fuzz/findings/$$t/fuzz-*.log; \
+	done; exit $$status
 
 # Only the extension module, with release flags (the module preset); the build's own output is
 # shown only when it fails.

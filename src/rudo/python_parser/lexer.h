@@ -123,6 +123,8 @@ class Lexer {
     const TokenValue& current_value() const { return current_value_; }
     // Moves the current value out, leaving no value behind.
     TokenValue take_value() { return std::exchange(current_value_, TokenValue{}); }
+    // Moves the current name out without moving the whole value; the current token is a name.
+    Name take_name();
 
     LexerCheckpoint checkpoint() const;
     // Restores the state of the checkpoint and drops the errors recorded since.

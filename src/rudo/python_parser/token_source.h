@@ -36,6 +36,7 @@ class TokenSource {
     TokenFlags current_flags() const { return lexer_.current_flags(); }
     const TokenValue& current_value() const { return lexer_.current_value(); }
     TokenValue take_value() { return lexer_.take_value(); }
+    Name take_name() { return lexer_.take_name(); }
 
     // Records the current token with `kind` and moves to the next significant token.
     void bump(TokenKind kind);

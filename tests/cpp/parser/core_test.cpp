@@ -2,6 +2,7 @@
 // ranges, speculation, the recovery table, the list loops and the depth guard.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,15 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
          "unexpected EOF while parsing"},
         {ParseErrorType::from_lexical(LexicalErrorType::unexpected_character(U'$')),
          "Got unexpected token $"},
+        // Named texts, plain and with their one argument.
+        {ParseErrorType::named(ParseErrorText::ExpectedStatement), "Expected a statement"},
+        {ParseErrorType::named(ParseErrorText::MissingClosingBrace), "missing closing brace `}`"},
+        {ParseErrorType::named(ParseErrorText::ExpectedIndentedBlock, "`try` statement"),
+         "Expected an indented block after `try` statement"},
+        {ParseErrorType::named(ParseErrorText::MisplacedUnaryExpression, "-"),
+         "Unary '-' expression cannot be used here"},
+        {ParseErrorType::named(ParseErrorText::MisplacedBitwiseOrOperand, "Lambda"),
+         "Lambda expression cannot be used here"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.error.message(), c.message);
@@ -77,6 +87,15 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
     EXPECT_EQ(kind_name(Kind::Lexical), "Lexical");
     EXPECT_EQ(static_cast<int>(Kind::Lexical), 40);
     EXPECT_EQ(static_cast<int>(Kind::ExpectedToken), 33);
+}
+
+// Each text is named once: two names for one text would let the two drift apart.
+TEST(ParseErrorDisplay, NamedTextsAreDistinct) {
+    std::set<std::string_view> seen;
+    for (std::string_view text : PARSE_ERROR_TEXTS) {
+        EXPECT_FALSE(text.empty());
+        EXPECT_TRUE(seen.insert(text).second) << text;
+    }
 }
 
 TEST(RecordingRule, DropsOnlyAnErrorStartingWhereTheLastOneStarts) {

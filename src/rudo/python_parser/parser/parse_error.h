@@ -14,6 +14,23 @@ namespace rudo::python_parser {
 
 using python_ast::TokenKind;
 
+// The texts of `ParseErrorType::Other` errors, by name.
+enum class ParseErrorText : uint8_t {
+#define PARSE_ERROR_TEXT(name, text) name,
+#include "rudo/python_parser/parser/parse_error_text.def"
+#undef PARSE_ERROR_TEXT
+};
+
+inline constexpr std::string_view PARSE_ERROR_TEXTS[] = {
+#define PARSE_ERROR_TEXT(name, text) text,
+#include "rudo/python_parser/parser/parse_error_text.def"
+#undef PARSE_ERROR_TEXT
+};
+
+constexpr std::string_view text(ParseErrorText name) {
+    return PARSE_ERROR_TEXTS[static_cast<size_t>(name)];
+}
+
 // The kind of a syntax error with its payload: `text` for Other and DuplicateKeywordArgument,
 // `expected`/`found` for ExpectedToken (only `found` for UnexpectedTokenAfterAsync),
 // `interpolated` for FStringError/TStringError, `lexical` for Lexical.
@@ -42,6 +59,8 @@ struct ParseErrorType {
         e.text = std::move(text);
         return e;
     }
+    // An Other error with a named text, its "{}" (if any) filled with `argument`.
+    static ParseErrorType named(ParseErrorText name, std::string_view argument = {});
     static ParseErrorType expected_token(TokenKind expected, TokenKind found) {
         ParseErrorType e = of(Kind::ExpectedToken);
         e.expected = expected;

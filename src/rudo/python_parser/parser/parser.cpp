@@ -17,7 +17,7 @@ struct RecoveryRow {
     TokenSet terminators;
     TokenSet recovery_terminators;
     ErrorRule rule;
-    std::string_view text;
+    ParseErrorText text;
     bool trailing_comma;
 };
 
@@ -34,7 +34,7 @@ constexpr TokenSet KEYWORDS = token_set::KEYWORDS;
     ErrorRule::Statement, {}
 #define TARGET_ERROR \
     ErrorRule::AssignmentTarget, {}
-#define TEXT_ERROR(text) ErrorRule::Text, text
+#define TEXT_ERROR(name) ErrorRule::Text, ParseErrorText::name
 constexpr RecoveryRow RECOVERY_TABLE[] = {
 #define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) \
     {#flag, RC_SET elements, RC_SET terminators, RC_SET recovery, error, trailing_comma},
@@ -112,15 +112,14 @@ ParseErrorType create_error(RecoveryContextKind kind, TokenKind token) {
             if (token == TokenKind::Indent) {
                 return ParseErrorType::of(ParseErrorType::Kind::UnexpectedIndentation);
             }
-            return ParseErrorType::other("Expected a statement");
+            return ParseErrorType::named(ParseErrorText::ExpectedStatement);
         case ErrorRule::AssignmentTarget:
             if (python_ast::is_keyword(token)) {
-                return ParseErrorType::other(
-                    "The keyword is not allowed as a variable declaration name");
+                return ParseErrorType::named(ParseErrorText::KeywordAsTargetName);
             }
-            return ParseErrorType::other("Expected an assignment target");
+            return ParseErrorType::named(ParseErrorText::ExpectedAssignmentTarget);
         case ErrorRule::Text:
-            return ParseErrorType::other(std::string(r.text));
+            return ParseErrorType::named(r.text);
         case ErrorRule::None:
             break;
     }
@@ -345,19 +344,18 @@ void Parser::parse_comma_separated_list(RecoveryContextKind kind,
         bump_any();
     }
     if (trailing_comma && !allows_trailing_comma(kind)) {
-        add_error(ParseErrorType::other("Trailing comma not allowed"), *trailing_comma);
+        report(ParseErrorText::TrailingCommaNotAllowed, *trailing_comma);
     }
 }
 
-NestingGuard Parser::enter_nesting() {
-    ++depth_;
+NestingGuard Parser::enter_nesting_checked() {
     // The level count keeps trees sensible; the stack check keeps a thread with a small stack
     // (1 MiB) safe whatever each level's frames cost in this build.
     const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     if (depth_ <= MAX_NESTING_DEPTH && frame > stack_floor_) return NestingGuard(this, true);
     // Nothing sensible can be built this deep: report it once and give up on the rest of the
     // file, so every open level unwinds at the end-of-file token.
-    add_error(ParseErrorType::other(std::string(NESTED_TOO_DEEPLY)), current_token_range());
+    report(ParseErrorText::NestedTooDeeply, current_token_range());
     while (!at(TokenKind::EndOfFile))
         bump_any();
     return NestingGuard(this, false);
