@@ -3,7 +3,6 @@
 // PanicException with their report on standard error; std::bad_alloc becomes MemoryError.
 #pragma once
 
-#include <cxxabi.h>
 
 #include <exception>
 #include <new>
@@ -31,9 +30,8 @@ template <typename F>
 auto guarded(F&& body) -> decltype(body()) {
     try {
         return body();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (!std::current_exception()) throw;  // the forced unwind, which has no C++ object
         raise_current_exception();
     }
     if constexpr (std::is_pointer_v<decltype(body())>) {

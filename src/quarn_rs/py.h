@@ -5,7 +5,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -71,7 +70,9 @@ class Ref {
 // also when a C++ exception leaves `work`. Inside it no Python object may be created, read or
 // released. The lock is taken back in this frame, outside any handler or noexcept frame: a daemon
 // thread that asks for it while the interpreter finalizes is ended right there by a forced
-// unwind, which must pass up to the thread's start.
+// unwind, which must pass up to the thread's start. That unwind is a foreign exception with no
+// C++ object (std::current_exception() is empty for it): naming its type in a handler would bind a
+// reference to null, which the undefined-behaviour sanitizer rightly reports.
 template <typename F>
 decltype(auto) without_gil(F&& work) {
     using R = decltype(std::forward<F>(work)());
@@ -80,10 +81,9 @@ decltype(auto) without_gil(F&& work) {
     if constexpr (std::is_void_v<R>) {
         try {
             std::forward<F>(work)();
-        } catch (abi::__forced_unwind&) {
-            throw;
         } catch (...) {
             failure = std::current_exception();
+            if (!failure) throw;  // the forced unwind: it is no C++ exception, let it pass
         }
         PyEval_RestoreThread(state);
         if (failure) std::rethrow_exception(failure);
@@ -91,10 +91,9 @@ decltype(auto) without_gil(F&& work) {
         std::optional<R> result;
         try {
             result.emplace(std::forward<F>(work)());
-        } catch (abi::__forced_unwind&) {
-            throw;
         } catch (...) {
             failure = std::current_exception();
+            if (!failure) throw;  // the forced unwind: it is no C++ exception, let it pass
         }
         PyEval_RestoreThread(state);
         if (failure) std::rethrow_exception(failure);
