@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/utf8.h"
 #include "quarn/ast/parse_source.h"
 #include "quarn/ast/parser_cache_types.h"
 #include "quarn/ast/type_parsing.h"
-#include "quarn/ast/utf8.h"
 #include "stack_runner.h"
 
 namespace {
@@ -163,7 +163,7 @@ class Checker {
 
 void check_extraction(std::string_view text) {
     // The file system hands the index valid UTF-8 only.
-    if (!is_valid_utf8(text)) return;
+    if (!quarn::is_valid_utf8(text)) return;
     auto parsed = parse_source(text);
     if (!parsed.ok()) {
         if (parsed.error().find(" at byte range ") == std::string::npos)

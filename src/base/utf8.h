@@ -26,8 +26,7 @@ bool is_valid_utf8(std::string_view bytes);
 // is not UTF-8 can still be shown.
 std::string utf8_lossy(std::string_view bytes);
 
-// Appends the UTF-8 form of `c`; a lone surrogate gets its three-byte form, as Python's
-// escapes can produce one.
+// Appends the UTF-8 form of the code point `c` (unchecked: a surrogate gets the three-byte form).
 void append_utf8(std::string& out, char32_t c);
 
 // Unicode White_Space.

@@ -82,9 +82,7 @@ LexicalError StringParser::error(Kind kind, size_t start, size_t end) const {
 }
 
 size_t StringParser::char_len_at(size_t pos) const {
-    auto lead = static_cast<unsigned char>(source_[pos]);
-    size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    return std::min(len, source_.size() - pos);
+    return quarn::decode_utf8(source_, pos).length;
 }
 
 quarn::Result<char32_t, LexicalError> StringParser::parse_unicode_literal(int digits) {

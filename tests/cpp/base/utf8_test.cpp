@@ -74,7 +74,7 @@ TEST(Utf8, Encoding) {
         {0xffff, "\xef\xbf\xbf"},
         {0x10000, "\xf0\x90\x80\x80"},
         {0x10ffff, "\xf4\x8f\xbf\xbf"},
-        // A lone surrogate, as a string escape can make one.
+        // Unchecked: a surrogate gets the three-byte form.
         {0xd800, "\xed\xa0\x80"},
     };
     for (const auto& c : cases) {
