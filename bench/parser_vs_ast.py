@@ -1,7 +1,7 @@
 """Parser throughput against CPython's `ast.parse` on the same corpus, in one run.
 
-Runs build/<preset>/bin/bench_parser for the figures of `parse_module`, the lexer alone and the
-memory of the largest file's tree, then parses every valid UTF-8 `.py` file of the corpus with
+Runs build/<preset>/bin/bench_parser for the figures of `parse_module` and the lexer alone,
+bench_parser_memory for the allocations of a corpus parse and the bytes a kept tree takes, then parses every valid UTF-8 `.py` file of the corpus with
 `ast.parse` (bytes in, as the parser takes them) and prints the rates in MB/s (10^6 bytes per
 second) with their ratios.
 """
@@ -63,6 +63,15 @@ def bench_figures(build_dir):
     return {b["name"].split("/")[0]: b for b in json.loads(out)["benchmarks"]}
 
 
+def memory_figures(build_dir):
+    exe = os.path.join(build_dir, "bin", "bench_parser_memory")
+    out = subprocess.run(
+        [exe], check=True, capture_output=True, text=True,
+        env={**os.environ, "QUARN_BENCH_CORPUS": CORPUS},
+    ).stdout
+    return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+
+
 def main():
     build_dir = os.environ.get(
         "BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "build", "release")
@@ -72,7 +81,7 @@ def main():
     figures = bench_figures(build_dir)
     parser = figures["BM_ParseModule"]
     lexer = figures["BM_Lexer"]["MB/s"]
-    memory = figures["BM_LargestFileMemory"]
+    memory = memory_figures(build_dir)
     python, failures = ast_rate(files)
     print(f"corpus: {CORPUS}, {len(files)} files, {total / 1e6:.1f} MB")
     print(f"parse_module ({int(parser['failed'])} files with a syntax error): {parser['MB/s']:8.1f} MB/s")
@@ -80,9 +89,13 @@ def main():
     print(f"CPython ast.parse ({failures} files failed):   {python:8.1f} MB/s")
     print(f"ratio parse_module / ast.parse: {parser['MB/s'] / python:.1f}x")
     print(f"ratio parse_module / lexer:     {parser['MB/s'] / lexer:.2f}")
-    print(f"largest file ({int(memory['source_bytes'])} bytes): tree "
-          f"{memory['tree_bytes_per_source_byte']:.1f} bytes per source byte, peak while parsing "
-          f"{memory['peak_bytes_per_source_byte']:.1f}")
+    print(f"allocations per corpus parse: {int(memory['allocations'])}, "
+          f"{float(memory['allocations_per_token']):.3f} per token")
+    print(f"kept trees of the whole corpus: {float(memory['corpus_tree_bytes_per_source_byte']):.2f} "
+          f"bytes per source byte")
+    print(f"largest file ({memory['largest_file_bytes']} bytes): tree "
+          f"{float(memory['tree_bytes_per_source_byte']):.2f} bytes per source byte, peak while "
+          f"parsing {float(memory['peak_bytes_per_source_byte']):.2f}")
 
 
 if __name__ == "__main__":

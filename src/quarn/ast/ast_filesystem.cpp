@@ -11,7 +11,7 @@
 #include <fmt/format.h>
 
 #include "quarn/ast/path.h"
-#include "quarn/ast/utf8.h"
+#include "base/utf8.h"
 
 namespace quarn::ast {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "quarn/ast/utf8.h"
+#include "base/utf8.h"
 
 namespace quarn::ast {
 namespace {

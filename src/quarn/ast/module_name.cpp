@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "quarn/ast/path.h"
-#include "quarn/ast/utf8.h"
+#include "base/utf8.h"
 
 namespace quarn::ast {
 

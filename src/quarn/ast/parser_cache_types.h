@@ -22,6 +22,9 @@ struct ParsedFileCache {
     std::string source;
     // The module's top-level statements; the rest of the parse is not kept.
     std::vector<rudo::python_ast::Stmt> suite;
+    // The statements went to their one reader instead of `suite` (see
+    // AstFileParserCache::get_parsed_file).
+    bool statements_released = false;
     ImportTable imports;
     rudo::python_trivia::CommentRanges comment_ranges;
 };

@@ -514,31 +514,43 @@ class NodeKinds : public Variant {
 
   protected:
     NodeKinds() = default;
+    struct Steal {};
+    NodeKinds(Steal, Variant&& other) noexcept : Variant(std::move(other)) {}
 };
 
 // Stmt, Expr and Pattern nest to any depth: their copy and destruction work through an
-// explicit worklist instead of recursion.
-#define RUDO_AST_DEEP_KIND(Self, Variant)                 \
-    class Self : public NodeKinds<Self, Variant> {        \
-      public:                                             \
-        using NodeKinds::NodeKinds;                       \
-        Self(const Self& other);                          \
-        Self(Self&& other) noexcept = default;            \
-        Self& operator=(const Self& other) {              \
-            if (this != &other) *this = Self(other);      \
-            return *this;                                 \
-        }                                                 \
-        Self& operator=(Self&& other) noexcept = default; \
-        ~Self();                                          \
-                                                          \
-      private:                                            \
-        template <typename T>                             \
-        friend struct DeepOps;                            \
-        Self() = default;                                 \
+// explicit worklist instead of recursion. A moved-from node is a payload-free leaf (`Leaf`), so
+// its destructor has nothing left to walk and a subtree is never visited twice.
+#define RUDO_AST_DEEP_KIND(Self, Variant, Leaf)                 \
+    class Self : public NodeKinds<Self, Variant> {              \
+      public:                                                   \
+        using NodeKinds::NodeKinds;                             \
+        Self(const Self& other);                                \
+        Self(Self&& other) noexcept                             \
+            : NodeKinds(Steal{}, std::move(other.as_variant())) { \
+            other.as_variant().template emplace<Leaf>();        \
+        }                                                       \
+        Self& operator=(const Self& other) {                    \
+            if (this != &other) *this = Self(other);            \
+            return *this;                                       \
+        }                                                       \
+        Self& operator=(Self&& other) noexcept {                \
+            if (this != &other) {                               \
+                as_variant() = static_cast<Variant&&>(other);   \
+                other.as_variant().template emplace<Leaf>();    \
+            }                                                   \
+            return *this;                                       \
+        }                                                       \
+        ~Self();                                                \
+                                                                \
+      private:                                                  \
+        template <typename T>                                   \
+        friend struct DeepOps;                                  \
+        Self() = default;                                       \
     };
-RUDO_AST_DEEP_KIND(Expr, ExprVariant)
-RUDO_AST_DEEP_KIND(Pattern, PatternVariant)
-RUDO_AST_DEEP_KIND(Stmt, StmtVariant)
+RUDO_AST_DEEP_KIND(Expr, ExprVariant, ExprNoneLiteral)
+RUDO_AST_DEEP_KIND(Pattern, PatternVariant, PatternMatchSingleton)
+RUDO_AST_DEEP_KIND(Stmt, StmtVariant, StmtPass)
 #undef RUDO_AST_DEEP_KIND
 
 class TypeParam : public NodeKinds<TypeParam, TypeParamVariant> {

@@ -128,7 +128,6 @@ class Cursor {
     void set_offset(TextSize offset) { pos_ = offset < size_ ? offset : size_; }
 
     TextSize offset() const { return pos_; }
-    TextSize text_len() const { return size_; }
     std::string_view rest() const { return {data_ + pos_, size_ - pos_}; }
     std::string_view slice(TextSize start, TextSize end) const {
         return {data_ + start, end - start};
@@ -137,7 +136,6 @@ class Cursor {
 
     void start_token() { token_start_ = pos_; }
     TextSize token_start() const { return token_start_; }
-    TextSize token_len() const { return pos_ - token_start_; }
     TextRange token_range() const { return TextRange(token_start_, pos_); }
     std::string_view token_text() const { return slice(token_start_, pos_); }
 
@@ -148,7 +146,5 @@ class Cursor {
     TextSize token_start_ = 0;
 };
 
-// Decodes the UTF-8 character at `data[0..available)`; invalid sequences give U+FFFD of length 1.
-char32_t decode_utf8(const char* data, TextSize available, TextSize& length);
 
 }  // namespace rudo::python_parser

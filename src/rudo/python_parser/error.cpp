@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/panic.h"
+#include "base/utf8.h"
 
 namespace rudo::python_parser {
 namespace {
@@ -25,24 +26,6 @@ constexpr std::array<LexicalTexts, 13> LEXICAL_TEXTS = {{
 #include "rudo/python_parser/lexical_error.def"
 #undef LEXICAL_ERROR
 }};
-
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 }  // namespace
 
@@ -75,7 +58,7 @@ std::string LexicalErrorType::message() const {
     switch (kind) {
         case Kind::UnexpectedCharacter: {
             std::string out = "Got unexpected token ";
-            append_utf8(out, character);
+            quarn::append_utf8(out, character);
             return out;
         }
         case Kind::FStringError:

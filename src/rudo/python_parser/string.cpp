@@ -7,6 +7,8 @@
 
 #include <unicode/uchar.h>
 
+#include "base/utf8.h"
+
 namespace rudo::python_parser {
 
 using python_ast::BytesLiteral;
@@ -17,24 +19,6 @@ using python_ast::StringLiteralFlags;
 using Kind = LexicalErrorType::Kind;
 
 namespace {
-
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -229,7 +213,7 @@ quarn::Result<StringType, LexicalError> StringParser::parse_string() {
                     if (bytes) {
                         value += static_cast<char>(escaped->character & 0xFF);
                     } else {
-                        append_utf8(value, escaped->character);
+                        quarn::append_utf8(value, escaped->character);
                     }
                     break;
                 case EscapedChar::Kind::Verbatim:
@@ -277,7 +261,7 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
             auto escaped = parse_escaped_char();
             if (!escaped) return quarn::Err{std::move(escaped).error()};
             if (escaped->kind == EscapedChar::Kind::Literal) {
-                append_utf8(value, escaped->character);
+                quarn::append_utf8(value, escaped->character);
             } else if (escaped->kind == EscapedChar::Kind::Verbatim) {
                 value += '\\';
                 value += source_[cursor_++];

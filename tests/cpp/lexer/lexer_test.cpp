@@ -176,6 +176,16 @@ TEST(Lexer, UnexpectedCharacters) {
         // Bytes that are not UTF-8 are taken one at a time as U+FFFD.
         {"\xFF", "Unknown 0..1, Newline 1..1, EndOfFile 1..1",
          "Got unexpected token \xEF\xBF\xBD @ 0..1"},
+        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8 either.
+        {"\xC0\x80", "Unknown 0..1, Unknown 1..2, Newline 2..2, EndOfFile 2..2",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2"},
+        {"\xED\xA0\x80", "Unknown 0..1, Unknown 1..2, Unknown 2..3, Newline 3..3, EndOfFile 3..3",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2; "
+         "Got unexpected token \xEF\xBF\xBD @ 2..3"},
+        {"\xF5\x80\x80\x80",
+         "Unknown 0..1, Unknown 1..2, Unknown 2..3, Unknown 3..4, Newline 4..4, EndOfFile 4..4",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2; "
+         "Got unexpected token \xEF\xBF\xBD @ 2..3; Got unexpected token \xEF\xBF\xBD @ 3..4"},
     };
     for (const auto& c : cases) {
         Lexed lexed = lex_all(c.source);

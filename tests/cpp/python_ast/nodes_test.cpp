@@ -225,5 +225,34 @@ TEST(DeepCopy, KeepsEveryFieldRangeFlagAndIndex) {
     EXPECT_EQ(dump(suite_copy[1]), dump(suite[0]));
 }
 
+// A moved-from node of the three nesting kinds holds nothing: it is a payload-free leaf, and the
+// moved-to node owns the very subtree the source had.
+TEST(Moves, LeaveAPayloadFreeLeafBehind) {
+    Expr call = ExprCall{.range = r(0, 4),
+                         .func = name("f", r(0, 1)),
+                         .arguments = Arguments{.range = r(1, 4), .args = {name("x", r(2, 3))}}};
+    const Expr* func = std::get<ExprCall>(call).func.get();
+    Expr moved = std::move(call);
+    EXPECT_TRUE(call.is<ExprNoneLiteral>());
+    EXPECT_EQ(std::get<ExprCall>(moved).func.get(), func);
+    Expr assigned = name("y", r(9, 10));
+    assigned = std::move(moved);
+    EXPECT_TRUE(moved.is<ExprNoneLiteral>());
+    EXPECT_EQ(std::get<ExprCall>(assigned).func.get(), func);
+
+    Stmt loop = StmtWhile{.range = r(0, 20), .test = name("x", r(6, 7)), .body = body(pass(r(9, 13)))};
+    Stmt moved_loop = std::move(loop);
+    EXPECT_TRUE(loop.is<StmtPass>());
+    EXPECT_EQ(std::get<StmtWhile>(moved_loop).body.size(), 1u);
+
+    Pattern alternatives = PatternMatchOr{
+        .range = r(0, 5),
+        .patterns = {Pattern(PatternMatchValue{.range = r(0, 1), .value = int_literal(1, r(0, 1))}),
+                     Pattern(PatternMatchValue{.range = r(4, 5), .value = int_literal(2, r(4, 5))})}};
+    Pattern moved_pattern = std::move(alternatives);
+    EXPECT_TRUE(alternatives.is<PatternMatchSingleton>());
+    EXPECT_EQ(std::get<PatternMatchOr>(moved_pattern).patterns.size(), 2u);
+}
+
 }  // namespace
 }  // namespace rudo::python_ast

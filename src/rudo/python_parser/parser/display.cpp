@@ -240,8 +240,9 @@ Expr Parser::parse_generator_expression(Expr element, TextSize start, bool paren
 // that `if` starts the next condition.
 Expr Parser::parse_comprehension_operand() {
     const TextSize start = current_token_range().start();
-    ExprWithParens lhs = parse_lhs_expression(0, ExprPosition(0));
-    return parse_binary_expression_or_higher_recursive(std::move(lhs), 0, ExprPosition(0), start)
+    ExprWithParens lhs = parse_lhs_expression(LEVEL_LOWEST, ExprPosition(0));
+    return parse_binary_expression_or_higher_recursive(std::move(lhs), LEVEL_LOWEST,
+                                                       ExprPosition(0), start)
         .expr;
 }
 

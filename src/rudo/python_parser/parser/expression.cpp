@@ -49,16 +49,6 @@ using python_ast::Seq;
 
 namespace {
 
-// Binding levels; an operator continues an expression when its level is above the
-// expression's minimum level.
-constexpr uint8_t LEVEL_OR = 6;
-constexpr uint8_t LEVEL_AND = 7;
-constexpr uint8_t LEVEL_NOT = 8;
-constexpr uint8_t LEVEL_COMPARISON = 9;
-constexpr uint8_t LEVEL_UNARY = 16;
-constexpr uint8_t LEVEL_POW = 17;
-constexpr uint8_t LEVEL_AWAIT = 18;
-
 struct BinaryOperator {
     Operator op;
     uint8_t level;
@@ -67,29 +57,29 @@ struct BinaryOperator {
 std::optional<BinaryOperator> binary_operator(TokenKind kind) {
     switch (kind) {
         case TokenKind::Vbar:
-            return BinaryOperator{Operator::BitOr, 10};
+            return BinaryOperator{Operator::BitOr, LEVEL_BIT_OR};
         case TokenKind::CircumFlex:
-            return BinaryOperator{Operator::BitXor, 11};
+            return BinaryOperator{Operator::BitXor, LEVEL_BIT_XOR};
         case TokenKind::Amper:
-            return BinaryOperator{Operator::BitAnd, 12};
+            return BinaryOperator{Operator::BitAnd, LEVEL_BIT_AND};
         case TokenKind::LeftShift:
-            return BinaryOperator{Operator::LShift, 13};
+            return BinaryOperator{Operator::LShift, LEVEL_SHIFT};
         case TokenKind::RightShift:
-            return BinaryOperator{Operator::RShift, 13};
+            return BinaryOperator{Operator::RShift, LEVEL_SHIFT};
         case TokenKind::Plus:
-            return BinaryOperator{Operator::Add, 14};
+            return BinaryOperator{Operator::Add, LEVEL_ARITH};
         case TokenKind::Minus:
-            return BinaryOperator{Operator::Sub, 14};
+            return BinaryOperator{Operator::Sub, LEVEL_ARITH};
         case TokenKind::Star:
-            return BinaryOperator{Operator::Mult, 15};
+            return BinaryOperator{Operator::Mult, LEVEL_TERM};
         case TokenKind::At:
-            return BinaryOperator{Operator::MatMult, 15};
+            return BinaryOperator{Operator::MatMult, LEVEL_TERM};
         case TokenKind::Slash:
-            return BinaryOperator{Operator::Div, 15};
+            return BinaryOperator{Operator::Div, LEVEL_TERM};
         case TokenKind::Percent:
-            return BinaryOperator{Operator::Mod, 15};
+            return BinaryOperator{Operator::Mod, LEVEL_TERM};
         case TokenKind::DoubleSlash:
-            return BinaryOperator{Operator::FloorDiv, 15};
+            return BinaryOperator{Operator::FloorDiv, LEVEL_TERM};
         case TokenKind::DoubleStar:
             return BinaryOperator{Operator::Pow, LEVEL_POW};
         default:
@@ -202,7 +192,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_if_expression(Parser& p, Expr body, TextSi
     p.bump(TokenKind::If);
     ExprWithParens result{Expr(ExprIfExp{.test = {}, .body = std::move(body), .orelse = {}}),
                           false};
-    stored<ExprIfExp>(result.expr).test = p.parse_operand(0, ExprPosition{}).expr;
+    stored<ExprIfExp>(result.expr).test = p.parse_operand(LEVEL_LOWEST, ExprPosition{}).expr;
     p.expect(TokenKind::Else);
     // The orelse nests to the right: `a if b else c if d else e`, `a if b else lambda: c`.
     stored<ExprIfExp>(result.expr).orelse =
@@ -286,7 +276,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
             ? p.parse_expression_with_bitwise_or_precedence().expr
             : p.parse_conditional_expression_or_higher_impl(flags).expr;
     stored<ExprStarred>(result.expr).range = p.node_range(start);
-    if (min_level != 0 || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
+    if (min_level != LEVEL_LOWEST || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
         report_kind(p, ParseErrorType::Kind::MisplacedStarredExpression, result.expr.range());
     }
     return result;
@@ -294,7 +284,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
 
 RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level, ExprPosition flags) {
     ExprWithParens result{p.parse_yield_expression(), false};
-    if (min_level != 0 || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
+    if (min_level != LEVEL_LOWEST || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
         report_kind(p, ParseErrorType::Kind::MisplacedYieldExpression, result.expr.range());
     }
     return result;
@@ -601,7 +591,7 @@ ExprWithParens Parser::parse_conditional_expression_or_higher_impl(ExprPosition 
     if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
     if (at(TokenKind::Lambda)) return parse_lambda_expr();
     TextSize start = current_token_range().start();
-    ExprWithParens body = parse_operand(0, flags);
+    ExprWithParens body = parse_operand(LEVEL_LOWEST, flags);
     if (!at(TokenKind::If)) return body;
     return parse_if_expression(*this, std::move(body.expr), start);
 }

@@ -200,7 +200,24 @@ constexpr RecoveryContextKind interpolated_string_elements_kind(InterpolatedStri
 // ---------------------------------------------------------------------------------------------
 // Shared vocabulary of the grammar areas.
 
-// Which constructs an expression position allows; callers pass 0, 2, 3, 6 or 14.
+// Binding levels of the operators; an operator continues an expression when its level is above
+// the expression's minimum level, and LEVEL_LOWEST takes every operator.
+constexpr uint8_t LEVEL_LOWEST = 0;
+constexpr uint8_t LEVEL_OR = 6;
+constexpr uint8_t LEVEL_AND = 7;
+constexpr uint8_t LEVEL_NOT = 8;
+constexpr uint8_t LEVEL_COMPARISON = 9;
+constexpr uint8_t LEVEL_BIT_OR = 10;
+constexpr uint8_t LEVEL_BIT_XOR = 11;
+constexpr uint8_t LEVEL_BIT_AND = 12;
+constexpr uint8_t LEVEL_SHIFT = 13;
+constexpr uint8_t LEVEL_ARITH = 14;
+constexpr uint8_t LEVEL_TERM = 15;
+constexpr uint8_t LEVEL_UNARY = 16;
+constexpr uint8_t LEVEL_POW = 17;
+constexpr uint8_t LEVEL_AWAIT = 18;
+
+// Which constructs an expression position allows.
 struct ExprPosition {
     static constexpr uint8_t NO_IN_OPERATOR = 0x01;
     static constexpr uint8_t STARRED_ALLOWED = 0x02;
@@ -327,7 +344,6 @@ class Parser {
     TokenKind current_token_kind() const { return token_source_.current_kind(); }
     TextRange current_token_range() const { return token_source_.current_range(); }
     TokenFlags current_token_flags() const { return token_source_.current_flags(); }
-    const TokenValue& current_token_value() const { return token_source_.current_value(); }
     bool at(TokenKind kind) const { return current_token_kind() == kind; }
     bool at_any(TokenSet set) const { return set.contains(current_token_kind()); }
     bool at_expr() const { return at_any(token_set::EXPRESSION_START); }
@@ -441,12 +457,6 @@ class Parser {
     ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
     Expr placeholder_expression() const;
     bool last_consumed_is_comma() const;
-    struct OperatorPeek {
-        uint32_t token_index;
-        TextSize start;
-        TokenKind kind;
-    };
-    std::optional<OperatorPeek> operator_peek_;
 
     // ---- display.cpp ----
 
@@ -643,6 +653,13 @@ class Parser {
     uint32_t depth_ = 0;
     // Nesting stops before the stack pointer reaches this address (see enter_nesting).
     uintptr_t stack_floor_ = 0;
+    // The token after the current one, as peek_once last saw it.
+    struct OperatorPeek {
+        uint32_t token_index;
+        TextSize start;
+        TokenKind kind;
+    };
+    std::optional<OperatorPeek> operator_peek_;
 };
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,

@@ -226,13 +226,10 @@ Stmt Parser::parse_from_import_statement() {
 
     std::vector<Alias> names;
     bool has_star = false;
-    parse_comma_separated_list(parenthesized
-                                   ? RecoveryContextKind::ImportFromAsNamesParenthesized
-                                   : RecoveryContextKind::ImportFromAsNamesUnparenthesized,
-                               [&] {
-                                   names.push_back(parse_alias(AliasStyle::SingleName));
-                                   if (names.back().name.as_str() == "*") has_star = true;
-                               });
+    parse_comma_separated_list(import_from_as_names_kind(parenthesized), [&] {
+        names.push_back(parse_alias(AliasStyle::SingleName));
+        if (names.back().name.as_str() == "*") has_star = true;
+    });
 
     if (names.empty()) report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
     if (has_star && names.size() >= 2) {
