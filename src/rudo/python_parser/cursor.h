@@ -113,8 +113,12 @@ class Cursor {
     // Consumes bytes while `pred` accepts them.
     template <typename Pred>
     void skip_while(Pred pred) {
-        while (pos_ < size_ && pred(static_cast<uint8_t>(data_[pos_])))
-            ++pos_;
+        // A local pointer: the loop then keeps its position in a register.
+        const char* p = data_ + pos_;
+        const char* const end = data_ + size_;
+        while (p != end && pred(static_cast<uint8_t>(*p)))
+            ++p;
+        pos_ = static_cast<TextSize>(p - data_);
     }
     // Moves to the first of the needles at or after the current position (or to the end) and
     // returns whether one was found.

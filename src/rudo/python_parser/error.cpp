@@ -5,7 +5,6 @@
 #include <new>
 
 #include "base/panic.h"
-
 #include "base/utf8.h"
 
 namespace rudo::python_parser {

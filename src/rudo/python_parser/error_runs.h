@@ -45,11 +45,12 @@ class ErrorRuns {
     bool empty() const { return size_ == 0; }
     size_t size() const { return size_; }
 
-    void push_back(T error) {
+    void push_back(T&& error) {
         ++size_;
         if (!runs_.empty() && runs_.back().extend(error)) return;
         runs_.push_back(Run{std::move(error), 1, 0});
     }
+    void push_back(const T& error) { push_back(T(error)); }
     // The last error; the list must not be empty.
     T back() const { return runs_.back().at(runs_.back().count - 1); }
     // Where the last error starts, without copying it.

@@ -38,8 +38,8 @@ std::string ParseErrorType::message() const {
         case Kind::Other:
             return std::string(text.view());
         case Kind::DuplicateKeywordArgument:
-            return fmt::format(format,
-                               quarn::debug_str(text.view(), quarn::DebugEscapes::ControlsAndMarks));
+            return fmt::format(
+                format, quarn::debug_str(text.view(), quarn::DebugEscapes::ControlsAndMarks));
         case Kind::ExpectedToken:
             return fmt::format(format, expected, found);
         case Kind::UnexpectedTokenAfterAsync:
