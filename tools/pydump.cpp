@@ -30,6 +30,11 @@ using rudo::python_parser::TokenSource;
 
 constexpr int EXIT_USAGE = 2;
 
+class StdoutSink final : public rudo::python_ast::DumpSink {
+  public:
+    void write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
+};
+
 void fail(std::string_view message) {
     fmt::print(stderr, "pydump: {}\n", message);
 }
@@ -143,9 +148,11 @@ int run_ast(const char* path) {
     if (!read_source(path, source)) return EXIT_USAGE;
     // Every merged error, not only the first: a view for finding where the parser goes wrong.
     rudo::python_parser::Parsed parsed = rudo::python_parser::parse_module_unchecked(source);
-    std::string out = "{\"ast\": ";
-    out += rudo::python_ast::dump_json(parsed.syntax);
-    out += ", \"errors\": [";
+    // The tree goes out as it is dumped: its JSON can be many times the size of the source.
+    StdoutSink sink;
+    sink.write("{\"ast\": ");
+    rudo::python_ast::dump_json(parsed.syntax, sink);
+    std::string out = ", \"errors\": [";
     bool first = true;
     for (const auto& error : parsed.errors) {
         if (!first) out += ", ";
@@ -156,8 +163,8 @@ int run_ast(const char* path) {
                        error.location.start(), error.location.end());
     }
     out += "]}\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    sink.write(out);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
 
 struct Subcommand {

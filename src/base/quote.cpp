@@ -85,8 +85,13 @@ void append_debug_str(std::string& out, std::string_view text, DebugEscapes esca
 void append_json_string(std::string& out, std::string_view text) {
     static constexpr char HEX[] = "0123456789abcdef";
     out += '"';
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+    // Runs of bytes that need no escape are copied at once.
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F) continue;
+        out.append(text.data() + run, i - run);
+        run = i + 1;
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -104,15 +109,12 @@ void append_json_string(std::string& out, std::string_view text) {
                 out += "\\t";
                 break;
             default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\u00";
-                    out += HEX[c >> 4];
-                    out += HEX[c & 0xF];
-                } else {
-                    out += ch;
-                }
+                out += "\\u00";
+                out += HEX[c >> 4];
+                out += HEX[c & 0xF];
         }
     }
+    out.append(text.data() + run, text.size() - run);
     out += '"';
 }
 

@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "base/panic.h"
+#include "quarn/ast/fork_gate.h"
 #include "quarn/ast/parse_source.h"
 #include "quarn/ast/type_parsing.h"
 #include "quarn/utils/namespace.h"
@@ -56,9 +57,19 @@ struct WarmUpRegistry {
     std::vector<std::thread> ended;
 };
 
+WarmUpRegistry*& registry_slot() {
+    static WarmUpRegistry* instance = new WarmUpRegistry;
+    return instance;
+}
+
 WarmUpRegistry& registry() {
-    static WarmUpRegistry* const instance = new WarmUpRegistry;
-    return *instance;
+    return *registry_slot();
+}
+
+// In the child of a fork: the parent's workers do not exist here, so they are neither waited for
+// nor joined. Their registry is left as it is (its threads must not be touched) for a new one.
+void forget_workers_after_fork() {
+    registry_slot() = new WarmUpRegistry;
 }
 
 bool enter_file() {
@@ -103,6 +114,8 @@ void warm_up_files(const std::vector<std::string>& files,
                    const std::weak_ptr<AstProjectIndexInner>& weak_inner, size_t workers,
                    size_t worker) {
     for (size_t k = worker; k < files.size(); k += workers) {
+        // No file is in progress when the process forks.
+        const fork_gate::Pass pass;
         if (!enter_file()) return;
         {
             // A handle only while a file is processed: once every index handle is gone, the
@@ -155,6 +168,7 @@ void register_exit_handler() {
             "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n"
             "\xEF\xAC\x81 = [[1]]\n");
         std::atexit(stop_warm_up_threads);
+        fork_gate::install(&forget_workers_after_fork);
     });
 }
 

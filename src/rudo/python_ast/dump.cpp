@@ -1,6 +1,7 @@
 #include "rudo/python_ast/dump.h"
 
 #include <cmath>
+#include <iterator>
 
 #include "base/quote.h"
 
@@ -23,9 +24,9 @@ void Dumper::null() {
 
 void Dumper::range(TextRange range) {
     if (compact()) {
-        out_ += fmt::format("[{}..{}]", range.start(), range.end());
+        fmt::format_to(std::back_inserter(out_), "[{}..{}]", range.start(), range.end());
     } else {
-        out_ += fmt::format("[{}, {}]", range.start(), range.end());
+        fmt::format_to(std::back_inserter(out_), "[{}, {}]", range.start(), range.end());
     }
 }
 
@@ -65,10 +66,10 @@ void Dumper::scalar(bool value) {
     out_ += value ? "true" : "false";
 }
 void Dumper::scalar(int8_t value) {
-    out_ += fmt::format("{}", value);
+    fmt::format_to(std::back_inserter(out_), "{}", value);
 }
 void Dumper::scalar(uint32_t value) {
-    out_ += fmt::format("{}", value);
+    fmt::format_to(std::back_inserter(out_), "{}", value);
 }
 
 void Dumper::scalar(const Identifier& identifier) {
@@ -118,7 +119,7 @@ void Dumper::number(double value) {
 void Dumper::scalar(const NumberLiteralValue& number_value) {
     if (const Int* integer = number_value.as_int()) {
         if (const uint64_t* small = integer->as_u64()) {
-            out_ += fmt::format("{}", *small);
+            fmt::format_to(std::back_inserter(out_), "{}", *small);
         } else if (compact()) {
             out_ += *integer->as_big();
         } else {

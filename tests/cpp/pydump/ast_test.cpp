@@ -34,6 +34,29 @@ TEST_F(PydumpAst, EveryErrorInMergedOrderAndStillSuccess) {
               "{\"message\": \"Expected a statement\", \"start\": 3, \"end\": 3}]}\n");
 }
 
+// A tree whose JSON is many times the size of a piece of output comes out whole and in order.
+TEST_F(PydumpAst, LargeTreeStreamsWhole) {
+    constexpr int STATEMENTS = 20'000;
+    std::string source;
+    std::string body;
+    for (int i = 0; i < STATEMENTS; ++i) {
+        source += "a\n";
+        if (i > 0) body += ", ";
+        body += fmt::format(
+            "{{\"_type\": \"StmtExpr\", \"range\": [{0}, {1}], \"value\": {{\"_type\": "
+            "\"ExprName\", \"range\": [{0}, {1}], \"id\": \"a\", \"ctx\": \"Load\"}}}}",
+            2 * i, 2 * i + 1);
+    }
+    PydumpOutcome r = run("ast " + write("big.py", source));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string expected = fmt::format(
+        "{{\"ast\": {{\"_type\": \"ModModule\", \"range\": [0, {}], \"body\": [{}]}}, "
+        "\"errors\": []}}\n",
+        2 * STATEMENTS, body);
+    EXPECT_GT(expected.size(), size_t{1} << 20);
+    EXPECT_TRUE(r.out == expected) << r.out.size() << " bytes instead of " << expected.size();
+}
+
 TEST_F(PydumpAst, RefusesWhatIsNotARegularFile) {
     const std::string fifo = (dir_ / "pipe").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

@@ -135,27 +135,6 @@ RUDO_COLD void report_kind(Parser& p, ParseErrorType::Kind kind, TextRange range
     p.add_error(ParseErrorType::of(kind), range);
 }
 
-RUDO_COLD void report_text(Parser& p, std::string_view text, TextRange range) {
-    p.add_error(ParseErrorType::other(std::string(text)), range);
-}
-
-RUDO_COLD void report_misplaced_unary(Parser& p, UnaryOp op, TextRange range) {
-    p.add_error(ParseErrorType::other(fmt::format("Unary '{}' expression cannot be used here",
-                                                  python_ast::display(op))),
-                range);
-}
-
-RUDO_COLD void report_keyword_as_identifier(Parser& p, TokenKind kind, TextRange range) {
-    p.add_error(ParseErrorType::other(fmt::format(
-                    "Expected an identifier, but found a keyword {} that cannot be used here",
-                    python_ast::display(kind))),
-                range);
-}
-
-RUDO_COLD void report_bitwise_or_operand(Parser& p, std::string_view what, TextRange range) {
-    p.add_error(ParseErrorType::other(fmt::format("{} expression cannot be used here", what)),
-                range);
-}
 
 // `left op right` for a binary operator: the node takes the place of `left`.
 RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, TokenKind kind,
@@ -264,10 +243,11 @@ RUDO_OUT_OF_LINE ExprWithParens parse_unary_form(Parser& p, TokenKind kind, uint
     ExprWithParens result = p.parse_unary_expression(op, flags);
     if (op == UnaryOp::Not) {
         if (min_level > LEVEL_NOT) {
-            report_text(p, "Boolean 'not' expression cannot be used here", result.expr.range());
+            p.report(ParseErrorText::MisplacedNotExpression, result.expr.range());
         }
     } else if (min_level > LEVEL_POW) {
-        report_misplaced_unary(p, op, result.expr.range());
+        p.report(ParseErrorText::MisplacedUnaryExpression, result.expr.range(),
+                 python_ast::display(op));
     }
     return result;
 }
@@ -281,7 +261,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_await_form(Parser& p, uint8_t min_level) {
     stored<ExprAwait>(result.expr).value = p.parse_operand(LEVEL_AWAIT, ExprPosition{}).expr;
     stored<ExprAwait>(result.expr).range = p.node_range(start);
     if (min_level > LEVEL_POW) {
-        report_text(p, "Await expression cannot be used here", result.expr.range());
+        p.report(ParseErrorText::MisplacedAwaitExpression, result.expr.range());
     }
     return result;
 }
@@ -363,7 +343,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
         if (auto* name = parsed.expr.as<ExprName>()) {
             keyword.arg = Identifier{.id = std::move(name->id), .range = name->range};
         } else {
-            report_text(p, "Expected a parameter name", parsed.expr.range());
+            p.report(ParseErrorText::ExpectedParameterName, parsed.expr.range());
             keyword.arg = Identifier{.id = python_ast::Name(), .range = parsed.expr.range()};
         }
         keyword.value = p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
@@ -663,7 +643,7 @@ ExprWithParens Parser::parse_expression_with_bitwise_or_precedence() {
     } else if (expr.is<ExprCompare>()) {
         what = "Comparison";
     }
-    if (!what.empty()) report_bitwise_or_operand(*this, what, expr.range());
+    if (!what.empty()) report(ParseErrorText::MisplacedBitwiseOrOperand, expr.range(), what);
     return parsed;
 }
 
@@ -875,7 +855,7 @@ Identifier Parser::parse_identifier() {
     }
     if (python_ast::is_keyword(kind)) {
         // Parsing goes on as if a name had been written: `x.if` has the attribute `if`.
-        report_keyword_as_identifier(*this, kind, range);
+        report(ParseErrorText::KeywordAsIdentifier, range, python_ast::display(kind));
         Name text(src_text(range));
         bump_any();
         return Identifier{.id = std::move(text), .range = range};
@@ -884,7 +864,7 @@ Identifier Parser::parse_identifier() {
 }
 
 Identifier Parser::parse_missing_identifier() {
-    report_text(*this, "Expected an identifier", current_token_range());
+    report(ParseErrorText::ExpectedIdentifier, current_token_range());
     return Identifier{.id = Name(), .range = TextRange::empty(prev_token_end_)};
 }
 

@@ -323,7 +323,7 @@ std::optional<uintptr_t> thread_stack_low();
 // limit. parse_module runs a parse whose caller has too little stack left for this
 // depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1600;
-inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
+inline constexpr std::string_view NESTED_TOO_DEEPLY = text(ParseErrorText::NestedTooDeeply);
 // The stack is looked at every this many levels only: the frames of the levels between two looks
 // fit well inside the headroom that the check keeps below the deepest level.
 inline constexpr uint32_t STACK_CHECK_INTERVAL = 8;
@@ -379,13 +379,24 @@ class Parser {
         add_error(std::move(error), node.range);
     }
 
+    // Records the named text as a `ParseErrorType::Other` error, its "{}" filled with
+    // `argument`; or an error of a kind without payload. Out of line and cold, so that callers
+    // keep small frames: every named text is recorded through here.
+    void report(ParseErrorText text, TextRange range, std::string_view argument = {});
+    void report(ParseErrorType::Kind kind, TextRange range);
+    template <typename Node>
+    requires requires(const Node& node) { node.range(); }
+    void report(ParseErrorText text, const Node& node) {
+        report(text, node.range());
+    }
+
     std::string_view src_text(TextRange range) const;
     // From `start` to the end of the last consumed token; empty at that end when nothing was
     // consumed since `start`.
     TextRange node_range(TextSize start) const;
     TextSize prev_token_end() const { return prev_token_end_; }
     uint32_t current_token_index() const { return current_token_index_; }
-    const std::vector<ParseError>& errors() const { return errors_; }
+    std::vector<ParseError> errors() const { return errors_.to_vector(); }
     RecoveryContext recovery_context() const { return recovery_context_; }
     // The clause loops of `if` and `try` set their flag around their loop only.
     void set_recovery_context(RecoveryContext context) { recovery_context_ = context; }
@@ -457,7 +468,7 @@ class Parser {
     // The items after the first of a dictionary display, whose `{` started at `start`.
     python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
                                                      TextSize start);
-    void open_bracket(TokenKind open, std::string_view missing_closer);
+    void open_bracket(TokenKind open, ParseErrorText missing_closer);
     Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
@@ -554,10 +565,6 @@ class Parser {
     bool parse_except_handlers(std::vector<python_ast::ExceptHandler>& handlers);
     python_ast::ExceptHandler parse_except_handler(bool& star);
     void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
-    // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
-    // payload (out of line, so that callers keep small frames).
-    void report(std::string_view message, TextRange range);
-    void report(ParseErrorType::Kind kind, TextRange range);
     // Whether the loop consumed a token since `last_token_index`, which it then advances.
     bool made_progress(uint32_t& last_token_index) const;
 
@@ -636,7 +643,7 @@ class Parser {
     NestingGuard enter_nesting_checked();
 
     TokenSource token_source_;
-    std::vector<ParseError> errors_;
+    ErrorRuns<ParseError> errors_;
     std::string_view source_;
     uint32_t current_token_index_ = 0;
     TextSize prev_token_end_ = 0;
@@ -657,6 +664,8 @@ class Parser {
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,
 // and a lexer error displaces a parser error that starts at the same offset.
+std::vector<ParseError> merge_errors(const ErrorRuns<ParseError>& parser_errors,
+                                     const ErrorRuns<LexicalError>& lexer_errors);
 std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
                                      std::vector<LexicalError> lexer_errors);
 
