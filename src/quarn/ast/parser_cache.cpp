@@ -60,7 +60,7 @@ Outcome compute(const AstFileSystem& filesystem, std::string_view path,
     file->comment_ranges = std::move(parsed->comment_ranges);
     if (read) {
         file->statements_released = true;
-        (*read)(*file, parsed->suite);
+        if (*read) (*read)(*file, parsed->suite);
     } else {
         file->suite = std::move(parsed->suite);
     }
@@ -96,7 +96,7 @@ Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_fi
         seen = true;
         return compute(*inner_->filesystem, path, &read);
     });
-    if (seen || !outcome.ok()) return outcome;
+    if (seen || !outcome.ok() || !read) return outcome;
     const ParsedFileCache& file = **outcome;
     if (!file.statements_released) {
         read(file, file.suite);

@@ -70,7 +70,8 @@ class AstFileParserCache {
     // The same memo, for the one reader that builds what it needs from the statements: `read`
     // sees them, and the record kept has none (`statements_released`), so that a file's tree
     // lives only while it is read. A file already parsed is read from its kept statements, or
-    // from its text parsed again when they were released. Not called on a failure.
+    // from its text parsed again when they were released. Not called on a failure. An empty
+    // `read` only drops the statements.
     Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(
         std::string_view path, const StatementsReader& read) const;
 

@@ -162,8 +162,11 @@ void register_exit_handler() {
         for (const char* name : {"WarmUpStatics", "x__Y", "aB", "HTTPResponse"}) {
             (void)quarn::utils::to_snake_case(name);
         }
+        // The identifier's ligature builds the NFKC normaliser, and dropping the tree the
+        // iterative destruction's state.
         (void)parse_source(
-            "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n");
+            "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n"
+            "\xEF\xAC\x81 = [[1]]\n");
         std::atexit(stop_warm_up_threads);
         fork_gate::install(&forget_workers_after_fork);
     });

@@ -80,10 +80,21 @@ class OrderedMap {
         return true;
     }
 
-    // Reorders the entries, keeping the order of those `less` finds equal.
-    template <typename Less>
-    void stable_sort(Less less) {
-        std::stable_sort(items_.begin(), items_.end(), less);
+    // Puts the entries in the order of `rank(key)`, equal ranks in their present order. Moves
+    // each entry once.
+    template <typename Rank>
+    void order_by(Rank rank) {
+        std::vector<std::pair<size_t, size_t>> order;  // (rank, position)
+        order.reserve(items_.size());
+        for (size_t k = 0; k < items_.size(); ++k)
+            order.emplace_back(rank(items_[k].first), k);
+        if (std::is_sorted(order.begin(), order.end())) return;
+        std::sort(order.begin(), order.end());
+        std::vector<value_type> sorted;
+        sorted.reserve(items_.size());
+        for (const auto& [unused, k] : order)
+            sorted.push_back(std::move(items_[k]));
+        items_ = std::move(sorted);
     }
 
     // The same entries, whatever their order.

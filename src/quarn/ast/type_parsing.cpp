@@ -17,6 +17,14 @@ using py::Stmt;
 // ---------------------------------------------------------------------------------------------
 // Text helpers.
 
+// The length of the white space character starting at `at`, or 0: ASCII is answered here, since
+// nearly every byte of a source is ASCII, the rest by the codec.
+size_t space_length(std::string_view text, size_t at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x80) return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) ? 1 : 0;
+    return white_space_length(text, at);
+}
+
 // The length of the white space that ends `text`.
 size_t trailing_white_space(std::string_view text) {
     size_t end = text.size();
@@ -25,7 +33,7 @@ size_t trailing_white_space(std::string_view text) {
         size_t start = end - 1;
         while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
             --start;
-        const size_t length = white_space_length(text, start);
+        const size_t length = space_length(text, start);
         if (length == 0 || start + length != end) break;
         end = start;
     }
@@ -35,7 +43,7 @@ size_t trailing_white_space(std::string_view text) {
 std::string_view trim(std::string_view text) {
     size_t start = 0;
     while (start < text.size()) {
-        const size_t length = white_space_length(text, start);
+        const size_t length = space_length(text, start);
         if (length == 0) break;
         start += length;
     }
@@ -426,9 +434,8 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     StringMap<size_t> first_statement;
     for (size_t k = 0; k < fields.size(); ++k)
         first_statement.try_emplace(std::string(*feature_field_name(*fields[k])), k);
-    record.fields.stable_sort([&](const auto& a, const auto& b) {
-        return first_statement.find(a.first)->second < first_statement.find(b.first)->second;
-    });
+    record.fields.order_by(
+        [&](std::string_view name) { return first_statement.find(name)->second; });
     // `fields` is final: an annotated record that agrees with its name's record is that record.
     for (FeatureFieldAST& field : annotated_fields) {
         const FeatureFieldAST& merged = record.fields.at(field.field_name);
@@ -537,7 +544,7 @@ FieldCommentMetadata field_comment_metadata(std::span<const std::string> lines) 
                 remaining = trim(remaining);
                 if (remaining.empty()) break;
                 size_t end = 0;
-                while (end < remaining.size() && white_space_length(remaining, end) == 0) {
+                while (end < remaining.size() && space_length(remaining, end) == 0) {
                     ++end;
                 }
                 metadata.tags.emplace_back(remaining.substr(0, end));

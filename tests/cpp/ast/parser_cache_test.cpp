@@ -11,8 +11,8 @@
 
 #include "ast/memory_fs.h"
 #include "ast/temp_dir.h"
-#include "python_ast/build.h"
 #include "base/panic.h"
+#include "python_ast/build.h"
 
 namespace {
 
@@ -102,7 +102,9 @@ TEST(ParsedFileCache, TwoThreadsRacingForOnePathShareOneReadAndOneOutcome) {
 // The index's way in: its reader sees the statements while they are parsed, and the kept record
 // holds only what a later caller can read.
 TEST(ParsedFileCache, AStatementsReaderSeesTheTreeWhichIsThenReleased) {
-    auto fs = memory({{"/p/a.py", "from m import a\nx = 1  # one\n"}, {"/p/bad.py", "x = (\n"}});
+    auto fs = memory({{"/p/a.py", "from m import a\nx = 1  # one\n"},
+                      {"/p/bad.py", "x = (\n"},
+                      {"/p/c.py", "from n import b as c\n"}});
     auto cache = AstFileParserCache::with_filesystem("/p", fs);
     std::vector<size_t> seen;
     const quarn::ast::StatementsReader reader = [&](const quarn::ast::ParsedFileCache& file,
@@ -130,6 +132,15 @@ TEST(ParsedFileCache, AStatementsReaderSeesTheTreeWhichIsThenReleased) {
         EXPECT_TRUE(bad.error().starts_with("Failed to parse /p/bad.py: ")) << bad.error();
     }
     EXPECT_EQ(seen.size(), 2u);
+    // Without a reader the statements are only dropped.
+    for (int round = 0; round < 2; ++round) {
+        auto dropped = cache.get_parsed_file("/p/c.py", quarn::ast::StatementsReader());
+        ASSERT_TRUE(dropped.ok()) << dropped.error();
+        EXPECT_TRUE((*dropped)->statements_released);
+        EXPECT_TRUE((*dropped)->suite.empty());
+        EXPECT_EQ((*dropped)->imports.at("n").at("b"), StringSet{"c"});
+    }
+    EXPECT_EQ(fs->reads_of("/p/c.py"), 1);
     EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
     EXPECT_EQ(fs->reads_of("/p/bad.py"), 1);
 }
