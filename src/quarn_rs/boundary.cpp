@@ -1,5 +1,7 @@
 #include "quarn_rs/boundary.h"
 
+#include <cxxabi.h>
+
 #include <cstdio>
 
 namespace quarn_rs {
@@ -38,6 +40,20 @@ void raise_current_exception() noexcept {
         raise_panic(failure.what());
     } catch (...) {
         raise_panic("unknown C++ exception");
+    }
+}
+
+// Built without the sanitizer's check of reference bindings: the forced unwind carries no
+// exception object for its handler's reference to bind to.
+bool detail::run_guarded(void (*call)(void*), void* context) {
+    try {
+        call(context);
+        return true;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        raise_current_exception();
+        return false;
     }
 }
 

@@ -3,11 +3,10 @@
 // PanicException with their report on standard error; std::bad_alloc becomes MemoryError.
 #pragma once
 
-#include <cxxabi.h>
-
 #include <exception>
 #include <new>
 #include <string_view>
+#include <type_traits>
 
 #include "base/panic.h"
 #include "quarn_rs/py.h"
@@ -24,19 +23,25 @@ void raise_panic(std::string_view message);
 // Turns the exception in flight into the Python error it stands for. Call only from a catch block.
 void raise_current_exception() noexcept;
 
+namespace detail {
+// Calls `call(context)`; false, with the Python error set, when it ended by a C++ exception. The
+// forced unwind that ends a daemon thread at interpreter exit is no error and passes on.
+bool run_guarded(void (*call)(void*), void* context);
+}  // namespace detail
+
 // Runs `body` (returning a pointer, or an int status) and maps any C++ exception to a Python
-// error: null, or -1, is returned then. The forced unwind that ends a daemon thread at
-// interpreter exit is no error: it passes on (so this frame is not noexcept).
+// error: null, or -1, is returned then. Not noexcept: a forced unwind passes through.
 template <typename F>
 auto guarded(F&& body) -> decltype(body()) {
-    try {
-        return body();
-    } catch (abi::__forced_unwind&) {
-        throw;
-    } catch (...) {
-        raise_current_exception();
-    }
-    if constexpr (std::is_pointer_v<decltype(body())>) {
+    using R = decltype(body());
+    struct Call {
+        F& body;
+        R result;
+    } call{body, R{}};
+    if (detail::run_guarded(
+            [](void* c) { static_cast<Call*>(c)->result = static_cast<Call*>(c)->body(); }, &call))
+        return call.result;
+    if constexpr (std::is_pointer_v<R>) {
         return nullptr;
     } else {
         return -1;

@@ -5,8 +5,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -80,8 +78,6 @@ decltype(auto) without_gil(F&& work) {
     if constexpr (std::is_void_v<R>) {
         try {
             std::forward<F>(work)();
-        } catch (abi::__forced_unwind&) {
-            throw;
         } catch (...) {
             failure = std::current_exception();
         }
@@ -91,8 +87,6 @@ decltype(auto) without_gil(F&& work) {
         std::optional<R> result;
         try {
             result.emplace(std::forward<F>(work)());
-        } catch (abi::__forced_unwind&) {
-            throw;
         } catch (...) {
             failure = std::current_exception();
         }
