@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -20,9 +21,13 @@ namespace {
 
 // Never destroyed. A child replaces its copy instead: the copy is locked by the forking thread
 // and may be waited on by threads that exist only in the parent.
-Gate*& current() {
-    static Gate* gate = new Gate;
+std::atomic<Gate*>& slot() {
+    static std::atomic<Gate*> gate{new Gate};
     return gate;
+}
+
+Gate* current() {
+    return slot().load(std::memory_order_acquire);
 }
 
 void (*child_hook)() = nullptr;
@@ -44,7 +49,7 @@ void in_parent() {
 }
 
 void in_child() {
-    current() = new Gate;
+    slot().store(new Gate, std::memory_order_release);
     if (child_hook) child_hook();
 }
 

@@ -57,19 +57,21 @@ struct WarmUpRegistry {
     std::vector<std::thread> ended;
 };
 
-WarmUpRegistry*& registry_slot() {
-    static WarmUpRegistry* instance = new WarmUpRegistry;
+// Replaced only in the child of a fork, where no other thread runs; atomic all the same, since
+// the parent's workers read it up to the fork.
+std::atomic<WarmUpRegistry*>& registry_slot() {
+    static std::atomic<WarmUpRegistry*> instance{new WarmUpRegistry};
     return instance;
 }
 
 WarmUpRegistry& registry() {
-    return *registry_slot();
+    return *registry_slot().load(std::memory_order_acquire);
 }
 
 // In the child of a fork: the parent's workers do not exist here, so they are neither waited for
 // nor joined. Their registry is left as it is (its threads must not be touched) for a new one.
 void forget_workers_after_fork() {
-    registry_slot() = new WarmUpRegistry;
+    registry_slot().store(new WarmUpRegistry, std::memory_order_release);
 }
 
 bool enter_file() {

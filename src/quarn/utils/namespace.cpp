@@ -40,8 +40,8 @@ struct SnakeRewrite {
 };
 
 // Function-local statics: each pattern is compiled once, on first use, and callers racing on the
-// first use wait for the one that builds it. They are never destroyed: a daemon thread may still be
-// converting a name, with the interpreter lock released, while the process runs its exit handlers.
+// first use wait for the one that builds it. Never destroyed: a daemon thread of the interpreter
+// may still apply one while the process runs its exit handlers.
 const SnakeRewrite& snake_sub_1() {
     static const SnakeRewrite* const rewrite = new SnakeRewrite("(.)([A-Z][a-z]+)", "\\1_\\2");
     return *rewrite;
