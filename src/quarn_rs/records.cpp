@@ -84,6 +84,10 @@ Ref to_py(const ast::RecordRefs<T>& items, const Owner& owner) {
     return list_to_py(items, owner);
 }
 
+Ref to_py(const ast::FieldList& items, const Owner& owner) {
+    return list_to_py(items, owner);
+}
+
 // Entries in the map's order, which is the source's.
 template <typename V>
 Ref to_py(const ast::OrderedMap<V>& map, const Owner& owner) {

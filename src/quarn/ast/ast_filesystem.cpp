@@ -10,8 +10,8 @@
 
 #include <fmt/format.h>
 
-#include "quarn/ast/path.h"
 #include "base/utf8.h"
+#include "quarn/ast/path.h"
 
 namespace quarn::ast {
 namespace {

@@ -55,6 +55,11 @@ constexpr std::string_view FILE_SCHEME = "file://";
 
 }  // namespace
 
+const std::string& Uri::as_str() const {
+    static const std::string empty;
+    return text_ ? text_->text : empty;
+}
+
 std::optional<Uri> Uri::parse(std::string text) {
     if (!std::string_view(text).starts_with(FILE_SCHEME)) return std::nullopt;
     if (!is_valid_path_query_fragment(std::string_view(text).substr(FILE_SCHEME.size()))) {

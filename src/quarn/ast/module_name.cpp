@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "quarn/ast/path.h"
 #include "base/utf8.h"
+#include "quarn/ast/path.h"
 
 namespace quarn::ast {
 

@@ -205,6 +205,8 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         .return_arg = std::nullopt,
     };
 
+    record.args_in_order.reserve(f.parameters->len());
+    record.args.reserve(f.parameters->len());
     for (const py::AnyParameterRef item : f.parameters->iter()) {
         const py::Parameter& parameter = item.parameter();
         // The file's URI is formed once, so this is present whenever the name's location is.
@@ -236,7 +238,9 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         }
     }
 
-    for (const py::StmtReturn* statement : return_statements(f.body)) {
+    const auto returns = return_statements(f.body);
+    record.return_statements.reserve(returns.size());
+    for (const py::StmtReturn* statement : returns) {
         if (auto at = locator.location(statement->range)) record.return_statements.push_back(*at);
     }
 
@@ -379,6 +383,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
                 keyword_location_maps(call->arguments.keywords.as_span(), locator);
         }
     };
+    std::vector<FeatureFieldAST> annotated_fields;
     for (const Stmt* statement : fields) {
         const auto* annotated = statement->as<py::StmtAnnAssign>();
         if (!annotated) continue;
@@ -392,9 +397,10 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             field.feature_call = locator.location_of(*annotated->value);
             keywords_of(*annotated->value, field);
         }
-        record.annotations.push_back(std::move(field));
+        annotated_fields.push_back(std::move(field));
     }
-    for (const FeatureFieldAST& field : record.annotations) {
+    record.fields.reserve(fields.size());
+    for (const FeatureFieldAST& field : annotated_fields) {
         record.fields.try_emplace(field.field_name, field);
     }
     for (const Stmt* statement : fields) {
@@ -423,6 +429,15 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     record.fields.stable_sort([&](const auto& a, const auto& b) {
         return first_statement.find(a.first)->second < first_statement.find(b.first)->second;
     });
+    // `fields` is final: an annotated record that agrees with its name's record is that record.
+    for (FeatureFieldAST& field : annotated_fields) {
+        const FeatureFieldAST& merged = record.fields.at(field.field_name);
+        if (merged == field) {
+            record.annotations.push_back_shared(merged);
+        } else {
+            record.annotations.push_back_own(std::move(field));
+        }
+    }
 
     bool named = false;
     if (const auto* call = decorator->expression->as<py::ExprCall>()) {
@@ -472,6 +487,8 @@ StringSet collect_import_names_for_symbols_from_map(const ImportTable& imports,
 std::pair<LocationMap, LocationMap> keyword_location_maps(std::span<const py::Keyword> keywords,
                                                           const FileLocator& locator) {
     std::pair<LocationMap, LocationMap> maps;
+    maps.first.reserve(keywords.size());
+    maps.second.reserve(keywords.size());
     const std::string_view source = locator.source();
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;

@@ -146,5 +146,4 @@ class Cursor {
     TextSize token_start_ = 0;
 };
 
-
 }  // namespace rudo::python_parser

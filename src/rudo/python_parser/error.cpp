@@ -1,6 +1,10 @@
 #include "rudo/python_parser/error.h"
 
 #include <array>
+#include <cstring>
+#include <new>
+
+#include "base/panic.h"
 
 #include "base/utf8.h"
 
@@ -26,6 +30,23 @@ constexpr std::array<LexicalTexts, 13> LEXICAL_TEXTS = {{
 
 }  // namespace
 
+ErrorText::ErrorText(std::string_view text) {
+    if (text.empty()) return;
+    if (text.size() > UINT32_MAX) quarn::panic("an error text longer than 4 GiB");
+    void* block = ::operator new(sizeof(Owned) + text.size());
+    Owned* owned = new (block) Owned{{1}, static_cast<uint32_t>(text.size())};
+    std::memcpy(reinterpret_cast<char*>(owned + 1), text.data(), text.size());
+    bits_ = reinterpret_cast<uintptr_t>(owned);
+}
+
+void ErrorText::release_owned() noexcept {
+    Owned* owned = reinterpret_cast<Owned*>(bits_);
+    if (owned->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        owned->~Owned();
+        ::operator delete(owned);
+    }
+}
+
 std::string_view message(InterpolatedStringErrorType kind) {
     return INTERPOLATED_MESSAGES[static_cast<size_t>(kind)];
 }
@@ -46,7 +67,7 @@ std::string LexicalErrorType::message() const {
         case Kind::TStringError:
             return fmt::format("t-string: {}", python_parser::message(interpolated));
         case Kind::Other:
-            return text;
+            return std::string(text.view());
         default:
             return std::string(LEXICAL_TEXTS[static_cast<size_t>(kind)].message);
     }

@@ -998,7 +998,7 @@ void Lexer::rewind(LexerCheckpoint checkpoint) {
     indentations_ = std::move(checkpoint.indentations);
     pending_indentation_ = checkpoint.pending_indentation;
     interpolated_strings_ = std::move(checkpoint.interpolated_strings);
-    if (errors_.size() > checkpoint.errors_len) errors_.resize(checkpoint.errors_len);
+    errors_.truncate(checkpoint.errors_len);
 }
 
 bool Lexer::re_lex_logical_token(std::optional<TextSize> non_logical_newline_start) {

@@ -24,6 +24,12 @@ struct TokenSourceResult {
     std::vector<LexicalError> errors;
 };
 
+// The same with the errors kept as runs, for the parser's merge.
+struct TokenSourceRuns {
+    Tokens tokens;
+    ErrorRuns<LexicalError> errors;
+};
+
 class TokenSource {
   public:
     // Refuses a text longer than MAX_SOURCE_SIZE; otherwise lexes up to the first significant
@@ -60,9 +66,10 @@ class TokenSource {
     // The recorded tokens without the final EndOfFile, and the lexical errors. The current
     // token must be EndOfFile.
     TokenSourceResult finish() &&;
+    TokenSourceRuns finish_runs() &&;
 
     const std::vector<Token>& tokens() const { return tokens_; }
-    const std::vector<LexicalError>& errors() const { return lexer_.errors(); }
+    std::vector<LexicalError> errors() const { return lexer_.errors(); }
 
   private:
     explicit TokenSource(Lexer lexer, size_t source_len);

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "quarn/ast/parser_cache.h"
 #include "base/utf8.h"
+#include "quarn/ast/parser_cache.h"
 
 namespace {
 

@@ -24,10 +24,8 @@ const ErrorTexts& texts(ParseErrorType::Kind kind) {
 
 }  // namespace
 
-ParseErrorType ParseErrorType::named(ParseErrorText name, std::string_view argument) {
-    const std::string_view pattern = python_parser::text(name);
-    if (pattern.find("{}") == std::string_view::npos) return other(std::string(pattern));
-    return other(fmt::format(fmt::runtime(pattern), argument));
+ParseErrorType ParseErrorType::filled(ParseErrorText name, std::string_view argument) {
+    return other(ErrorText(fmt::format(fmt::runtime(python_parser::text(name)), argument)));
 }
 
 std::string_view kind_name(ParseErrorType::Kind kind) {
@@ -38,9 +36,10 @@ std::string ParseErrorType::message() const {
     const auto format = fmt::runtime(texts(kind).message);
     switch (kind) {
         case Kind::Other:
-            return text;
+            return std::string(text.view());
         case Kind::DuplicateKeywordArgument:
-            return fmt::format(format, quarn::debug_str(text, quarn::DebugEscapes::ControlsAndMarks));
+            return fmt::format(format,
+                               quarn::debug_str(text.view(), quarn::DebugEscapes::ControlsAndMarks));
         case Kind::ExpectedToken:
             return fmt::format(format, expected, found);
         case Kind::UnexpectedTokenAfterAsync:
@@ -49,7 +48,7 @@ std::string ParseErrorType::message() const {
         case Kind::TStringError:
             return fmt::format(format, python_parser::message(interpolated));
         case Kind::Lexical:
-            return lexical.message();
+            return lexical().message();
         default:
             return std::string(texts(kind).message);
     }

@@ -396,7 +396,7 @@ class Parser {
     TextRange node_range(TextSize start) const;
     TextSize prev_token_end() const { return prev_token_end_; }
     uint32_t current_token_index() const { return current_token_index_; }
-    const std::vector<ParseError>& errors() const { return errors_; }
+    std::vector<ParseError> errors() const { return errors_.to_vector(); }
     RecoveryContext recovery_context() const { return recovery_context_; }
     // The clause loops of `if` and `try` set their flag around their loop only.
     void set_recovery_context(RecoveryContext context) { recovery_context_ = context; }
@@ -643,7 +643,7 @@ class Parser {
     NestingGuard enter_nesting_checked();
 
     TokenSource token_source_;
-    std::vector<ParseError> errors_;
+    ErrorRuns<ParseError> errors_;
     std::string_view source_;
     uint32_t current_token_index_ = 0;
     TextSize prev_token_end_ = 0;
@@ -664,6 +664,8 @@ class Parser {
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,
 // and a lexer error displaces a parser error that starts at the same offset.
+std::vector<ParseError> merge_errors(const ErrorRuns<ParseError>& parser_errors,
+                                     const ErrorRuns<LexicalError>& lexer_errors);
 std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
                                      std::vector<LexicalError> lexer_errors);
 
