@@ -10,7 +10,7 @@ BUILD_DIR := build/$(PRESET)$(BUILD_SUFFIX)
 JOBS ?= 8
 
 # What the extension module alone needs (make demo, the wheel); the tests and clang builds need the
-# rest, the wheel its Python build tools.
+# rest, the wheel its Python build tools (and venv, which CI installs it into).
 MODULE_DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev python3-dev \
                unicode-data
 DEPS := $(MODULE_DEPS) clang-14 libgtest-dev libgmock-dev libbenchmark-dev python3-pytest \
