@@ -1,12 +1,21 @@
 # Entry points for a fresh Debian machine: `make demo` and `make test`.
 PYTHON ?= /usr/bin/python3
 PRESET ?= release
-BUILD_DIR := build/$(PRESET)
+# Another interpreter gets build folders of its own (build/release-cpython-313), so switching back
+# and forth never reconfigures one folder for a different interpreter.
+ifneq ($(PYTHON),/usr/bin/python3)
+BUILD_SUFFIX := -$(shell $(PYTHON) -c 'import sys; print(sys.implementation.cache_tag)')
+endif
+BUILD_DIR := build/$(PRESET)$(BUILD_SUFFIX)
 JOBS ?= 8
 
-DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev \
-        clang-14 libgtest-dev libgmock-dev libbenchmark-dev python3-dev python3-pytest \
-        unicode-data
+# What the extension module alone needs (make demo, the wheel); the tests and clang builds need the
+# rest, the wheel its Python build tools (and venv, which CI installs it into).
+MODULE_DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev python3-dev \
+               unicode-data
+DEPS := $(MODULE_DEPS) clang-14 libgtest-dev libgmock-dev libbenchmark-dev python3-pytest \
+        python3-mypy
+WHEEL_DEPS := python3-setuptools python3-wheel python3-build python3-venv
 BENCH_DEPS := python3-ciso8601 python3-isodate python3-aniso8601 python3-dateutil \
               python3-pytimeparse
 
@@ -22,16 +31,23 @@ define apt_install
 	fi
 endef
 
-.PHONY: deps bench-deps configure build test test-asan test-tsan test-clang fuzz demo bench clean
+.PHONY: deps module-deps wheel-deps bench-deps configure build test test-asan test-tsan test-clang \
+        fuzz demo wheel bench clean
 
 deps:
 	$(call apt_install,$(DEPS))
+
+module-deps:
+	$(call apt_install,$(MODULE_DEPS))
+
+wheel-deps: module-deps
+	$(call apt_install,$(WHEEL_DEPS))
 
 bench-deps: deps
 	$(call apt_install,$(BENCH_DEPS))
 
 configure: deps
-	cmake --preset $(PRESET) -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
+	cmake --preset $(PRESET) -B $(BUILD_DIR) -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
 
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
@@ -49,21 +65,43 @@ test-tsan:
 test-clang:
 	$(MAKE) test PRESET=clang
 
-# Fuzzes parse_module for FUZZ_SECONDS (default 60) on FUZZ_JOBS processes, seeded with the
-# installed standard library; findings land in build/fuzz/findings.
+# Fuzzes the parser and the index's extraction side by side for FUZZ_SECONDS (default 60), each
+# on FUZZ_JOBS processes, seeded with small chunks of the installed standard library and a
+# dictionary of Python tokens. Corpora grow in build/fuzz/corpus/<target>; logs and findings
+# land in build/fuzz/findings/<target>.
 FUZZ_SECONDS ?= 60
 FUZZ_JOBS ?= 1
+FUZZ_TARGETS := fuzz_parse_module fuzz_index_extraction
 fuzz: deps
 	cmake --preset fuzz >/dev/null
-	cmake --build build/fuzz -j$(JOBS) --target fuzz_parse_module
-	@mkdir -p build/fuzz/seed build/fuzz/corpus build/fuzz/findings
-	@find /usr/lib/python3.11 -name '*.py' -size -32k -exec cp -n {} build/fuzz/seed/ \; 2>/dev/null || true
-	cd build/fuzz/findings && ../bin/fuzz_parse_module -max_total_time=$(FUZZ_SECONDS) \
-	  -max_len=65536 -timeout=10 -rss_limit_mb=4096 -jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS) \
-	  ../corpus ../seed
+	cmake --build build/fuzz -j$(JOBS) --target $(FUZZ_TARGETS)
+	@test -d build/fuzz/seed || $(PYTHON) fuzz/make_seeds.py /usr/lib/python3.11 build/fuzz/seed
+	@status=0; pids=""; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$t build/fuzz/findings/$$t; \
+	  (cd build/fuzz/findings/$$t && ../../bin/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=4096 -timeout=10 -rss_limit_mb=4096 -dict=$(CURDIR)/fuzz/python.dict \
+	    -jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS) ../../corpus/$$t ../../seed \
+	    >fuzz.out 2>&1) & pids="$$pids $$!"; \
+	done; \
+	for p in $$pids; do wait $$p || status=1; done; \
+	for t in $(FUZZ_TARGETS); do \
+	  echo "== $$t"; grep -h -E "DONE|ERROR|SUMMARY|Test unit written" build/fuzz/findings/$$t/fuzz-*.log; \
+	done; exit $$status
 
-demo: build
-	@PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python $(PYTHON) examples/demo.py
+# Only the extension module, with release flags (the module preset); the build's own output is
+# shown only when it fails.
+MODULE_DIR := build/module$(BUILD_SUFFIX)
+demo: module-deps
+	@mkdir -p build
+	@{ cmake --preset module -B $(MODULE_DIR) -DPython3_EXECUTABLE=$(PYTHON) && \
+	   cmake --build $(MODULE_DIR) --target quarn_rs -j$(JOBS); } >$(MODULE_DIR).log 2>&1 || \
+	 { cat $(MODULE_DIR).log; exit 1; }
+	@PYTHONPATH=$(CURDIR)/$(MODULE_DIR)/python $(PYTHON) examples/demo.py
+
+# A wheel of the module and its stubs in build/dist, built offline by setup.py through the module
+# preset.
+wheel: wheel-deps
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m build --no-isolation --wheel --outdir build/dist .
 
 bench: bench-deps build
 	PYTHON=$(PYTHON) BUILD_DIR=$(BUILD_DIR) bench/run.sh

@@ -10,25 +10,9 @@
 #include <string_view>
 #include <vector>
 
-namespace quarn_bench {
+#include "base/utf8.h"
 
-inline bool is_valid_utf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<unsigned char>(text[i]);
-        size_t need = b < 0x80             ? 1
-                      : (b & 0xE0) == 0xC0 ? 2
-                      : (b & 0xF0) == 0xE0 ? 3
-                      : (b & 0xF8) == 0xF0 ? 4
-                                           : 0;
-        if (need == 0 || text.size() - i < need) return false;
-        for (size_t k = 1; k < need; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += need;
-    }
-    return true;
-}
+namespace quarn_bench {
 
 struct Corpus {
     std::vector<std::string> files;
@@ -52,7 +36,7 @@ inline const Corpus& corpus() {
             std::ifstream file(path, std::ios::binary);
             std::string text((std::istreambuf_iterator<char>(file)),
                              std::istreambuf_iterator<char>());
-            if (!is_valid_utf8(text)) continue;
+            if (!quarn::is_valid_utf8(text)) continue;
             c.bytes += text.size();
             c.files.push_back(std::move(text));
         }

@@ -1,19 +1,18 @@
 """Index the example project with quarn_rs and print its feature classes and resolvers.
 
 Only the module's public surface is used: the index answers lookups by name, so the names to ask
-for are taken from the `class` and `def` lines of each file, and the index says which of them are
-feature classes and resolvers. Positions are printed as line:character, both counted from 1.
+for are those of the class and function definitions (`async def` included) that Python's own `ast`
+finds in each file, and the index says which of them are feature classes and resolvers. The module's
+locations are zero-based; the demo prints them as line:character, both counted from 1.
 """
 
+import ast
 import os
-import re
 import sys
 
 import quarn_rs
 
 PROJECT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "project")
-DEFINITION = re.compile(r"^[ \t]*(class|def)[ \t]+(\w+)", re.MULTILINE)
-LINE_BREAK = re.compile(r"\r\n|\r|\n")
 
 
 def python_files(root):
@@ -24,6 +23,18 @@ def python_files(root):
                 yield os.path.relpath(os.path.join(directory, name), root)
 
 
+def definitions(text):
+    """(is a class, name) of every class and function definition, nested ones too, in source
+    order."""
+    nodes = [
+        node
+        for node in ast.walk(ast.parse(text))
+        if isinstance(node, (ast.ClassDef, ast.FunctionDef, ast.AsyncFunctionDef))
+    ]
+    nodes.sort(key=lambda node: (node.lineno, node.col_offset))
+    return [(isinstance(node, ast.ClassDef), node.name) for node in nodes]
+
+
 def at(location):
     return f"{location[0] + 1}:{location[1] + 1}"
 
@@ -32,7 +43,8 @@ class Source:
     """The text of one file, cut by the index's locations."""
 
     def __init__(self, text):
-        self.lines = LINE_BREAK.split(text)
+        # The line breaks the module counts: \r\n, \r and \n.
+        self.lines = text.replace("\r\n", "\n").replace("\r", "\n").split("\n")
 
     def __getitem__(self, location):
         start_line, start, end_line, end = location
@@ -91,6 +103,7 @@ def main():
     parsed = quarn_rs.AstFileParserCache(files, ".", filesystem=filesystem)
 
     print(f"quarn_rs indexed {len(files)} files of examples/project")
+    print("(positions are line:character, both counted from 1)")
     for path in filesystem.all_files():
         try:
             _, text, _ = parsed.get_parsed_file(path)
@@ -99,8 +112,8 @@ def main():
             continue
         source = Source(text)
         found = []
-        for kind, name in DEFINITION.findall(text):
-            if kind == "class":
+        for is_class, name in definitions(text):
+            if is_class:
                 record = index.feature_class_ast_in_file(path, name)
             else:
                 record = index.resolver_ast_in_file(path, name)

@@ -1,15 +1,17 @@
 // Any bytes through parse_module: no crash or sanitizer report, and a result that holds together:
 // tokens ordered inside the text, every node range inside its parent's, errors inside the text and
-// the checked parse agreeing with the unchecked one.
+// the checked result agreeing with the unchecked one. Each input is parsed once.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
+#include "stack_runner.h"
 
 namespace {
 
@@ -104,28 +106,40 @@ class RangeChecker {
     std::vector<Item> work_;
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string_view source(reinterpret_cast<const char*>(data), size);
-    const TextRange text(0, static_cast<TextSize>(size));
+void check_parse(std::string_view source) {
+    const TextRange text(0, static_cast<TextSize>(source.size()));
     rudo::python_parser::Parsed parsed = rudo::python_parser::parse_module_unchecked(source);
 
     if (parsed.syntax.range != text) fail("module range", parsed.syntax.range, text);
     TextSize previous_end = 0;
     for (const Token& token : parsed.tokens) {
-        if (token.range.start() < previous_end || token.range.end() > size)
+        if (token.range.start() < previous_end || token.range.end() > source.size())
             fail("token out of order", token.range, text);
         previous_end = token.range.end();
     }
     for (const auto& error : parsed.errors)
-        if (error.location.start() > error.location.end() || error.location.end() > size)
+        if (error.location.start() > error.location.end() || error.location.end() > source.size())
             fail("error range", error.location, text);
     RangeChecker(text, parsed.errors.empty()).run(parsed.syntax);
 
-    auto checked = rudo::python_parser::parse_module(source);
-    if (checked.ok() != parsed.errors.empty()) fail("checked parse disagrees", text, text);
-    if (!checked.ok() && !(checked.error() == parsed.errors.front()))
-        fail("checked parse reports another first error", checked.error().location, text);
+    // The checked result is derived from this same parse, as parse_module derives it.
+    const bool clean = parsed.errors.empty();
+    std::optional<rudo::python_parser::ParseError> first;
+    if (!clean) first = parsed.errors.front();
+    const size_t tokens = parsed.tokens.size();
+    auto result = rudo::python_parser::checked(std::move(parsed));
+    if (result.ok() != clean) fail("checked parse disagrees", text, text);
+    if (!clean && !(result.error() == *first))
+        fail("checked parse reports another first error", result.error().location, text);
+    if (clean && result->tokens.size() != tokens) fail("checked parse lost tokens", text, text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view source(reinterpret_cast<const char*>(data), size);
+    // The tree is also destroyed there: freeing a deep tree recurses as deep as building it.
+    auto body = [source] { check_parse(source); };
+    quarn_fuzz::StackRunner::instance().run(body);
     return 0;
 }

@@ -15,6 +15,8 @@
 
 #include <fmt/format.h>
 
+#include "base/quote.h"
+#include "base/utf8.h"
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/lexer.h"
 #include "rudo/python_parser/parser/parse.h"
@@ -22,75 +24,16 @@
 
 namespace {
 
+using quarn::append_json_string;
 using rudo::python_ast::TokenKind;
 using rudo::python_parser::TokenSource;
 
 constexpr int EXIT_USAGE = 2;
 
-// JSON string literal: quotes, backslashes and control characters escaped, UTF-8 kept.
-void append_json_string(std::string& out, std::string_view text) {
-    out += '"';
-    for (char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                    fmt::format_to(std::back_inserter(out), "\\u{:04x}",
-                                   static_cast<unsigned char>(c));
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
-
-bool is_valid_utf8(std::string_view text) {
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n) {
-        auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t need;
-        uint32_t c;
-        uint32_t min;
-        if ((b & 0xE0) == 0xC0) {
-            need = 2, c = b & 0x1F, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            need = 3, c = b & 0x0F, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            need = 4, c = b & 0x07, min = 0x10000;
-        } else {
-            return false;
-        }
-        if (n - i < need) return false;
-        for (size_t k = 1; k < need; ++k) {
-            auto cont = static_cast<unsigned char>(text[i + k]);
-            if ((cont & 0xC0) != 0x80) return false;
-            c = (c << 6) | (cont & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        i += need;
-    }
-    return true;
-}
+class StdoutSink final : public rudo::python_ast::DumpSink {
+  public:
+    void write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
+};
 
 void fail(std::string_view message) {
     fmt::print(stderr, "pydump: {}\n", message);
@@ -152,7 +95,7 @@ bool read_source(const char* path, std::string& out) {
         fail(fmt::format("{}: {}", path, rudo::python_parser::SOURCE_TOO_LARGE));
         return false;
     }
-    if (!is_valid_utf8(out)) {
+    if (!quarn::is_valid_utf8(out)) {
         fail(fmt::format("{}: file is not valid UTF-8", path));
         return false;
     }
@@ -205,9 +148,11 @@ int run_ast(const char* path) {
     if (!read_source(path, source)) return EXIT_USAGE;
     // Every merged error, not only the first: a view for finding where the parser goes wrong.
     rudo::python_parser::Parsed parsed = rudo::python_parser::parse_module_unchecked(source);
-    std::string out = "{\"ast\": ";
-    out += rudo::python_ast::dump_json(parsed.syntax);
-    out += ", \"errors\": [";
+    // The tree goes out as it is dumped: its JSON can be many times the size of the source.
+    StdoutSink sink;
+    sink.write("{\"ast\": ");
+    rudo::python_ast::dump_json(parsed.syntax, sink);
+    std::string out = ", \"errors\": [";
     bool first = true;
     for (const auto& error : parsed.errors) {
         if (!first) out += ", ";
@@ -218,8 +163,8 @@ int run_ast(const char* path) {
                        error.location.start(), error.location.end());
     }
     out += "]}\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    sink.write(out);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
 
 struct Subcommand {

@@ -119,14 +119,17 @@ WarmUp warm_up(const std::string& root, const std::vector<std::string>& files, s
     return {wall, after.cpu - before.cpu, after.minor_faults - before.minor_faults};
 }
 
-// The best of a few runs: the machine is shared, and the first run also pays for the heap.
+// The best time of a few runs (the machine is shared), with the page faults of the first one:
+// later runs find the heap that the first one grew.
 WarmUp best_warm_up(const std::string& root, const std::vector<std::string>& files,
                     size_t threads) {
     WarmUp best = warm_up(root, files, threads);
+    const long first_faults = best.minor_faults;
     for (int run = 0; run < 2; ++run) {
         const WarmUp next = warm_up(root, files, threads);
         if (next.wall < best.wall) best = next;
     }
+    best.minor_faults = first_faults;
     return best;
 }
 
@@ -174,10 +177,14 @@ int main(int argc, char** argv) {
     WarmUp eight_run = best_warm_up(root, files, 8);
     const double one = one_run.wall;
     const double eight = eight_run.wall;
-    fmt::print("warm-up on 1 thread:      {:9.1f} ms wall, {:7.1f} ms CPU, {:6} minor faults\n",
-               one * 1e3, one_run.cpu * 1e3, one_run.minor_faults);
-    fmt::print("warm-up on 8 threads:     {:9.1f} ms wall, {:7.1f} ms CPU, {:6} minor faults\n",
-               eight * 1e3, eight_run.cpu * 1e3, eight_run.minor_faults);
+    fmt::print(
+        "warm-up on 1 thread:      {:9.1f} ms wall, {:7.1f} ms CPU, {:6} minor faults in the first "
+        "run\n",
+        one * 1e3, one_run.cpu * 1e3, one_run.minor_faults);
+    fmt::print(
+        "warm-up on 8 threads:     {:9.1f} ms wall, {:7.1f} ms CPU, {:6} minor faults in the first "
+        "run\n",
+        eight * 1e3, eight_run.cpu * 1e3, eight_run.minor_faults);
     fmt::print("8 threads against 1:      {:9.2f}x faster, {:.2f}x the CPU time\n", one / eight,
                eight_run.cpu / one_run.cpu);
 

@@ -51,7 +51,7 @@ void BM_Lexer(benchmark::State& state) {
             Lexer lexer(text);
             while (lexer.next_token() != TokenKind::EndOfFile) {
             }
-            benchmark::DoNotOptimize(lexer.errors().size());
+            benchmark::DoNotOptimize(lexer.error_count());
         }
     }
     report(state, c);

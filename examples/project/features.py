@@ -28,6 +28,11 @@ def get_account_age(signup: User.signup_date) -> User.account_age_days:
     return (datetime.now() - signup).days
 
 
+@online
+async def get_full_name(user_id: User.id) -> User.full_name:
+    return await directory.full_name(user_id)
+
+
 def helper(x, *args, y=1, **kwargs):
     """A plain function."""
     return f"{x!r:>{y}}"

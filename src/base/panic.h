@@ -12,11 +12,13 @@
 namespace quarn {
 
 class Panic : public std::runtime_error {
-public:
+  public:
     explicit Panic(const std::string& message) : std::runtime_error(message) {}
 };
 
-[[noreturn]] inline void panic(std::string_view message) { throw Panic(std::string(message)); }
+[[noreturn]] inline void panic(std::string_view message) {
+    throw Panic(std::string(message));
+}
 
 // "internal error: entered unreachable code: {}"
 [[noreturn]] inline void unreachable(std::string_view detail = {}) {

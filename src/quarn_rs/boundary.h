@@ -3,6 +3,7 @@
 // PanicException with their report on standard error; std::bad_alloc becomes MemoryError.
 #pragma once
 
+
 #include <exception>
 #include <new>
 #include <string_view>
@@ -23,12 +24,14 @@ void raise_panic(std::string_view message);
 void raise_current_exception() noexcept;
 
 // Runs `body` (returning a pointer, or an int status) and maps any C++ exception to a Python
-// error: null, or -1, is returned then.
+// error: null, or -1, is returned then. The forced unwind that ends a daemon thread at
+// interpreter exit is no error: it passes on (so this frame is not noexcept).
 template <typename F>
-auto guarded(F&& body) noexcept -> decltype(body()) {
+auto guarded(F&& body) -> decltype(body()) {
     try {
         return body();
     } catch (...) {
+        if (!std::current_exception()) throw;  // the forced unwind, which has no C++ object
         raise_current_exception();
     }
     if constexpr (std::is_pointer_v<decltype(body())>) {

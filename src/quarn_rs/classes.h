@@ -2,6 +2,7 @@
 // of what it found. Each is a heap type made once per process on first use.
 #pragma once
 
+#include <memory>
 #include <new>
 #include <span>
 #include <utility>
@@ -71,11 +72,11 @@ using TypeGetter = PyTypeObject* (*)();
 // The classes in registration order.
 std::span<const TypeGetter> module_classes();
 
-// Record objects owning the given records; new references, or null with an error set.
-PyObject* wrap_record(quarn::ast::ResolverAST record);
-PyObject* wrap_record(quarn::ast::FeatureClassAST record);
-PyObject* wrap_record(quarn::ast::FunctionArgAST record);
-PyObject* wrap_record(quarn::ast::FeatureFieldAST record);
+// Record objects sharing the given immutable records; new references, or null with an error set.
+PyObject* wrap_record(std::shared_ptr<const quarn::ast::ResolverAST> record);
+PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureClassAST> record);
+PyObject* wrap_record(std::shared_ptr<const quarn::ast::FunctionArgAST> record);
+PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureFieldAST> record);
 
 // Test builds: records with known values, for the property tests that need no index.
 bool add_record_test_hooks(PyObject* module);

@@ -1,14 +1,18 @@
-// The smallest pieces of the binding layer: owned references, the interpreter-lock release guard
+// The smallest pieces of the binding layer: owned references, the interpreter-lock release
 // and the raising helpers every binding shares. Only src/quarn_rs/ includes Python.h.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace quarn_rs {
@@ -62,24 +66,39 @@ class Ref {
     PyObject* p_ = nullptr;
 };
 
-// Releases the interpreter lock for its scope. Inside it no Python object may be created, read
-// or released; the lock is taken back also when a C++ exception leaves the scope.
-class GilRelease {
-  public:
-    GilRelease() : state_(PyEval_SaveThread()) {}
-    GilRelease(const GilRelease&) = delete;
-    GilRelease& operator=(const GilRelease&) = delete;
-    ~GilRelease() { PyEval_RestoreThread(state_); }
-
-  private:
-    PyThreadState* state_;
-};
-
-// Runs `work` with the interpreter lock released and returns its value.
+// Runs `work` with the interpreter lock released and returns its value; the lock is taken back
+// also when a C++ exception leaves `work`. Inside it no Python object may be created, read or
+// released. The lock is taken back in this frame, outside any handler or noexcept frame: a daemon
+// thread that asks for it while the interpreter finalizes is ended right there by a forced
+// unwind, which must pass up to the thread's start. That unwind is a foreign exception with no
+// C++ object (std::current_exception() is empty for it): naming its type in a handler would bind a
+// reference to null, which the undefined-behaviour sanitizer rightly reports.
 template <typename F>
 decltype(auto) without_gil(F&& work) {
-    GilRelease released;
-    return std::forward<F>(work)();
+    using R = decltype(std::forward<F>(work)());
+    PyThreadState* const state = PyEval_SaveThread();
+    std::exception_ptr failure;
+    if constexpr (std::is_void_v<R>) {
+        try {
+            std::forward<F>(work)();
+        } catch (...) {
+            failure = std::current_exception();
+            if (!failure) throw;  // the forced unwind: it is no C++ exception, let it pass
+        }
+        PyEval_RestoreThread(state);
+        if (failure) std::rethrow_exception(failure);
+    } else {
+        std::optional<R> result;
+        try {
+            result.emplace(std::forward<F>(work)());
+        } catch (...) {
+            failure = std::current_exception();
+            if (!failure) throw;  // the forced unwind: it is no C++ exception, let it pass
+        }
+        PyEval_RestoreThread(state);
+        if (failure) std::rethrow_exception(failure);
+        return R(std::move(*result));
+    }
 }
 
 // A process-wide object made on first use with the lock held and kept for the life of the

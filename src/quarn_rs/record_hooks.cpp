@@ -112,9 +112,10 @@ constexpr Signature kRecordsForTests(CallKind::Function, {}, "_records_for_tests
 
 // (resolver, plain function, feature class), each a new object.
 PyObject* records_for_tests(const Args&) {
-    Ref resolver(wrap_record(sample_resolver()));
-    Ref function(wrap_record(sample_function()));
-    Ref feature_class(wrap_record(sample_feature_class()));
+    Ref resolver(wrap_record(std::make_shared<const ast::ResolverAST>(sample_resolver())));
+    Ref function(wrap_record(std::make_shared<const ast::ResolverAST>(sample_function())));
+    Ref feature_class(
+        wrap_record(std::make_shared<const ast::FeatureClassAST>(sample_feature_class())));
     if (!resolver || !function || !feature_class) return nullptr;
     return PyTuple_Pack(3, resolver.get(), function.get(), feature_class.get());
 }

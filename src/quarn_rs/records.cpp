@@ -1,5 +1,7 @@
-// The four record classes. Each object owns one record and never changes it; every property read
-// builds new Python values from it, so nothing a caller does to a result reaches the record.
+// The four record classes. Each object shares one immutable record (with the rest of its file's
+// records, which the index keeps anyway) and never changes it; every property read builds new
+// Python values from it, so nothing a caller does to a result reaches the record.
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,20 +32,23 @@ PyTypeObject* process_type(std::atomic<PyObject*>& slot, const TypeDescription& 
 
 namespace {
 
-// Python forms of the record fields. The two nested record kinds come first so that the
-// container templates below find them.
-Ref to_py(const ast::FunctionArgAST& record) {
-    return Ref(wrap_record(ast::FunctionArgAST(record)));
+// Python forms of the record fields. `owner` keeps alive the records that a field belongs to, so
+// that a nested record object shares it instead of a copy. The two nested record kinds come first
+// so that the container templates below find them.
+using Owner = std::shared_ptr<const void>;
+
+Ref to_py(const ast::FunctionArgAST& record, const Owner& owner) {
+    return Ref(wrap_record(std::shared_ptr<const ast::FunctionArgAST>(owner, &record)));
 }
-Ref to_py(const ast::FeatureFieldAST& record) {
-    return Ref(wrap_record(ast::FeatureFieldAST(record)));
+Ref to_py(const ast::FeatureFieldAST& record, const Owner& owner) {
+    return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(owner, &record)));
 }
 
-Ref to_py(const std::string& text) {
+Ref to_py(const std::string& text, const Owner&) {
     return new_str(text);
 }
 
-Ref to_py(const ast::Location& location) {
+Ref to_py(const ast::Location& location, const Owner&) {
     const ast::Range& r = location.range;
     return Ref(Py_BuildValue("(kkkk)", static_cast<unsigned long>(r.start.line),
                              static_cast<unsigned long>(r.start.character),
@@ -52,39 +57,61 @@ Ref to_py(const ast::Location& location) {
 }
 
 template <typename T>
-Ref to_py(const std::optional<T>& value) {
-    return value ? to_py(*value) : Ref::borrow(Py_None);
+Ref to_py(const std::optional<T>& value, const Owner& owner) {
+    return value ? to_py(*value, owner) : Ref::borrow(Py_None);
 }
 
-template <typename T>
-Ref to_py(const std::vector<T>& items) {
+template <typename List>
+Ref list_to_py(const List& items, const Owner& owner) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) return list;
-    for (size_t i = 0; i < items.size(); ++i) {
-        Ref item = to_py(items[i]);
+    Py_ssize_t i = 0;
+    for (const auto& element : items) {
+        Ref item = to_py(element, owner);
         if (!item) return item;  // the list drops what was made so far
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+        PyList_SET_ITEM(list.get(), i++, item.release());
     }
     return list;
 }
 
+template <typename T>
+Ref to_py(const std::vector<T>& items, const Owner& owner) {
+    return list_to_py(items, owner);
+}
+
+template <typename T>
+Ref to_py(const ast::RecordRefs<T>& items, const Owner& owner) {
+    return list_to_py(items, owner);
+}
+
+Ref to_py(const ast::FieldList& items, const Owner& owner) {
+    return list_to_py(items, owner);
+}
+
+// Entries in the map's order, which is the source's.
 template <typename V>
-Ref to_py(const ast::StringMap<V>& map) {
+Ref to_py(const ast::OrderedMap<V>& map, const Owner& owner) {
     Ref dict(PyDict_New());
     if (!dict) return dict;
     for (const auto& [key, value] : map) {
         Ref py_key = new_str(key);
         if (!py_key) return py_key;
-        Ref py_value = to_py(value);
+        Ref py_value = to_py(value, owner);
         if (!py_value || PyDict_SetItem(dict.get(), py_key.get(), py_value.get()) < 0) return Ref();
     }
     return dict;
 }
 
-// One read-only property per field: `Member` of the record held by a `Record` object.
+template <typename Record>
+using Shared = std::shared_ptr<const Record>;
+
+// One read-only property per field: `Member` of the record shared by a `Record` object.
 template <typename Record, auto Member>
 PyObject* get_field(PyObject* self, void*) {
-    return guarded([self]() -> PyObject* { return to_py(held<Record>(self).*Member).release(); });
+    return guarded([self]() -> PyObject* {
+        const Shared<Record>& record = held<Shared<Record>>(self);
+        return to_py((*record).*Member, record).release();
+    });
 }
 
 template <typename Record, auto Member>
@@ -156,8 +183,8 @@ PyGetSetDef feature_field_properties[] = {
 template <typename Record>
 TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
     return TypeDescription{full_name,
-                           static_cast<int>(sizeof(Holder<Record>)),
-                           &dealloc_holder<Record>,
+                           static_cast<int>(sizeof(Holder<Shared<Record>>)),
+                           &dealloc_holder<Shared<Record>>,
                            nullptr,
                            nullptr,
                            nullptr,
@@ -165,7 +192,7 @@ TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
 }
 
 template <typename Record>
-PyObject* wrap(PyTypeObject* type, Record&& record) {
+PyObject* wrap(PyTypeObject* type, Shared<Record> record) {
     if (type == nullptr) return nullptr;
     return new_holder(type, std::move(record));
 }
@@ -196,16 +223,16 @@ PyTypeObject* resolver_ast_type() {
                         record_type<ResolverAST>("builtins.ResolverAST", resolver_properties));
 }
 
-PyObject* wrap_record(ResolverAST record) {
+PyObject* wrap_record(std::shared_ptr<const ResolverAST> record) {
     return wrap(resolver_ast_type(), std::move(record));
 }
-PyObject* wrap_record(FeatureClassAST record) {
+PyObject* wrap_record(std::shared_ptr<const FeatureClassAST> record) {
     return wrap(feature_class_ast_type(), std::move(record));
 }
-PyObject* wrap_record(FunctionArgAST record) {
+PyObject* wrap_record(std::shared_ptr<const FunctionArgAST> record) {
     return wrap(function_arg_ast_type(), std::move(record));
 }
-PyObject* wrap_record(FeatureFieldAST record) {
+PyObject* wrap_record(std::shared_ptr<const FeatureFieldAST> record) {
     return wrap(feature_field_ast_type(), std::move(record));
 }
 

@@ -57,12 +57,14 @@ bool to_text_list(PyObject* obj, std::vector<std::string>& out) {
             return false;
         }
     }
-    // The length only sizes the result; an object that cannot tell it is still iterated.
+    // The length only sizes the result, and only up to a bound: an object that cannot tell it
+    // is still iterated, and one that claims more items than it yields costs nothing.
+    constexpr Py_ssize_t MAX_RESERVED = 4096;
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) {
         PyErr_Clear();
     } else {
-        out.reserve(static_cast<size_t>(size));
+        out.reserve(static_cast<size_t>(std::min(size, MAX_RESERVED)));
     }
     Ref iterator(PyObject_GetIter(obj));
     if (!iterator) return false;
@@ -261,7 +263,8 @@ PyObject* cache_parsed_file(PyObject* self, const Args& args) {
     std::string_view path;
     if (!args.text(0, path)) return nullptr;
     const auto& cache = held<ast::AstFileParserCache>(self);
-    auto parsed = without_gil([&] { return cache.get_parsed_file(path); });
+    // Python reads no statements: the cache keeps none.
+    auto parsed = without_gil([&] { return cache.get_parsed_file(path, ast::StatementsReader()); });
     if (!parsed.ok()) return raise(PyExc_ValueError, parsed.error());
     const ast::ParsedFileCache& file = **parsed;
     Ref py_path = new_str(file.path);
@@ -323,7 +326,7 @@ PyObject* index_lookup(PyObject* self, const Args& args) {
     if (!args.text(0, first) || !args.text(1, second)) return nullptr;
     auto found = (held<IndexValue>(self).*Lookup)(first, second);
     if (!found) Py_RETURN_NONE;
-    return wrap_record(std::move(*found));
+    return wrap_record(std::move(found));
 }
 
 PyObject* index_start(PyObject* self) {
@@ -331,12 +334,14 @@ PyObject* index_start(PyObject* self) {
     Py_RETURN_NONE;
 }
 
-constexpr auto kFeatureClassLookup = &IndexValue::feature_class_ast;
-constexpr auto kFeatureClassInFileLookup = &IndexValue::feature_class_ast_in_file;
-constexpr auto kResolverLookup = &IndexValue::resolver_ast;
-constexpr auto kResolverInFileLookup = &IndexValue::resolver_ast_in_file;
-constexpr auto kFunctionLookup = &IndexValue::function_ast;
-constexpr auto kFunctionInFileLookup = &IndexValue::function_ast_in_file;
+// The memoised records are shared, never copied: they never change, and a property read builds
+// new Python values from them.
+constexpr auto kFeatureClassLookup = &IndexValue::shared_feature_class_ast;
+constexpr auto kFeatureClassInFileLookup = &IndexValue::shared_feature_class_ast_in_file;
+constexpr auto kResolverLookup = &IndexValue::shared_resolver_ast;
+constexpr auto kResolverInFileLookup = &IndexValue::shared_resolver_ast_in_file;
+constexpr auto kFunctionLookup = &IndexValue::shared_function_ast;
+constexpr auto kFunctionInFileLookup = &IndexValue::shared_function_ast_in_file;
 
 }  // namespace
 

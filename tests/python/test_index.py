@@ -1,6 +1,7 @@
 """The project index and the parsed-file cache over small projects written by the tests."""
 
 import os
+import threading
 
 import pytest
 
@@ -237,3 +238,97 @@ class TestParsedFiles:
         with pytest.raises(ValueError) as missing:
             cache.get_parsed_file(str(tmp_path / "missing.py"))
         assert str(missing.value).startswith(f"Failed to read {tmp_path / 'missing.py'}: ")
+
+
+DEPTH = 1590
+DEEP_HEADERS = {
+    "if": ("if c:", None),
+    "def": ("def f{k}():", None),
+    "class": ("class C{k}:", None),
+    "while": ("while c:", None),
+    "try": ("try:", "finally:"),
+    "with": ("with c:", None),
+}
+
+
+def deep_source(kind):
+    """DEPTH nested blocks of one kind, with `def leaf(): return 1` innermost on line DEPTH."""
+    header, closer = DEEP_HEADERS[kind]
+    lines = [" " * (4 * k) + header.format(k=k) for k in range(DEPTH)]
+    lines.append(" " * (4 * DEPTH) + "def leaf(): return 1")
+    if closer:
+        for k in reversed(range(DEPTH)):
+            lines += [" " * (4 * k) + closer, " " * (4 * k + 4) + "pass"]
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("kind", sorted(DEEP_HEADERS))
+def test_deeply_nested_blocks_are_walked_on_a_small_thread_stack(tmp_path, kind):
+    path = tmp_path / "deep.py"
+    path.write_text(deep_source(kind), encoding="utf-8")
+    index = q.AstProjectIndex([str(path)], str(tmp_path))
+    found = []
+
+    def lookup():
+        try:
+            found.append(index.function_ast_in_file(str(path), "leaf"))
+        except BaseException as error:  # report, never lose, a failure
+            found.append(error)
+
+    previous = threading.stack_size(256 * 1024)
+    try:
+        thread = threading.Thread(target=lookup)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(previous)
+    (leaf,) = found
+    assert leaf is not None and not isinstance(leaf, BaseException), leaf
+    column = 4 * DEPTH + 4
+    assert leaf.resolver_name_location == (DEPTH, column, DEPTH, column + 4)
+    # `return 1`, the one return of the leaf's body.
+    assert leaf.return_statements == [(DEPTH, column + 8, DEPTH, column + 16)]
+    assert leaf.return_arg == (DEPTH, column + 15, DEPTH, column + 16)
+
+
+ORDERED = """\
+from quarn import online
+from quarn.features import features
+
+
+@features(zulu="1", alpha="2", mike="3")
+class Order:
+    zeta: int
+    alpha = 1
+    mid: str = feature(yankee=1, bravo=2)
+    beta: float
+    alpha: int
+
+
+@online(zulu=1, tags={"z": 1, "a": 2, "m": 3}, alpha=2)
+def resolve(zed, alpha, *mid, kilo=1, **beta):
+    return 1
+"""
+
+
+def test_dicts_come_in_source_order(tmp_path):
+    (path,) = write_project(tmp_path, {"ordered.py": ORDERED})
+    index = q.AstProjectIndex([path], str(tmp_path))
+    order = index.feature_class_ast("ordered", "Order")
+    resolve = index.resolver_ast("ordered", "resolve")
+    cases = [
+        # A field's place is that of its first statement, assigned or annotated.
+        (order.fields, ["zeta", "alpha", "mid", "beta"]),
+        ([f.field_name for f in order.annotations], ["zeta", "mid", "beta", "alpha"]),
+        (order.kwarg_names, ["zulu", "alpha", "mike"]),
+        (order.kwargs, ["zulu", "alpha", "mike"]),
+        (order.fields["mid"].kwarg_names, ["yankee", "bravo"]),
+        (order.fields["mid"].kwargs, ["yankee", "bravo"]),
+        (resolve.kwarg_names, ["zulu", "tags", "alpha"]),
+        (resolve.kwargs, ["zulu", "tags", "alpha"]),
+        (resolve.kwarg_dict_key_names["tags"], ["z", "a", "m"]),
+        (resolve.kwarg_dict_values["tags"], ["z", "a", "m"]),
+        (resolve.args, ["zed", "alpha", "mid", "kilo", "beta"]),
+    ]
+    for got, expected in cases:
+        assert list(got) == expected

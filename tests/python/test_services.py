@@ -3,6 +3,7 @@
 import collections
 import gc
 import os
+import sys
 
 import pytest
 
@@ -29,6 +30,23 @@ class Unsized(collections.abc.Sequence):
 
     def __len__(self):
         raise RuntimeError("no length")
+
+    def __iter__(self):
+        return iter(self.items)
+
+
+class Misreported(collections.abc.Sequence):
+    """A sequence whose length is not the number of items it yields."""
+
+    def __init__(self, items, length):
+        self.items = items
+        self.length = length
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+    def __len__(self):
+        return self.length
 
     def __iter__(self):
         return iter(self.items)
@@ -82,6 +100,15 @@ def test_file_list_conversion_errors(make, files, error, message):
 def test_any_sequence_of_str_is_a_file_list(files):
     assert q.StdAstFileSystem(files).all_files() == ["a.py", "b.py"]
     assert q.AstFileParserCache(files, "/p").all_files() == ["a.py", "b.py"]
+
+
+@pytest.mark.parametrize("length", [sys.maxsize, 2**40, 0])
+def test_a_misreported_length_only_sizes_the_file_list(length):
+    # Whatever length the sequence claims, the list is what it yields.
+    for make in CONSTRUCTORS:
+        make(Misreported(["b.py", "a.py"], length))
+    assert q.StdAstFileSystem(Misreported(["b.py", "a.py"], length)).all_files() == ["a.py", "b.py"]
+    assert q.AstFileParserCache(Misreported(["b.py", "a.py"], length), "/p").all_files() == ["a.py", "b.py"]
 
 
 @pytest.mark.parametrize(

@@ -10,8 +10,8 @@
 
 #include <fmt/format.h>
 
+#include "base/utf8.h"
 #include "quarn/ast/path.h"
-#include "quarn/ast/utf8.h"
 
 namespace quarn::ast {
 namespace {

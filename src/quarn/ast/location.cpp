@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "quarn/ast/utf8.h"
+#include "base/utf8.h"
 
 namespace quarn::ast {
 namespace {
@@ -54,6 +54,11 @@ bool is_valid_path_query_fragment(std::string_view text) {
 constexpr std::string_view FILE_SCHEME = "file://";
 
 }  // namespace
+
+const std::string& Uri::as_str() const {
+    static const std::string empty;
+    return text_ ? text_->text : empty;
+}
 
 std::optional<Uri> Uri::parse(std::string text) {
     if (!std::string_view(text).starts_with(FILE_SCHEME)) return std::nullopt;

@@ -2,12 +2,14 @@
 // zero-based lines and character columns.
 #pragma once
 
+#include <atomic>
 #include <concepts>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "rudo/source_file/line_index.h"
 #include "rudo/text_size/text_size.h"
@@ -34,22 +36,52 @@ struct Range {
 };
 
 // A `file://` URI that passed the RFC 3986 check; its text is never decoded or normalised.
-// Every location of a file carries the same URI, so copies share one immutable text.
+// Every location of a file carries the same URI, so copies share one immutable text behind a
+// single pointer.
 class Uri {
   public:
     // Accepts "file://" followed by an absolute path of RFC 3986 path characters and
     // percent-escapes, then an optional query and fragment.
     static std::optional<Uri> parse(std::string text);
 
-    const std::string& as_str() const { return *text_; }
+    Uri(const Uri& other) noexcept : text_(other.text_) {
+        if (text_) text_->acquire();
+    }
+    Uri(Uri&& other) noexcept : text_(std::exchange(other.text_, nullptr)) {}
+    Uri& operator=(const Uri& other) noexcept {
+        Uri copy(other);
+        std::swap(text_, copy.text_);
+        return *this;
+    }
+    Uri& operator=(Uri&& other) noexcept {
+        std::swap(text_, other.text_);
+        return *this;
+    }
+    ~Uri() {
+        if (text_) text_->release();
+    }
+
+    // The empty text for a moved-from Uri.
+    const std::string& as_str() const;
 
     friend bool operator==(const Uri& a, const Uri& b) {
-        return a.text_ == b.text_ || *a.text_ == *b.text_;
+        return a.text_ == b.text_ || a.as_str() == b.as_str();
     }
 
   private:
-    explicit Uri(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
-    std::shared_ptr<const std::string> text_;
+    struct Text {
+        explicit Text(std::string text) : text(std::move(text)) {}
+        void acquire() { refs.fetch_add(1, std::memory_order_relaxed); }
+        void release() {
+            if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+        }
+        std::atomic<size_t> refs{1};
+        const std::string text;
+    };
+
+    explicit Uri(std::string text) : text_(new Text(std::move(text))) {}
+    // Null only in a moved-from Uri.
+    Text* text_;
 };
 
 // Always a real place: an absent location is an empty std::optional<Location>.

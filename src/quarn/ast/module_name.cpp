@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/utf8.h"
 #include "quarn/ast/path.h"
-#include "quarn/ast/utf8.h"
 
 namespace quarn::ast {
 

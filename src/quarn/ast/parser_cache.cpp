@@ -43,28 +43,8 @@ namespace {
 
 using Outcome = Result<std::shared_ptr<const ParsedFileCache>>;
 
-std::shared_ptr<FileParseEntry> entry_for(AstFileParserCacheInner& inner, std::string_view path,
-                                          std::string& error) {
-    {
-        auto map = inner.entries.read();
-        if (map.poisoned()) {
-            error = "AST file entry map lock poisoned";
-            return nullptr;
-        }
-        if (auto found = map->find(path); found != map->end()) return found->second;
-    }
-    auto map = inner.entries.write();
-    if (map.poisoned()) {
-        error = "AST file entry map lock poisoned";
-        return nullptr;
-    }
-    // Another thread may have inserted the path between the two locks.
-    auto [slot, inserted] = map->try_emplace(std::string(path), nullptr);
-    if (inserted) slot->second = std::make_shared<FileParseEntry>();
-    return slot->second;
-}
-
-Outcome compute(const AstFileSystem& filesystem, std::string_view path) {
+Outcome compute(const AstFileSystem& filesystem, std::string_view path,
+                const StatementsReader* read) {
     Result<std::string, IoError> text =
         path.find('\0') != std::string_view::npos
             // The system would open the shorter path before the NUL: another file.
@@ -76,9 +56,14 @@ Outcome compute(const AstFileSystem& filesystem, std::string_view path) {
     auto file = std::make_shared<ParsedFileCache>();
     file->path = std::string(path);
     file->source = std::move(*text);
-    file->suite = std::move(parsed->suite);
-    file->imports = collect_imports(file->suite);
+    file->imports = collect_imports(parsed->suite);
     file->comment_ranges = std::move(parsed->comment_ranges);
+    if (read) {
+        file->statements_released = true;
+        if (*read) (*read)(*file, parsed->suite);
+    } else {
+        file->suite = std::move(parsed->suite);
+    }
     return std::shared_ptr<const ParsedFileCache>(std::move(file));
 }
 
@@ -101,14 +86,25 @@ ImportTable collect_imports(std::span<const rudo::python_ast::Stmt> suite) {
 
 Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_file(
     std::string_view path) const {
-    std::string error;
-    const std::shared_ptr<FileParseEntry> entry = entry_for(*inner_, path, error);
-    if (!entry) return Err(std::move(error));
-    // The map lock is released here: no thread holds both.
-    auto outcome = entry->outcome.lock();
-    if (outcome.poisoned()) return Err(fmt::format("AST parse cache lock poisoned for {}", path));
-    if (!outcome->has_value()) outcome->emplace(compute(*inner_->filesystem, path));
-    return **outcome;
+    return inner_->entries.get(path, [&] { return compute(*inner_->filesystem, path, nullptr); });
+}
+
+Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_file(
+    std::string_view path, const StatementsReader& read) const {
+    bool seen = false;
+    auto outcome = inner_->entries.get(path, [&] {
+        seen = true;
+        return compute(*inner_->filesystem, path, &read);
+    });
+    if (seen || !outcome.ok() || !read) return outcome;
+    const ParsedFileCache& file = **outcome;
+    if (!file.statements_released) {
+        read(file, file.suite);
+    } else if (auto again = parse_source(file.source); again.ok()) {
+        // The text parsed before, so it parses again; only a second reader comes here.
+        read(file, again->suite);
+    }
+    return outcome;
 }
 
 Result<std::vector<std::string>, IoError> AstFileParserCache::all_files() const {

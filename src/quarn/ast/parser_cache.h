@@ -2,26 +2,30 @@
 // listed file, and one memo slot per path asked for.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/result.h"
 #include "quarn/ast/ast_filesystem.h"
+#include "quarn/ast/memo_map.h"
 #include "quarn/ast/parser_cache_types.h"
 #include "quarn/ast/string_map.h"
-#include "quarn/ast/sync.h"
 
 namespace quarn::ast {
 
 // The memo slot of one path: absent until computed, then the parsed file or the failure text,
 // never replaced. Shared by the map and by each call using it, so the map lock can be released
 // before this one is taken.
-struct FileParseEntry {
-    Mutex<std::optional<Result<std::shared_ptr<const ParsedFileCache>>>> outcome;
-};
+using FileParseEntry = MemoSlot<std::shared_ptr<const ParsedFileCache>>;
+
+// Sees the statements of a file once, as they are parsed; they are not kept afterwards.
+using StatementsReader =
+    std::function<void(const ParsedFileCache&, std::span<const rudo::python_ast::Stmt>)>;
 
 struct AstFileParserCacheInner {
     AstFileParserCacheInner(std::shared_ptr<const AstFileSystem> filesystem,
@@ -38,7 +42,8 @@ struct AstFileParserCacheInner {
     // shared, so read without a lock.
     const StringMap<std::string> module_names;
     // Path exactly as asked for -> its memo slot. Entries are never removed.
-    RwLock<StringMap<std::shared_ptr<FileParseEntry>>> entries;
+    MemoMap<std::shared_ptr<const ParsedFileCache>> entries{"AST file entry map lock poisoned",
+                                                            "AST parse cache lock poisoned for "};
 };
 
 // A cheap handle: copies share one cache, which lives until the last handle goes.
@@ -61,6 +66,14 @@ class AstFileParserCache {
     // thread computes the same path. The path is the key exactly as given (a.py and ./a.py are
     // two entries) and is read through the file system as it stands.
     Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(std::string_view path) const;
+
+    // The same memo, for the one reader that builds what it needs from the statements: `read`
+    // sees them, and the record kept has none (`statements_released`), so that a file's tree
+    // lives only while it is read. A file already parsed is read from its kept statements, or
+    // from its text parsed again when they were released. Not called on a failure. An empty
+    // `read` only drops the statements.
+    Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(
+        std::string_view path, const StatementsReader& read) const;
 
     // The file system's listing, unchanged.
     Result<std::vector<std::string>, IoError> all_files() const;

@@ -24,6 +24,9 @@ struct ParsedFileCache {
     // The module's top-level statements with the arena that holds them; the rest of the parse is
     // not kept.
     rudo::python_ast::Suite suite;
+    // The statements went to their one reader instead of `suite` (see
+    // AstFileParserCache::get_parsed_file).
+    bool statements_released = false;
     ImportTable imports;
     rudo::python_trivia::CommentRanges comment_ranges;
 };

@@ -9,10 +9,12 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 #include <fmt/format.h>
 
 #include "base/panic.h"
+#include "quarn/ast/fork_gate.h"
 #include "quarn/ast/parse_source.h"
 #include "quarn/ast/type_parsing.h"
 #include "quarn/utils/namespace.h"
@@ -23,34 +25,20 @@ namespace {
 using Outcome = Result<std::shared_ptr<const ParsedAstFile>>;
 
 Outcome typed_file(AstProjectIndexInner& inner, std::string_view path) {
-    std::shared_ptr<TypedAstEntry> entry;
-    {
-        auto map = inner.typed_entries.read();
-        if (map.poisoned()) return Err(std::string("typed AST entry map lock poisoned"));
-        if (auto found = map->find(path); found != map->end()) entry = found->second;
-    }
-    if (!entry) {
-        auto map = inner.typed_entries.write();
-        if (map.poisoned()) return Err(std::string("typed AST entry map lock poisoned"));
-        // Another thread may have inserted the path between the two locks.
-        auto [slot, inserted] = map->try_emplace(std::string(path), nullptr);
-        if (inserted) slot->second = std::make_shared<TypedAstEntry>();
-        entry = slot->second;
-    }
     // Lock order: this entry, then the parsed-file cache's own locks.
-    auto outcome = entry->outcome.lock();
-    if (outcome.poisoned()) return Err(fmt::format("typed AST cache lock poisoned for {}", path));
-    if (!outcome->has_value()) {
-        auto parsed = inner.parser_cache.get_parsed_file(path);
-        if (!parsed.ok()) {
-            outcome->emplace(Err(parsed.error()));
-        } else {
-            const std::string module = inner.parser_cache.module_name_for_path(path);
-            outcome->emplace(std::make_shared<const ParsedAstFile>(
-                parse_ast_file_with_feature_module(**parsed, module)));
-        }
-    }
-    return **outcome;
+    return inner.typed_entries.get(path, [&]() -> Outcome {
+        std::shared_ptr<const ParsedAstFile> records;
+        // The records are built while the statements exist; the cache keeps only what a later
+        // caller can read.
+        auto parsed = inner.parser_cache.get_parsed_file(
+            path, [&](const ParsedFileCache& file, std::span<const rudo::python_ast::Stmt> suite) {
+                const std::string module = inner.parser_cache.module_name_for_path(path);
+                records = std::make_shared<const ParsedAstFile>(
+                    parse_ast_file_with_feature_module(file, suite, module));
+            });
+        if (!parsed.ok()) return Err(parsed.error());
+        return records;
+    });
 }
 
 // Nobody waits for a warm-up thread, yet each is joined once it has ended (when the next warm-up
@@ -69,9 +57,21 @@ struct WarmUpRegistry {
     std::vector<std::thread> ended;
 };
 
+// Replaced only in the child of a fork, where no other thread runs; atomic all the same, since
+// the parent's workers read it up to the fork.
+std::atomic<WarmUpRegistry*>& registry_slot() {
+    static std::atomic<WarmUpRegistry*> instance{new WarmUpRegistry};
+    return instance;
+}
+
 WarmUpRegistry& registry() {
-    static WarmUpRegistry* const instance = new WarmUpRegistry;
-    return *instance;
+    return *registry_slot().load(std::memory_order_acquire);
+}
+
+// In the child of a fork: the parent's workers do not exist here, so they are neither waited for
+// nor joined. Their registry is left as it is (its threads must not be touched) for a new one.
+void forget_workers_after_fork() {
+    registry_slot().store(new WarmUpRegistry, std::memory_order_release);
 }
 
 bool enter_file() {
@@ -85,7 +85,8 @@ bool enter_file() {
 void leave_file() {
     WarmUpRegistry& r = registry();
     const std::lock_guard lock(r.mutex);
-    if (--r.busy == 0) r.idle.notify_all();
+    // Only the exit handler waits for the files in progress.
+    if (--r.busy == 0 && r.stopping) r.idle.notify_all();
 }
 
 void end_worker(uint64_t id) {
@@ -115,6 +116,8 @@ void warm_up_files(const std::vector<std::string>& files,
                    const std::weak_ptr<AstProjectIndexInner>& weak_inner, size_t workers,
                    size_t worker) {
     for (size_t k = worker; k < files.size(); k += workers) {
+        // No file is in progress when the process forks.
+        const fork_gate::Pass pass;
         if (!enter_file()) return;
         {
             // A handle only while a file is processed: once every index handle is gone, the
@@ -161,9 +164,13 @@ void register_exit_handler() {
         for (const char* name : {"WarmUpStatics", "x__Y", "aB", "HTTPResponse"}) {
             (void)quarn::utils::to_snake_case(name);
         }
+        // The identifier's ligature builds the NFKC normaliser, and dropping the tree the
+        // iterative destruction's state.
         (void)parse_source(
-            "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n");
+            "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n"
+            "\xEF\xAC\x81 = [[1]]\n");
         std::atexit(stop_warm_up_threads);
+        fork_gate::install(&forget_workers_after_fork);
     });
 }
 
@@ -180,12 +187,15 @@ void stop_warm_up_threads() {
     join_ended();
 }
 
-void detail_start_warm_up(const AstProjectIndex& index, size_t parallelism) {
+void detail::start_warm_up(const AstProjectIndex& index, size_t parallelism) {
     if (index.files_->empty()) return;
     if (index.inner_->started.exchange(true)) return;
     register_exit_handler();
     join_ended();
     const size_t workers = std::max<size_t>(1, std::min(index.files_->size(), parallelism));
+    // Every slot exists before the workers start: they then only ever read the two maps.
+    index.inner_->typed_entries.add_slots(*index.files_);
+    index.inner_->parser_cache.inner()->entries.add_slots(*index.files_);
     const std::weak_ptr<AstProjectIndexInner> weak = index.inner_;
     WarmUpRegistry& r = registry();
     for (size_t i = 0; i < workers; ++i) {
@@ -202,10 +212,6 @@ void detail_start_warm_up(const AstProjectIndex& index, size_t parallelism) {
 }
 
 namespace detail {
-void start_warm_up(const AstProjectIndex& index, size_t parallelism) {
-    detail_start_warm_up(index, parallelism);
-}
-
 void wait_for_warm_up_threads() {
     {
         WarmUpRegistry& r = registry();
@@ -265,42 +271,60 @@ std::span<const size_t> AstProjectIndex::positions_of(std::string_view module) c
 
 namespace {
 
-template <typename Record, typename Field>
-std::optional<Record> first_in(const std::vector<Record>& records, Field name_of,
-                               std::string_view name) {
-    for (const Record& record : records) {
-        if (record.*name_of == name) return record;
+using FilePtr = std::shared_ptr<const ParsedAstFile>;
+
+// The record inside the file's shared records, which it keeps alive.
+template <typename Record>
+SharedRecord<Record> inside(const FilePtr& file, const Record& record) {
+    return SharedRecord<Record>(file, &record);
+}
+
+template <typename Records, typename Field>
+auto first_in(const FilePtr& file, const Records& records, Field name_of, std::string_view name)
+    -> SharedRecord<std::remove_cvref_t<decltype(*records.begin())>> {
+    for (const auto& record : records) {
+        if (record.*name_of == name) return inside(file, record);
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+template <typename Record>
+std::optional<Record> copy_of(const SharedRecord<Record>& found) {
+    if (!found) return std::nullopt;
+    return *found;
 }
 
 }  // namespace
 
-std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
-                                                         std::string_view function_name) const {
+SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast(
+    std::string_view module, std::string_view function_name) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
         if (!file.ok()) continue;
         for (const ResolverAST& record : (*file)->functions) {
-            if (record.module == module && record.resolver_name == function_name) return record;
+            if (record.module == module && record.resolver_name == function_name) {
+                return inside(*file, record);
+            }
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module,
-                                                         std::string_view resolver_name) const {
+SharedRecord<ResolverAST> AstProjectIndex::shared_resolver_ast(
+    std::string_view module, std::string_view resolver_name) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
         if (!file.ok()) continue;
         for (const ResolverAST& record : (*file)->resolvers) {
-            if (record.module == module && record.resolver_name == resolver_name) return record;
+            if (record.module == module && record.resolver_name == resolver_name) {
+                return inside(*file, record);
+            }
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
+SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast(
     std::string_view module, std::string_view class_name) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
@@ -308,32 +332,62 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
         // Only the first class of that name in each file counts.
         for (const FeatureClassAST& record : (*file)->feature_classes) {
             if (record.class_name != class_name) continue;
-            if (record.module == module) return record;
+            if (record.module == module) return inside(*file, record);
             break;
         }
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast_in_file(
+    std::string_view file_path, std::string_view function_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return nullptr;
+    return first_in(*file, (*file)->functions, &ResolverAST::resolver_name, function_name);
+}
+
+SharedRecord<ResolverAST> AstProjectIndex::shared_resolver_ast_in_file(
+    std::string_view file_path, std::string_view resolver_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return nullptr;
+    return first_in(*file, (*file)->resolvers, &ResolverAST::resolver_name, resolver_name);
+}
+
+SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast_in_file(
+    std::string_view file_path, std::string_view class_name) const {
+    const auto file = get_parsed_ast_file(file_path);
+    if (!file.ok()) return nullptr;
+    return first_in(*file, (*file)->feature_classes, &FeatureClassAST::class_name, class_name);
+}
+
+std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
+                                                         std::string_view function_name) const {
+    return copy_of(shared_function_ast(module, function_name));
+}
+
+std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module,
+                                                         std::string_view resolver_name) const {
+    return copy_of(shared_resolver_ast(module, resolver_name));
+}
+
+std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
+    std::string_view module, std::string_view class_name) const {
+    return copy_of(shared_feature_class_ast(module, class_name));
 }
 
 std::optional<ResolverAST> AstProjectIndex::function_ast_in_file(
     std::string_view file_path, std::string_view function_name) const {
-    const auto file = get_parsed_ast_file(file_path);
-    if (!file.ok()) return std::nullopt;
-    return first_in((*file)->functions, &ResolverAST::resolver_name, function_name);
+    return copy_of(shared_function_ast_in_file(file_path, function_name));
 }
 
 std::optional<ResolverAST> AstProjectIndex::resolver_ast_in_file(
     std::string_view file_path, std::string_view resolver_name) const {
-    const auto file = get_parsed_ast_file(file_path);
-    if (!file.ok()) return std::nullopt;
-    return first_in((*file)->resolvers, &ResolverAST::resolver_name, resolver_name);
+    return copy_of(shared_resolver_ast_in_file(file_path, resolver_name));
 }
 
 std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
     std::string_view file_path, std::string_view class_name) const {
-    const auto file = get_parsed_ast_file(file_path);
-    if (!file.ok()) return std::nullopt;
-    return first_in((*file)->feature_classes, &FeatureClassAST::class_name, class_name);
+    return copy_of(shared_feature_class_ast_in_file(file_path, class_name));
 }
 
 void AstProjectIndex::nonblocking_start_index() const {

@@ -14,16 +14,21 @@
 #include "base/result.h"
 #include "quarn/ast/ast_filesystem.h"
 #include "quarn/ast/ast_types.h"
+#include "quarn/ast/memo_map.h"
 #include "quarn/ast/parser_cache.h"
 #include "quarn/ast/string_map.h"
-#include "quarn/ast/sync.h"
 
 namespace quarn::ast {
 
+class AstProjectIndex;
+
+namespace detail {
+// `nonblocking_start_index` as if the process had `parallelism` processors.
+void start_warm_up(const AstProjectIndex& index, size_t parallelism);
+}  // namespace detail
+
 // The memo slot of one path: absent until computed, then the records or the failure text.
-struct TypedAstEntry {
-    Mutex<std::optional<Result<std::shared_ptr<const ParsedAstFile>>>> outcome;
-};
+using TypedAstEntry = MemoSlot<std::shared_ptr<const ParsedAstFile>>;
 
 struct AstProjectIndexInner {
     explicit AstProjectIndexInner(AstFileParserCache parser_cache)
@@ -31,9 +36,14 @@ struct AstProjectIndexInner {
 
     AstFileParserCache parser_cache;
     // Path exactly as asked for -> its memo slot. Entries are never removed.
-    RwLock<StringMap<std::shared_ptr<TypedAstEntry>>> typed_entries;
+    MemoMap<std::shared_ptr<const ParsedAstFile>> typed_entries{
+        "typed AST entry map lock poisoned", "typed AST cache lock poisoned for "};
     std::atomic<bool> started{false};
 };
+
+// A record inside its file's shared records, which it keeps alive; never changed.
+template <typename Record>
+using SharedRecord = std::shared_ptr<const Record>;
 
 // A cheap handle: copies share the file list and the inner state.
 class AstProjectIndex {
@@ -67,6 +77,21 @@ class AstProjectIndex {
     std::optional<FeatureClassAST> feature_class_ast_in_file(std::string_view file_path,
                                                              std::string_view class_name) const;
 
+    // The same six lookups without the copy: the memoised record itself, shared and immutable,
+    // or null.
+    SharedRecord<ResolverAST> shared_function_ast(std::string_view module,
+                                                  std::string_view function_name) const;
+    SharedRecord<ResolverAST> shared_resolver_ast(std::string_view module,
+                                                  std::string_view resolver_name) const;
+    SharedRecord<FeatureClassAST> shared_feature_class_ast(std::string_view module,
+                                                           std::string_view class_name) const;
+    SharedRecord<ResolverAST> shared_function_ast_in_file(std::string_view file_path,
+                                                          std::string_view function_name) const;
+    SharedRecord<ResolverAST> shared_resolver_ast_in_file(std::string_view file_path,
+                                                          std::string_view resolver_name) const;
+    SharedRecord<FeatureClassAST> shared_feature_class_ast_in_file(
+        std::string_view file_path, std::string_view class_name) const;
+
     // Starts the warm-up threads once per index (over every copy of the handle) and returns at
     // once. A worker stops early when no handle on the index is left, or when the process exits.
     void nonblocking_start_index() const;
@@ -81,7 +106,7 @@ class AstProjectIndex {
                     std::shared_ptr<const StringMap<std::vector<size_t>>> module_positions);
 
     std::span<const size_t> positions_of(std::string_view module) const;
-    friend void detail_start_warm_up(const AstProjectIndex&, size_t);
+    friend void detail::start_warm_up(const AstProjectIndex&, size_t);
 
     std::shared_ptr<const std::vector<std::string>> files_;
     std::shared_ptr<AstProjectIndexInner> inner_;
@@ -91,14 +116,12 @@ class AstProjectIndex {
 
 // Stops the warm-up threads before the process tears down its statics: no new file is started,
 // and the call returns once the files being processed are done. Registered with the C runtime's
-// exit handlers when the first warm-up starts; the interpreter binding may call it earlier.
+// exit handlers when the first warm-up starts.
 void stop_warm_up_threads();
 
 namespace detail {
 // The processors this process may run on, at least 1.
 size_t available_parallelism();
-// `nonblocking_start_index` as if the process had `parallelism` processors.
-void start_warm_up(const AstProjectIndex& index, size_t parallelism);
 // Waits until every warm-up thread of the process has ended; for tests and benchmarks.
 void wait_for_warm_up_threads();
 }  // namespace detail

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "base/utf8.h"
 #include "quarn/utils/namespace.h"
 #include "rudo/python_ast/statement_visitor.h"
 
@@ -16,24 +17,12 @@ using py::Stmt;
 // ---------------------------------------------------------------------------------------------
 // Text helpers.
 
-// The Unicode White_Space character starting at `at`, if any, and its byte length.
-size_t white_space_length(std::string_view text, size_t at) {
-    const auto b0 = static_cast<unsigned char>(text[at]);
-    if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
-    if (b0 < 0x80) return 0;
-    auto byte = [&](size_t i) -> unsigned {
-        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
-    };
-    if (b0 == 0xC2 && (byte(1) == 0x85 || byte(1) == 0xA0)) return 2;
-    if (b0 == 0xE1 && byte(1) == 0x9A && byte(2) == 0x80) return 3;  // U+1680
-    if (b0 == 0xE2 && byte(1) == 0x80) {
-        const unsigned b2 = byte(2);
-        // U+2000..U+200A, U+2028, U+2029, U+202F
-        if ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF) return 3;
-    }
-    if (b0 == 0xE2 && byte(1) == 0x81 && byte(2) == 0x9F) return 3;  // U+205F
-    if (b0 == 0xE3 && byte(1) == 0x80 && byte(2) == 0x80) return 3;  // U+3000
-    return 0;
+// The length of the white space character starting at `at`, or 0: ASCII is answered here, since
+// nearly every byte of a source is ASCII, the rest by the codec.
+size_t space_length(std::string_view text, size_t at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x80) return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) ? 1 : 0;
+    return white_space_length(text, at);
 }
 
 // The length of the white space that ends `text`.
@@ -44,7 +33,7 @@ size_t trailing_white_space(std::string_view text) {
         size_t start = end - 1;
         while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
             --start;
-        const size_t length = white_space_length(text, start);
+        const size_t length = space_length(text, start);
         if (length == 0 || start + length != end) break;
         end = start;
     }
@@ -54,7 +43,7 @@ size_t trailing_white_space(std::string_view text) {
 std::string_view trim(std::string_view text) {
     size_t start = 0;
     while (start < text.size()) {
-        const size_t length = white_space_length(text, start);
+        const size_t length = space_length(text, start);
         if (length == 0) break;
         start += length;
     }
@@ -93,26 +82,57 @@ std::pair<size_t, size_t> next_line_break(std::string_view source, size_t offset
 // ---------------------------------------------------------------------------------------------
 // Statement walks.
 
-struct DefinitionCollector : py::StatementVisitor<DefinitionCollector> {
+// Takes the statement lists nested in one statement, in walk order, without entering them.
+struct NestedBodies : py::StatementVisitor<NestedBodies> {
+    std::vector<std::span<const Stmt>> bodies;
+
+    void visit_body(std::span<const Stmt> body) {
+        if (!body.empty()) bodies.push_back(body);
+    }
+};
+
+// Calls `visit` on every statement of `body` and of the lists nested in it, in the statement
+// walk's pre-order. The walk keeps its own stack: a file may nest blocks far deeper than a small
+// thread stack could follow by recursion.
+template <typename Visit>
+void each_statement(std::span<const Stmt> body, Visit visit) {
+    std::vector<std::span<const Stmt>> pending;
+    if (!body.empty()) pending.push_back(body);
+    NestedBodies nested;
+    while (!pending.empty()) {
+        std::span<const Stmt>& rest = pending.back();
+        const Stmt& stmt = rest.front();
+        rest = rest.subspan(1);
+        if (rest.empty()) pending.pop_back();
+        visit(stmt);
+        nested.bodies.clear();
+        py::walk_stmt(nested, stmt);
+        // The first nested list comes out first.
+        pending.insert(pending.end(), nested.bodies.rbegin(), nested.bodies.rend());
+    }
+}
+
+// Every class and every function definition of the file, at any depth, each in pre-order.
+struct DefinitionCollector {
     std::vector<const py::StmtClassDef*> classes;
     std::vector<const py::StmtFunctionDef*> functions;
 
-    void visit_stmt(const Stmt& stmt) {
-        if (const auto* c = stmt.as<py::StmtClassDef>()) classes.push_back(c);
-        if (const auto* f = stmt.as<py::StmtFunctionDef>()) functions.push_back(f);
-        py::walk_stmt(*this, stmt);
+    void collect(std::span<const Stmt> suite) {
+        each_statement(suite, [this](const Stmt& stmt) {
+            if (const auto* c = stmt.as<py::StmtClassDef>()) classes.push_back(c);
+            if (const auto* f = stmt.as<py::StmtFunctionDef>()) functions.push_back(f);
+        });
     }
 };
 
 // Every `return` of a body, those of nested definitions included.
-struct ReturnStatementCollector : py::StatementVisitor<ReturnStatementCollector> {
+std::vector<const py::StmtReturn*> return_statements(std::span<const Stmt> body) {
     std::vector<const py::StmtReturn*> returns;
-
-    void visit_stmt(const Stmt& stmt) {
+    each_statement(body, [&returns](const Stmt& stmt) {
         if (const auto* r = stmt.as<py::StmtReturn>()) returns.push_back(r);
-        py::walk_stmt(*this, stmt);
-    }
-};
+    });
+    return returns;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Decorators and call keywords.
@@ -144,7 +164,7 @@ const py::ExprStringLiteral* single_string(const py::Expr& expr) {
 }
 
 void dict_keyword_maps(std::span<const py::Keyword> keywords, const FileLocator& locator,
-                       StringMap<LocationMap>& key_names, StringMap<LocationMap>& values) {
+                       OrderedMap<LocationMap>& key_names, OrderedMap<LocationMap>& values) {
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;
         const auto* dict = keyword.value->as<py::ExprDict>();
@@ -193,6 +213,8 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         .return_arg = std::nullopt,
     };
 
+    record.args_in_order.reserve(f.parameters->len());
+    record.args.reserve(f.parameters->len());
     for (const py::AnyParameterRef item : f.parameters->iter()) {
         const py::Parameter& parameter = item.parameter();
         // The file's URI is formed once, so this is present whenever the name's location is.
@@ -224,9 +246,9 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         }
     }
 
-    ReturnStatementCollector returns;
-    py::walk_body(returns, f.body);
-    for (const py::StmtReturn* statement : returns.returns) {
+    const auto returns = return_statements(f.body);
+    record.return_statements.reserve(returns.size());
+    for (const py::StmtReturn* statement : returns) {
         if (auto at = locator.location(statement->range)) record.return_statements.push_back(*at);
     }
 
@@ -369,6 +391,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
                 keyword_location_maps(call->arguments.keywords.as_span(), locator);
         }
     };
+    std::vector<FeatureFieldAST> annotated_fields;
     for (const Stmt* statement : fields) {
         const auto* annotated = statement->as<py::StmtAnnAssign>();
         if (!annotated) continue;
@@ -382,9 +405,10 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             field.feature_call = locator.location_of(*annotated->value);
             keywords_of(*annotated->value, field);
         }
-        record.annotations.push_back(std::move(field));
+        annotated_fields.push_back(std::move(field));
     }
-    for (const FeatureFieldAST& field : record.annotations) {
+    record.fields.reserve(fields.size());
+    for (const FeatureFieldAST& field : annotated_fields) {
         record.fields.try_emplace(field.field_name, field);
     }
     for (const Stmt* statement : fields) {
@@ -397,13 +421,28 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             new_feature_field_ast(std::string(name), std::move(*name_location), metadata_of(name));
         field.feature_call = locator.location_of(*assigned->value);
         keywords_of(*assigned->value, field);
-        const auto existing = record.fields.find(name);
-        if (existing == record.fields.end()) {
-            record.fields.emplace(std::string(name), std::move(field));
+        if (FeatureFieldAST* existing = record.fields.find_value(name)) {
+            existing->feature_call = std::move(field.feature_call);
+            existing->kwarg_names = std::move(field.kwarg_names);
+            existing->kwargs = std::move(field.kwargs);
         } else {
-            existing->second.feature_call = std::move(field.feature_call);
-            existing->second.kwarg_names = std::move(field.kwarg_names);
-            existing->second.kwargs = std::move(field.kwargs);
+            record.fields.try_emplace(name, std::move(field));
+        }
+    }
+
+    // Fields in declaration order: the place of a name is that of its first statement.
+    StringMap<size_t> first_statement;
+    for (size_t k = 0; k < fields.size(); ++k)
+        first_statement.try_emplace(std::string(*feature_field_name(*fields[k])), k);
+    record.fields.order_by(
+        [&](std::string_view name) { return first_statement.find(name)->second; });
+    // `fields` is final: an annotated record that agrees with its name's record is that record.
+    for (FeatureFieldAST& field : annotated_fields) {
+        const FeatureFieldAST& merged = record.fields.at(field.field_name);
+        if (merged == field) {
+            record.annotations.push_back_shared(merged);
+        } else {
+            record.annotations.push_back_own(std::move(field));
         }
     }
 
@@ -455,6 +494,8 @@ StringSet collect_import_names_for_symbols_from_map(const ImportTable& imports,
 std::pair<LocationMap, LocationMap> keyword_location_maps(std::span<const py::Keyword> keywords,
                                                           const FileLocator& locator) {
     std::pair<LocationMap, LocationMap> maps;
+    maps.first.reserve(keywords.size());
+    maps.second.reserve(keywords.size());
     const std::string_view source = locator.source();
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;
@@ -503,7 +544,7 @@ FieldCommentMetadata field_comment_metadata(std::span<const std::string> lines) 
                 remaining = trim(remaining);
                 if (remaining.empty()) break;
                 size_t end = 0;
-                while (end < remaining.size() && white_space_length(remaining, end) == 0) {
+                while (end < remaining.size() && space_length(remaining, end) == 0) {
                     ++end;
                 }
                 metadata.tags.emplace_back(remaining.substr(0, end));
@@ -605,13 +646,19 @@ std::string dedent(std::string_view text) {
 
 ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
                                                  std::string_view module) {
+    return parse_ast_file_with_feature_module(parsed, parsed.suite, module);
+}
+
+ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
+                                                 std::span<const Stmt> suite,
+                                                 std::string_view module) {
     ParsedAstFile out;
     // One URI for the whole file: every record is located against the same text.
     const FileLocator locator(parsed.source, file_uri_for_path(parsed.path));
     if (!locator.has_uri()) return out;
 
     DefinitionCollector definitions;
-    py::walk_body(definitions, parsed.suite);
+    definitions.collect(suite);
 
     constexpr std::array<std::string_view, 1> quarn_module = {"quarn"};
     constexpr std::array<std::string_view, 3> resolver_symbols = {"online", "offline", "stream"};
@@ -626,6 +673,7 @@ ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
             out.functions.push_back(std::move(*record));
         }
     }
+    // The resolvers refer to their function records: `functions` is complete and never grows.
     for (const ResolverAST& record : out.functions) {
         if (record.decorator_location) out.resolvers.push_back(record);
     }

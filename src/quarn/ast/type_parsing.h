@@ -20,6 +20,10 @@ namespace quarn::ast {
 // made reports nothing.
 ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
                                                  std::string_view module);
+// The same from statements the record does not hold (the parsed-file cache hands them over once).
+ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
+                                                 std::span<const rudo::python_ast::Stmt> suite,
+                                                 std::string_view module);
 
 // The local names under which the file imports any of `symbols` from any of `modules`.
 StringSet collect_import_names_for_symbols_from_map(const ImportTable& imports,

@@ -6,8 +6,8 @@
 #include <limits>
 
 #include <fmt/format.h>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
+
+#include "base/utf8.h"
 
 namespace quarn::utils {
 namespace {
@@ -17,17 +17,12 @@ constexpr std::string_view DOCS_URL = "https://docs.quarn.dev/api-docs#Duration"
 // 100 years of 365 days, in seconds: the value "infinity" and "all" stand for.
 constexpr double INFINITY_SECONDS = 3'153'600'000.0;
 
-// Unicode White_Space of the character at `i`, advancing `i` past it; an invalid UTF-8 byte is
-// one character that is not white space. Decodes within a 4-byte window so that texts of any
-// length work with ICU's 32-bit indices.
+// Unicode White_Space of the character at `i`, advancing `i` past it; an ill-formed sequence is
+// one character that is not white space.
 bool next_is_white_space(std::string_view s, size_t& i) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data()) + i;
-    const int32_t window = static_cast<int32_t>(std::min<size_t>(4, s.size() - i));
-    int32_t j = 0;
-    UChar32 c;
-    U8_NEXT(p, j, window, c);
-    i += static_cast<size_t>(j);
-    return c >= 0 && u_isUWhiteSpace(c);
+    const Utf8Char c = decode_utf8(s, i);
+    i += c.length;
+    return is_white_space(c.code_point);
 }
 
 bool is_all_white_space(std::string_view s) {

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "base/panic.h"
-#include "quarn/utils/debug_str.h"
+#include "base/quote.h"
 
 namespace quarn::utils {
 

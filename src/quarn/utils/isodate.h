@@ -69,7 +69,6 @@ struct IsoZone {
     static IsoZone offset(std::string_view name, int32_t seconds) {
         return IsoZone{Offset{ZoneName(name), seconds}};
     }
-    bool is_utc() const { return std::holds_alternative<Utc>(value); }
     // The offset variant, or null for UTC.
     const Offset* as_offset() const { return std::get_if<Offset>(&value); }
 
@@ -112,7 +111,6 @@ struct IsoDuration {
 
     static IsoDuration exact(i128 microseconds) { return IsoDuration{Exact{microseconds}}; }
     static IsoDuration year_month() { return IsoDuration{YearMonth{}}; }
-    bool is_year_month() const { return std::holds_alternative<YearMonth>(value); }
     // The exact variant, or null for a year/month duration.
     const Exact* as_exact() const { return std::get_if<Exact>(&value); }
 

@@ -40,18 +40,19 @@ struct SnakeRewrite {
 };
 
 // Function-local statics: each pattern is compiled once, on first use, and callers racing on the
-// first use wait for the one that builds it.
+// first use wait for the one that builds it. Never destroyed: a daemon thread of the interpreter
+// may still apply one while the process runs its exit handlers.
 const SnakeRewrite& snake_sub_1() {
-    static const SnakeRewrite rewrite("(.)([A-Z][a-z]+)", "\\1_\\2");
-    return rewrite;
+    static const SnakeRewrite* const rewrite = new SnakeRewrite("(.)([A-Z][a-z]+)", "\\1_\\2");
+    return *rewrite;
 }
 const SnakeRewrite& snake_sub_2() {
-    static const SnakeRewrite rewrite("__([A-Z])", "_\\1");
-    return rewrite;
+    static const SnakeRewrite* const rewrite = new SnakeRewrite("__([A-Z])", "_\\1");
+    return *rewrite;
 }
 const SnakeRewrite& snake_sub_3() {
-    static const SnakeRewrite rewrite("([a-z0-9])([A-Z])", "\\1_\\2");
-    return rewrite;
+    static const SnakeRewrite* const rewrite = new SnakeRewrite("([a-z0-9])([A-Z])", "\\1_\\2");
+    return *rewrite;
 }
 
 // Necessary conditions for a match of each pattern, tested on bytes.

@@ -1,46 +1,11 @@
 #include "rudo/python_ast/dump.h"
 
 #include <cmath>
+#include <iterator>
+
+#include "base/quote.h"
 
 namespace rudo::python_ast::dump_detail {
-
-namespace {
-
-void append_escaped(std::string& out, std::string_view text) {
-    static constexpr char HEX[] = "0123456789abcdef";
-    out += '"';
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\u00";
-                    out += HEX[c >> 4];
-                    out += HEX[c & 0xF];
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    out += '"';
-}
-
-}  // namespace
 
 void Dumper::key(std::string_view name) {
     if (compact()) {
@@ -59,14 +24,14 @@ void Dumper::null() {
 
 void Dumper::range(TextRange range) {
     if (compact()) {
-        out_ += fmt::format("[{}..{}]", range.start(), range.end());
+        fmt::format_to(std::back_inserter(out_), "[{}..{}]", range.start(), range.end());
     } else {
-        out_ += fmt::format("[{}, {}]", range.start(), range.end());
+        fmt::format_to(std::back_inserter(out_), "[{}, {}]", range.start(), range.end());
     }
 }
 
 void Dumper::text(std::string_view text) {
-    append_escaped(out_, text);
+    quarn::append_json_string(out_, text);
 }
 
 // Bytes: ASCII as text; every other byte as \xNN (compact) or as the code point of the same
@@ -101,10 +66,10 @@ void Dumper::scalar(bool value) {
     out_ += value ? "true" : "false";
 }
 void Dumper::scalar(int8_t value) {
-    out_ += fmt::format("{}", value);
+    fmt::format_to(std::back_inserter(out_), "{}", value);
 }
 void Dumper::scalar(uint32_t value) {
-    out_ += fmt::format("{}", value);
+    fmt::format_to(std::back_inserter(out_), "{}", value);
 }
 
 void Dumper::scalar(const Identifier& identifier) {
@@ -154,7 +119,7 @@ void Dumper::number(double value) {
 void Dumper::scalar(const NumberLiteralValue& number_value) {
     if (const Int* integer = number_value.as_int()) {
         if (const uint64_t* small = integer->as_u64()) {
-            out_ += fmt::format("{}", *small);
+            fmt::format_to(std::back_inserter(out_), "{}", *small);
         } else if (compact()) {
             out_ += *integer->as_big();
         } else {

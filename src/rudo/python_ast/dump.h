@@ -60,11 +60,21 @@ concept Kinds = requires(const T& node) {
     node.as_variant();
 };
 
+// Where a streamed dump goes, in pieces of about 64 KiB.
+class DumpSink {
+  public:
+    virtual void write(std::string_view text) = 0;
+
+  protected:
+    ~DumpSink() = default;
+};
+
 class Dumper {
   public:
     enum class Mode { Compact, Json };
-    explicit Dumper(Mode mode) : mode_(mode) {}
+    explicit Dumper(Mode mode, DumpSink* sink = nullptr) : mode_(mode), sink_(sink) {}
 
+    // The whole text, or with a sink what is left after the last full piece was written.
     template <typename T>
     std::string run(const T& root) {
         value(root);
@@ -73,18 +83,21 @@ class Dumper {
     }
 
   private:
+    static constexpr size_t PIECE = size_t{64} << 10;
+
     struct Item {
         std::string_view name;
         void (*emit)(Dumper&, const void*);
         const void* ptr;
     };
+    // An open list or record whose items are items_[begin, end); `next` is the one to write.
+    // Each frame's items lie above its parent's, so the items form one stack.
     struct Frame {
-        std::vector<Item> items{};
-        size_t next = 0;
-        std::string_view open;   // written before the first item
-        std::string_view close;  // written at the end when opened
-        bool opened = false;
-        bool separator = false;
+        size_t begin;
+        size_t next;
+        size_t end;
+        std::string_view close;
+        bool separator;
     };
 
     template <typename T>
@@ -156,37 +169,30 @@ class Dumper {
     template <typename List>
     void list(const List& items) {
         using T = std::decay_t<decltype(*items.begin())>;
-        Frame frame{.open = "[", .close = "]"};
-        frame.items.reserve(items.size());
+        const size_t begin = items_.size();
         for (const T& element : items)
-            frame.items.push_back(item("", element));
-        out_ += '[';
-        frame.opened = true;
-        if (frame.items.empty()) {
-            out_ += ']';
-            return;
-        }
-        frames_.push_back(std::move(frame));
+            items_.push_back(item("", element));
+        open(begin, "[", "]", false);
     }
 
     template <typename Node>
     void record(const Node& node) {
-        Frame frame;
+        const size_t begin = items_.size();
         for_each_field(node, [&](std::string_view name, const auto& field) {
             if (compact() && elided(field)) return;
             if constexpr (std::is_same_v<Node, BytesLiteral>) {
                 if (name == "value") {
-                    frame.items.push_back(Item{name, &emit_bytes, &field});
+                    items_.push_back(Item{name, &emit_bytes, &field});
                     return;
                 }
             }
-            frame.items.push_back(item(name, field));
+            items_.push_back(item(name, field));
         });
         if (compact()) {
             out_ += Node::KIND;
             if constexpr (HasRange<Node>) range(node.range);
-            frame.open = "(";
-            frame.close = ")";
+            // A compact record without fields is its kind and range alone.
+            if (items_.size() > begin) open(begin, "(", ")", false);
         } else {
             out_ += "{\"_type\": \"";
             out_ += Node::KIND;
@@ -195,34 +201,38 @@ class Dumper {
                 out_ += ", \"range\": ";
                 range(node.range);
             }
-            frame.opened = true;
-            frame.separator = true;
-            frame.close = "}";
+            open(begin, "", "}", true);
         }
-        if (frame.items.empty()) {
-            if (frame.opened) out_ += frame.close;
+    }
+
+    // Writes `open_text` and the items pushed since `begin` (through drain), then `close`.
+    void open(size_t begin, std::string_view open_text, std::string_view close, bool separator) {
+        out_ += open_text;
+        if (items_.size() == begin) {
+            out_ += close;
             return;
         }
-        frames_.push_back(std::move(frame));
+        frames_.push_back(Frame{begin, begin, items_.size(), close, separator});
     }
 
     void drain() {
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
-            if (frame.next == frame.items.size()) {
-                if (frame.opened) out_ += frame.close;
+            if (frame.next == frame.end) {
+                out_ += frame.close;
+                items_.resize(frame.begin);
                 frames_.pop_back();
                 continue;
             }
-            Item current = frame.items[frame.next++];
-            if (!frame.opened) {
-                out_ += frame.open;
-                frame.opened = true;
-            }
+            const Item current = items_[frame.next++];
             if (frame.separator) out_ += ", ";
             frame.separator = true;
             if (!current.name.empty()) key(current.name);
             current.emit(*this, current.ptr);  // may push a frame: `frame` is stale after this
+            if (sink_ != nullptr && out_.size() >= PIECE) {
+                sink_->write(out_);
+                out_.clear();
+            }
         }
     }
 
@@ -254,7 +264,9 @@ class Dumper {
     void number(double value);
 
     Mode mode_;
+    DumpSink* sink_;
     std::string out_;
+    std::vector<Item> items_;
     std::vector<Frame> frames_;
 };
 
@@ -270,6 +282,16 @@ std::string dump(const T& node) {
 template <typename T>
 std::string dump_json(const T& node) {
     return dump_detail::Dumper(dump_detail::Dumper::Mode::Json).run(node);
+}
+
+using dump_detail::DumpSink;
+
+// The same JSON form written to `sink` as it is made, so that a large tree never sits in memory
+// as one text.
+template <typename T>
+void dump_json(const T& node, DumpSink& sink) {
+    const std::string rest = dump_detail::Dumper(dump_detail::Dumper::Mode::Json, &sink).run(node);
+    if (!rest.empty()) sink.write(rest);
 }
 
 }  // namespace rudo::python_ast

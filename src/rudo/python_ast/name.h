@@ -19,6 +19,16 @@ class Name {
 
     Name() noexcept : size_(0), storage_{} {}
     explicit Name(std::string_view text) { assign(text); }
+    // The same text when `readable` bytes from its start may be read (a slice of a longer
+    // buffer): a short text is then copied as one fixed-size block.
+    Name(std::string_view text, size_t readable) {
+        if (text.size() <= INLINE_CAPACITY && readable >= INLINE_CAPACITY) {
+            size_ = static_cast<uint32_t>(text.size());
+            std::memcpy(storage_.inline_bytes, text.data(), INLINE_CAPACITY);
+        } else {
+            assign(text);
+        }
+    }
     Name(const char* text) : Name(std::string_view(text)) {}
 
     Name(const Name& other) { assign(other.as_str()); }

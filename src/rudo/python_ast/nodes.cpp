@@ -1,6 +1,9 @@
 #include "rudo/python_ast/nodes.h"
 
 #include <array>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 namespace rudo::python_ast {
 
@@ -469,24 +472,62 @@ struct DeepOps {
     static bool has_children(const T& node);
 };
 
+// Whether each kind can hold nodes of its own kind, by variant index: every destruction asks,
+// moved-from shells included, so the answer is one load rather than a chain of kind tests.
+namespace {
+
+template <typename Node, typename... Kinds>
+constexpr bool one_of = (std::is_same_v<Node, Kinds> || ...);
+
+template <typename Variant>
+struct KindTable;
+template <typename... Nodes>
+struct KindTable<std::variant<Nodes...>> {
+    template <typename Predicate>
+    static constexpr std::array<bool, sizeof...(Nodes)> of(Predicate predicate) {
+        return {predicate.template operator()<Nodes>()...};
+    }
+};
+
+template <typename T, typename Predicate>
+constexpr auto kind_table(Predicate predicate) {
+    return KindTable<std::remove_cvref_t<decltype(std::declval<const T&>().as_variant())>>::of(
+        predicate);
+}
+
+// A node left without a value by a failed copy holds nothing.
+template <typename T, size_t N>
+bool lookup(const std::array<bool, N>& table, const T& node) {
+    const size_t index = node.as_variant().index();
+    return index < N && table[index];
+}
+
+}  // namespace
+
 template <>
 bool DeepOps<Expr>::has_children(const Expr& e) {
-    return !(e.is<ExprName>() || e.is<ExprNumberLiteral>() || e.is<ExprStringLiteral>() ||
-             e.is<ExprBytesLiteral>() || e.is<ExprBooleanLiteral>() || e.is<ExprNoneLiteral>() ||
-             e.is<ExprEllipsisLiteral>());
+    static constexpr auto TABLE = kind_table<Expr>([]<typename Node>() {
+        return !one_of<Node, ExprName, ExprNumberLiteral, ExprStringLiteral, ExprBytesLiteral,
+                       ExprBooleanLiteral, ExprNoneLiteral, ExprEllipsisLiteral>;
+    });
+    return lookup(TABLE, e);
 }
 
 template <>
 bool DeepOps<Pattern>::has_children(const Pattern& p) {
-    return !(p.is<PatternMatchValue>() || p.is<PatternMatchSingleton>() ||
-             p.is<PatternMatchStar>());
+    static constexpr auto TABLE = kind_table<Pattern>([]<typename Node>() {
+        return !one_of<Node, PatternMatchValue, PatternMatchSingleton, PatternMatchStar>;
+    });
+    return lookup(TABLE, p);
 }
 
 template <>
 bool DeepOps<Stmt>::has_children(const Stmt& s) {
-    return s.is<StmtFunctionDef>() || s.is<StmtClassDef>() || s.is<StmtFor>() ||
-           s.is<StmtWhile>() || s.is<StmtIf>() || s.is<StmtWith>() || s.is<StmtMatch>() ||
-           s.is<StmtTry>();
+    static constexpr auto TABLE = kind_table<Stmt>([]<typename Node>() {
+        return one_of<Node, StmtFunctionDef, StmtClassDef, StmtFor, StmtWhile, StmtIf, StmtWith,
+                      StmtMatch, StmtTry>;
+    });
+    return lookup(TABLE, s);
 }
 
 Expr::Expr(const Expr& other) : NodeKinds() {

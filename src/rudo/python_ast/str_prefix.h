@@ -95,11 +95,8 @@ class AnyStringFlags {
 
     constexpr bool is_raw() const { return bits_ & (R_PREFIX_LOWER | R_PREFIX_UPPER); }
     constexpr bool is_triple_quoted() const { return bits_ & TRIPLE_QUOTED; }
-    constexpr bool is_double_quoted() const { return bits_ & DOUBLE_QUOTES; }
-    constexpr bool is_unterminated() const { return bits_ & UNTERMINATED; }
     constexpr bool is_bytes() const { return bits_ & B_PREFIX; }
     constexpr bool is_f_string() const { return bits_ & F_PREFIX; }
-    constexpr bool is_t_string() const { return bits_ & T_PREFIX; }
     constexpr size_t quote_len() const { return is_triple_quoted() ? 3 : 1; }
 
     friend constexpr bool operator==(AnyStringFlags, AnyStringFlags) = default;

@@ -113,8 +113,12 @@ class Cursor {
     // Consumes bytes while `pred` accepts them.
     template <typename Pred>
     void skip_while(Pred pred) {
-        while (pos_ < size_ && pred(static_cast<uint8_t>(data_[pos_])))
-            ++pos_;
+        // A local pointer: the loop then keeps its position in a register.
+        const char* p = data_ + pos_;
+        const char* const end = data_ + size_;
+        while (p != end && pred(static_cast<uint8_t>(*p)))
+            ++p;
+        pos_ = static_cast<TextSize>(p - data_);
     }
     // Moves to the first of the needles at or after the current position (or to the end) and
     // returns whether one was found.
@@ -128,7 +132,6 @@ class Cursor {
     void set_offset(TextSize offset) { pos_ = offset < size_ ? offset : size_; }
 
     TextSize offset() const { return pos_; }
-    TextSize text_len() const { return size_; }
     std::string_view rest() const { return {data_ + pos_, size_ - pos_}; }
     std::string_view slice(TextSize start, TextSize end) const {
         return {data_ + start, end - start};
@@ -137,7 +140,6 @@ class Cursor {
 
     void start_token() { token_start_ = pos_; }
     TextSize token_start() const { return token_start_; }
-    TextSize token_len() const { return pos_ - token_start_; }
     TextRange token_range() const { return TextRange(token_start_, pos_); }
     std::string_view token_text() const { return slice(token_start_, pos_); }
 
@@ -147,8 +149,5 @@ class Cursor {
     TextSize pos_ = 0;
     TextSize token_start_ = 0;
 };
-
-// Decodes the UTF-8 character at `data[0..available)`; invalid sequences give U+FFFD of length 1.
-char32_t decode_utf8(const char* data, TextSize available, TextSize& length);
 
 }  // namespace rudo::python_parser

@@ -1,6 +1,11 @@
 #include "rudo/python_parser/error.h"
 
 #include <array>
+#include <cstring>
+#include <new>
+
+#include "base/panic.h"
+#include "base/utf8.h"
 
 namespace rudo::python_parser {
 namespace {
@@ -22,25 +27,24 @@ constexpr std::array<LexicalTexts, 13> LEXICAL_TEXTS = {{
 #undef LEXICAL_ERROR
 }};
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+}  // namespace
+
+ErrorText::ErrorText(std::string_view text) {
+    if (text.empty()) return;
+    if (text.size() > UINT32_MAX) quarn::panic("an error text longer than 4 GiB");
+    void* block = ::operator new(sizeof(Owned) + text.size());
+    Owned* owned = new (block) Owned{{1}, static_cast<uint32_t>(text.size())};
+    std::memcpy(reinterpret_cast<char*>(owned + 1), text.data(), text.size());
+    bits_ = reinterpret_cast<uintptr_t>(owned);
 }
 
-}  // namespace
+void ErrorText::release_owned() noexcept {
+    Owned* owned = reinterpret_cast<Owned*>(bits_);
+    if (owned->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        owned->~Owned();
+        ::operator delete(owned);
+    }
+}
 
 std::string_view message(InterpolatedStringErrorType kind) {
     return INTERPOLATED_MESSAGES[static_cast<size_t>(kind)];
@@ -54,7 +58,7 @@ std::string LexicalErrorType::message() const {
     switch (kind) {
         case Kind::UnexpectedCharacter: {
             std::string out = "Got unexpected token ";
-            append_utf8(out, character);
+            quarn::append_utf8(out, character);
             return out;
         }
         case Kind::FStringError:
@@ -62,7 +66,7 @@ std::string LexicalErrorType::message() const {
         case Kind::TStringError:
             return fmt::format("t-string: {}", python_parser::message(interpolated));
         case Kind::Other:
-            return text;
+            return std::string(text.view());
         default:
             return std::string(LEXICAL_TEXTS[static_cast<size_t>(kind)].message);
     }

@@ -19,6 +19,9 @@ struct Indentation {
     constexpr Indentation add_space() const {
         return {column == MAX ? MAX : column + 1, character == MAX ? MAX : character + 1};
     }
+    constexpr Indentation add_spaces(uint32_t n) const {
+        return {column > MAX - n ? MAX : column + n, character > MAX - n ? MAX : character + n};
+    }
     constexpr Indentation add_tab() const {
         uint32_t cleared = column & ~uint32_t{1};
         return {cleared >= MAX - 2 ? MAX : cleared + 2, character == MAX ? MAX : character + 1};

@@ -33,6 +33,23 @@ constexpr std::array<bool, 256> IDENT_CONTINUE = make_ident_continue();
 constexpr bool is_ascii_ident_start(int c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
+constexpr bool is_blank(int c) {
+    return c == ' ' || c == '\t' || c == '\f';
+}
+
+// What the first byte of a token starts; one table load picks the path.
+enum class FirstByte : uint8_t { Punctuation, Name, Digit, NonAscii };
+constexpr std::array<FirstByte, 256> make_first_byte() {
+    std::array<FirstByte, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = c >= 0x80                  ? FirstByte::NonAscii
+                   : is_ascii_ident_start(c) ? FirstByte::Name
+                   : (c >= '0' && c <= '9')  ? FirstByte::Digit
+                                             : FirstByte::Punctuation;
+    }
+    return table;
+}
+constexpr std::array<FirstByte, 256> FIRST_BYTE = make_first_byte();
 constexpr bool is_digit(int c) {
     return c >= '0' && c <= '9';
 }
@@ -90,39 +107,45 @@ constexpr size_t FIRST_KEYWORD = static_cast<size_t>(TokenKind::And);
 constexpr size_t KEYWORD_COUNT = static_cast<size_t>(TokenKind::Type) - FIRST_KEYWORD + 1;
 constexpr size_t MAX_KEYWORD_LEN = 8;
 
-// The keywords grouped by length; bucket n spans [start[n], start[n + 1]).
+// Keywords by a perfect hash of the first byte, the last byte and the length: one probe and one
+// comparison per name. The factors were searched for this keyword set; the table construction
+// below refuses to compile should a new keyword collide.
+constexpr size_t KEYWORD_SLOTS = 128;
+constexpr size_t keyword_slot(uint8_t first, uint8_t last, size_t len) {
+    return (first + 59u * last + 7u * len) & (KEYWORD_SLOTS - 1);
+}
+
 struct KeywordTable {
-    std::array<Keyword, KEYWORD_COUNT> keywords{};
-    std::array<uint8_t, MAX_KEYWORD_LEN + 2> start{};
+    std::array<Keyword, KEYWORD_SLOTS> slots{};
+    bool collision = false;
 };
 
 constexpr KeywordTable make_keyword_table() {
     KeywordTable table;
-    size_t n = 0;
-    for (size_t len = 0; len <= MAX_KEYWORD_LEN; ++len) {
-        table.start[len] = static_cast<uint8_t>(n);
-        for (size_t i = 0; i < KEYWORD_COUNT; ++i) {
-            std::string_view text = SOURCE_TEXTS[FIRST_KEYWORD + i];
-            if (text.size() == len) {
-                table.keywords[n++] = {text, static_cast<TokenKind>(FIRST_KEYWORD + i)};
-            }
-        }
+    for (size_t i = 0; i < KEYWORD_COUNT; ++i) {
+        std::string_view text = SOURCE_TEXTS[FIRST_KEYWORD + i];
+        if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) table.collision = true;
+        Keyword& slot = table.slots[keyword_slot(static_cast<uint8_t>(text.front()),
+                                                 static_cast<uint8_t>(text.back()), text.size())];
+        if (!slot.text.empty()) table.collision = true;
+        slot = {text, static_cast<TokenKind>(FIRST_KEYWORD + i)};
     }
-    table.start[MAX_KEYWORD_LEN + 1] = static_cast<uint8_t>(n);
     return table;
 }
 constexpr KeywordTable KEYWORDS = make_keyword_table();
-static_assert(KEYWORDS.start[MAX_KEYWORD_LEN + 1] == KEYWORD_COUNT, "a keyword is longer than 8");
+static_assert(!KEYWORDS.collision, "two keywords share a slot of the keyword hash");
 
 std::optional<TokenKind> keyword(std::string_view text) {
     if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) return std::nullopt;
-    for (size_t i = KEYWORDS.start[text.size()]; i < KEYWORDS.start[text.size() + 1]; ++i) {
-        const Keyword& k = KEYWORDS.keywords[i];
-        if (k.text[0] == text[0] && std::memcmp(k.text.data(), text.data(), text.size()) == 0) {
-            return k.kind;
-        }
+    const Keyword& k = KEYWORDS.slots[keyword_slot(static_cast<uint8_t>(text.front()),
+                                                   static_cast<uint8_t>(text.back()), text.size())];
+    if (k.text.size() != text.size()) return std::nullopt;
+    for (size_t i = 1; i + 1 < text.size(); ++i) {
+        if (k.text[i] != text[i]) return std::nullopt;
     }
-    return std::nullopt;
+    // The hash does not tell every first and last byte apart.
+    if (k.text.front() != text.front() || k.text.back() != text.back()) return std::nullopt;
+    return k.kind;
 }
 
 // --- String prefixes -------------------------------------------------------------------------
@@ -287,7 +310,7 @@ Lexer::Lexer(std::string_view source, TextSize start_offset) : source_(source) {
 
 TokenKind Lexer::next_token() {
     cursor_.start_token();
-    current_value_ = std::monostate{};
+    if (current_value_.index() != 0) current_value_ = std::monostate{};
     current_flags_ = 0;
     TokenKind kind = lex_token();
     // An abandoned token keeps the range of its error.
@@ -308,7 +331,10 @@ TokenKind Lexer::lex_token() {
     if (state_ == LexerState::LineStart) {
         if (auto kind = eat_indentation()) return *kind;
     } else {
-        if (auto kind = skip_whitespace()) return *kind;
+        cursor_.skip_while(is_blank);
+        if (cursor_.first() == '\\') {
+            if (auto kind = skip_whitespace()) return *kind;
+        }
     }
 
     cursor_.start_token();
@@ -353,8 +379,10 @@ std::optional<TokenKind> Lexer::eat_indentation() {
     for (;;) {
         int c = cursor_.first();
         if (c == ' ') {
-            cursor_.bump();
-            indentation = indentation.add_space();
+            // A run of spaces is counted at once: most indentation is nothing else.
+            const TextSize run_start = cursor_.offset();
+            cursor_.skip_while([](int b) { return b == ' '; });
+            indentation = indentation.add_spaces(cursor_.offset() - run_start);
         } else if (c == '\t') {
             cursor_.bump();
             indentation = indentation.add_tab();
@@ -480,14 +508,32 @@ TokenKind Lexer::lex_comment() {
 // --- Operators and the first character -------------------------------------------------------
 
 TokenKind Lexer::lex_char(int c) {
-    if (c >= 0x80) {
-        TextSize length;
-        char32_t ch = cursor_.peek_char(length);
-        cursor_.skip_bytes(length);
-        state_ = LexerState::InLine;
-        return lex_non_ascii(ch);
+    switch (FIRST_BYTE[static_cast<size_t>(c)]) {
+        case FirstByte::Name:
+            cursor_.bump();
+            state_ = LexerState::InLine;
+            return lex_identifier(c);
+        case FirstByte::Digit:
+            cursor_.bump();
+            state_ = LexerState::InLine;
+            if (c == '0') {
+                int n = cursor_.first();
+                if (n == 'x' || n == 'X') return cursor_.bump(), lex_number_radix(16);
+                if (n == 'o' || n == 'O') return cursor_.bump(), lex_number_radix(8);
+                if (n == 'b' || n == 'B') return cursor_.bump(), lex_number_radix(2);
+            }
+            return lex_decimal_number(c);
+        case FirstByte::NonAscii: {
+            TextSize length;
+            char32_t ch = cursor_.peek_char(length);
+            cursor_.skip_bytes(length);
+            state_ = LexerState::InLine;
+            return lex_non_ascii(ch);
+        }
+        case FirstByte::Punctuation:
+            break;
     }
-    cursor_.bump();
+    cursor_.bump();  // `c` is a byte of the text, not the end
     switch (c) {
         case '#':
             return lex_comment();
@@ -502,16 +548,6 @@ TokenKind Lexer::lex_char(int c) {
             break;
     }
     state_ = LexerState::InLine;
-    if (is_ascii_ident_start(c)) return lex_identifier(c);
-    if (is_digit(c)) {
-        if (c == '0') {
-            int n = cursor_.first();
-            if (n == 'x' || n == 'X') return cursor_.bump(), lex_number_radix(16);
-            if (n == 'o' || n == 'O') return cursor_.bump(), lex_number_radix(8);
-            if (n == 'b' || n == 'B') return cursor_.bump(), lex_number_radix(2);
-        }
-        return lex_decimal_number(c);
-    }
     switch (c) {
         case '"':
         case '\'':
@@ -633,6 +669,8 @@ TokenKind Lexer::lex_rbrace() {
 // --- Identifiers, keywords and prefixed strings -----------------------------------------------
 
 TokenKind Lexer::lex_identifier(int first) {
+    // Every two-letter prefix starts with a one-letter one, so most names skip the quote tests.
+    if (!single_prefix(first)) return lex_name_text(true);
     int next = cursor_.first();
     if (is_quote(next)) {
         if (TokenFlags prefix = single_prefix(first)) {
@@ -662,7 +700,8 @@ TokenKind Lexer::lex_name_text(bool all_ascii) {
     std::string_view text = cursor_.token_text();
     if (all_ascii) {
         if (auto kind = keyword(text)) return *kind;
-        current_value_.emplace<Name>(text);
+        // The source past the name may be read: short names are copied in one fixed-size move.
+        current_value_.emplace<Name>(text, source_.size() - cursor_.token_start());
     } else {
         current_value_.emplace<Name>(nfkc(text));
     }
@@ -931,6 +970,14 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
     return is_t ? TokenKind::TStringMiddle : TokenKind::FStringMiddle;
 }
 
+Name Lexer::take_name() {
+    Name* name = std::get_if<Name>(&current_value_);
+    if (name == nullptr) quarn::panic("internal error: the current token holds no name");
+    Name taken = std::move(*name);
+    current_value_ = std::monostate{};
+    return taken;
+}
+
 // --- Checkpoints and re-lexing ---------------------------------------------------------------
 
 LexerCheckpoint Lexer::checkpoint() const {
@@ -951,7 +998,7 @@ void Lexer::rewind(LexerCheckpoint checkpoint) {
     indentations_ = std::move(checkpoint.indentations);
     pending_indentation_ = checkpoint.pending_indentation;
     interpolated_strings_ = std::move(checkpoint.interpolated_strings);
-    if (errors_.size() > checkpoint.errors_len) errors_.resize(checkpoint.errors_len);
+    errors_.truncate(checkpoint.errors_len);
 }
 
 bool Lexer::re_lex_logical_token(std::optional<TextSize> non_logical_newline_start) {

@@ -17,6 +17,7 @@
 #include "rudo/python_ast/token.h"
 #include "rudo/python_parser/cursor.h"
 #include "rudo/python_parser/error.h"
+#include "rudo/python_parser/error_runs.h"
 #include "rudo/python_parser/indentation.h"
 #include "rudo/python_parser/interpolated_string.h"
 
@@ -123,6 +124,8 @@ class Lexer {
     const TokenValue& current_value() const { return current_value_; }
     // Moves the current value out, leaving no value behind.
     TokenValue take_value() { return std::exchange(current_value_, TokenValue{}); }
+    // Moves the current name out without moving the whole value; the current token is a name.
+    Name take_name();
 
     LexerCheckpoint checkpoint() const;
     // Restores the state of the checkpoint and drops the errors recorded since.
@@ -137,8 +140,10 @@ class Lexer {
     // An unterminated raw string `r'...` after `!` in an interpolation becomes the name `r`.
     bool re_lex_raw_string_in_format_spec();
 
-    const std::vector<LexicalError>& errors() const { return errors_; }
-    std::vector<LexicalError> finish() && { return std::move(errors_); }
+    std::vector<LexicalError> errors() const { return errors_.to_vector(); }
+    size_t error_count() const { return errors_.size(); }
+    std::vector<LexicalError> finish() && { return errors_.to_vector(); }
+    ErrorRuns<LexicalError> finish_runs() && { return std::move(errors_); }
 
     uint32_t nesting() const { return nesting_; }
     LexerState state() const { return state_; }
@@ -173,7 +178,7 @@ class Lexer {
 
     Indentations indentations_;
     InterpolatedStrings interpolated_strings_;
-    std::vector<LexicalError> errors_;
+    ErrorRuns<LexicalError> errors_;
     TokenValue current_value_;
     std::string_view source_;
     Cursor cursor_;

@@ -7,6 +7,8 @@
 
 #include <unicode/uchar.h>
 
+#include "base/utf8.h"
+
 namespace rudo::python_parser {
 
 using python_ast::BytesLiteral;
@@ -18,23 +20,9 @@ using Kind = LexicalErrorType::Kind;
 
 namespace {
 
-template <typename String>
-void append_utf8(String& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+void append_code_point(python_ast::NodeString& out, char32_t c) {
+    char buffer[4];
+    out.append(buffer, quarn::encode_utf8(c, buffer));
 }
 
 int hex_value(char c) {
@@ -99,9 +87,7 @@ LexicalError StringParser::error(Kind kind, size_t start, size_t end) const {
 }
 
 size_t StringParser::char_len_at(size_t pos) const {
-    auto lead = static_cast<unsigned char>(source_[pos]);
-    size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    return std::min(len, source_.size() - pos);
+    return quarn::decode_utf8(source_, pos).length;
 }
 
 quarn::Result<char32_t, LexicalError> StringParser::parse_unicode_literal(int digits) {
@@ -230,7 +216,7 @@ quarn::Result<StringType, LexicalError> StringParser::parse_string() {
                     if (bytes) {
                         value += static_cast<char>(escaped->character & 0xFF);
                     } else {
-                        append_utf8(value, escaped->character);
+                        append_code_point(value, escaped->character);
                     }
                     break;
                 case EscapedChar::Kind::Verbatim:
@@ -278,7 +264,7 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
             auto escaped = parse_escaped_char();
             if (!escaped) return quarn::Err{std::move(escaped).error()};
             if (escaped->kind == EscapedChar::Kind::Literal) {
-                append_utf8(value, escaped->character);
+                append_code_point(value, escaped->character);
             } else if (escaped->kind == EscapedChar::Kind::Verbatim) {
                 value += '\\';
                 value += source_[cursor_++];

@@ -93,6 +93,11 @@ void TokenSource::rewind(TokenSourceCheckpoint checkpoint) {
 }
 
 TokenSourceResult TokenSource::finish() && {
+    TokenSourceRuns runs = std::move(*this).finish_runs();
+    return TokenSourceResult{std::move(runs.tokens), runs.errors.to_vector()};
+}
+
+TokenSourceRuns TokenSource::finish_runs() && {
     if (lexer_.current_kind() != TokenKind::EndOfFile) {
         quarn::panic("TokenSource was not fully consumed");
     }
@@ -102,7 +107,7 @@ TokenSourceResult TokenSource::finish() && {
         }
         tokens_.pop_back();
     }
-    return TokenSourceResult{Tokens(std::move(tokens_)), std::move(lexer_).finish()};
+    return TokenSourceRuns{Tokens(std::move(tokens_)), std::move(lexer_).finish_runs()};
 }
 
 }  // namespace rudo::python_parser

@@ -24,6 +24,12 @@ struct TokenSourceResult {
     std::vector<LexicalError> errors;
 };
 
+// The same with the errors kept as runs, for the parser's merge.
+struct TokenSourceRuns {
+    Tokens tokens;
+    ErrorRuns<LexicalError> errors;
+};
+
 class TokenSource {
   public:
     // Refuses a text longer than MAX_SOURCE_SIZE; otherwise lexes up to the first significant
@@ -36,6 +42,7 @@ class TokenSource {
     TokenFlags current_flags() const { return lexer_.current_flags(); }
     const TokenValue& current_value() const { return lexer_.current_value(); }
     TokenValue take_value() { return lexer_.take_value(); }
+    Name take_name() { return lexer_.take_name(); }
 
     // Records the current token with `kind` and moves to the next significant token.
     void bump(TokenKind kind);
@@ -59,9 +66,10 @@ class TokenSource {
     // The recorded tokens without the final EndOfFile, and the lexical errors. The current
     // token must be EndOfFile.
     TokenSourceResult finish() &&;
+    TokenSourceRuns finish_runs() &&;
 
     const std::vector<Token>& tokens() const { return tokens_; }
-    const std::vector<LexicalError>& errors() const { return lexer_.errors(); }
+    std::vector<LexicalError> errors() const { return lexer_.errors(); }
 
   private:
     explicit TokenSource(Lexer lexer, size_t source_len);

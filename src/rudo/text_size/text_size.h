@@ -30,10 +30,6 @@ struct TextRange {
     constexpr TextSize end() const { return end_; }
     constexpr TextSize len() const { return end_ - start_; }
     constexpr bool is_empty() const { return start_ == end_; }
-    constexpr bool contains(TextSize offset) const { return start_ <= offset && offset < end_; }
-    constexpr bool contains_range(TextRange other) const {
-        return start_ <= other.start_ && other.end_ <= end_;
-    }
 
     friend constexpr bool operator==(TextRange, TextRange) = default;
 };

@@ -1,6 +1,7 @@
 // Feature-class extraction, over sources parsed for real.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -271,3 +272,30 @@ TEST(FeatureClasses, AClassAtTheEndOfTheTextWithoutALineBreak) {
 }
 
 }  // namespace
+
+// An annotated record that agrees with its name's record in `fields` is that record; a copy of
+// the class owns its own.
+TEST(FeatureClasses, AnnotationsShareAgreeingRecordsAndCopiesOwnTheirs) {
+    auto file = std::make_unique<ParsedAstFile>(must_extract(IMPORT + "@features\nclass U:\n"
+                                                                      "    id: int\n"
+                                                                      "    x: int\n"
+                                                                      "    x = 5\n"
+                                                                      "    id: str\n"));
+    ASSERT_EQ(file->feature_classes.size(), 1u);
+    const FeatureClassAST& u = file->feature_classes[0];
+    ASSERT_EQ(u.annotations.size(), 3u);
+    EXPECT_EQ(&u.annotations[0], &u.fields.at("id"));
+    // `x = 5` changed the record in `fields`; the second `id` is not the first.
+    EXPECT_NE(u.annotations[1], u.fields.at("x"));
+    EXPECT_NE(u.annotations[2], u.fields.at("id"));
+    const FeatureClassAST copy = u;
+    const FeatureClassAST original = u;
+    file.reset();
+    EXPECT_EQ(copy, original);
+    Texts names;
+    for (const FeatureFieldAST& f : copy.annotations)
+        names.push_back(f.field_name);
+    EXPECT_EQ(names, (Texts{"id", "x", "id"}));
+    EXPECT_TRUE(located_at(copy.annotations[2].annotation, range(6, 8, 6, 11)));
+    EXPECT_TRUE(located_at(copy.fields.at("x").feature_call, range(5, 8, 5, 9)));
+}

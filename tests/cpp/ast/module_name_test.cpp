@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf8.h"
 #include "quarn/ast/parser_cache.h"
-#include "quarn/ast/utf8.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ TEST(Utf8Lossy, ReplacesEachMaximalIllFormedPartOnce) {
         {"\xC3\xA9\xC3", "\xC3\xA9\xEF\xBF\xBD"},
     };
     for (const auto& [bytes, text] : cases) {
-        EXPECT_EQ(quarn::ast::utf8_lossy(bytes), text) << testing::PrintToString(bytes);
+        EXPECT_EQ(quarn::utf8_lossy(bytes), text) << testing::PrintToString(bytes);
     }
 }
 

@@ -4,14 +4,15 @@
 
 #include <barrier>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ast/memory_fs.h"
 #include "ast/temp_dir.h"
-#include "python_ast/build.h"
 #include "base/panic.h"
+#include "python_ast/build.h"
 
 namespace {
 
@@ -96,6 +97,52 @@ TEST(ParsedFileCache, TwoThreadsRacingForOnePathShareOneReadAndOneOutcome) {
             EXPECT_EQ(got[i]->error(), got[0]->error());
         }
     }
+}
+
+// The index's way in: its reader sees the statements while they are parsed, and the kept record
+// holds only what a later caller can read.
+TEST(ParsedFileCache, AStatementsReaderSeesTheTreeWhichIsThenReleased) {
+    auto fs = memory({{"/p/a.py", "from m import a\nx = 1  # one\n"},
+                      {"/p/bad.py", "x = (\n"},
+                      {"/p/c.py", "from n import b as c\n"}});
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    std::vector<size_t> seen;
+    const quarn::ast::StatementsReader reader = [&](const quarn::ast::ParsedFileCache& file,
+                                                    std::span<const py::Stmt> suite) {
+        EXPECT_EQ(file.source, "from m import a\nx = 1  # one\n");
+        seen.push_back(suite.size());
+    };
+    for (int round = 0; round < 2; ++round) {
+        // The second reader gets the statements parsed again from the kept text, not re-read.
+        auto file = cache.get_parsed_file("/p/a.py", reader);
+        ASSERT_TRUE(file.ok()) << file.error();
+        EXPECT_TRUE((*file)->statements_released);
+        EXPECT_TRUE((*file)->suite.empty());
+        EXPECT_EQ((*file)->imports.at("m").at("a"), StringSet{"a"});
+        ASSERT_EQ((*file)->comment_ranges.size(), 1u);
+    }
+    EXPECT_EQ(seen, (std::vector<size_t>{2, 2}));
+    auto plain = cache.get_parsed_file("/p/a.py");
+    ASSERT_TRUE(plain.ok());
+    EXPECT_TRUE((*plain)->statements_released);
+    // A failure reaches no reader, and stays memoised.
+    for (int round = 0; round < 2; ++round) {
+        auto bad = cache.get_parsed_file("/p/bad.py", reader);
+        ASSERT_FALSE(bad.ok());
+        EXPECT_TRUE(bad.error().starts_with("Failed to parse /p/bad.py: ")) << bad.error();
+    }
+    EXPECT_EQ(seen.size(), 2u);
+    // Without a reader the statements are only dropped.
+    for (int round = 0; round < 2; ++round) {
+        auto dropped = cache.get_parsed_file("/p/c.py", quarn::ast::StatementsReader());
+        ASSERT_TRUE(dropped.ok()) << dropped.error();
+        EXPECT_TRUE((*dropped)->statements_released);
+        EXPECT_TRUE((*dropped)->suite.empty());
+        EXPECT_EQ((*dropped)->imports.at("n").at("b"), StringSet{"c"});
+    }
+    EXPECT_EQ(fs->reads_of("/p/c.py"), 1);
+    EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
+    EXPECT_EQ(fs->reads_of("/p/bad.py"), 1);
 }
 
 TEST(ParsedFileCache, APanicWhileComputingPoisonsOnlyThatPath) {

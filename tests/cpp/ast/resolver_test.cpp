@@ -1,6 +1,7 @@
 // Function and resolver extraction, over sources parsed for real.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -324,3 +325,28 @@ TEST(Resolvers, DeepExpressionsAreNeverWalked) {
 }
 
 }  // namespace
+
+// `resolvers` refers to records of `functions`: a copy of the file must refer to its own.
+TEST(Resolvers, ACopyOfTheFileRefersToItsOwnFunctions) {
+    auto original =
+        std::make_unique<ParsedAstFile>(must_extract("from quarn import online, stream\n"
+                                                     "def plain(): pass\n"
+                                                     "@online\n"
+                                                     "def first(): pass\n"
+                                                     "@stream\n"
+                                                     "def second(): pass\n"));
+    const ParsedAstFile copy = *original;
+    ParsedAstFile assigned;
+    assigned = *original;
+    original.reset();
+    for (const ParsedAstFile* file : {&copy, const_cast<const ParsedAstFile*>(&assigned)}) {
+        ASSERT_EQ(file->functions.size(), 3u);
+        ASSERT_EQ(file->resolvers.size(), 2u);
+        EXPECT_EQ(&file->resolvers[0], &file->functions[1]);
+        EXPECT_EQ(&file->resolvers[1], &file->functions[2]);
+        std::vector<std::string> names;
+        for (const ResolverAST& r : file->resolvers)
+            names.push_back(r.resolver_name);
+        EXPECT_EQ(names, (std::vector<std::string>{"first", "second"}));
+    }
+}

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf8.h"
 #include "rudo/python_parser/token_source.h"
 
 namespace {
@@ -18,24 +19,6 @@ const std::filesystem::path CORPUS = "/usr/lib/python3.11";
 // the corpus. The installed library has none: its test suite, where such files live, is a
 // separate package. Add any that appear here, with the reason.
 constexpr std::array<std::string_view, 0> REJECTED_BY_CPYTHON = {};
-
-bool is_valid_utf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<unsigned char>(text[i]);
-        size_t need = b < 0x80             ? 1
-                      : (b & 0xE0) == 0xC0 ? 2
-                      : (b & 0xF0) == 0xE0 ? 3
-                      : (b & 0xF8) == 0xF0 ? 4
-                                           : 0;
-        if (need == 0 || text.size() - i < need) return false;
-        for (size_t k = 1; k < need; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += need;
-    }
-    return true;
-}
 
 TEST(Corpus, StandardLibraryLexesWithoutErrors) {
     if (!std::filesystem::is_directory(CORPUS)) GTEST_SKIP() << CORPUS << " is not installed";
@@ -51,7 +34,7 @@ TEST(Corpus, StandardLibraryLexesWithoutErrors) {
         std::ifstream file(entry.path(), std::ios::binary);
         std::string source((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
-        if (!is_valid_utf8(source)) continue;  // declared another encoding
+        if (!quarn::is_valid_utf8(source)) continue;  // declared another encoding
 
         auto ts = TokenSource::from_source(source);
         ASSERT_TRUE(ts.ok()) << relative;

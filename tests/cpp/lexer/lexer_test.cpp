@@ -131,6 +131,9 @@ TEST(Lexer, NamesAndKeywords) {
         {"none iff i defs continues a_very_long_identifier_name_over_24",
          "Name=name:none Name=name:iff Name=name:i Name=name:defs Name=name:continues "
          "Name=name:a_very_long_identifier_name_over_24 Newline EndOfFile"},
+        // Same first byte, last byte and length as a keyword, so the same slot of its lookup.
+        {"aid dff Nbne wxth Tree cbse elze", "Name=name:aid Name=name:dff Name=name:Nbne "
+         "Name=name:wxth Name=name:Tree Name=name:cbse Name=name:elze Newline EndOfFile"},
         // NFKC: the ligature U+FB01 and the fullwidth x fold to ASCII letters.
         {"\xEF\xAC\x81x \xEF\xBD\x98", "Name=name:fix Name=name:x Newline EndOfFile"},
         {"caf\xC3\xA9 \xCE\xBB", "Name=name:caf\xC3\xA9 Name=name:\xCE\xBB Newline EndOfFile"},
@@ -173,6 +176,16 @@ TEST(Lexer, UnexpectedCharacters) {
         // Bytes that are not UTF-8 are taken one at a time as U+FFFD.
         {"\xFF", "Unknown 0..1, Newline 1..1, EndOfFile 1..1",
          "Got unexpected token \xEF\xBF\xBD @ 0..1"},
+        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8 either.
+        {"\xC0\x80", "Unknown 0..1, Unknown 1..2, Newline 2..2, EndOfFile 2..2",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2"},
+        {"\xED\xA0\x80", "Unknown 0..1, Unknown 1..2, Unknown 2..3, Newline 3..3, EndOfFile 3..3",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2; "
+         "Got unexpected token \xEF\xBF\xBD @ 2..3"},
+        {"\xF5\x80\x80\x80",
+         "Unknown 0..1, Unknown 1..2, Unknown 2..3, Unknown 3..4, Newline 4..4, EndOfFile 4..4",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2; "
+         "Got unexpected token \xEF\xBF\xBD @ 2..3; Got unexpected token \xEF\xBF\xBD @ 3..4"},
     };
     for (const auto& c : cases) {
         Lexed lexed = lex_all(c.source);

@@ -224,9 +224,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"try:\n    a\nexcept (A, B) as e:\n    b\nelse:\n    c\nfinally:\n    d\n",
              "[StmtTry[0..63](body=[StmtExpr[9..10](value=ExprName[9..10](id=\"a\", ctx=Load))], "
-             "handlers=[ExceptHandlerExceptHandler[11..36](type=ExprTuple[18..24](elts=[ExprName["
-             "19..20]"
-             "(id=\"A\", ctx=Load), ExprName[22..23](id=\"B\", ctx=Load)], ctx=Load, "
+             "handlers=[ExceptHandlerExceptHandler[11..36](type=ExprTuple[18..24](elts=["
+             "ExprName[19..20](id=\"A\", ctx=Load), ExprName[22..23](id=\"B\", ctx=Load)], "
+             "ctx=Load, "
              "parenthesized=true), "
              "name=\"e\"[28..29], body=[StmtExpr[35..36](value=ExprName[35..36](id=\"b\", "
              "ctx=Load))])], "
@@ -282,9 +282,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"match -x:\n    case 1: pass\n",
              "[StmtMatch[0..26](subject=ExprUnaryOp[6..8](op=USub, "
              "operand=ExprName[7..8](id=\"x\", ctx=Load)), "
-             "cases=[MatchCase[14..26](pattern=PatternMatchValue[19..20](value=ExprNumberLiteral["
-             "19..20]"
-             "(value=1)), body=[StmtPass[22..26]])])]"},
+             "cases=[MatchCase[14..26](pattern=PatternMatchValue[19..20]("
+             "value=ExprNumberLiteral[19..20](value=1)), body=[StmtPass[22..26]])])]"},
         Case{"match(x)\n",
              "[StmtExpr[0..8](value=ExprCall[0..8](func=ExprName[0..5](id=\"match\", ctx=Load), "
              "arguments=Arguments[5..8](args=[ExprName[6..7](id=\"x\", ctx=Load)])))]"},

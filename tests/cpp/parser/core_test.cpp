@@ -2,6 +2,8 @@
 // ranges, speculation, the recovery table, the list loops and the depth guard.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +70,15 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
          "unexpected EOF while parsing"},
         {ParseErrorType::from_lexical(LexicalErrorType::unexpected_character(U'$')),
          "Got unexpected token $"},
+        // Named texts, plain and with their one argument.
+        {ParseErrorType::named(ParseErrorText::ExpectedStatement), "Expected a statement"},
+        {ParseErrorType::named(ParseErrorText::MissingClosingBrace), "missing closing brace `}`"},
+        {ParseErrorType::named(ParseErrorText::ExpectedIndentedBlock, "`try` statement"),
+         "Expected an indented block after `try` statement"},
+        {ParseErrorType::named(ParseErrorText::MisplacedUnaryExpression, "-"),
+         "Unary '-' expression cannot be used here"},
+        {ParseErrorType::named(ParseErrorText::MisplacedBitwiseOrOperand, "Lambda"),
+         "Lambda expression cannot be used here"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.error.message(), c.message);
@@ -77,6 +88,15 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
     EXPECT_EQ(kind_name(Kind::Lexical), "Lexical");
     EXPECT_EQ(static_cast<int>(Kind::Lexical), 40);
     EXPECT_EQ(static_cast<int>(Kind::ExpectedToken), 33);
+}
+
+// Each text is named once: two names for one text would let the two drift apart.
+TEST(ParseErrorDisplay, NamedTextsAreDistinct) {
+    std::set<std::string_view> seen;
+    for (std::string_view text : PARSE_ERROR_TEXTS) {
+        EXPECT_FALSE(text.empty());
+        EXPECT_TRUE(seen.insert(text).second) << text;
+    }
 }
 
 TEST(RecordingRule, DropsOnlyAnErrorStartingWhereTheLastOneStarts) {
@@ -90,6 +110,71 @@ TEST(RecordingRule, DropsOnlyAnErrorStartingWhereTheLastOneStarts) {
         displays(p.errors()),
         (std::vector<std::string>{"first at byte range 3..4", "later at byte range 8..9",
                                   "earlier at byte range 5..6", "again at 3 at byte range 3..3"}));
+}
+
+// Runs hold consecutive equal errors whose ranges step evenly; whatever the pattern, every error
+// comes back in recording order with its own range.
+TEST(ErrorRuns, GivesBackEveryErrorThroughPushesAndTruncations) {
+    const auto error = [](std::string_view text, TextSize start, TextSize end) {
+        return ParseError{ParseErrorType::other(ErrorText(text)), TextRange(start, end)};
+    };
+    struct Step {
+        std::optional<ParseError> push;  // else truncate to `keep`
+        size_t keep = 0;
+    };
+    struct Case {
+        std::vector<Step> steps;
+        std::vector<ParseError> expected;
+    };
+    const auto push = [](ParseError e) { return Step{std::move(e), 0}; };
+    const auto truncate = [](size_t keep) { return Step{std::nullopt, keep}; };
+    const Case cases[] = {
+        // One step, then another, then a length change and an error that goes back.
+        {{push(error("a", 0, 1)), push(error("a", 1, 2)), push(error("a", 2, 3)),
+          push(error("a", 5, 6)), push(error("a", 8, 9)), push(error("a", 9, 11)),
+          push(error("a", 4, 5)), push(error("b", 5, 6))},
+         {error("a", 0, 1), error("a", 1, 2), error("a", 2, 3), error("a", 5, 6), error("a", 8, 9),
+          error("a", 9, 11), error("a", 4, 5), error("b", 5, 6)}},
+        // Empty ranges at one offset never join; at rising offsets they do.
+        {{push(error("e", 3, 3)), push(error("e", 3, 3)), push(error("e", 4, 4)),
+          push(error("e", 5, 5))},
+         {error("e", 3, 3), error("e", 3, 3), error("e", 4, 4), error("e", 5, 5)}},
+        // Cut inside a run, then go on with another step.
+        {{push(error("a", 0, 1)), push(error("a", 2, 3)), push(error("a", 4, 5)),
+          push(error("a", 6, 7)), truncate(1), push(error("a", 1, 2)), push(error("a", 2, 3))},
+         {error("a", 0, 1), error("a", 1, 2), error("a", 2, 3)}},
+        // Cut across runs, to nothing, and start again.
+        {{push(error("a", 0, 1)), push(error("b", 1, 2)), push(error("b", 2, 3)), truncate(2),
+          truncate(0), push(error("c", 7, 8))},
+         {error("c", 7, 8)}},
+    };
+    for (const auto& c : cases) {
+        ErrorRuns<ParseError> runs;
+        for (const Step& step : c.steps) {
+            if (step.push) {
+                runs.push_back(*step.push);
+                EXPECT_EQ(runs.back(), *step.push);
+                EXPECT_EQ(runs.back_start(), step.push->location.start());
+            } else {
+                runs.truncate(step.keep);
+            }
+        }
+        EXPECT_EQ(runs.size(), c.expected.size());
+        EXPECT_EQ(runs.to_vector(), c.expected);
+    }
+}
+
+TEST(ErrorRuns, ErrorTextsCompareByTheirText) {
+    static constexpr std::string_view named = "Expected a statement";
+    const ErrorText owned("Expected a statement");
+    const ErrorText copy = owned;  // shares the owned bytes
+    EXPECT_EQ(copy.view().data(), owned.view().data());
+    EXPECT_EQ(owned, ErrorText::borrowed(named));
+    EXPECT_EQ(ErrorText::borrowed(named).view().data(), named.data());
+    EXPECT_FALSE(owned == ErrorText("Expected a pattern"));
+    EXPECT_EQ(ErrorText(""), ErrorText());
+    EXPECT_TRUE(ErrorText().empty());
+    EXPECT_EQ(ParseErrorType::named(ParseErrorText::ExpectedStatement).text, named);
 }
 
 TEST(MergeErrors, WalksBothListsHeadToHead) {

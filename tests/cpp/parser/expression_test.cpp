@@ -262,8 +262,8 @@ TEST(Expression, PostfixForms) {
                         ", arguments=Arguments[1..4](args=[" + name("a", 2) +
                         "])), arguments=Arguments[4..7](args=[" + name("b", 5) + "]))"},
         {"x[1][2].y(z)",
-         "ExprCall[0..12](func=ExprAttribute[0..9](value=ExprSubscript[0..7](value=ExprSubscript["
-         "0..4](value=" +
+         "ExprCall[0..12](func=ExprAttribute[0..9](value=ExprSubscript[0..7]("
+         "value=ExprSubscript[0..4](value=" +
              name("x", 0) + ", slice=" + integer("1", 2) + ", ctx=Load), slice=" + integer("2", 5) +
              ", ctx=Load), attr=\"y\"[8..9], ctx=Load), arguments=Arguments[9..12](args=[" +
              name("z", 10) + "]))"},

@@ -26,9 +26,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"break; continue\n", "[StmtBreak[0..5], StmtContinue[7..15]]"},
         Case{"return\n", "[StmtReturn[0..6]]"},
         Case{"return *a, b\n",
-             "[StmtReturn[0..12](value=ExprTuple[7..12](elts=[ExprStarred[7..9](value=ExprName[8.."
-             "9](id=\"a\", "
-             "ctx=Load), ctx=Load), ExprName[11..12](id=\"b\", ctx=Load)], ctx=Load, "
+             "[StmtReturn[0..12](value=ExprTuple[7..12](elts=[ExprStarred[7..9]("
+             "value=ExprName[8..9](id=\"a\", ctx=Load), ctx=Load), ExprName[11..12](id=\"b\", "
+             "ctx=Load)], ctx=Load, "
              "parenthesized=false))]"},
         Case{"return yield x\n", "", "Yield expression cannot be used here at byte range 7..14"},
         Case{"assert x\n", "[StmtAssert[0..8](test=ExprName[7..8](id=\"x\", ctx=Load))]"},
@@ -323,8 +323,8 @@ INSTANTIATE_TEST_SUITE_P(
         // After `;` a `match` that does not start a match statement is a simple statement.
         Case{"a; match = 1\n",
              "[StmtExpr[0..1](value=ExprName[0..1](id=\"a\", ctx=Load)), "
-             "StmtAssign[3..12](targets=[ExprName"
-             "[3..8](id=\"match\", ctx=Store)], value=ExprNumberLiteral[11..12](value=1))]"},
+             "StmtAssign[3..12](targets=[ExprName[3..8](id=\"match\", ctx=Store)], "
+             "value=ExprNumberLiteral[11..12](value=1))]"},
         Case{"a; match(x)\n",
              "[StmtExpr[0..1](value=ExprName[0..1](id=\"a\", ctx=Load)), "
              "StmtExpr[3..11](value=ExprCall[3..11]"

@@ -81,9 +81,9 @@ const TreeCase TREES[] = {
      "InterpolatedStringElementInterpolation[3..8](expression=ExprName[4..5](id=\"x\", "
      "ctx=Load), conversion=114), InterpolatedStringElementLiteral[8..9](value=\"b\")]))"},
     {"f'{x!s}{y!a}'",
-     "ExprFString[0..13](value=FString[0..13](elements=[InterpolatedStringElementInterpolation[2.."
-     "7]("
-     "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=115), "
+     "ExprFString[0..13](value=FString[0..13](elements=["
+     "InterpolatedStringElementInterpolation[2..7](expression=ExprName[3..4](id=\"x\", ctx=Load), "
+     "conversion=115), "
      "InterpolatedStringElementInterpolation[7..12](expression=ExprName[8..9](id=\"y\", ctx=Load), "
      "conversion=97)]))"},
     {"f'{{a}}'",
@@ -99,9 +99,9 @@ const TreeCase TREES[] = {
      "expression=ExprName[3..4](id=\"x\", ctx=Load), debug_text=DebugText(leading=\"\", "
      "trailing=\"=\"), conversion=-1)]))"},
     {"f'{ x = !r:>10}'",
-     "ExprFString[0..16](value=FString[0..16](elements=[InterpolatedStringElementInterpolation[2.."
-     "15]("
-     "expression=ExprName[4..5](id=\"x\", ctx=Load), debug_text=DebugText(leading=\" \", "
+     "ExprFString[0..16](value=FString[0..16](elements=["
+     "InterpolatedStringElementInterpolation[2..15](expression=ExprName[4..5](id=\"x\", ctx=Load), "
+     "debug_text=DebugText(leading=\" \", "
      "trailing=\" = \"), conversion=114, "
      "format_spec=InterpolatedStringFormatSpec[11..14](elements=["
      "InterpolatedStringElementLiteral[11..14](value=\">10\")]))]))"},
@@ -111,12 +111,11 @@ const TreeCase TREES[] = {
      "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=-1, "
      "format_spec=InterpolatedStringFormatSpec[5..5])]))"},
     {"f'{x:>{w}}'",
-     "ExprFString[0..11](value=FString[0..11](elements=[InterpolatedStringElementInterpolation[2.."
-     "10]("
-     "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=-1, "
-     "format_spec=InterpolatedStringFormatSpec[5..9](elements=[InterpolatedStringElementLiteral[5.."
-     "6]("
-     "value=\">\"), "
+     "ExprFString[0..11](value=FString[0..11](elements=["
+     "InterpolatedStringElementInterpolation[2..10](expression=ExprName[3..4](id=\"x\", ctx=Load), "
+     "conversion=-1, "
+     "format_spec=InterpolatedStringFormatSpec[5..9](elements=["
+     "InterpolatedStringElementLiteral[5..6](value=\">\"), "
      "InterpolatedStringElementInterpolation[6..9](expression=ExprName[7..8](id=\"w\", "
      "ctx=Load), conversion=-1)]))]))"},
     // A tuple may stand bare in an interpolation.
@@ -127,24 +126,23 @@ const TreeCase TREES[] = {
      "ctx=Load)], ctx=Load, parenthesized=false), conversion=-1)]))"},
     // Nested f-strings.
     {"f'{f\"{x}\"}'",
-     "ExprFString[0..11](value=FString[0..11](elements=[InterpolatedStringElementInterpolation[2.."
-     "10]("
-     "expression=ExprFString[3..9](value=FString[3..9](elements=["
+     "ExprFString[0..11](value=FString[0..11](elements=["
+     "InterpolatedStringElementInterpolation[2..10](expression=ExprFString[3..9]("
+     "value=FString[3..9](elements=["
      "InterpolatedStringElementInterpolation[5..8](expression=ExprName[6..7](id=\"x\", ctx=Load), "
      "conversion=-1)], flags=DOUBLE_QUOTES)), conversion=-1)]))"},
     // T-strings.
     {"t'{x}' t'y'",
-     "ExprTString[0..11](value=[TString[0..6](elements=[InterpolatedStringElementInterpolation[2.."
-     "5]("
-     "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=-1)]), "
+     "ExprTString[0..11](value=[TString[0..6](elements=["
+     "InterpolatedStringElementInterpolation[2..5](expression=ExprName[3..4](id=\"x\", ctx=Load), "
+     "conversion=-1)]), "
      "TString[7..11](elements=[InterpolatedStringElementLiteral[9..10](value=\"y\")])])"},
     {"t'{x!r:>3}'",
-     "ExprTString[0..11](value=TString[0..11](elements=[InterpolatedStringElementInterpolation[2.."
-     "10]("
-     "expression=ExprName[3..4](id=\"x\", ctx=Load), conversion=114, "
-     "format_spec=InterpolatedStringFormatSpec[7..9](elements=[InterpolatedStringElementLiteral[7.."
-     "9]("
-     "value=\">3\")]))]))"},
+     "ExprTString[0..11](value=TString[0..11](elements=["
+     "InterpolatedStringElementInterpolation[2..10](expression=ExprName[3..4](id=\"x\", ctx=Load), "
+     "conversion=114, "
+     "format_spec=InterpolatedStringFormatSpec[7..9](elements=["
+     "InterpolatedStringElementLiteral[7..9](value=\">3\")]))]))"},
     {"f'{(lambda x: 1)}'", nullptr},
 };
 

@@ -164,6 +164,16 @@ TEST(ParseStringLiteral, ErrorsHaveExactKindsAndRanges) {
         {"b", "\xc3\xa9", Kind::NonAsciiBytes, 12, 14},
         {"rb", "\xc3\xa9", Kind::NonAsciiBytes, 13, 15},
         {"b", "ab\xe2\x80\xa2", Kind::NonAsciiBytes, 14, 17},
+        // Ill-formed UTF-8: a byte that starts nothing is one character, a cut-off sequence the
+        // bytes it got.
+        {"b",
+         "\xf0"
+         "abc",
+         Kind::NonAsciiBytes, 12, 13},
+        {"",
+         "\\u12\xe2\x82"
+         "ab",
+         Kind::UnexpectedUnicode, 15, 17},
         {"b", "\\x4", Kind::UnexpectedUnicode, 15, 15},
         // The first error ends decoding.
         {"", "\\x4g\\N", Kind::UnexpectedUnicode, 14, 15},

@@ -97,8 +97,9 @@ Stmt Parser::parse_statement() {
     return parse_statement();
 }
 
-[[gnu::noinline]] void Parser::report(std::string_view message, TextRange range) {
-    add_error(ParseErrorType::other(std::string(message)), range);
+[[gnu::noinline, gnu::cold]] void Parser::report(ParseErrorText text, TextRange range,
+                                                 std::string_view argument) {
+    add_error(ParseErrorType::named(text, argument), range);
 }
 
 [[gnu::noinline]] void Parser::report(ParseErrorType::Kind kind, TextRange range) {
@@ -157,13 +158,13 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
 [[gnu::noinline]] void Parser::report_missing_block(Clause clause, TextRange newline) {
     // A dedent or the end of the file has no text of its own: point at the line break.
     TextRange range = current_token_range().is_empty() ? newline : current_token_range();
-    report(fmt::format("Expected an indented block after {}", display(clause)), range);
+    report(ParseErrorText::ExpectedIndentedBlock, range, display(clause));
 }
 
 // Simple statements written on the line of the clause's colon.
 [[gnu::noinline]] python_ast::List<Stmt> Parser::parse_same_line_body() {
     if (!at_any(SIMPLE_STATEMENT_START)) {
-        report("Expected a simple statement", current_token_range());
+        report(ParseErrorText::ExpectedSimpleStatement, current_token_range());
         return {};
     }
 
@@ -235,8 +236,7 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
 // the current token starts the next statement.
 [[gnu::noinline]] Stmt Parser::parse_undecorated_remainder(python_ast::List<Decorator> decorators,
                                                            TextSize start) {
-    report("Expected class, function definition or async function definition after decorator",
-           current_token_range());
+    report(ParseErrorText::ExpectedDefinitionAfterDecorator, current_token_range());
     TextRange empty = TextRange::empty(prev_token_end());
     return StmtFunctionDef{.range = node_range(start),
                            .is_async = false,
@@ -340,10 +340,10 @@ Stmt Parser::parse_try_statement() {
         expect(TokenKind::Colon);
         node.finalbody = parse_body(Clause::Finally);
         if (at(TokenKind::Else))
-            report("`else` block must come before `finally` block", current_token_range());
+            report(ParseErrorText::ElseAfterFinally, current_token_range());
     }
     if (!has_finally && node.handlers.empty())
-        report("Expected `except` or `finally` after `try` block", current_token_range());
+        report(ParseErrorText::ExpectedExceptOrFinally, current_token_range());
     node.range = node_range(start);
     return node;
 }
@@ -366,7 +366,7 @@ Stmt Parser::parse_try_statement() {
     }
     set_recovery_context(saved);
     for (TextRange handler : mixed)
-        report("Cannot have both 'except' and 'except*' on the same 'try'", handler);
+        report(ParseErrorText::MixedExceptAndExceptStar, handler);
     return is_star;
 }
 
@@ -391,12 +391,11 @@ ExceptHandler Parser::parse_except_handler(bool& star) {
         if (at(TokenKind::As)) {
             const auto* tuple = types.as<ExprTuple>();
             if (tuple && !tuple->parenthesized)
-                report("Multiple exception types must be parenthesized when using `as`",
-                       types.range());
+                report(ParseErrorText::UnparenthesizedExceptionTypesWithAs, types.range());
         }
         node.type = std::move(types);
     } else if (star || at(TokenKind::As)) {
-        report("Expected one or more exception types", current_token_range());
+        report(ParseErrorText::ExpectedOneOrMoreExceptionTypes, current_token_range());
     }
 
     if (at(TokenKind::As)) {
@@ -404,7 +403,7 @@ ExceptHandler Parser::parse_except_handler(bool& star) {
         if (at(TokenKind::Name) || at_soft_keyword()) {
             node.name = parse_identifier();
         } else {
-            report("Expected name after `as`", current_token_range());
+            report(ParseErrorText::ExpectedNameAfterAs, current_token_range());
         }
     }
 }

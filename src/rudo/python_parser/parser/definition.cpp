@@ -40,8 +40,7 @@ StmtFunctionDef Parser::parse_function_definition(python_ast::List<Decorator> de
         if (at_expr()) {
             Expr annotation = parse_expression_list(ExprPosition{}).expr;
             if (const auto* tuple = annotation.as<ExprTuple>(); tuple && !tuple->parenthesized) {
-                add_error(ParseErrorType::other("Multiple return types must be parenthesized"),
-                          tuple->range);
+                report(ParseErrorText::UnparenthesizedReturnTypes, tuple->range);
             }
             returns = std::move(annotation);
         } else {
@@ -108,16 +107,13 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
                                parameters.kwonlyargs.empty() && !parameters.vararg &&
                                !parameters.kwarg;
             if (nothing_yet) {
-                add_error(ParseErrorType::other(
-                              "Position-only parameter separator not allowed as first parameter"),
-                          first);
+                report(ParseErrorText::SlashAsFirstParameter, first);
             }
             if (state.slash_seen) {
-                add_error(ParseErrorType::other("Only one '/' separator allowed"), first);
+                report(ParseErrorText::RepeatedSlash, first);
             }
             if (state.bare_star_seen || parameters.vararg) {
-                add_error(ParseErrorType::other("'/' parameter must appear before '*' parameter"),
-                          first);
+                report(ParseErrorText::SlashAfterStar, first);
             }
             // Only the first `/` turns what came before it positional-only.
             if (!state.slash_seen) std::swap(parameters.posonlyargs, parameters.args);
@@ -137,7 +133,7 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
                     add_error(error(ErrorKind::VarParameterWithDefault), current_token_range());
                 }
                 if (state.bare_star_seen || parameters.vararg) {
-                    add_error(ParseErrorType::other("Only one '*' parameter allowed"), whole);
+                    report(ParseErrorText::RepeatedStarParameter, whole);
                 }
                 // A duplicate `*args` is dropped; the first one stays.
                 if (!parameters.vararg) parameters.vararg = std::move(parameter);
@@ -146,12 +142,10 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
             }
             bump(TokenKind::Star);
             if (state.bare_star_seen) {
-                add_error(ParseErrorType::other("Only one '*' separator allowed"), first);
+                report(ParseErrorText::RepeatedStarSeparator, first);
             }
             if (parameters.vararg) {
-                add_error(ParseErrorType::other(
-                              "Keyword-only parameter separator not allowed after '*' parameter"),
-                          first);
+                report(ParseErrorText::StarSeparatorAfterStarParameter, first);
             }
             state.bare_star_seen = true;
             state.bare_star_pending = true;
@@ -164,7 +158,7 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
             Parameter parameter = parse_parameter(stars, kind, /*allow_starred_annotation=*/false);
             TextRange whole = node_range(stars);
             if (parameters.kwarg) {
-                add_error(ParseErrorType::other("Only one '**' parameter allowed"), whole);
+                report(ParseErrorText::RepeatedDoubleStarParameter, whole);
             }
             if (at(TokenKind::Equal)) {
                 add_error(error(ErrorKind::VarParameterWithDefault), current_token_range());

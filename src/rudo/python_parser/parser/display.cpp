@@ -52,10 +52,10 @@ bool is_unparenthesized_starred(const ExprWithParens& parsed) {
 }  // namespace
 
 // Consumes the opening bracket; a bracket left open at the end of its line is reported here.
-void Parser::open_bracket(TokenKind open, std::string_view missing_closer) {
+void Parser::open_bracket(TokenKind open, ParseErrorText missing_closer) {
     bump(open);
     if (at(TokenKind::Newline) || at(TokenKind::EndOfFile)) {
-        add_error(ParseErrorType::other(std::string(missing_closer)), current_token_range());
+        report(missing_closer, current_token_range());
     }
 }
 
@@ -63,7 +63,7 @@ ExprWithParens Parser::parse_list_like_expression() {
     const TextSize start = current_token_range().start();
     NestingGuard nesting = enter_nesting();
     if (!nesting) return {missing_expr(node_range(start))};
-    open_bracket(TokenKind::Lsqb, "missing closing bracket `]`");
+    open_bracket(TokenKind::Lsqb, ParseErrorText::MissingClosingBracket);
     if (current_token_kind() == TokenKind::Rsqb) {
         bump(TokenKind::Rsqb);
         return {ExprList{.range = node_range(start), .elts = {}, .ctx = ExprContext::Load}};
@@ -97,7 +97,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
     const TextSize start = current_token_range().start();
     NestingGuard nesting = enter_nesting();
     if (!nesting) return {missing_expr(node_range(start))};
-    open_bracket(TokenKind::Lbrace, "missing closing brace `}`");
+    open_bracket(TokenKind::Lbrace, ParseErrorText::MissingClosingBrace);
     if (current_token_kind() == TokenKind::Rbrace) {
         bump(TokenKind::Rbrace);
         return {ExprDict{.range = node_range(start), .items = {}}};
@@ -184,7 +184,7 @@ ExprWithParens Parser::parse_parenthesized_expression() {
     const TextSize start = current_token_range().start();
     NestingGuard nesting = enter_nesting();
     if (!nesting) return {missing_expr(node_range(start))};
-    open_bracket(TokenKind::Lpar, "missing closing parenthesis `)`");
+    open_bracket(TokenKind::Lpar, ParseErrorText::MissingClosingParenthesis);
     if (current_token_kind() == TokenKind::Rpar) {
         bump(TokenKind::Rpar);
         return {ExprTuple{.range = node_range(start),
@@ -240,8 +240,9 @@ Expr Parser::parse_generator_expression(Expr element, TextSize start, bool paren
 // that `if` starts the next condition.
 Expr Parser::parse_comprehension_operand() {
     const TextSize start = current_token_range().start();
-    ExprWithParens lhs = parse_lhs_expression(0, ExprPosition(0));
-    return parse_binary_expression_or_higher_recursive(std::move(lhs), 0, ExprPosition(0), start)
+    ExprWithParens lhs = parse_lhs_expression(LEVEL_LOWEST, ExprPosition(0));
+    return parse_binary_expression_or_higher_recursive(std::move(lhs), LEVEL_LOWEST,
+                                                       ExprPosition(0), start)
         .expr;
 }
 

@@ -49,16 +49,6 @@ using python_ast::Seq;
 
 namespace {
 
-// Binding levels; an operator continues an expression when its level is above the
-// expression's minimum level.
-constexpr uint8_t LEVEL_OR = 6;
-constexpr uint8_t LEVEL_AND = 7;
-constexpr uint8_t LEVEL_NOT = 8;
-constexpr uint8_t LEVEL_COMPARISON = 9;
-constexpr uint8_t LEVEL_UNARY = 16;
-constexpr uint8_t LEVEL_POW = 17;
-constexpr uint8_t LEVEL_AWAIT = 18;
-
 struct BinaryOperator {
     Operator op;
     uint8_t level;
@@ -67,29 +57,29 @@ struct BinaryOperator {
 std::optional<BinaryOperator> binary_operator(TokenKind kind) {
     switch (kind) {
         case TokenKind::Vbar:
-            return BinaryOperator{Operator::BitOr, 10};
+            return BinaryOperator{Operator::BitOr, LEVEL_BIT_OR};
         case TokenKind::CircumFlex:
-            return BinaryOperator{Operator::BitXor, 11};
+            return BinaryOperator{Operator::BitXor, LEVEL_BIT_XOR};
         case TokenKind::Amper:
-            return BinaryOperator{Operator::BitAnd, 12};
+            return BinaryOperator{Operator::BitAnd, LEVEL_BIT_AND};
         case TokenKind::LeftShift:
-            return BinaryOperator{Operator::LShift, 13};
+            return BinaryOperator{Operator::LShift, LEVEL_SHIFT};
         case TokenKind::RightShift:
-            return BinaryOperator{Operator::RShift, 13};
+            return BinaryOperator{Operator::RShift, LEVEL_SHIFT};
         case TokenKind::Plus:
-            return BinaryOperator{Operator::Add, 14};
+            return BinaryOperator{Operator::Add, LEVEL_ARITH};
         case TokenKind::Minus:
-            return BinaryOperator{Operator::Sub, 14};
+            return BinaryOperator{Operator::Sub, LEVEL_ARITH};
         case TokenKind::Star:
-            return BinaryOperator{Operator::Mult, 15};
+            return BinaryOperator{Operator::Mult, LEVEL_TERM};
         case TokenKind::At:
-            return BinaryOperator{Operator::MatMult, 15};
+            return BinaryOperator{Operator::MatMult, LEVEL_TERM};
         case TokenKind::Slash:
-            return BinaryOperator{Operator::Div, 15};
+            return BinaryOperator{Operator::Div, LEVEL_TERM};
         case TokenKind::Percent:
-            return BinaryOperator{Operator::Mod, 15};
+            return BinaryOperator{Operator::Mod, LEVEL_TERM};
         case TokenKind::DoubleSlash:
-            return BinaryOperator{Operator::FloorDiv, 15};
+            return BinaryOperator{Operator::FloorDiv, LEVEL_TERM};
         case TokenKind::DoubleStar:
             return BinaryOperator{Operator::Pow, LEVEL_POW};
         default:
@@ -145,27 +135,6 @@ RUDO_COLD void report_kind(Parser& p, ParseErrorType::Kind kind, TextRange range
     p.add_error(ParseErrorType::of(kind), range);
 }
 
-RUDO_COLD void report_text(Parser& p, std::string_view text, TextRange range) {
-    p.add_error(ParseErrorType::other(std::string(text)), range);
-}
-
-RUDO_COLD void report_misplaced_unary(Parser& p, UnaryOp op, TextRange range) {
-    p.add_error(ParseErrorType::other(fmt::format("Unary '{}' expression cannot be used here",
-                                                  python_ast::display(op))),
-                range);
-}
-
-RUDO_COLD void report_keyword_as_identifier(Parser& p, TokenKind kind, TextRange range) {
-    p.add_error(ParseErrorType::other(fmt::format(
-                    "Expected an identifier, but found a keyword {} that cannot be used here",
-                    python_ast::display(kind))),
-                range);
-}
-
-RUDO_COLD void report_bitwise_or_operand(Parser& p, std::string_view what, TextRange range) {
-    p.add_error(ParseErrorType::other(fmt::format("{} expression cannot be used here", what)),
-                range);
-}
 
 // `left op right` for a binary operator: the node takes the place of `left`.
 RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, TokenKind kind,
@@ -223,7 +192,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_if_expression(Parser& p, Expr body, TextSi
     p.bump(TokenKind::If);
     ExprWithParens result{Expr(ExprIfExp{.test = {}, .body = std::move(body), .orelse = {}}),
                           false};
-    stored<ExprIfExp>(result.expr).test = p.parse_operand(0, ExprPosition{}).expr;
+    stored<ExprIfExp>(result.expr).test = p.parse_operand(LEVEL_LOWEST, ExprPosition{}).expr;
     p.expect(TokenKind::Else);
     // The orelse nests to the right: `a if b else c if d else e`, `a if b else lambda: c`.
     stored<ExprIfExp>(result.expr).orelse =
@@ -274,10 +243,11 @@ RUDO_OUT_OF_LINE ExprWithParens parse_unary_form(Parser& p, TokenKind kind, uint
     ExprWithParens result = p.parse_unary_expression(op, flags);
     if (op == UnaryOp::Not) {
         if (min_level > LEVEL_NOT) {
-            report_text(p, "Boolean 'not' expression cannot be used here", result.expr.range());
+            p.report(ParseErrorText::MisplacedNotExpression, result.expr.range());
         }
     } else if (min_level > LEVEL_POW) {
-        report_misplaced_unary(p, op, result.expr.range());
+        p.report(ParseErrorText::MisplacedUnaryExpression, result.expr.range(),
+                 python_ast::display(op));
     }
     return result;
 }
@@ -291,7 +261,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_await_form(Parser& p, uint8_t min_level) {
     stored<ExprAwait>(result.expr).value = p.parse_operand(LEVEL_AWAIT, ExprPosition{}).expr;
     stored<ExprAwait>(result.expr).range = p.node_range(start);
     if (min_level > LEVEL_POW) {
-        report_text(p, "Await expression cannot be used here", result.expr.range());
+        p.report(ParseErrorText::MisplacedAwaitExpression, result.expr.range());
     }
     return result;
 }
@@ -306,7 +276,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
             ? p.parse_expression_with_bitwise_or_precedence().expr
             : p.parse_conditional_expression_or_higher_impl(flags).expr;
     stored<ExprStarred>(result.expr).range = p.node_range(start);
-    if (min_level != 0 || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
+    if (min_level != LEVEL_LOWEST || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
         report_kind(p, ParseErrorType::Kind::MisplacedStarredExpression, result.expr.range());
     }
     return result;
@@ -314,7 +284,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
 
 RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level, ExprPosition flags) {
     ExprWithParens result{p.parse_yield_expression(), false};
-    if (min_level != 0 || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
+    if (min_level != LEVEL_LOWEST || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
         report_kind(p, ParseErrorType::Kind::MisplacedYieldExpression, result.expr.range());
     }
     return result;
@@ -373,7 +343,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
         if (auto* name = parsed.expr.as<ExprName>()) {
             keyword.arg = Identifier{.id = std::move(name->id), .range = name->range};
         } else {
-            report_text(p, "Expected a parameter name", parsed.expr.range());
+            p.report(ParseErrorText::ExpectedParameterName, parsed.expr.range());
             keyword.arg = Identifier{.id = python_ast::Name(), .range = parsed.expr.range()};
         }
         keyword.value = p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
@@ -411,14 +381,17 @@ RUDO_OUT_OF_LINE void parse_argument(Parser& p, ArgumentList& list) {
 
 // The checks that need the whole list: repeated keywords, then unparenthesized generators.
 RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trailing_comma) {
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(arguments.keywords.size());
-    for (const Keyword& keyword : arguments.keywords) {
-        if (!keyword.arg) continue;
-        if (!seen.insert(keyword.arg->as_str()).second) {
-            p.add_error(
-                ParseErrorType::duplicate_keyword_argument(std::string(keyword.arg->as_str())),
-                keyword.range);
+    // A single keyword cannot repeat: most calls need no set.
+    if (arguments.keywords.size() >= 2) {
+        std::unordered_set<std::string_view> seen;
+        seen.reserve(arguments.keywords.size());
+        for (const Keyword& keyword : arguments.keywords) {
+            if (!keyword.arg) continue;
+            if (!seen.insert(keyword.arg->as_str()).second) {
+                p.add_error(ParseErrorType::duplicate_keyword_argument(
+                                std::string(keyword.arg->as_str())),
+                            keyword.range);
+            }
         }
     }
     // A generator may be the only argument, without a trailing comma.
@@ -618,7 +591,7 @@ ExprWithParens Parser::parse_conditional_expression_or_higher_impl(ExprPosition 
     if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
     if (at(TokenKind::Lambda)) return parse_lambda_expr();
     TextSize start = current_token_range().start();
-    ExprWithParens body = parse_operand(0, flags);
+    ExprWithParens body = parse_operand(LEVEL_LOWEST, flags);
     if (!at(TokenKind::If)) return body;
     return parse_if_expression(*this, std::move(body.expr), start);
 }
@@ -670,7 +643,7 @@ ExprWithParens Parser::parse_expression_with_bitwise_or_precedence() {
     } else if (expr.is<ExprCompare>()) {
         what = "Comparison";
     }
-    if (!what.empty()) report_bitwise_or_operand(*this, what, expr.range());
+    if (!what.empty()) report(ParseErrorText::MisplacedBitwiseOrOperand, expr.range(), what);
     return parsed;
 }
 
@@ -870,10 +843,9 @@ Identifier Parser::parse_identifier() {
     TokenKind kind = current_token_kind();
     TextRange range = current_token_range();
     if (kind == TokenKind::Name) {
-        TokenValue value = bump_value(TokenKind::Name);
-        auto* name = std::get_if<Name>(&value);
-        if (!name) quarn::panic("internal error: entered unreachable code");
-        return Identifier{.id = std::move(*name), .range = range};
+        Name name = token_source().take_name();
+        bump(TokenKind::Name);
+        return Identifier{.id = std::move(name), .range = range};
     }
     if (python_ast::is_soft_keyword(kind)) {
         Name text(src_text(range));
@@ -883,7 +855,7 @@ Identifier Parser::parse_identifier() {
     }
     if (python_ast::is_keyword(kind)) {
         // Parsing goes on as if a name had been written: `x.if` has the attribute `if`.
-        report_keyword_as_identifier(*this, kind, range);
+        report(ParseErrorText::KeywordAsIdentifier, range, python_ast::display(kind));
         Name text(src_text(range));
         bump_any();
         return Identifier{.id = std::move(text), .range = range};
@@ -892,7 +864,7 @@ Identifier Parser::parse_identifier() {
 }
 
 Identifier Parser::parse_missing_identifier() {
-    report_text(*this, "Expected an identifier", current_token_range());
+    report(ParseErrorText::ExpectedIdentifier, current_token_range());
     return Identifier{.id = Name(), .range = TextRange::empty(prev_token_end_)};
 }
 

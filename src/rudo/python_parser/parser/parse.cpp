@@ -111,10 +111,13 @@ Parsed parse_module_unchecked(std::string_view source) {
     return parse_here(source);
 }
 
-quarn::Result<Parsed, ParseError> parse_module(std::string_view source) {
-    Parsed parsed = parse_module_unchecked(source);
+quarn::Result<Parsed, ParseError> checked(Parsed parsed) {
     if (!parsed.errors.empty()) return quarn::Err(std::move(parsed.errors.front()));
     return parsed;
+}
+
+quarn::Result<Parsed, ParseError> parse_module(std::string_view source) {
+    return checked(parse_module_unchecked(source));
 }
 
 }  // namespace rudo::python_parser

@@ -15,4 +15,7 @@ quarn::Result<Parsed, ParseError> parse_module(std::string_view source);
 // too large for 32-bit offsets gives an empty module and one error.
 Parsed parse_module_unchecked(std::string_view source);
 
+// What `parse_module` makes of an unchecked parse: the parse itself, or its first merged error.
+quarn::Result<Parsed, ParseError> checked(Parsed parsed);
+
 }  // namespace rudo::python_parser

@@ -17,7 +17,7 @@ struct RecoveryRow {
     TokenSet terminators;
     TokenSet recovery_terminators;
     ErrorRule rule;
-    std::string_view text;
+    ParseErrorText text;
     bool trailing_comma;
 };
 
@@ -34,7 +34,7 @@ constexpr TokenSet KEYWORDS = token_set::KEYWORDS;
     ErrorRule::Statement, {}
 #define TARGET_ERROR \
     ErrorRule::AssignmentTarget, {}
-#define TEXT_ERROR(text) ErrorRule::Text, text
+#define TEXT_ERROR(name) ErrorRule::Text, ParseErrorText::name
 constexpr RecoveryRow RECOVERY_TABLE[] = {
 #define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) \
     {#flag, RC_SET elements, RC_SET terminators, RC_SET recovery, error, trailing_comma},
@@ -112,15 +112,14 @@ ParseErrorType create_error(RecoveryContextKind kind, TokenKind token) {
             if (token == TokenKind::Indent) {
                 return ParseErrorType::of(ParseErrorType::Kind::UnexpectedIndentation);
             }
-            return ParseErrorType::other("Expected a statement");
+            return ParseErrorType::named(ParseErrorText::ExpectedStatement);
         case ErrorRule::AssignmentTarget:
             if (python_ast::is_keyword(token)) {
-                return ParseErrorType::other(
-                    "The keyword is not allowed as a variable declaration name");
+                return ParseErrorType::named(ParseErrorText::KeywordAsTargetName);
             }
-            return ParseErrorType::other("Expected an assignment target");
+            return ParseErrorType::named(ParseErrorText::ExpectedAssignmentTarget);
         case ErrorRule::Text:
-            return ParseErrorType::other(std::string(r.text));
+            return ParseErrorType::named(r.text);
         case ErrorRule::None:
             break;
     }
@@ -222,7 +221,7 @@ bool Parser::expect(TokenKind kind) {
 
 void Parser::add_error(ParseErrorType error, TextRange range) {
     // Follow-on errors at the spot of the last one say nothing new.
-    if (!errors_.empty() && errors_.back().location.start() == range.start()) return;
+    if (!errors_.empty() && errors_.back_start() == range.start()) return;
     errors_.push_back(ParseError{std::move(error), range});
 }
 
@@ -246,7 +245,7 @@ ParserCheckpoint Parser::checkpoint() const {
 
 void Parser::rewind(ParserCheckpoint checkpoint) {
     token_source_.rewind(std::move(checkpoint.token_source));
-    if (errors_.size() > checkpoint.errors_len) errors_.resize(checkpoint.errors_len);
+    errors_.truncate(checkpoint.errors_len);
     current_token_index_ = checkpoint.current_token_index;
     prev_token_end_ = checkpoint.prev_token_end;
     recovery_context_ = checkpoint.recovery_context;
@@ -260,9 +259,8 @@ void Parser::stuck() const {
 
 bool Parser::is_enclosing_list_element_or_terminator(TokenKind kind) const {
     for (RecoveryContext rest = recovery_context_; rest != 0; rest &= rest - 1) {
-        const RecoveryContext flag = rest & (~rest + 1);
-        if (!std::has_single_bit(flag)) quarn::panic("Expected context to be of a single kind.");
-        const auto context = static_cast<RecoveryContextKind>(std::countr_zero(flag));
+        // The lowest flag left; clearing it each pass visits every flag once.
+        const auto context = static_cast<RecoveryContextKind>(std::countr_zero(rest));
         if (is_list_element(context, kind) ||
             list_terminator_kind(context, kind) != ListTerminatorKind::None) {
             return true;
@@ -345,19 +343,18 @@ void Parser::parse_comma_separated_list(RecoveryContextKind kind,
         bump_any();
     }
     if (trailing_comma && !allows_trailing_comma(kind)) {
-        add_error(ParseErrorType::other("Trailing comma not allowed"), *trailing_comma);
+        report(ParseErrorText::TrailingCommaNotAllowed, *trailing_comma);
     }
 }
 
-NestingGuard Parser::enter_nesting() {
-    ++depth_;
+NestingGuard Parser::enter_nesting_checked() {
     // The level count keeps trees sensible; the stack check keeps a thread with a small stack
     // (1 MiB) safe whatever each level's frames cost in this build.
     const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     if (depth_ <= MAX_NESTING_DEPTH && frame > stack_floor_) return NestingGuard(this, true);
     // Nothing sensible can be built this deep: report it once and give up on the rest of the
     // file, so every open level unwinds at the end-of-file token.
-    add_error(ParseErrorType::other(std::string(NESTED_TOO_DEEPLY)), current_token_range());
+    report(ParseErrorText::NestedTooDeeply, current_token_range());
     while (!at(TokenKind::EndOfFile))
         bump_any();
     return NestingGuard(this, false);
@@ -375,35 +372,48 @@ Parsed Parser::parse() && {
     module.range = TextRange(start_offset_, current_token_range().end());
     module.body = std::move(body);
 
-    TokenSourceResult finished = std::move(token_source_).finish();
-    std::vector<ParseError> errors = merge_errors(std::move(errors_), std::move(finished.errors));
+    TokenSourceRuns finished = std::move(token_source_).finish_runs();
+    std::vector<ParseError> errors = merge_errors(errors_, finished.errors);
     return Parsed{std::move(module), std::move(finished.tokens), std::move(errors)};
+}
+
+std::vector<ParseError> merge_errors(const ErrorRuns<ParseError>& parser_errors,
+                                     const ErrorRuns<LexicalError>& lexer_errors) {
+    if (lexer_errors.empty()) return parser_errors.to_vector();
+    // Only the heads are compared: neither list is sorted first. The reserved room is only
+    // address space until it is written.
+    std::vector<ParseError> merged;
+    merged.reserve(parser_errors.size() + lexer_errors.size());
+    ErrorRuns<ParseError>::Reader parser_it(parser_errors);
+    ErrorRuns<LexicalError>::Reader lexer_it(lexer_errors);
+    while (!parser_it.done() && !lexer_it.done()) {
+        const TextSize parser_start = parser_it.current_start();
+        const TextSize lexer_start = lexer_it.current_start();
+        if (parser_start < lexer_start) {
+            merged.push_back(parser_it.current());
+            parser_it.advance();
+        } else {
+            merged.push_back(ParseError::from_lexical(lexer_it.current()));
+            lexer_it.advance();
+            if (parser_start == lexer_start) parser_it.advance();
+        }
+    }
+    for (; !parser_it.done(); parser_it.advance())
+        merged.push_back(parser_it.current());
+    for (; !lexer_it.done(); lexer_it.advance())
+        merged.push_back(ParseError::from_lexical(lexer_it.current()));
+    return merged;
 }
 
 std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
                                      std::vector<LexicalError> lexer_errors) {
-    if (lexer_errors.empty()) return parser_errors;
-    // Only the heads are compared: neither list is sorted first.
-    std::vector<ParseError> merged;
-    merged.reserve(parser_errors.size() + lexer_errors.size());
-    auto parser_it = parser_errors.begin();
-    auto lexer_it = lexer_errors.begin();
-    while (parser_it != parser_errors.end() && lexer_it != lexer_errors.end()) {
-        const TextSize parser_start = parser_it->location.start();
-        const TextSize lexer_start = lexer_it->location.start();
-        if (parser_start < lexer_start) {
-            merged.push_back(std::move(*parser_it++));
-        } else {
-            merged.push_back(ParseError::from_lexical(std::move(*lexer_it++)));
-            if (parser_start == lexer_start) ++parser_it;
-        }
-    }
-    for (; parser_it != parser_errors.end(); ++parser_it)
-        merged.push_back(std::move(*parser_it));
-    for (; lexer_it != lexer_errors.end(); ++lexer_it) {
-        merged.push_back(ParseError::from_lexical(std::move(*lexer_it)));
-    }
-    return merged;
+    ErrorRuns<ParseError> parser_runs;
+    for (ParseError& error : parser_errors)
+        parser_runs.push_back(std::move(error));
+    ErrorRuns<LexicalError> lexer_runs;
+    for (LexicalError& error : lexer_errors)
+        lexer_runs.push_back(std::move(error));
+    return merge_errors(parser_runs, lexer_runs);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -200,7 +200,24 @@ constexpr RecoveryContextKind interpolated_string_elements_kind(InterpolatedStri
 // ---------------------------------------------------------------------------------------------
 // Shared vocabulary of the grammar areas.
 
-// Which constructs an expression position allows; callers pass 0, 2, 3, 6 or 14.
+// Binding levels of the operators; an operator continues an expression when its level is above
+// the expression's minimum level, and LEVEL_LOWEST takes every operator.
+constexpr uint8_t LEVEL_LOWEST = 0;
+constexpr uint8_t LEVEL_OR = 6;
+constexpr uint8_t LEVEL_AND = 7;
+constexpr uint8_t LEVEL_NOT = 8;
+constexpr uint8_t LEVEL_COMPARISON = 9;
+constexpr uint8_t LEVEL_BIT_OR = 10;
+constexpr uint8_t LEVEL_BIT_XOR = 11;
+constexpr uint8_t LEVEL_BIT_AND = 12;
+constexpr uint8_t LEVEL_SHIFT = 13;
+constexpr uint8_t LEVEL_ARITH = 14;
+constexpr uint8_t LEVEL_TERM = 15;
+constexpr uint8_t LEVEL_UNARY = 16;
+constexpr uint8_t LEVEL_POW = 17;
+constexpr uint8_t LEVEL_AWAIT = 18;
+
+// Which constructs an expression position allows.
 struct ExprPosition {
     static constexpr uint8_t NO_IN_OPERATOR = 0x01;
     static constexpr uint8_t STARRED_ALLOWED = 0x02;
@@ -306,7 +323,10 @@ std::optional<uintptr_t> thread_stack_low();
 // limit. parse_module runs a parse whose caller has too little stack left for this
 // depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1600;
-inline constexpr std::string_view NESTED_TOO_DEEPLY = "Expression nested too deeply";
+inline constexpr std::string_view NESTED_TOO_DEEPLY = text(ParseErrorText::NestedTooDeeply);
+// The stack is looked at every this many levels only: the frames of the levels between two looks
+// fit well inside the headroom that the check keeps below the deepest level.
+inline constexpr uint32_t STACK_CHECK_INTERVAL = 8;
 
 // ---------------------------------------------------------------------------------------------
 
@@ -324,7 +344,6 @@ class Parser {
     TokenKind current_token_kind() const { return token_source_.current_kind(); }
     TextRange current_token_range() const { return token_source_.current_range(); }
     TokenFlags current_token_flags() const { return token_source_.current_flags(); }
-    const TokenValue& current_token_value() const { return token_source_.current_value(); }
     bool at(TokenKind kind) const { return current_token_kind() == kind; }
     bool at_any(TokenSet set) const { return set.contains(current_token_kind()); }
     bool at_expr() const { return at_any(token_set::EXPRESSION_START); }
@@ -360,13 +379,24 @@ class Parser {
         add_error(std::move(error), node.range);
     }
 
+    // Records the named text as a `ParseErrorType::Other` error, its "{}" filled with
+    // `argument`; or an error of a kind without payload. Out of line and cold, so that callers
+    // keep small frames: every named text is recorded through here.
+    void report(ParseErrorText text, TextRange range, std::string_view argument = {});
+    void report(ParseErrorType::Kind kind, TextRange range);
+    template <typename Node>
+    requires requires(const Node& node) { node.range(); }
+    void report(ParseErrorText text, const Node& node) {
+        report(text, node.range());
+    }
+
     std::string_view src_text(TextRange range) const;
     // From `start` to the end of the last consumed token; empty at that end when nothing was
     // consumed since `start`.
     TextRange node_range(TextSize start) const;
     TextSize prev_token_end() const { return prev_token_end_; }
     uint32_t current_token_index() const { return current_token_index_; }
-    const std::vector<ParseError>& errors() const { return errors_; }
+    std::vector<ParseError> errors() const { return errors_.to_vector(); }
     RecoveryContext recovery_context() const { return recovery_context_; }
     // The clause loops of `if` and `try` set their flag around their loop only.
     void set_recovery_context(RecoveryContext context) { recovery_context_ = context; }
@@ -427,12 +457,6 @@ class Parser {
     ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
     Expr placeholder_expression() const;
     bool last_consumed_is_comma() const;
-    struct OperatorPeek {
-        uint32_t token_index;
-        TextSize start;
-        TokenKind kind;
-    };
-    std::optional<OperatorPeek> operator_peek_;
 
     // ---- display.cpp ----
 
@@ -444,7 +468,7 @@ class Parser {
     // The items after the first of a dictionary display, whose `{` started at `start`.
     python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
                                                      TextSize start);
-    void open_bracket(TokenKind open, std::string_view missing_closer);
+    void open_bracket(TokenKind open, ParseErrorText missing_closer);
     Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
@@ -541,10 +565,6 @@ class Parser {
     bool parse_except_handlers(python_ast::List<python_ast::ExceptHandler>& handlers);
     python_ast::ExceptHandler parse_except_handler(bool& star);
     void parse_except_clause_head(bool star, python_ast::ExceptHandlerExceptHandler& node);
-    // Records a `ParseErrorType::Other` error with that text, or an error of a kind without
-    // payload (out of line, so that callers keep small frames).
-    void report(std::string_view message, TextRange range);
-    void report(ParseErrorType::Kind kind, TextRange range);
     // Whether the loop consumed a token since `last_token_index`, which it then advances.
     bool made_progress(uint32_t& last_token_index) const;
 
@@ -619,9 +639,11 @@ class Parser {
 
     void do_bump(TokenKind kind);
     [[noreturn]] void stuck() const;
+    // enter_nesting's stack check and depth error, at every STACK_CHECK_INTERVAL-th level.
+    NestingGuard enter_nesting_checked();
 
     TokenSource token_source_;
-    std::vector<ParseError> errors_;
+    ErrorRuns<ParseError> errors_;
     std::string_view source_;
     uint32_t current_token_index_ = 0;
     TextSize prev_token_end_ = 0;
@@ -631,15 +653,32 @@ class Parser {
     uint32_t depth_ = 0;
     // Nesting stops before the stack pointer reaches this address (see enter_nesting).
     uintptr_t stack_floor_ = 0;
+    // The token after the current one, as peek_once last saw it.
+    struct OperatorPeek {
+        uint32_t token_index;
+        TextSize start;
+        TokenKind kind;
+    };
+    std::optional<OperatorPeek> operator_peek_;
 };
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,
 // and a lexer error displaces a parser error that starts at the same offset.
+std::vector<ParseError> merge_errors(const ErrorRuns<ParseError>& parser_errors,
+                                     const ErrorRuns<LexicalError>& lexer_errors);
 std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
                                      std::vector<LexicalError> lexer_errors);
 
 // Marks a stored or deleted expression tree with `ctx` (target.cpp).
 void set_expr_ctx(Expr& expr, ExprContext ctx);
+
+inline NestingGuard Parser::enter_nesting() {
+    ++depth_;
+    if (depth_ % STACK_CHECK_INTERVAL != 0 && depth_ <= MAX_NESTING_DEPTH) {
+        return NestingGuard(this, true);
+    }
+    return enter_nesting_checked();
+}
 
 inline NestingGuard::~NestingGuard() {
     if (parser_) --parser_->depth_;

@@ -87,13 +87,12 @@ python_ast::List<MatchCase> Parser::parse_match_body() {
     if (at(TokenKind::Indent)) {
         bump(TokenKind::Indent);
     } else {
-        add_error(ParseErrorType::other("Expected an indented block after `match` statement"),
-                  current_token_range());
+        report(ParseErrorText::ExpectedMatchBlock, current_token_range());
     }
 
     python_ast::List<MatchCase> cases;
     if (!at(TokenKind::Case)) {
-        add_error(ParseErrorType::other("Expected `case` block"), current_token_range());
+        report(ParseErrorText::ExpectedCaseBlock, current_token_range());
     } else {
         // Every pass consumes its `case`.
         while (at(TokenKind::Case))
@@ -271,8 +270,8 @@ Pattern Parser::parse_bracketed_match_pattern() {
     TokenKind closing = parenthesized ? TokenKind::Rpar : TokenKind::Rsqb;
     bump_any();
     if (at(TokenKind::Colon) || at(TokenKind::Newline)) {
-        add_error(ParseErrorType::other(parenthesized ? "Missing ')'" : "Missing ']'"),
-                  current_token_range());
+        report(parenthesized ? ParseErrorText::MissingRpar : ParseErrorText::MissingRsqb,
+               current_token_range());
     }
     if (at(closing)) {
         bump(closing);
@@ -340,8 +339,7 @@ Pattern Parser::parse_bracketed_match_pattern() {
                 parse_unary_expression(plus ? UnaryOp::UAdd : UnaryOp::USub, ExprPosition{}).expr;
             TextRange range = signed_number.range();
             if (plus) {
-                add_error(ParseErrorType::other("Unary '+' is not allowed as a literal pattern"),
-                          range);
+                report(ParseErrorText::UnaryPlusLiteralPattern, range);
             }
             return PatternMatchValue{.range = range, .value = std::move(signed_number)};
         }
@@ -363,7 +361,7 @@ Pattern Parser::parse_bracketed_match_pattern() {
         return PatternMatchAs{.range = range, .pattern = {}, .name = std::move(name)};
     }
 
-    add_error(ParseErrorType::other("Expected a pattern"), current_token_range());
+    report(ParseErrorText::ExpectedPattern, current_token_range());
     return missing_pattern();
 }
 
@@ -396,7 +394,7 @@ Pattern Parser::parse_match_pattern_class(Pattern cls_pattern, TextSize start) {
         return name_expr(name->id, name->range,
                          name->is_valid() ? ExprContext::Load : ExprContext::Invalid);
     }
-    add_error(ParseErrorType::other("Invalid value for a class pattern"), pattern.range());
+    report(ParseErrorText::InvalidValueForClassPattern, pattern.range());
     return pattern_to_expr(std::move(pattern));
 }
 
@@ -409,8 +407,7 @@ void Parser::parse_class_pattern_argument(PatternArguments& arguments, bool& key
         return;
     }
     if (keyword_seen) {
-        add_error(ParseErrorType::other("Positional patterns cannot follow keyword patterns"),
-                  pattern.range());
+        report(ParseErrorText::PositionalPatternAfterKeywordPattern, pattern.range());
     }
     arguments.patterns.push_back(std::move(pattern));
 }
@@ -426,8 +423,7 @@ void Parser::parse_class_pattern_argument(PatternArguments& arguments, bool& key
         // `_` is an ordinary attribute name here: `C(_=1)` is valid.
         attr = Identifier{.id = Name("_"), .range = name_pattern.range()};
     } else {
-        add_error(ParseErrorType::other("Expected an identifier for the keyword pattern"),
-                  name_pattern.range());
+        report(ParseErrorText::ExpectedKeywordPatternName, name_pattern.range());
         attr = Identifier{.id = Name(), .range = TextRange(prev_token_end(), prev_token_end())};
     }
     Pattern value = parse_match_pattern(STAR_NOT_ALLOWED);
@@ -456,7 +452,7 @@ void Parser::parse_mapping_pattern_item(PatternMatchMapping& mapping) {
     mapping.patterns.push_back(parse_match_pattern(STAR_NOT_ALLOWED));
     if (mapping.rest) {
         TextRange range(mapping.keys.back().range().start(), mapping.patterns.back().range().end());
-        add_error(ParseErrorType::other("Pattern cannot follow a double star pattern"), range);
+        report(ParseErrorText::PatternAfterDoubleStarPattern, range);
     }
 }
 
@@ -465,8 +461,7 @@ void Parser::parse_mapping_pattern_item(PatternMatchMapping& mapping) {
     bump(TokenKind::DoubleStar);
     Identifier name = parse_identifier();
     if (mapping.rest) {
-        add_error(ParseErrorType::other("Only one double star pattern is allowed"),
-                  node_range(stars));
+        report(ParseErrorText::RepeatedDoubleStarPattern, node_range(stars));
     }
     mapping.rest = std::move(name);
 }
@@ -479,7 +474,7 @@ void Parser::parse_mapping_pattern_item(PatternMatchMapping& mapping) {
         return ExprBooleanLiteral{.range = singleton->range,
                                   .value = singleton->value == Singleton::True};
     }
-    add_error(ParseErrorType::other("Invalid mapping pattern key"), key.range());
+    report(ParseErrorText::InvalidMappingPatternKey, key.range());
     return pattern_to_expr(std::move(key));
 }
 

@@ -123,7 +123,7 @@ Stmt Parser::parse_raise_statement() {
     // A bare `raise` ends at its line's end or at a `;` (`raise; x = 1` is two statements).
     if (!at(TokenKind::Newline) && !at(TokenKind::Semi)) {
         if (at(TokenKind::From)) {
-            report("Exception missing in `raise` statement with cause", current_token_range());
+            report(ParseErrorText::RaiseCauseWithoutException, current_token_range());
         } else {
             exc = parse_raise_operand();
         }
@@ -215,7 +215,7 @@ Stmt Parser::parse_from_import_statement() {
     if (is_name_or_soft_keyword(current_token_kind())) {
         module = parse_dotted_name();
     } else if (level == 0) {
-        report("Expected a module name", current_token_range());
+        report(ParseErrorText::ExpectedModuleName, current_token_range());
     }
 
     expect(TokenKind::Import);
@@ -226,17 +226,14 @@ Stmt Parser::parse_from_import_statement() {
 
     python_ast::List<Alias> names;
     bool has_star = false;
-    parse_comma_separated_list(parenthesized
-                                   ? RecoveryContextKind::ImportFromAsNamesParenthesized
-                                   : RecoveryContextKind::ImportFromAsNamesUnparenthesized,
-                               [&] {
-                                   names.push_back(parse_alias(AliasStyle::SingleName));
-                                   if (names.back().name.as_str() == "*") has_star = true;
-                               });
+    parse_comma_separated_list(import_from_as_names_kind(parenthesized), [&] {
+        names.push_back(parse_alias(AliasStyle::SingleName));
+        if (names.back().name.as_str() == "*") has_star = true;
+    });
 
     if (names.empty()) report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
     if (has_star && names.size() >= 2) {
-        report("Star import must be the only import", TextRange(names_start, prev_token_end()));
+        report(ParseErrorText::StarImportNotAlone, TextRange(names_start, prev_token_end()));
     }
     if (parenthesized) expect(TokenKind::Rpar);
 
@@ -260,7 +257,7 @@ Alias Parser::parse_alias(AliasStyle style) {
         if (is_name_or_soft_keyword(current_token_kind())) {
             asname = parse_identifier();
         } else {
-            report("Expected symbol after `as`", current_token_range());
+            report(ParseErrorText::ExpectedSymbolAfterAs, current_token_range());
         }
     }
     return Alias{.range = node_range(start), .name = std::move(name), .asname = std::move(asname)};
@@ -316,9 +313,9 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
     bump(TokenKind::Colon);
     Expr& expr = target.expr;
     if (expr.is<ExprList>()) {
-        report("Only single target (not list) can be annotated", expr.range());
+        report(ParseErrorText::AnnotatedList, expr.range());
     } else if (expr.is<ExprTuple>()) {
-        report("Only single target (not tuple) can be annotated", expr.range());
+        report(ParseErrorText::AnnotatedTuple, expr.range());
     } else if (!expr.is<ExprName>() && !expr.is<ExprAttribute>() && !expr.is<ExprSubscript>()) {
         report(ParseErrorType::Kind::InvalidAnnotatedAssignmentTarget, expr.range());
     }

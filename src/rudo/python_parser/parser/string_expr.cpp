@@ -100,8 +100,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
             return ExprBytesLiteral{.range = range,
                                     .value = BytesLiteralValue::concatenated(std::move(literals))};
         }
-        parser.add_error(
-            ParseErrorType::other("Bytes literal cannot be mixed with non-bytes literals"), range);
+        parser.report(ParseErrorText::MixedBytesLiterals, range);
     }
     if (t_strings > 0) {
         if (t_strings == parts.size()) {
@@ -112,9 +111,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
             return ExprTString{.range = range,
                                .value = TStringValue::concatenated(std::move(strings))};
         }
-        parser.add_error(
-            ParseErrorType::other("cannot mix t-string literals with string or bytes literals"),
-            range);
+        parser.report(ParseErrorText::MixedTStringLiterals, range);
         has_f_string = true;
     }
 

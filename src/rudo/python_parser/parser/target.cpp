@@ -13,6 +13,19 @@ using python_ast::ExprTuple;
 using python_ast::ExprUnaryOp;
 
 void set_expr_ctx(Expr& root, ExprContext ctx) {
+    // Most targets are a single name, attribute or subscript: no walk needed.
+    if (auto* name = root.as<ExprName>()) {
+        name->ctx = ctx;
+        return;
+    }
+    if (auto* attribute = root.as<ExprAttribute>()) {
+        attribute->ctx = ctx;
+        return;
+    }
+    if (auto* subscript = root.as<ExprSubscript>()) {
+        subscript->ctx = ctx;
+        return;
+    }
     std::vector<Expr*> pending{&root};
     while (!pending.empty()) {
         Expr* expr = pending.back();
@@ -46,6 +59,7 @@ namespace {
 // parts are valid targets only for assignments.
 template <typename Record>
 void validate_target(const Expr& root, bool starred_allowed, Record&& record) {
+    if (root.is<ExprName>() || root.is<ExprAttribute>() || root.is<ExprSubscript>()) return;
     std::vector<const Expr*> pending{&root};
     while (!pending.empty()) {
         const Expr* expr = pending.back();

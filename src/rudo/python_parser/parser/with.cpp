@@ -26,8 +26,7 @@ StmtWith Parser::parse_with_statement(TextSize start) {
 
     python_ast::List<WithItem> items;
     if (!at_expr()) {
-        add_error(ParseErrorType::other("Expected the start of an expression after `with` keyword"),
-                  current_token_range());
+        report(ParseErrorText::ExpectedExpressionAfterWith, current_token_range());
     } else if (at(TokenKind::Lpar)) {
         items = parse_parenthesized_with_items();
     } else {

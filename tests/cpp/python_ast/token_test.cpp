@@ -2,7 +2,6 @@
 
 #include "rudo/python_ast/name.h"
 #include "rudo/python_ast/token.h"
-#include "rudo/python_parser/error.h"
 
 namespace {
 
@@ -75,29 +74,6 @@ TEST(Name, InlineUpTo24Bytes) {
     rudo::python_ast::Name moved = std::move(copy);
     EXPECT_EQ(moved, long_name);
     EXPECT_EQ(moved.as_str(), "abcdefghijklmnopqrstuvwxy");
-}
-
-TEST(LexicalErrorType, Messages) {
-    using rudo::python_parser::InterpolatedStringErrorType;
-    using rudo::python_parser::LexicalErrorType;
-    using K = LexicalErrorType::Kind;
-    struct Case {
-        LexicalErrorType error;
-        const char* message;
-    };
-    const Case cases[] = {
-        {LexicalErrorType::of(K::UnexpectedString), "Got unexpected string"},
-        {LexicalErrorType::of(K::MissingUnicodeLbrace), "Missing `{` in Unicode escape sequence"},
-        {LexicalErrorType::unexpected_character(U'$'), "Got unexpected token $"},
-        {LexicalErrorType::unexpected_character(U'€'), "Got unexpected token €"},
-        {LexicalErrorType::fstring(InterpolatedStringErrorType::UnterminatedString),
-         "f-string: unterminated string"},
-        {LexicalErrorType::tstring(InterpolatedStringErrorType::SingleRbrace),
-         "t-string: single `}` is not allowed"},
-        {LexicalErrorType::of(K::UnexpectedEof), "unexpected EOF while parsing"},
-        {LexicalErrorType::other("Invalid decimal literal"), "Invalid decimal literal"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.error.message(), c.message);
 }
 
 }  // namespace

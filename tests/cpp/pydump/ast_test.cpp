@@ -1,61 +1,20 @@
 // `pydump ast FILE`: the tree and every error as JSON, and refusals of what is not a readable
 // regular file.
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "pydump/pydump_fixture.h"
+
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-class PydumpAst : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               fmt::format("pydump_ast_test_{}_{}", ::getpid(),
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string write(std::string_view name, std::string_view bytes) {
-        auto path = dir_ / name;
-        std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
-        return path.string();
-    }
-    Outcome run(const std::string& args) {
-        auto out = dir_ / "stdout";
-        auto err = dir_ / "stderr";
-        // `timeout` turns a hang on a device or pipe into a failure instead of a stuck suite.
-        std::string command =
-            fmt::format("timeout 20 {} {} >{} 2>{}", PYDUMP_PATH, args, out.string(), err.string());
-        int raw = std::system(command.c_str());
-        return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-    }
-
-    std::filesystem::path dir_;
-};
+using PydumpAst = PydumpTest;
 
 TEST_F(PydumpAst, TreeAndNoErrors) {
-    Outcome r = run("ast " + write("a.py", "x\n"));
+    PydumpOutcome r = run("ast " + write("a.py", "x\n"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "{\"ast\": {\"_type\": \"ModModule\", \"range\": [0, 2], \"body\": [{\"_type\": "
@@ -64,7 +23,7 @@ TEST_F(PydumpAst, TreeAndNoErrors) {
 }
 
 TEST_F(PydumpAst, EveryErrorInMergedOrderAndStillSuccess) {
-    Outcome r = run("ast " + write("a.py", ")\n)"));
+    PydumpOutcome r = run("ast " + write("a.py", ")\n)"));
     EXPECT_EQ(r.status, 0) << r.err;
     // Each stray token and each line end the statement list cannot use is reported.
     EXPECT_EQ(r.out,
@@ -73,6 +32,29 @@ TEST_F(PydumpAst, EveryErrorInMergedOrderAndStillSuccess) {
               "{\"message\": \"Expected a statement\", \"start\": 1, \"end\": 2}, "
               "{\"message\": \"Expected a statement\", \"start\": 2, \"end\": 3}, "
               "{\"message\": \"Expected a statement\", \"start\": 3, \"end\": 3}]}\n");
+}
+
+// A tree whose JSON is many times the size of a piece of output comes out whole and in order.
+TEST_F(PydumpAst, LargeTreeStreamsWhole) {
+    constexpr int STATEMENTS = 20'000;
+    std::string source;
+    std::string body;
+    for (int i = 0; i < STATEMENTS; ++i) {
+        source += "a\n";
+        if (i > 0) body += ", ";
+        body += fmt::format(
+            "{{\"_type\": \"StmtExpr\", \"range\": [{0}, {1}], \"value\": {{\"_type\": "
+            "\"ExprName\", \"range\": [{0}, {1}], \"id\": \"a\", \"ctx\": \"Load\"}}}}",
+            2 * i, 2 * i + 1);
+    }
+    PydumpOutcome r = run("ast " + write("big.py", source));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string expected = fmt::format(
+        "{{\"ast\": {{\"_type\": \"ModModule\", \"range\": [0, {}], \"body\": [{}]}}, "
+        "\"errors\": []}}\n",
+        2 * STATEMENTS, body);
+    EXPECT_GT(expected.size(), size_t{1} << 20);
+    EXPECT_TRUE(r.out == expected) << r.out.size() << " bytes instead of " << expected.size();
 }
 
 TEST_F(PydumpAst, RefusesWhatIsNotARegularFile) {
@@ -90,7 +72,7 @@ TEST_F(PydumpAst, RefusesWhatIsNotARegularFile) {
          fmt::format("pydump: {}: No such file or directory\n", (dir_ / "missing.py").string())},
     };
     for (const auto& c : cases) {
-        Outcome r = run("ast " + c.path);
+        PydumpOutcome r = run("ast " + c.path);
         EXPECT_EQ(r.status, 2) << c.path;
         EXPECT_EQ(r.err, c.message);
         EXPECT_EQ(r.out, "");
