@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -106,7 +107,8 @@ class Box {
 template <typename T>
 using OptionalBox = Box<T>;
 
-// A fixed-length owned array, built once (16 bytes where a std::vector takes 24).
+// A fixed-length owned array, built once: one pointer, with the length stored just before the
+// elements (8 bytes where a std::vector takes 24).
 template <typename T>
 class Seq {
   public:
@@ -116,9 +118,8 @@ class Seq {
         adopt(std::make_move_iterator(items.begin()), items.size());
     }
     Seq(std::initializer_list<T> items) { adopt(items.begin(), items.size()); }
-    Seq(const Seq& other) { adopt(other.begin(), other.size_); }
-    Seq(Seq&& other) noexcept
-        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    Seq(const Seq& other) { adopt(other.begin(), other.size()); }
+    Seq(Seq&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
     Seq& operator=(const Seq& other) {
         if (this != &other) *this = Seq(other);
         return *this;
@@ -127,49 +128,58 @@ class Seq {
         if (this != &other) {
             release();
             data_ = std::exchange(other.data_, nullptr);
-            size_ = std::exchange(other.size_, 0);
         }
         return *this;
     }
     ~Seq() { release(); }
 
-    size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
+    size_t size() const noexcept { return data_ ? length_of(data_) : 0; }
+    bool empty() const noexcept { return data_ == nullptr; }
     T* begin() noexcept { return data_; }
-    T* end() noexcept { return data_ + size_; }
+    T* end() noexcept { return data_ + size(); }
     const T* begin() const noexcept { return data_; }
-    const T* end() const noexcept { return data_ + size_; }
+    const T* end() const noexcept { return data_ + size(); }
     T& operator[](size_t i) noexcept { return data_[i]; }
     const T& operator[](size_t i) const noexcept { return data_[i]; }
-    std::span<T> as_span() noexcept { return {data_, size_}; }
-    std::span<const T> as_span() const noexcept { return {data_, size_}; }
+    std::span<T> as_span() noexcept { return {data_, size()}; }
+    std::span<const T> as_span() const noexcept { return {data_, size()}; }
     // Destroys every element; the sequence becomes empty.
     void clear() noexcept { release(); }
 
   private:
+    static constexpr size_t HEADER = alignof(T) > sizeof(size_t) ? alignof(T) : sizeof(size_t);
+    static constexpr size_t ALIGN = alignof(T) > alignof(size_t) ? alignof(T) : alignof(size_t);
+
+    static size_t length_of(const T* data) noexcept {
+        size_t n;
+        std::memcpy(&n, reinterpret_cast<const char*>(data) - sizeof(size_t), sizeof(n));
+        return n;
+    }
+    static size_t bytes_for(size_t n) noexcept { return HEADER + n * sizeof(T); }
+
     template <typename It>
     void adopt(It first, size_t n) {
         if (n == 0) return;
-        T* data = NodeAllocator<T>().allocate(n);
+        char* block = static_cast<char*>(node_allocate(bytes_for(n), ALIGN));
+        T* data = reinterpret_cast<T*>(block + HEADER);
         try {
             std::uninitialized_copy_n(first, n, data);
         } catch (...) {
-            NodeAllocator<T>().deallocate(data, n);
+            node_deallocate(block, bytes_for(n), ALIGN);
             throw;
         }
+        std::memcpy(block + HEADER - sizeof(size_t), &n, sizeof(n));
         data_ = data;
-        size_ = n;
     }
     void release() noexcept {
         if (!data_) return;
         T* data = std::exchange(data_, nullptr);
-        size_t n = std::exchange(size_, 0);
+        const size_t n = length_of(data);
         std::destroy_n(data, n);
-        NodeAllocator<T>().deallocate(data, n);
+        node_deallocate(reinterpret_cast<char*>(data) - HEADER, bytes_for(n), ALIGN);
     }
 
     T* data_ = nullptr;
-    size_t size_ = 0;
 };
 
 }  // namespace rudo::python_ast

@@ -11,6 +11,7 @@
 
 #include "base/result.h"
 #include "rudo/python_ast/arena.h"
+#include "rudo/python_ast/box.h"
 
 namespace rudo::python_ast {
 
@@ -31,12 +32,14 @@ struct ParseIntError {
 class Int {
   public:
     // Small when the value fits in 64 bits; big keeps the text (decimal digits without
-    // underscores, or the whole token text for a prefixed literal).
-    using Number = std::variant<uint64_t, NodeString>;
+    // underscores, or the whole token text for a prefixed literal), held apart: it is rare.
+    using Number = std::variant<uint64_t, Box<NodeString>>;
 
     Int() : number_(uint64_t{0}) {}
     static Int small(uint64_t value) { return Int(std::in_place_index<0>, value); }
-    static Int big(std::string_view text) { return Int(std::in_place_index<1>, NodeString(text)); }
+    static Int big(std::string_view text) {
+        return Int(std::in_place_index<1>, Box<NodeString>(NodeString(text)));
+    }
 
     // Reads `digits` (no underscores) in `radix` (2..36); a value too large for 64 bits keeps
     // `text` as its big form.
@@ -51,7 +54,10 @@ class Int {
     // The value when it fits in 64 bits.
     const uint64_t* as_u64() const { return std::get_if<uint64_t>(&number_); }
     // The text of a value too large for 64 bits.
-    const NodeString* as_big() const { return std::get_if<NodeString>(&number_); }
+    const NodeString* as_big() const {
+        const auto* big = std::get_if<1>(&number_);
+        return big ? big->get() : nullptr;
+    }
     const Number& number() const { return number_; }
 
     // Display: the small value in decimal or the big text unchanged.
@@ -60,7 +66,10 @@ class Int {
         return std::string(*as_big());
     }
 
-    friend bool operator==(const Int&, const Int&) = default;
+    friend bool operator==(const Int& a, const Int& b) {
+        if (a.is_small() || b.is_small()) return a.as_u64() && b.as_u64() && *a.as_u64() == *b.as_u64();
+        return *a.as_big() == *b.as_big();
+    }
 
   private:
     // In place, so no temporary variant is moved (GCC 12 then warns about an unread string).

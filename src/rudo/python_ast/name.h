@@ -13,18 +13,23 @@
 
 namespace rudo::python_ast {
 
+// 24 bytes, aligned to 1 so that it packs next to 32-bit fields. The last byte tells the form:
+// below 0xC0 it is the last of 24 inline bytes (an identifier's text is UTF-8, whose last byte is
+// never a lead byte), 0xC0 + n marks n < 24 inline bytes, and HEAP a text elsewhere whose pointer
+// and length fill the first 16 bytes. A 24-byte text ending in a lead byte goes elsewhere too.
 class Name {
   public:
     static constexpr size_t INLINE_CAPACITY = 24;
 
-    Name() noexcept : size_(0), storage_{} {}
+    Name() noexcept { bytes_[LAST] = static_cast<char>(SHORT); }
     explicit Name(std::string_view text) { assign(text); }
     // The same text when `readable` bytes from its start may be read (a slice of a longer
     // buffer): a short text is then copied as one fixed-size block.
     Name(std::string_view text, size_t readable) {
-        if (text.size() <= INLINE_CAPACITY && readable >= INLINE_CAPACITY) {
-            size_ = static_cast<uint32_t>(text.size());
-            std::memcpy(storage_.inline_bytes, text.data(), INLINE_CAPACITY);
+        const size_t n = text.size();
+        if (n < INLINE_CAPACITY && readable >= INLINE_CAPACITY) {
+            std::memcpy(bytes_, text.data(), INLINE_CAPACITY);
+            bytes_[LAST] = static_cast<char>(SHORT + n);
         } else {
             assign(text);
         }
@@ -32,19 +37,10 @@ class Name {
     Name(const char* text) : Name(std::string_view(text)) {}
 
     Name(const Name& other) { assign(other.as_str()); }
-// GCC 12 takes a move out of an empty std::optional<Identifier> inside a variant for a read
-// of uninitialised bytes; the optional never moves a name it does not hold.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-    Name(Name&& other) noexcept : size_(other.size_) {
-        std::memcpy(&storage_, &other.storage_, sizeof(storage_));
-        other.size_ = 0;
+    Name(Name&& other) noexcept {
+        std::memcpy(bytes_, other.bytes_, sizeof(bytes_));
+        other.bytes_[LAST] = static_cast<char>(SHORT);
     }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
     Name& operator=(const Name& other) {
         if (this != &other) {
             release();
@@ -55,31 +51,23 @@ class Name {
     Name& operator=(Name&& other) noexcept {
         if (this != &other) {
             release();
-            size_ = other.size_;
-            std::memcpy(&storage_, &other.storage_, sizeof(storage_));
-            other.size_ = 0;
+            std::memcpy(bytes_, other.bytes_, sizeof(bytes_));
+            other.bytes_[LAST] = static_cast<char>(SHORT);
         }
         return *this;
     }
-    ~Name() {
-        release();
-    }
+    ~Name() { release(); }
 
     std::string_view as_str() const noexcept {
-        return {is_inline() ? storage_.inline_bytes : storage_.heap, size_};
+        const auto tag = static_cast<unsigned char>(bytes_[LAST]);
+        if (tag < SHORT) return {bytes_, INLINE_CAPACITY};
+        if (tag != HEAP) return {bytes_, static_cast<size_t>(tag - SHORT)};
+        return {heap_pointer(), heap_size()};
     }
-    operator std::string_view() const noexcept {
-        return as_str();
-    }
-    size_t size() const noexcept {
-        return size_;
-    }
-    bool empty() const noexcept {
-        return size_ == 0;
-    }
-    bool is_inline() const noexcept {
-        return size_ <= INLINE_CAPACITY;
-    }
+    operator std::string_view() const noexcept { return as_str(); }
+    size_t size() const noexcept { return as_str().size(); }
+    bool empty() const noexcept { return static_cast<unsigned char>(bytes_[LAST]) == SHORT; }
+    bool is_inline() const noexcept { return static_cast<unsigned char>(bytes_[LAST]) != HEAP; }
 
     friend bool operator==(const Name& a, const Name& b) noexcept {
         return a.as_str() == b.as_str();
@@ -92,25 +80,41 @@ class Name {
     }
 
   private:
+    static constexpr size_t LAST = INLINE_CAPACITY - 1;
+    static constexpr unsigned SHORT = 0xC0;
+    static constexpr unsigned HEAP = 0xFF;
+
+    char* heap_pointer() const noexcept {
+        char* p;
+        std::memcpy(&p, bytes_, sizeof(p));
+        return p;
+    }
+    size_t heap_size() const noexcept {
+        size_t n;
+        std::memcpy(&n, bytes_ + sizeof(char*), sizeof(n));
+        return n;
+    }
     void assign(std::string_view text) {
-        size_ = static_cast<uint32_t>(text.size());
-        if (text.size() <= INLINE_CAPACITY) {
-            if (!text.empty()) std::memcpy(storage_.inline_bytes, text.data(), text.size());
-        } else {
-            storage_.heap = static_cast<char*>(node_allocate(text.size(), 1));
-            std::memcpy(storage_.heap, text.data(), text.size());
+        const size_t n = text.size();
+        if (n < INLINE_CAPACITY ||
+            (n == INLINE_CAPACITY && static_cast<unsigned char>(text[LAST]) < SHORT)) {
+            if (n != 0) std::memcpy(bytes_, text.data(), n);
+            if (n < INLINE_CAPACITY) bytes_[LAST] = static_cast<char>(SHORT + n);
+            return;
         }
+        // Outside any parse the heap, inside one the parse's arena.
+        char* p = static_cast<char*>(node_allocate(n, 1));
+        std::memcpy(p, text.data(), n);
+        std::memcpy(bytes_, &p, sizeof(p));
+        std::memcpy(bytes_ + sizeof(char*), &n, sizeof(n));
+        bytes_[LAST] = static_cast<char>(HEAP);
     }
     void release() noexcept {
-        if (!is_inline()) node_deallocate(storage_.heap, size_, 1);
-        size_ = 0;
+        if (!is_inline()) node_deallocate(heap_pointer(), heap_size(), 1);
+        bytes_[LAST] = static_cast<char>(SHORT);
     }
 
-    uint32_t size_;
-    union Storage {
-        char inline_bytes[INLINE_CAPACITY];
-        char* heap;
-    } storage_;
+    char bytes_[INLINE_CAPACITY];
 };
 
 }  // namespace rudo::python_ast

@@ -155,12 +155,12 @@ StringLiteralValue StringLiteralValue::concatenated(List<StringLiteral> parts) {
 }
 
 std::span<const StringLiteral> StringLiteralValue::parts() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return {single, 1};
+    if (const auto* single = std::get_if<0>(&repr_)) return {single->get(), 1};
     return std::get<1>(repr_).parts;
 }
 
 std::string_view StringLiteralValue::to_str() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return single->value;
+    if (const auto* single = std::get_if<0>(&repr_)) return (*single)->value;
     const auto& concatenated = std::get<1>(repr_);
     return concatenated.joined.get_or_join(concatenated.parts);
 }
@@ -216,7 +216,7 @@ BytesLiteralValue BytesLiteralValue::concatenated(List<BytesLiteral> parts) {
 }
 
 std::span<const BytesLiteral> BytesLiteralValue::parts() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return {single, 1};
+    if (const auto* single = std::get_if<0>(&repr_)) return {single->get(), 1};
     return std::get<1>(repr_);
 }
 
@@ -248,7 +248,7 @@ FStringValue FStringValue::concatenated(List<FStringPart> parts) {
 }
 
 std::span<const FStringPart> FStringValue::parts() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return {single, 1};
+    if (const auto* single = std::get_if<0>(&repr_)) return {single->get(), 1};
     return std::get<1>(repr_);
 }
 
@@ -267,7 +267,7 @@ TStringValue TStringValue::concatenated(List<TString> parts) {
 }
 
 std::span<const TString> TStringValue::parts() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return {single, 1};
+    if (const auto* single = std::get_if<0>(&repr_)) return {single->get(), 1};
     return std::get<1>(repr_);
 }
 

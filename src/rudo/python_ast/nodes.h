@@ -251,7 +251,7 @@ inline StringLiteral invalid_string_literal(TextRange range) {
 
 class StringLiteralValue {
   public:
-    StringLiteralValue() = default;
+    StringLiteralValue() : repr_(std::in_place_index<0>, StringLiteral{}) {}
     static StringLiteralValue single(StringLiteral part);
     // Two or more parts; fewer is an internal invariant failure.
     static StringLiteralValue concatenated(List<StringLiteral> parts);
@@ -300,12 +300,13 @@ class StringLiteralValue {
         List<StringLiteral> parts;
         JoinedText joined;
     };
-    std::variant<StringLiteral, Concatenated> repr_;
+    // The single part is held apart, so the expression stays small.
+    std::variant<Box<StringLiteral>, Concatenated> repr_;
 };
 
 class BytesLiteralValue {
   public:
-    BytesLiteralValue() = default;
+    BytesLiteralValue() : repr_(std::in_place_index<0>, BytesLiteral{}) {}
     static BytesLiteralValue single(BytesLiteral part);
     static BytesLiteralValue concatenated(List<BytesLiteral> parts);
 
@@ -315,7 +316,7 @@ class BytesLiteralValue {
     std::string bytes() const;
 
   private:
-    std::variant<BytesLiteral, List<BytesLiteral>> repr_;
+    std::variant<Box<BytesLiteral>, List<BytesLiteral>> repr_;
 };
 
 // A part of an f-string value: a plain literal (held in a box: it is rare and keeps the
@@ -332,7 +333,7 @@ struct FStringPart : std::variant<Box<StringLiteral>, FString> {
 
 class FStringValue {
   public:
-    FStringValue() = default;
+    FStringValue() : repr_(std::in_place_index<0>, FStringPart{}) {}
     static FStringValue single(FStringPart part);
     static FStringValue concatenated(List<FStringPart> parts);
 
@@ -340,12 +341,12 @@ class FStringValue {
     std::span<const FStringPart> parts() const;
 
   private:
-    std::variant<FStringPart, List<FStringPart>> repr_;
+    std::variant<Box<FStringPart>, List<FStringPart>> repr_;
 };
 
 class TStringValue {
   public:
-    TStringValue() = default;
+    TStringValue() : repr_(std::in_place_index<0>, TString{}) {}
     static TStringValue single(TString part);
     static TStringValue concatenated(List<TString> parts);
 
@@ -353,7 +354,7 @@ class TStringValue {
     std::span<const TString> parts() const;
 
   private:
-    std::variant<TString, List<TString>> repr_;
+    std::variant<Box<TString>, List<TString>> repr_;
 };
 
 struct NumberLiteralComplex {

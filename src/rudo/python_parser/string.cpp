@@ -203,11 +203,11 @@ quarn::Result<StringType, LexicalError> StringParser::parse_string() {
     python_ast::NodeString value;
     size_t backslash = flags_.is_raw() ? std::string::npos : source_.find('\\');
     if (backslash == std::string::npos) {
-        value = std::move(source_);
+        value = python_ast::NodeString(source_);
     } else {
         value.reserve(source_.size());
         while (backslash != std::string::npos) {
-            value.append(source_, cursor_, backslash - cursor_);
+            value.append(source_.substr(cursor_, backslash - cursor_));
             cursor_ = backslash + 1;
             auto escaped = parse_escaped_char();
             if (!escaped) return quarn::Err{std::move(escaped).error()};
@@ -228,8 +228,7 @@ quarn::Result<StringType, LexicalError> StringParser::parse_string() {
             backslash =
                 source_.find('\\', cursor_ + (escaped->kind == EscapedChar::Kind::Verbatim));
         }
-        value.append(source_, cursor_, std::string::npos);
-        value.shrink_to_fit();
+        value.append(source_.substr(cursor_));
     }
     if (bytes) {
         return StringType(BytesLiteral{
@@ -244,12 +243,13 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
     // A raw middle is its own value: braces are already collapsed and backslashes stay.
     size_t special = flags_.is_raw() ? std::string::npos : source_.find_first_of(SPECIAL);
     if (special == std::string::npos) {
-        return InterpolatedStringElementLiteral{.range = range_, .value = std::move(source_)};
+        return InterpolatedStringElementLiteral{.range = range_,
+                                                .value = python_ast::NodeString(source_)};
     }
     python_ast::NodeString value;
     value.reserve(source_.size());
     while (special != std::string::npos) {
-        value.append(source_, cursor_, special - cursor_);
+        value.append(source_.substr(cursor_, special - cursor_));
         char c = source_[special];
         cursor_ = special + 1;
         if (c == '{' || c == '}') {
@@ -272,8 +272,7 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
         }
         special = source_.find_first_of(SPECIAL, cursor_);
     }
-    value.append(source_, cursor_, std::string::npos);
-    value.shrink_to_fit();
+    value.append(source_.substr(cursor_));
     return InterpolatedStringElementLiteral{.range = range_, .value = std::move(value)};
 }
 

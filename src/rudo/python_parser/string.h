@@ -68,8 +68,9 @@ class StringParser {
     LexicalError error(LexicalErrorType::Kind kind, size_t start, size_t end) const;
     size_t char_len_at(size_t pos) const;
 
-    // In the tree's memory: without escapes it becomes the literal's value as it is.
-    python_ast::NodeString source_;
+    // Borrowed from the source text; the value is built in the tree's memory (reserved once at
+    // the body's length, never shrunk: an arena would keep both buffers).
+    std::string_view source_;
     size_t cursor_ = 0;
     AnyStringFlags flags_;
     TextSize offset_;

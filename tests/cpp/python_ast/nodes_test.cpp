@@ -22,6 +22,34 @@ TEST(Identifier, ValidExactlyWhenNonEmpty) {
     EXPECT_EQ(heap_id.as_str(), std::string(25, 'b'));
 }
 
+// A name keeps up to 24 bytes inline whatever their last byte, and every text round-trips through
+// copies and moves: empty, short, exactly 24 bytes, 24 bytes ending in a UTF-8 lead byte (kept
+// elsewhere), multi-byte text and long text.
+TEST(Name, EveryLengthRoundTripsThroughCopiesAndMoves) {
+    const std::string lead_last = std::string(23, 'a') + "\xc3";
+    const std::string cases[] = {"", "x", std::string(23, 'b'), std::string(24, 'c'), lead_last,
+                                 "\xc3\xa9t\xc3\xa9", std::string(25, 'd'), std::string(300, 'e')};
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text.size());
+        Name name(text);
+        EXPECT_EQ(name.as_str(), text);
+        EXPECT_EQ(name.size(), text.size());
+        EXPECT_EQ(name.empty(), text.empty());
+        EXPECT_EQ(name.is_inline(), text.size() < 24 || (text.size() == 24 && text != lead_last));
+        Name copy = name;
+        Name moved = std::move(copy);
+        EXPECT_EQ(moved.as_str(), text);
+        EXPECT_TRUE(copy.empty());
+        Name assigned("zz");
+        assigned = moved;
+        EXPECT_EQ(assigned.as_str(), text);
+        // A slice with more readable bytes after it reads the same text.
+        const std::string padded = text + std::string(24, '!');
+        EXPECT_EQ(Name(std::string_view(padded).substr(0, text.size()), padded.size()).as_str(),
+                  text);
+    }
+}
+
 TEST(NodeIndex, EveryNodeStartsUnassigned) {
     EXPECT_EQ(AtomicNodeIndex::NONE, 0xFFFFFFFEu);
     Expr e = name("x", r(0, 1));

@@ -1,5 +1,6 @@
 // String expressions: implicit concatenation of adjacent literals, f-strings and t-strings with
 // their interpolations, conversions, debug text and nested format specs.
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -147,26 +148,39 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
 
 Expr Parser::parse_strings() {
     const TextSize start = current_token_range().start();
+    // On the heap: a scratch list, gone once its parts have moved into the tree; a lone literal
+    // (the common case) needs none.
+    std::optional<StringType> first;
     std::vector<StringType> parts;
     // A long run of adjacent literals is one flat loop, never a recursion; every pass consumes
     // at least the token that starts its part.
     while (is_string_start(current_token_kind())) {
+        StringType part;
         if (at(TokenKind::FStringStart)) {
             InterpolatedString parsed = parse_interpolated_string(InterpolatedStringKind::FString);
-            parts.emplace_back(FString{.range = parsed.range,
-                                       .elements = std::move(parsed.elements),
-                                       .flags = FStringFlags::from(parsed.flags)});
+            part = FString{.range = parsed.range,
+                           .elements = std::move(parsed.elements),
+                           .flags = FStringFlags::from(parsed.flags)};
         } else if (at(TokenKind::TStringStart)) {
             InterpolatedString parsed = parse_interpolated_string(InterpolatedStringKind::TString);
-            parts.emplace_back(TString{.range = parsed.range,
-                                       .elements = std::move(parsed.elements),
-                                       .flags = TStringFlags::from(parsed.flags)});
+            part = TString{.range = parsed.range,
+                           .elements = std::move(parsed.elements),
+                           .flags = TStringFlags::from(parsed.flags)};
         } else {
-            parts.push_back(parse_string_token(*this));
+            part = parse_string_token(*this);
         }
+        if (!first && parts.empty()) {
+            first.emplace(std::move(part));
+            continue;
+        }
+        if (first) {
+            parts.push_back(std::move(*first));
+            first.reset();
+        }
+        parts.push_back(std::move(part));
     }
     const TextRange range = node_range(start);
-    if (parts.size() == 1) return single_string(std::move(parts.front()), range);
+    if (first) return single_string(std::move(*first), range);
     return concatenate_strings(*this, std::move(parts), range);
 }
 
