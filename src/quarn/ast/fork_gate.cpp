@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #include "base/panic.h"
 
@@ -13,7 +14,9 @@ namespace quarn::ast::fork_gate {
 struct Gate {
     std::mutex mutex;
     std::condition_variable changed;
-    size_t inside = 0;
+    // Workers enlisted and not yet ended, and those of them waiting at a checkpoint.
+    size_t workers = 0;
+    size_t parked = 0;
     bool forking = false;
 };
 
@@ -30,14 +33,16 @@ Gate* current() {
     return slot().load(std::memory_order_acquire);
 }
 
+void (*before_hook)() = nullptr;
 void (*child_hook)() = nullptr;
 
 void prepare() {
     Gate& gate = *current();
     std::unique_lock lock(gate.mutex);
     gate.forking = true;
-    gate.changed.wait(lock, [&] { return gate.inside == 0; });
-    // Held across the fork, so that no pass is taken while the process is copied.
+    gate.changed.wait(lock, [&] { return gate.parked == gate.workers; });
+    if (before_hook) before_hook();
+    // Held across the fork, so that no worker moves while the process is copied.
     lock.release();
 }
 
@@ -55,25 +60,38 @@ void in_child() {
 
 }  // namespace
 
-void install(void (*hook)()) {
+void install(void (*before_fork)(), void (*in_child_hook)()) {
     static std::once_flag once;
-    std::call_once(once, [hook] {
+    std::call_once(once, [before_fork, in_child_hook] {
         (void)current();
-        child_hook = hook;
+        before_hook = before_fork;
+        child_hook = in_child_hook;
         if (pthread_atfork(&prepare, &in_parent, &in_child) != 0)
             panic("failed to register the fork handlers");
     });
 }
 
-Pass::Pass() : gate_(current()) {
-    std::unique_lock lock(gate_->mutex);
-    gate_->changed.wait(lock, [&] { return !gate_->forking; });
-    ++gate_->inside;
+Worker::Worker() : gate_(current()) {
+    const std::lock_guard lock(gate_->mutex);
+    ++gate_->workers;
 }
 
-Pass::~Pass() {
+Worker::Worker(Worker&& other) noexcept : gate_(std::exchange(other.gate_, nullptr)) {}
+
+Worker::~Worker() {
+    if (!gate_) return;
     const std::lock_guard lock(gate_->mutex);
-    if (--gate_->inside == 0) gate_->changed.notify_all();
+    --gate_->workers;
+    gate_->changed.notify_all();
+}
+
+void Worker::checkpoint() {
+    std::unique_lock lock(gate_->mutex);
+    if (!gate_->forking) return;
+    ++gate_->parked;
+    gate_->changed.notify_all();
+    gate_->changed.wait(lock, [&] { return !gate_->forking; });
+    --gate_->parked;
 }
 
 }  // namespace quarn::ast::fork_gate

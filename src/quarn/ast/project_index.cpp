@@ -114,10 +114,10 @@ void join_ended() {
 
 void warm_up_files(const std::vector<std::string>& files,
                    const std::weak_ptr<AstProjectIndexInner>& weak_inner, size_t workers,
-                   size_t worker) {
+                   size_t worker, fork_gate::Worker& gate) {
     for (size_t k = worker; k < files.size(); k += workers) {
         // No file is in progress when the process forks.
-        const fork_gate::Pass pass;
+        gate.checkpoint();
         if (!enter_file()) return;
         {
             // A handle only while a file is processed: once every index handle is gone, the
@@ -142,10 +142,12 @@ void warm_up_files(const std::vector<std::string>& files,
     }
 }
 
+// `gate` is released when this returns, after the worker has recorded its end.
 void warm_up(uint64_t id, std::shared_ptr<const std::vector<std::string>> files,
-             std::weak_ptr<AstProjectIndexInner> weak_inner, size_t workers, size_t worker) {
+             std::weak_ptr<AstProjectIndexInner> weak_inner, size_t workers, size_t worker,
+             fork_gate::Worker gate) {
     try {
-        warm_up_files(*files, weak_inner, workers, worker);
+        warm_up_files(*files, weak_inner, workers, worker, gate);
         files.reset();
         weak_inner.reset();
     } catch (...) {
@@ -170,7 +172,9 @@ void register_exit_handler() {
             "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n"
             "\xEF\xAC\x81 = [[1]]\n");
         std::atexit(stop_warm_up_threads);
-        fork_gate::install(&forget_workers_after_fork);
+        // Before a fork, workers that have ended are joined: a thread's teardown may hold the
+        // allocator's locks.
+        fork_gate::install(&join_ended, &forget_workers_after_fork);
     });
 }
 
@@ -199,11 +203,15 @@ void detail::start_warm_up(const AstProjectIndex& index, size_t parallelism) {
     const std::weak_ptr<AstProjectIndexInner> weak = index.inner_;
     WarmUpRegistry& r = registry();
     for (size_t i = 0; i < workers; ++i) {
+        // Enlisted before the registry lock is taken: the fork handler takes the two the other
+        // way round.
+        fork_gate::Worker gate;
         // The registry lock is held until the thread is recorded, so that it cannot end first.
         const std::lock_guard lock(r.mutex);
         const uint64_t id = r.next_id++;
         try {
-            r.running.emplace(id, std::thread(warm_up, id, index.files_, weak, workers, i));
+            r.running.emplace(
+                id, std::thread(warm_up, id, index.files_, weak, workers, i, std::move(gate)));
         } catch (const std::system_error& error) {
             panic(fmt::format("failed to spawn thread: {}", error.what()));
         }
