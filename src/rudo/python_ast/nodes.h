@@ -190,12 +190,13 @@ class Suite {
 
     List<Stmt>& stmts() noexcept { return stmts_; }
     const List<Stmt>& stmts() const noexcept { return stmts_; }
-    size_t size() const noexcept { return stmts_.size(); }
-    bool empty() const noexcept { return stmts_.empty(); }
-    auto begin() noexcept { return stmts_.begin(); }
-    auto end() noexcept { return stmts_.end(); }
-    auto begin() const noexcept { return stmts_.begin(); }
-    auto end() const noexcept { return stmts_.end(); }
+    // Defined below, where Stmt is complete: clang instantiates a member's body where it stands.
+    size_t size() const noexcept;
+    bool empty() const noexcept;
+    List<Stmt>::iterator begin() noexcept;
+    List<Stmt>::iterator end() noexcept;
+    List<Stmt>::const_iterator begin() const noexcept;
+    List<Stmt>::const_iterator end() const noexcept;
     Stmt& operator[](size_t i) noexcept;
     const Stmt& operator[](size_t i) const noexcept;
     Stmt& at(size_t i);
@@ -611,6 +612,24 @@ RUDO_AST_DEEP_KIND(Pattern, PatternVariant, PatternMatchSingleton)
 RUDO_AST_DEEP_KIND(Stmt, StmtVariant, StmtPass)
 #undef RUDO_AST_DEEP_KIND
 
+inline size_t Suite::size() const noexcept {
+    return stmts_.size();
+}
+inline bool Suite::empty() const noexcept {
+    return stmts_.empty();
+}
+inline List<Stmt>::iterator Suite::begin() noexcept {
+    return stmts_.begin();
+}
+inline List<Stmt>::iterator Suite::end() noexcept {
+    return stmts_.end();
+}
+inline List<Stmt>::const_iterator Suite::begin() const noexcept {
+    return stmts_.begin();
+}
+inline List<Stmt>::const_iterator Suite::end() const noexcept {
+    return stmts_.end();
+}
 inline Suite::operator std::span<const Stmt>() const noexcept {
     return {stmts_.data(), stmts_.size()};
 }
