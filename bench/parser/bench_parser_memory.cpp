@@ -32,8 +32,9 @@ size_t held_bytes() {
 }
 
 void* counted(size_t size, size_t align) {
-    void* p = align > alignof(std::max_align_t) ? std::aligned_alloc(align, (size + align - 1) / align * align)
-                                                : std::malloc(size == 0 ? 1 : size);
+    void* p = align > alignof(std::max_align_t)
+                  ? std::aligned_alloc(align, (size + align - 1) / align * align)
+                  : std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
     allocations.fetch_add(1, std::memory_order_relaxed);
     const size_t now = live_bytes.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
@@ -49,34 +50,55 @@ void release(void* p) noexcept {
 }
 }  // namespace
 
-void* operator new(size_t size) { return counted(size, 0); }
-void* operator new[](size_t size) { return counted(size, 0); }
+void* operator new(size_t size) {
+    return counted(size, 0);
+}
+void* operator new[](size_t size) {
+    return counted(size, 0);
+}
 void* operator new(size_t size, std::align_val_t align) {
     return counted(size, static_cast<size_t>(align));
 }
 void* operator new[](size_t size, std::align_val_t align) {
     return counted(size, static_cast<size_t>(align));
 }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, size_t) noexcept { release(p); }
-void operator delete[](void* p, size_t) noexcept { release(p); }
-void operator delete(void* p, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p) noexcept {
+    release(p);
+}
+void operator delete[](void* p) noexcept {
+    release(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    release(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    release(p);
+}
+void operator delete(void* p, size_t, std::align_val_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, size_t, std::align_val_t) noexcept {
+    release(p);
+}
 #endif
 
 namespace {
 
-using rudo::python_parser::Parsed;
 using rudo::python_parser::parse_module_unchecked;
+using rudo::python_parser::Parsed;
 
 #ifdef QUARN_COUNT_ALLOCATIONS
 int count_allocations() {
     const quarn_bench::Corpus& c = quarn_bench::corpus();
     size_t tokens = 0;
-    for (const auto& text : c.files) tokens += parse_module_unchecked(text).tokens.size();
+    for (const auto& text : c.files)
+        tokens += parse_module_unchecked(text).tokens.size();
     const size_t before = allocations.load();
     for (const auto& text : c.files) {
         Parsed parsed = parse_module_unchecked(text);

@@ -3,7 +3,6 @@
 // PanicException with their report on standard error; std::bad_alloc becomes MemoryError.
 #pragma once
 
-
 #include <exception>
 #include <new>
 #include <string_view>

@@ -5,7 +5,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>

@@ -67,7 +67,8 @@ class Int {
     }
 
     friend bool operator==(const Int& a, const Int& b) {
-        if (a.is_small() || b.is_small()) return a.as_u64() && b.as_u64() && *a.as_u64() == *b.as_u64();
+        if (a.is_small() || b.is_small())
+            return a.as_u64() && b.as_u64() && *a.as_u64() == *b.as_u64();
         return *a.as_big() == *b.as_big();
     }
 

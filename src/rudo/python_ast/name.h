@@ -72,9 +72,7 @@ class Name {
     friend bool operator==(const Name& a, const Name& b) noexcept {
         return a.as_str() == b.as_str();
     }
-    friend bool operator==(const Name& a, std::string_view b) noexcept {
-        return a.as_str() == b;
-    }
+    friend bool operator==(const Name& a, std::string_view b) noexcept { return a.as_str() == b; }
     friend auto operator<=>(const Name& a, const Name& b) noexcept {
         return a.as_str() <=> b.as_str();
     }
