@@ -304,13 +304,14 @@ std::optional<Record> copy_of(const SharedRecord<Record>& found) {
 
 }  // namespace
 
-SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast(
-    std::string_view module, std::string_view function_name) const {
+template <typename List>
+SharedRecord<ResolverAST> AstProjectIndex::first_function_of_module(
+    std::string_view module, std::string_view name, List ParsedAstFile::*list) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
         if (!file.ok()) continue;
-        for (const ResolverAST& record : (*file)->functions) {
-            if (record.module == module && record.resolver_name == function_name) {
+        for (const ResolverAST& record : (**file).*list) {
+            if (record.module == module && record.resolver_name == name) {
                 return inside(*file, record);
             }
         }
@@ -318,18 +319,14 @@ SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast(
     return nullptr;
 }
 
+SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast(
+    std::string_view module, std::string_view function_name) const {
+    return first_function_of_module(module, function_name, &ParsedAstFile::functions);
+}
+
 SharedRecord<ResolverAST> AstProjectIndex::shared_resolver_ast(
     std::string_view module, std::string_view resolver_name) const {
-    for (const size_t k : positions_of(module)) {
-        const auto file = get_parsed_ast_file((*files_)[k]);
-        if (!file.ok()) continue;
-        for (const ResolverAST& record : (*file)->resolvers) {
-            if (record.module == module && record.resolver_name == resolver_name) {
-                return inside(*file, record);
-            }
-        }
-    }
-    return nullptr;
+    return first_function_of_module(module, resolver_name, &ParsedAstFile::resolvers);
 }
 
 SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast(

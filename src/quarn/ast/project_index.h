@@ -106,6 +106,12 @@ class AstProjectIndex {
                     std::shared_ptr<const StringMap<std::vector<size_t>>> module_positions);
 
     std::span<const size_t> positions_of(std::string_view module) const;
+    // The first of a file's functions (or resolvers) of that module and name, over the module's
+    // files in list order.
+    template <typename List>
+    SharedRecord<ResolverAST> first_function_of_module(std::string_view module,
+                                                       std::string_view name,
+                                                       List ParsedAstFile::*list) const;
     friend void detail::start_warm_up(const AstProjectIndex&, size_t);
 
     std::shared_ptr<const std::vector<std::string>> files_;
