@@ -1,6 +1,7 @@
 // The module definition and its registration: seven classes, then eleven functions, each name
 // appended to __all__ before the attribute is set, stopping at the first failure.
 #include "base/panic.h"
+#include "quarn/ast/project_index.h"
 #include "quarn_rs/boundary.h"
 #include "quarn_rs/classes.h"
 #include "quarn_rs/functions.h"
@@ -69,6 +70,8 @@ constexpr Registrar kRegistrars[] = {
 
 int exec_module(PyObject* module) {
     return guarded([module]() -> int {
+        // Before Python code can fork: a child must never inherit a first use in progress.
+        quarn::ast::prepare_process();
         for (Registrar add : kRegistrars) {
             if (!add(module)) return -1;
         }
