@@ -70,6 +70,31 @@ void in_child() {
     if (child_hook) child_hook();
 }
 
+// A thread that waits for a helper doing its work lends its place to the helper.
+bool lend() {
+    if (depth == 0 || parked) return false;
+    parked = true;
+    leave();
+    return true;
+}
+
+void take_back() {
+    enter();
+    parked = false;
+}
+
+void helper_begin() {
+    ++depth;
+    enter();
+}
+
+void helper_end() {
+    --depth;
+    leave();
+}
+
+constexpr PauseHandOffHooks kHandOff{&lend, &take_back, &helper_begin, &helper_end};
+
 }  // namespace
 
 void install(void (*before_fork)(), void (*in_child_hook)()) {
@@ -78,6 +103,7 @@ void install(void (*before_fork)(), void (*in_child_hook)()) {
         before_hook = before_fork;
         child_hook = in_child_hook;
         set_pause(&checkpoint);
+        set_pause_hand_off(&kHandOff);
         if (pthread_atfork(&prepare, &in_parent, &in_child) != 0)
             panic("failed to register the fork handlers");
     });

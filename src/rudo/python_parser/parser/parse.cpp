@@ -6,6 +6,7 @@
 #include <exception>
 #include <optional>
 
+#include "base/pause_point.h"
 #include "rudo/python_parser/parser/parser.h"
 
 namespace rudo::python_parser {
@@ -72,11 +73,14 @@ std::optional<size_t> stack_left() {
 // nesting limit (and its error) rather than the end of a small caller stack. False when no
 // such thread could be started.
 bool parse_on_own_stack(std::string_view source, std::optional<Parsed>& result) {
+    // The helper parses in this thread's place; this one only waits.
+    const quarn::PauseHandOff hand_off;
     struct Job {
         std::string_view source;
         std::optional<Parsed>* result;
         std::exception_ptr failure;
-    } job{source, &result, nullptr};
+        const quarn::PauseHandOff* hand_off;
+    } job{source, &result, nullptr, &hand_off};
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return false;
     pthread_t thread;
@@ -85,6 +89,7 @@ bool parse_on_own_stack(std::string_view source, std::optional<Parsed>& result) 
                              &thread, &attr,
                              [](void* arg) -> void* {
                                  auto* job = static_cast<Job*>(arg);
+                                 const quarn::PauseHandOff::HelperScope scope(*job->hand_off);
                                  try {
                                      job->result->emplace(parse_here(job->source));
                                  } catch (...) {
