@@ -17,34 +17,6 @@ constexpr std::string_view DOCS_URL = "https://docs.quarn.dev/api-docs#Duration"
 // 100 years of 365 days, in seconds: the value "infinity" and "all" stand for.
 constexpr double INFINITY_SECONDS = 3'153'600'000.0;
 
-// Unicode White_Space of the character at `i`, advancing `i` past it; an ill-formed sequence is
-// one character that is not white space.
-bool next_is_white_space(std::string_view s, size_t& i) {
-    const Utf8Char c = decode_utf8(s, i);
-    i += c.length;
-    return is_white_space(c.code_point);
-}
-
-bool is_all_white_space(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        if (!next_is_white_space(s, i)) return false;
-    }
-    return true;
-}
-
-std::string_view trim_white_space(std::string_view s) {
-    size_t start = s.size();
-    size_t end = 0;
-    for (size_t i = 0; i < s.size();) {
-        const size_t char_start = i;
-        if (!next_is_white_space(s, i)) {
-            if (start == s.size()) start = char_start;
-            end = i;
-        }
-    }
-    return start < end ? s.substr(start, end - start) : std::string_view{};
-}
-
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -82,7 +54,7 @@ Result<int64_t> parse_duration_ms(std::string_view s) {
     for (const KnownDuration& known : KNOWN_DURATIONS) {
         if (known.text == s) return known.milliseconds;
     }
-    if (is_all_white_space(s)) return Err(make_error(s, s));
+    if (trim_white_space(s).empty()) return Err(make_error(s, s));
 
     size_t pos = 0;
     bool negative = false;
