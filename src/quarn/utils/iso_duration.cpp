@@ -1,5 +1,6 @@
 // ISO 8601 durations: parsed into exact microseconds, split into a time delta's parts, and
 // written back.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -19,7 +20,6 @@ using iso::is_digit;
 
 // Spelled out: the standard library only describes 128-bit integers in its GNU dialect.
 constexpr i128 kI128Max = static_cast<i128>(~u128{0} >> 1);
-constexpr i128 kI128Min = -kI128Max - 1;
 
 std::string duration_syntax_error(std::string_view input) {
     std::string message = "Unable to parse duration string ";
@@ -74,14 +74,6 @@ bool has_nonzero_digit(std::string_view number) {
 // The number text read as binary64, "," standing for ".", rounded to nearest.
 double parse_f64_duration(std::string_view number) {
     if (number.empty()) return 0.0;
-    // Whole numbers below 10^15 are exact in binary64; no need for the general reader.
-    if (number.size() <= 15) {
-        uint64_t whole = 0;
-        size_t i = 0;
-        while (i < number.size() && is_digit(number[i]))
-            whole = whole * 10 + (number[i++] - '0');
-        if (i == number.size()) return static_cast<double>(whole);
-    }
     char buffer[64];
     std::string long_copy;
     const char* first = number.data();
@@ -110,16 +102,95 @@ double parse_f64_duration(std::string_view number) {
     return value;
 }
 
-Result<i128> round_f64_half_even(double x) {
-    if (!std::isfinite(x)) return Err(std::string(kOutOfRange));
-    double floor = std::floor(x);
-    const double rest = x - floor;  // exact
-    if (rest > 0.5 || (rest == 0.5 && std::fmod(floor, 2.0) != 0.0)) floor += 1.0;
-    const double limit = std::ldexp(1.0, 127);
-    if (floor >= limit) return kI128Max;
-    if (floor < -limit) return kI128Min;
-    return static_cast<i128>(floor);
+// The components with a fixed length, in the order of the text: weeks, days, hours, minutes,
+// seconds, and the seconds in one unit of each.
+constexpr size_t kFixedUnits = 5;
+constexpr uint32_t kSecondsPerUnit[kFixedUnits] = {604800, 86400, 3600, 60, 1};
+
+// The integer digits of a number without their leading zeros.
+std::string_view significant_integer_digits(std::string_view number) {
+    number = number.substr(0, std::min(number.find_first_of(".,"), number.size()));
+    const size_t first = number.find_first_not_of('0');
+    return first == std::string_view::npos ? std::string_view{} : number.substr(first);
 }
+
+// A component whose value does not fit binary64 (or whose total does not) is out of range, not
+// clamped. Only numbers of some 300 digits come near that, so shorter ones are never read as
+// binary64.
+bool out_of_range(const std::string_view (&numbers)[kFixedUnits]) {
+    constexpr size_t kFiniteDigits = 290;
+    bool long_number = false;
+    for (std::string_view number : numbers)
+        long_number |= significant_integer_digits(number).size() > kFiniteDigits;
+    if (!long_number) return false;
+    double total = 0.0;
+    for (size_t i = 0; i < kFixedUnits; ++i)
+        total += parse_f64_duration(numbers[i]) * (kSecondsPerUnit[i] * 1e6);
+    return !std::isfinite(total);
+}
+
+// The sum of the components in microseconds, exact: whole microseconds in 128 bits (clamped at
+// the largest signed value, since no component is negative), and the rest below a microsecond as
+// the decimal digits after the point, which every decimal fraction times a whole number of
+// microseconds per unit is.
+class ExactMicroseconds {
+  public:
+    void add(std::string_view number, uint32_t seconds_per_unit) {
+        const std::string_view whole = significant_integer_digits(number);
+        const size_t point = number.find_first_of(".,");
+        const std::string_view fraction =
+            point == std::string_view::npos ? std::string_view{} : number.substr(point + 1);
+        // The number in whole microseconds: its integer digits, then six fraction digits.
+        u128 micros = 0;
+        bool overflow = whole.size() > kMaxDigits;
+        for (size_t i = 0; i < whole.size() + 6 && !overflow; ++i) {
+            const char c = i < whole.size() ? whole[i]
+                           : i - whole.size() < fraction.size() ? fraction[i - whole.size()]
+                                                                 : '0';
+            overflow = __builtin_mul_overflow(micros, u128{10}, &micros) ||
+                       __builtin_add_overflow(micros, static_cast<unsigned>(c - '0'), &micros);
+        }
+        overflow = overflow || __builtin_mul_overflow(micros, u128{seconds_per_unit}, &micros);
+        add_whole(overflow ? kMax : micros);
+        if (fraction.size() > 6) add_whole(add_rest(fraction.substr(6), seconds_per_unit));
+    }
+
+    // Rounded to the nearest microsecond, a half to the even neighbour.
+    i128 rounded() const {
+        u128 value = whole_;
+        if (!rest_.empty()) {
+            const bool beyond_half = rest_.find_first_not_of('0', 1) != std::string::npos;
+            if (rest_[0] > '5' || (rest_[0] == '5' && (beyond_half || (value & 1) != 0))) {
+                value = value < kMax ? value + 1 : kMax;
+            }
+        }
+        return static_cast<i128>(value);
+    }
+
+  private:
+    static constexpr u128 kMax = static_cast<u128>(kI128Max);
+    // 10^38 times 10^6 already leaves 128 bits.
+    static constexpr size_t kMaxDigits = 38;
+
+    void add_whole(u128 micros) { whole_ = whole_ > kMax - micros ? kMax : whole_ + micros; }
+
+    // Adds `digits` (the fraction of a microsecond, 0.d1d2...) times `factor` to the rest, digit
+    // by digit from the last; returns the whole microseconds carried out of it.
+    uint64_t add_rest(std::string_view digits, uint32_t factor) {
+        if (rest_.size() < digits.size()) rest_.resize(digits.size(), '0');
+        uint64_t carry = 0;
+        for (size_t i = digits.size(); i-- > 0;) {
+            const uint64_t v = static_cast<uint64_t>(digits[i] - '0') * factor +
+                               static_cast<uint64_t>(rest_[i] - '0') + carry;
+            rest_[i] = static_cast<char>('0' + v % 10);
+            carry = v / 10;
+        }
+        return carry;
+    }
+
+    u128 whole_ = 0;
+    std::string rest_;
+};
 
 }  // namespace
 
@@ -146,20 +217,14 @@ Result<IsoDuration> parse_duration(std::string_view s) {
 
     if (has_nonzero_digit(date[0]) || has_nonzero_digit(date[1])) return IsoDuration::year_month();
 
-    // Microseconds per unit, summed in binary64 in this fixed order.
-    const double weeks = parse_f64_duration(date[2]) * 6.048e11;
-    const double days = parse_f64_duration(date[3]) * 8.64e10;
-    const double hours = parse_f64_duration(time[0]) * 3.6e9;
-    const double minutes = parse_f64_duration(time[1]) * 6e7;
-    const double seconds = parse_f64_duration(time[2]) * 1e6;
-    double total = weeks + days;
-    total += hours;
-    total += minutes;
-    total += seconds;
-
-    auto rounded = round_f64_half_even(total);
-    if (!rounded) return Err(std::move(rounded).error());
-    return IsoDuration::exact(negative ? -*rounded : *rounded);
+    const std::string_view fixed[kFixedUnits] = {date[2], date[3], time[0], time[1], time[2]};
+    if (out_of_range(fixed)) return Err(std::string(kOutOfRange));
+    ExactMicroseconds total;
+    for (size_t i = 0; i < kFixedUnits; ++i) {
+        if (!fixed[i].empty()) total.add(fixed[i], kSecondsPerUnit[i]);
+    }
+    const i128 microseconds = total.rounded();
+    return IsoDuration::exact(negative ? -microseconds : microseconds);
 }
 
 Result<TimeDelta> split_timedelta(i128 microseconds) {
