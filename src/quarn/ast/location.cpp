@@ -78,6 +78,7 @@ std::optional<Uri> file_uri_for_path(std::string_view path) {
         const std::string c_path(path);
         const std::unique_ptr<char, decltype(&::free)> real(::realpath(c_path.c_str(), nullptr),
                                                             &::free);
+        // A path that cannot be resolved (gone, or not searchable) names no file: no location.
         if (!real) return std::nullopt;
         resolved = utf8_lossy(real.get());
     }

@@ -4,13 +4,15 @@
 #include <algorithm>
 #include <functional>
 #include <initializer_list>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "base/panic.h"
+#include "base/quote.h"
 
 namespace quarn::ast {
 
@@ -55,7 +57,7 @@ class OrderedMap {
     bool contains(std::string_view key) const { return find(key) != end(); }
     const V& at(std::string_view key) const {
         const auto found = find(key);
-        if (found == end()) throw std::out_of_range("OrderedMap::at");
+        if (found == end()) panic("no entry for the key " + debug_str(key));
         return found->second;
     }
     V* find_value(std::string_view key) {

@@ -48,7 +48,8 @@ const DurationUnit* unit_at(std::string_view s, size_t at) {
 
 void append_decimal(std::string& out, uint64_t value, std::string_view suffix) {
     char digits[20];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    // Twenty digits hold every 64-bit value, so the conversion cannot fail.
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     out.append(digits, end);
     out.append(suffix);
 }
