@@ -1,0 +1,95 @@
+#include "quarn/ast/source_text.h"
+
+#include <optional>
+
+#include "base/utf8.h"
+
+namespace quarn::ast {
+namespace {
+
+// The length of the white space that ends `text`.
+size_t trailing_white_space(std::string_view text) {
+    size_t end = text.size();
+    while (end > 0) {
+        // Step back over one character and see whether it is white space.
+        size_t start = end - 1;
+        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+            --start;
+        const size_t length = space_length(text, start);
+        if (length == 0 || start + length != end) break;
+        end = start;
+    }
+    return text.size() - end;
+}
+
+// Calls `line(content, terminator)` for each line of `text`.
+template <typename Line>
+void each_line(std::string_view text, Line line) {
+    for (size_t at = 0; at < text.size();) {
+        const auto [end, length] = next_line_break(text, at);
+        line(text.substr(at, end - at), text.substr(end, length));
+        at = end + length;
+    }
+}
+
+}  // namespace
+
+// ASCII is answered here, since nearly every byte of a source is ASCII, the rest by the codec.
+size_t space_length(std::string_view text, size_t at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x80) return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) ? 1 : 0;
+    return white_space_length(text, at);
+}
+
+std::string_view trim(std::string_view text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t length = space_length(text, start);
+        if (length == 0) break;
+        start += length;
+    }
+    text.remove_prefix(start);
+    text.remove_suffix(trailing_white_space(text));
+    return text;
+}
+
+std::pair<size_t, size_t> next_line_break(std::string_view source, size_t offset) {
+    for (size_t i = offset; i < source.size(); ++i) {
+        if (source[i] == '\n') return {i, 1};
+        if (source[i] == '\r') {
+            return {i, i + 1 < source.size() && source[i + 1] == '\n' ? 2u : 1u};
+        }
+    }
+    return {source.size(), 0};
+}
+
+// Two walks over the lines, one for the shared indentation and one for the output, so nothing
+// but the result is built.
+std::string dedent(std::string_view text) {
+    std::optional<std::string_view> prefix;
+    each_line(text, [&prefix](std::string_view content, std::string_view) {
+        if (is_blank(content)) return;
+        const std::string_view indent =
+            content.substr(0, std::min(content.find_first_not_of(" \t"), content.size()));
+        if (!prefix) {
+            prefix = indent;
+            return;
+        }
+        size_t common = 0;
+        while (common < prefix->size() && common < indent.size() &&
+               (*prefix)[common] == indent[common]) {
+            ++common;
+        }
+        prefix = prefix->substr(0, common);
+    });
+    const size_t cut = prefix ? prefix->size() : 0;
+    std::string out;
+    out.reserve(text.size());
+    each_line(text, [&out, cut](std::string_view content, std::string_view terminator) {
+        if (!is_blank(content)) out += content.substr(cut);
+        out += terminator;
+    });
+    return out;
+}
+
+}  // namespace quarn::ast
