@@ -21,7 +21,7 @@ std::string comment_text(std::string_view source, TextRange range) {
 }
 
 size_t line_of(const FileLocator& locator, TextSize offset) {
-    return locator.context().line_index().line_column(offset, locator.source()).line;
+    return locator.context().line(offset);
 }
 
 }  // namespace
