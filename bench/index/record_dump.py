@@ -50,8 +50,34 @@ def decorate(text, seed):
     return HEADER + "".join(out)
 
 
+# Fields declared more than once, annotated and assigned in either order.
+MERGES = """from quarn.features import features, feature
+
+@features(name="n")
+class A:
+    # c1
+    # :owner: me
+    x: int = feature(a=1)
+    z = feature(q=1)
+    # c2
+    x = feature(b=2, c=3)
+    y: str
+    # :tags: t, u
+    y: int = feature(d=4)
+    w: int
+    w = 5
+    z: float
+    v = feature()
+    v = other(k=1)
+"""
+
+
 def write_decorated(sources, count, root):
-    paths = []
+    path = os.path.join(root, "deco", "merges.py")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        f.write(MERGES)
+    paths = [path]
     step = max(1, len(sources) // max(count, 1))
     for n, source in enumerate(sources[::step][:count]):
         with open(source, "rb") as f:

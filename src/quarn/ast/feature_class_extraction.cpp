@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "quarn/ast/decorators.h"
@@ -73,7 +74,22 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
                 keyword_location_maps(call->arguments.keywords.as_span(), locator);
         }
     };
-    std::vector<FeatureFieldAST> annotated_fields;
+    // One slot per field name, in the order of the name's first statement: the order `fields`
+    // keeps. Annotated statements fill their slots first, then assignments fill the empty ones
+    // or give a slot its value; each record is built once, where it stays.
+    std::unordered_map<std::string_view, size_t> slot_of;
+    slot_of.reserve(fields.size());
+    for (const Stmt* statement : fields)
+        slot_of.try_emplace(*feature_field_name(*statement), slot_of.size());
+    std::vector<std::optional<FeatureFieldAST>> slots(slot_of.size());
+    // Per annotated statement: the slot it filled, or the record of its own when its name's
+    // record is another (a second annotation of the name) or was changed by an assignment.
+    struct Annotation {
+        size_t slot;
+        std::optional<FeatureFieldAST> own;
+    };
+    std::vector<Annotation> annotations;
+    std::vector<std::optional<size_t>> annotation_of_slot(slots.size());
     for (const Stmt* statement : fields) {
         const auto* annotated = statement->as<py::StmtAnnAssign>();
         if (!annotated) continue;
@@ -87,11 +103,14 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             field.feature_call = locator.location_of(*annotated->value);
             keywords_of(*annotated->value, field);
         }
-        annotated_fields.push_back(std::move(field));
-    }
-    record.fields.reserve(fields.size());
-    for (const FeatureFieldAST& field : annotated_fields) {
-        record.fields.try_emplace(field.field_name, field);
+        const size_t slot = slot_of.find(name)->second;
+        if (!slots[slot]) {
+            slots[slot] = std::move(field);
+            annotation_of_slot[slot] = annotations.size();
+            annotations.push_back({slot, std::nullopt});
+        } else {
+            annotations.push_back({slot, std::move(field)});
+        }
     }
     for (const Stmt* statement : fields) {
         const auto* assigned = statement->as<py::StmtAssign>();
@@ -99,32 +118,35 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
         const std::string_view name = *feature_field_name(*statement);
         auto name_location = locator.location_of(assigned->targets.front());
         if (!name_location) return std::nullopt;
-        FeatureFieldAST field =
-            new_feature_field_ast(std::string(name), std::move(*name_location), metadata_of(name));
-        field.feature_call = locator.location_of(*assigned->value);
-        keywords_of(*assigned->value, field);
-        if (FeatureFieldAST* existing = record.fields.find_value(name)) {
-            existing->feature_call = std::move(field.feature_call);
-            existing->kwarg_names = std::move(field.kwarg_names);
-            existing->kwargs = std::move(field.kwargs);
+        const size_t slot = slot_of.find(name)->second;
+        if (std::optional<FeatureFieldAST>& existing = slots[slot]) {
+            // The annotation keeps the record as it was before the assignment.
+            if (const auto k = std::exchange(annotation_of_slot[slot], std::nullopt)) {
+                annotations[*k].own = *existing;
+            }
+            existing->feature_call = locator.location_of(*assigned->value);
+            existing->kwarg_names = {};
+            existing->kwargs = {};
+            keywords_of(*assigned->value, *existing);
         } else {
-            record.fields.try_emplace(name, std::move(field));
+            FeatureFieldAST field = new_feature_field_ast(
+                std::string(name), std::move(*name_location), metadata_of(name));
+            field.feature_call = locator.location_of(*assigned->value);
+            keywords_of(*assigned->value, field);
+            existing = std::move(field);
         }
     }
 
-    // Fields in declaration order: the place of a name is that of its first statement.
-    StringMap<size_t> first_statement;
-    for (size_t k = 0; k < fields.size(); ++k)
-        first_statement.try_emplace(std::string(*feature_field_name(*fields[k])), k);
-    record.fields.order_by(
-        [&](std::string_view name) { return first_statement.find(name)->second; });
-    // `fields` is final: an annotated record that agrees with its name's record is that record.
-    for (FeatureFieldAST& field : annotated_fields) {
-        const FeatureFieldAST& merged = record.fields.at(field.field_name);
-        if (merged == field) {
-            record.annotations.push_back_shared(merged);
+    record.fields.reserve(slots.size());
+    for (std::optional<FeatureFieldAST>& field : slots) {
+        std::string name = field->field_name;
+        record.fields.emplace_back_new(std::move(name), std::move(*field));
+    }
+    for (Annotation& annotation : annotations) {
+        if (annotation.own) {
+            record.annotations.push_back_own(std::move(*annotation.own));
         } else {
-            record.annotations.push_back_own(std::move(field));
+            record.annotations.push_back_shared(record.fields.value_at(annotation.slot));
         }
     }
 
