@@ -59,13 +59,8 @@ struct TypeDescription {
 PyTypeObject* process_type(std::atomic<PyObject*>& slot, const TypeDescription& description);
 
 // Borrowed type objects, made on first use; null with an error set when making one fails.
-PyTypeObject* std_ast_file_system_type();
-PyTypeObject* ast_file_parser_cache_type();
-PyTypeObject* feature_field_ast_type();
-PyTypeObject* feature_class_ast_type();
-PyTypeObject* function_arg_ast_type();
-PyTypeObject* resolver_ast_type();
-PyTypeObject* ast_project_index_type();
+#define QUARN_RS_CLASS(type_getter) PyTypeObject* type_getter();
+#include "quarn_rs/surface.def"
 
 using TypeGetter = PyTypeObject* (*)();
 
@@ -77,8 +72,5 @@ PyObject* wrap_record(std::shared_ptr<const quarn::ast::ResolverAST> record);
 PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureClassAST> record);
 PyObject* wrap_record(std::shared_ptr<const quarn::ast::FunctionArgAST> record);
 PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureFieldAST> record);
-
-// Test builds: records with known values, for the property tests that need no index.
-bool add_record_test_hooks(PyObject* module);
 
 }  // namespace quarn_rs

@@ -72,7 +72,7 @@ int exec_module(PyObject* module) {
         for (Registrar add : kRegistrars) {
             if (!add(module)) return -1;
         }
-        return add_test_hooks(module) && add_record_test_hooks(module) ? 0 : -1;
+        return add_test_hooks(module) ? 0 : -1;
     });
 }
 

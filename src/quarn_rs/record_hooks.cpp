@@ -1,21 +1,13 @@
 // Test builds only: records with known values, so that the record classes can be checked
 // without going through the project index.
-#include "quarn_rs/classes.h"
-
 #ifdef QUARN_TEST_HOOKS
+
 #include "base/panic.h"
+#include "quarn_rs/classes.h"
 #include "quarn_rs/functions.h"
-#endif
+#include "quarn_rs/test_hooks.h"
 
 namespace quarn_rs {
-
-#ifndef QUARN_TEST_HOOKS
-
-bool add_record_test_hooks(PyObject*) {
-    return true;
-}
-
-#else
 
 // The samples name only the fields they set; the rest keep their empty values.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -120,25 +112,11 @@ PyObject* records_for_tests(const Args&) {
     return PyTuple_Pack(3, resolver.get(), function.get(), feature_class.get());
 }
 
+}  // namespace
+
 const FunctionDef records_for_tests_def{&kRecordsForTests,
                                         &fastcall_entry<kRecordsForTests, records_for_tests>};
 
-}  // namespace
-
-bool add_record_test_hooks(PyObject* module) {
-    static constexpr const FunctionDef* kHooks[] = {&records_for_tests_def};
-    static MethodTable table(kHooks);
-    Ref module_name(PyModule_GetNameObject(module));
-    if (!module_name) return false;
-    for (PyMethodDef& def : table.methods()) {
-        Ref function(PyCMethod_New(&def, module, module_name.get(), nullptr));
-        if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) {
-            return false;
-        }
-    }
-    return true;
-}
+}  // namespace quarn_rs
 
 #endif
-
-}  // namespace quarn_rs

@@ -15,6 +15,7 @@
 #include "quarn/ast/project_index.h"
 #include "quarn_rs/args.h"
 #include "quarn_rs/classes.h"
+#include "quarn_rs/functions.h"
 
 namespace quarn_rs {
 
@@ -112,63 +113,6 @@ PyObject* files_or_os_error(const quarn::Result<std::vector<std::string>, ast::I
     if (!files.ok()) return raise(PyExc_OSError, files.error().message());
     return text_list(*files).release();
 }
-
-// ---- entry points ----------------------------------------------------------------------------
-
-template <const Signature& S, PyObject* (*Body)(PyObject* self, const Args&)>
-PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
-        Args matched(S);
-        if (!matched.take(args, nargsf, kwnames)) return nullptr;
-        return Body(self, matched);
-    });
-}
-
-template <PyObject* (*Body)(PyObject* self)>
-PyObject* noargs_entry(PyObject* self, PyObject* /*unused*/) {
-    return guarded([&]() -> PyObject* { return Body(self); });
-}
-
-template <const Signature& S, PyObject* (*Body)(PyTypeObject* type, const Args&)>
-PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* {
-        Args matched(S);
-        if (!matched.take(args, kwargs)) return nullptr;
-        return Body(type, matched);
-    });
-}
-
-// The doc strings of one class's members, kept for the life of the process with its methods.
-struct Member {
-    const Signature* signature;
-    PyCFunction entry;
-    int flags;
-};
-
-template <size_t N>
-class MemberTable {
-  public:
-    explicit MemberTable(const Member (&members)[N]) {
-        for (size_t i = 0; i < N; ++i) {
-            docs_[i] = members[i].signature->doc();
-            defs_[i] = PyMethodDef{members[i].signature->name.data(), members[i].entry,
-                                   members[i].flags, docs_[i].c_str()};
-        }
-    }
-    PyMethodDef* defs() { return defs_; }
-
-  private:
-    std::string docs_[N];
-    PyMethodDef defs_[N + 1] = {};
-};
-
-template <typename F>
-PyCFunction as_cfunction(F* function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 
 // ---- StdAstFileSystem ------------------------------------------------------------------------
 
@@ -307,15 +251,16 @@ PyObject* index_new(PyTypeObject* type, const Args& args) {
         return nullptr;
     // Building the index touches no Python object: the root is read in place from its str,
     // which the caller keeps alive.
-    auto built = without_gil([&]() -> quarn::Result<ast::AstProjectIndex> {
+    ast::AstProjectIndex index = without_gil([&]() {
         if (filesystem) {
+            // Its result type leaves room for an error that construction never produces.
             return ast::AstProjectIndex::with_filesystem(std::string(root), std::move(files),
-                                                         std::move(filesystem));
+                                                         std::move(filesystem))
+                .value();
         }
         return ast::AstProjectIndex(std::string(root), std::move(files));
     });
-    if (!built.ok()) return raise(PyExc_ValueError, built.error());
-    return new_holder(type, std::move(built).value());
+    return new_holder(type, std::move(index));
 }
 
 // The lookups keep the interpreter lock: the core never waits for it, so no deadlock with the
@@ -348,12 +293,11 @@ constexpr auto kFunctionInFileLookup = &IndexValue::shared_function_ast_in_file;
 // ---- the type objects ------------------------------------------------------------------------
 
 PyTypeObject* std_ast_file_system_type() {
-    static const Member members[] = {
-        {&kFileSystemRead, as_cfunction(&method_entry<kFileSystemRead, file_system_read>),
-         kFastCall},
-        {&kFileSystemAllFiles, as_cfunction(&noargs_entry<file_system_all_files>), METH_NOARGS},
+    static const FunctionDef members[] = {
+        {&kFileSystemRead, &fastcall_entry<kFileSystemRead, file_system_read>},
+        {&kFileSystemAllFiles, &noargs_entry<file_system_all_files>},
     };
-    static MemberTable methods(members);
+    static MethodTable methods(members);
     static const std::string doc = kFileSystemNew.doc();
     static std::atomic<PyObject*> slot;
     return process_type(slot, TypeDescription{
@@ -362,17 +306,16 @@ PyTypeObject* std_ast_file_system_type() {
                                   &dealloc_holder<SharedFileSystem>,
                                   doc.c_str(),
                                   &new_entry<kFileSystemNew, file_system_new>,
-                                  methods.defs(),
+                                  methods.terminated(),
                               });
 }
 
 PyTypeObject* ast_file_parser_cache_type() {
-    static const Member members[] = {
-        {&kCacheAllFiles, as_cfunction(&noargs_entry<cache_all_files>), METH_NOARGS},
-        {&kCacheParsedFile, as_cfunction(&method_entry<kCacheParsedFile, cache_parsed_file>),
-         kFastCall},
+    static const FunctionDef members[] = {
+        {&kCacheAllFiles, &noargs_entry<cache_all_files>},
+        {&kCacheParsedFile, &fastcall_entry<kCacheParsedFile, cache_parsed_file>},
     };
-    static MemberTable methods(members);
+    static MethodTable methods(members);
     static const std::string doc = kCacheNew.doc();
     static std::atomic<PyObject*> slot;
     return process_type(slot, TypeDescription{
@@ -381,30 +324,22 @@ PyTypeObject* ast_file_parser_cache_type() {
                                   &dealloc_holder<ast::AstFileParserCache>,
                                   doc.c_str(),
                                   &new_entry<kCacheNew, cache_new>,
-                                  methods.defs(),
+                                  methods.terminated(),
                               });
 }
 
 PyTypeObject* ast_project_index_type() {
-    static const Member members[] = {
-        {&kFeatureClass,
-         as_cfunction(&method_entry<kFeatureClass, index_lookup<kFeatureClassLookup>>), kFastCall},
+    static const FunctionDef members[] = {
+        {&kFeatureClass, &fastcall_entry<kFeatureClass, index_lookup<kFeatureClassLookup>>},
         {&kFeatureClassInFile,
-         as_cfunction(&method_entry<kFeatureClassInFile, index_lookup<kFeatureClassInFileLookup>>),
-         kFastCall},
-        {&kResolver, as_cfunction(&method_entry<kResolver, index_lookup<kResolverLookup>>),
-         kFastCall},
-        {&kResolverInFile,
-         as_cfunction(&method_entry<kResolverInFile, index_lookup<kResolverInFileLookup>>),
-         kFastCall},
-        {&kFunction, as_cfunction(&method_entry<kFunction, index_lookup<kFunctionLookup>>),
-         kFastCall},
-        {&kFunctionInFile,
-         as_cfunction(&method_entry<kFunctionInFile, index_lookup<kFunctionInFileLookup>>),
-         kFastCall},
-        {&kStartIndex, as_cfunction(&noargs_entry<index_start>), METH_NOARGS},
+         &fastcall_entry<kFeatureClassInFile, index_lookup<kFeatureClassInFileLookup>>},
+        {&kResolver, &fastcall_entry<kResolver, index_lookup<kResolverLookup>>},
+        {&kResolverInFile, &fastcall_entry<kResolverInFile, index_lookup<kResolverInFileLookup>>},
+        {&kFunction, &fastcall_entry<kFunction, index_lookup<kFunctionLookup>>},
+        {&kFunctionInFile, &fastcall_entry<kFunctionInFile, index_lookup<kFunctionInFileLookup>>},
+        {&kStartIndex, &noargs_entry<index_start>},
     };
-    static MemberTable methods(members);
+    static MethodTable methods(members);
     static const std::string doc = kIndexNew.doc();
     static std::atomic<PyObject*> slot;
     return process_type(slot, TypeDescription{
@@ -413,17 +348,8 @@ PyTypeObject* ast_project_index_type() {
                                   &dealloc_holder<IndexValue>,
                                   doc.c_str(),
                                   &new_entry<kIndexNew, index_new>,
-                                  methods.defs(),
+                                  methods.terminated(),
                               });
-}
-
-std::span<const TypeGetter> module_classes() {
-    static constexpr TypeGetter kClasses[] = {
-        std_ast_file_system_type, ast_file_parser_cache_type, feature_field_ast_type,
-        feature_class_ast_type,   function_arg_ast_type,      resolver_ast_type,
-        ast_project_index_type,
-    };
-    return kClasses;
 }
 
 }  // namespace quarn_rs

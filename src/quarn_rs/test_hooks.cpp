@@ -64,6 +64,9 @@ PyObject* new_for_tests(PyObject*, PyObject* args, PyObject* kwargs) {
         return args_for_tests(matched);
     });
 }
+// Registered under its own name, not the constructor's.
+constexpr Signature kNewForTestsName(CallKind::Function, {}, "_new_for_tests");
+const FunctionDef new_for_tests_def{&kNewForTestsName, &new_for_tests};
 
 constexpr Signature kNoArgsForTests(CallKind::Function, {}, "_no_args_for_tests");
 PyObject* no_args_for_tests(const Args&) {
@@ -75,8 +78,10 @@ const FunctionDef no_args_for_tests_def{&kNoArgsForTests,
 }  // namespace
 
 bool add_test_hooks(PyObject* module) {
-    static constexpr const FunctionDef* kHooks[] = {&raise_for_tests_def, &args_for_tests_def,
-                                                    &no_args_for_tests_def};
+    static constexpr const FunctionDef* kHooks[] = {
+        &raise_for_tests_def,   &args_for_tests_def,    &new_for_tests_def,
+        &no_args_for_tests_def, &records_for_tests_def,
+    };
     static MethodTable table(kHooks);
     Ref module_name(PyModule_GetNameObject(module));
     if (!module_name) return false;
@@ -86,12 +91,7 @@ bool add_test_hooks(PyObject* module) {
             return false;
         }
     }
-    static PyMethodDef new_def{"_new_for_tests",
-                               reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-                                   static_cast<PyCFunctionWithKeywords>(new_for_tests))),
-                               METH_VARARGS | METH_KEYWORDS, nullptr};
-    Ref function(PyCMethod_New(&new_def, module, module_name.get(), nullptr));
-    return function && PyModule_AddObjectRef(module, new_def.ml_name, function.get()) == 0;
+    return true;
 }
 
 #endif

@@ -45,6 +45,20 @@ def test_stubs_and_marker_sit_beside_the_module():
     assert Path(quarn_rs.__file__).name.startswith("quarn_rs.")
 
 
+def test_stubs_declare_the_module_surface_in_its_order():
+    # The module lists its surface once, as the __all__ it builds; the stubs must say the same,
+    # both in their own __all__ and in the order of their definitions.
+    tree = ast.parse((STUB_DIR / "__init__.pyi").read_text(encoding="utf-8"))
+    declared_all = next(ast.literal_eval(node.value) for node in tree.body
+                        if isinstance(node, ast.Assign)
+                        and [getattr(t, "id", None) for t in node.targets] == ["__all__"])
+    defined = [node.name for node in tree.body
+               if isinstance(node, (ast.ClassDef, ast.FunctionDef))
+               and not node.name.startswith("_")]
+    assert declared_all == quarn_rs.__all__
+    assert defined == quarn_rs.__all__
+
+
 def test_stubtest_finds_no_difference_from_the_module(mypy, tmp_path):
     result = mypy("mypy.stubtest", "quarn_rs", cwd=tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
