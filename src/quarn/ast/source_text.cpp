@@ -1,5 +1,7 @@
 #include "quarn/ast/source_text.h"
 
+#include <string.h>
+
 #include <optional>
 
 #include "base/utf8.h"
@@ -53,14 +55,29 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+// The next `\n` by memchr, then a `\r` only before it: both searches run over whole words.
 std::pair<size_t, size_t> next_line_break(std::string_view source, size_t offset) {
-    for (size_t i = offset; i < source.size(); ++i) {
-        if (source[i] == '\n') return {i, 1};
-        if (source[i] == '\r') {
-            return {i, i + 1 < source.size() && source[i + 1] == '\n' ? 2u : 1u};
-        }
+    if (offset >= source.size()) return {source.size(), 0};
+    const char* const begin = source.data();
+    const char* const from = begin + offset;
+    const auto* lf = static_cast<const char*>(memchr(from, '\n', source.size() - offset));
+    const char* const limit = lf ? lf : begin + source.size();
+    if (const auto* cr = static_cast<const char*>(memchr(from, '\r', limit - from))) {
+        const size_t at = cr - begin;
+        return {at, cr + 1 == lf ? 2u : 1u};
     }
+    if (lf) return {static_cast<size_t>(lf - begin), 1};
     return {source.size(), 0};
+}
+
+bool is_blank(std::string_view text) {
+    // ASCII answers at once; a line with other bytes before its first visible one asks the codec.
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80) return trim(text.substr(i)).empty();
+        if (!(byte == ' ' || (byte >= 0x09 && byte <= 0x0D))) return false;
+    }
+    return true;
 }
 
 // Two walks over the lines, one for the shared indentation and one for the output, so nothing

@@ -15,9 +15,8 @@ size_t space_length(std::string_view text, size_t at);
 // `text` without the white space at either end.
 std::string_view trim(std::string_view text);
 
-inline bool is_blank(std::string_view text) {
-    return trim(text).empty();
-}
+// Whether `text` is white space only.
+bool is_blank(std::string_view text);
 
 // The first line break at or after `offset`: its start and its length (0 at the end of the text).
 std::pair<size_t, size_t> next_line_break(std::string_view source, size_t offset);
