@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/pause_point.h"
 #include "quarn/ast/decorators.h"
 #include "quarn/ast/field_comments.h"
 #include "quarn/ast/source_text.h"
@@ -215,6 +216,7 @@ std::vector<FeatureClassAST> collect_feature_class_asts(
     std::vector<FeatureClassAST> out;
     if (feature_names.empty()) return out;
     for (const py::StmtClassDef* c : classes) {
+        quarn::pause_point();
         if (auto record = feature_class_ast(*c, parsed, module, feature_names, locator)) {
             out.push_back(std::move(*record));
         }

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/utf8.h"
 #include "quarn/ast/feature_class_extraction.h"
 #include "quarn/ast/source_text.h"
 
@@ -17,7 +18,7 @@ std::string comment_text(std::string_view source, TextRange range) {
     std::string_view text = source.substr(range.start(), range.end() - range.start());
     while (!text.empty() && text.front() == '#')
         text.remove_prefix(1);
-    return std::string(trim(text));
+    return std::string(trim_white_space(text));
 }
 
 size_t line_of(const FileLocator& locator, TextSize offset) {
@@ -84,15 +85,15 @@ FieldCommentMetadata field_comment_metadata(std::span<const std::string> lines) 
         const size_t newline = rest.find('\n');
         const std::string_view line = rest.substr(0, newline);
         rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
-        const std::string_view t = trim(line);
+        const std::string_view t = trim_white_space(line);
         if (t.starts_with(":owner:")) {
-            metadata.owner = std::string(trim(t.substr(7)));
+            metadata.owner = std::string(trim_white_space(t.substr(7)));
         } else if (t.starts_with(":tags:")) {
             std::string words(t.substr(6));
             std::replace(words.begin(), words.end(), ',', ' ');
             std::string_view remaining = words;
             while (true) {
-                remaining = trim(remaining);
+                remaining = trim_white_space(remaining);
                 if (remaining.empty()) break;
                 size_t end = 0;
                 while (end < remaining.size() && space_length(remaining, end) == 0) {

@@ -9,21 +9,6 @@
 namespace quarn::ast {
 namespace {
 
-// The length of the white space that ends `text`.
-size_t trailing_white_space(std::string_view text) {
-    size_t end = text.size();
-    while (end > 0) {
-        // Step back over one character and see whether it is white space.
-        size_t start = end - 1;
-        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
-            --start;
-        const size_t length = space_length(text, start);
-        if (length == 0 || start + length != end) break;
-        end = start;
-    }
-    return text.size() - end;
-}
-
 // Calls `line(content, terminator)` for each line of `text`.
 template <typename Line>
 void each_line(std::string_view text, Line line) {
@@ -41,18 +26,6 @@ size_t space_length(std::string_view text, size_t at) {
     const auto byte = static_cast<unsigned char>(text[at]);
     if (byte < 0x80) return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) ? 1 : 0;
     return white_space_length(text, at);
-}
-
-std::string_view trim(std::string_view text) {
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t length = space_length(text, start);
-        if (length == 0) break;
-        start += length;
-    }
-    text.remove_prefix(start);
-    text.remove_suffix(trailing_white_space(text));
-    return text;
 }
 
 // The next `\n` by memchr, then a `\r` only before it: both searches run over whole words.
@@ -74,7 +47,7 @@ bool is_blank(std::string_view text) {
     // ASCII answers at once; a line with other bytes before its first visible one asks the codec.
     for (size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x80) return trim(text.substr(i)).empty();
+        if (byte >= 0x80) return trim_white_space(text.substr(i)).empty();
         if (!(byte == ' ' || (byte >= 0x09 && byte <= 0x0D))) return false;
     }
     return true;

@@ -12,9 +12,6 @@ namespace quarn::ast {
 // The length of the white space character starting at `at`, or 0.
 size_t space_length(std::string_view text, size_t at);
 
-// `text` without the white space at either end.
-std::string_view trim(std::string_view text);
-
 // Whether `text` is white space only.
 bool is_blank(std::string_view text);
 

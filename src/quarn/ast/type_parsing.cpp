@@ -1,5 +1,6 @@
 #include "quarn/ast/type_parsing.h"
 
+#include "base/pause_point.h"
 #include "quarn/ast/statement_walk.h"
 
 namespace quarn::ast {
@@ -23,6 +24,8 @@ ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
     const StringSet resolver_names = resolver_decorator_names(parsed.imports);
     out.functions.reserve(definitions.functions.size());
     for (const rudo::python_ast::StmtFunctionDef* f : definitions.functions) {
+        // A file of many definitions may be held still between two of them.
+        quarn::pause_point();
         if (auto record = resolver_ast(*f, module, resolver_names, locator)) {
             out.functions.push_back(std::move(*record));
         }

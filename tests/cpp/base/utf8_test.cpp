@@ -118,4 +118,28 @@ TEST(Utf8, WhiteSpaceLength) {
     }
 }
 
+// Both ends lose their White_Space, ASCII or not; what is inside stays, and an ill-formed byte
+// is kept as a character that is not white space.
+TEST(Utf8, TrimWhiteSpace) {
+    struct Case {
+        std::string text;
+        std::string trimmed;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {" \t\n\x0b\x0c\r", ""},
+        {"  a b  ", "a b"},
+        {"\xe3\x80\x80x\xc2\xa0", "x"},      // ideographic space, no-break space
+        {"\xc2\xa0 \xe2\x80\xa8", ""},
+        {"\x1cx\x1c", "\x1cx\x1c"},           // not White_Space
+        {"\xe2\x80\x8bx", "\xe2\x80\x8bx"},  // zero-width space is not either
+        {" \xff ", "\xff"},
+        {"\xe2\x80 ", "\xe2\x80"},           // a cut-off sequence
+        {" 1h\t", "1h"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(quarn::trim_white_space(c.text), c.trimmed) << testing::PrintToString(c.text);
+    }
+}
+
 }  // namespace

@@ -57,7 +57,9 @@ TEST(ParseDuration, Components) {
         EXPECT_EQ(show(parse_duration(c.input)), c.expected) << c.input;
 }
 
-TEST(ParseDuration, RoundingOfTheBinary64Total) {
+// The components are summed exactly; only a total that falls between two microseconds is
+// rounded, a half to the even neighbour.
+TEST(ParseDuration, RoundingBelowAMicrosecond) {
     const Case cases[] = {
         {"PT0.0000005S", "0"},  // 0.5 us, the even neighbour
         {"PT0.0000015S", "2"},
@@ -67,16 +69,40 @@ TEST(ParseDuration, RoundingOfTheBinary64Total) {
         {"PT0.0000006S", "1"},
         {"-PT0.0000015S", "-2"},  // the sign comes after rounding
         {"PT0.9999999S", "1000000"},
-        // The text as binary64: 0.1 + 0.2 seconds is not exactly 300000 us, but rounds to it.
         {"PT0.1M0.2S", "6200000"},
-        // Far beyond 2^53 us the small components vanish in the binary64 sum.
-        {"P1099511627776DT0.4S", to_string(i128{1099511627776} * kDay)},
-        // The sum runs left to right: at 2^27 days one unit in the last place is 2048 us, so
-        // 600 us of minutes and then 600 us of seconds each vanish, where the two together
-        // would have rounded up.
-        {"P134217728DT0.00001M0.0006S", to_string(i128{134217728} * kDay)},
-        // Smaller than binary64 can hold: zero.
+        // Just above a half, by far less than binary64 can tell apart from it.
+        {"PT0.00000250000000000000000001S", "3"},
+        {"PT0.00000249999999999999999999S", "2"},
+        // Rests of several components add up before rounding: 0.6 + 0.4 us, 0.3 + 0.2 us.
+        {"PT0.00000001M0.0000004S", "1"},
+        {"PT0.000000005M0.0000002S", "0"},
+        {"PT0.000000025M0.0000002S", "2"},
+        // A tenth of a millionth of a week is 60480 us; a thousand times less, 60.48 us.
+        {"P0.0000001W", "60480"},
+        {"P0.0000000001W", "60"},
+        {"P0.000000000005W", "3"},  // 3.024 us
+        // Smaller than binary64 can hold, and still below half a microsecond.
         {"PT0." + std::string(400, '0') + "1S", "0"},
+        {"PT0.0000005" + std::string(400, '0') + "1S", "1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(show(parse_duration(c.input)), c.expected) << c.input;
+}
+
+// Far beyond 2^53 microseconds (some 285 years) every microsecond still counts.
+TEST(ParseDuration, ExactForLongDurations) {
+    const Case cases[] = {
+        {"P999999999D", to_string(i128{999999999} * kDay)},
+        {"-P999999999D", to_string(-i128{999999999} * kDay)},
+        {"P104250DT0.000001S", to_string(i128{104250} * kDay + 1)},
+        {"P999999999DT23H59M59.999999S", to_string(i128{1000000000} * kDay - 1)},
+        {"P1099511627776DT0.4S", to_string(i128{1099511627776} * kDay + 400000)},
+        // 0.00001 minutes and 0.0006 seconds are 600 us each.
+        {"P134217728DT0.00001M0.0006S", to_string(i128{134217728} * kDay + 1200)},
+        {"P142857142W5D", to_string(i128{999999999} * kDay)},
+        {"PT86399999999999.999999S", to_string(i128{86399999999999} * 1000000 + 999999)},
+        {"P1" + std::string(20, '0') + "DT0.5S",
+         to_string(i128{100000000000} * 1000000000 * kDay + 500000)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(show(parse_duration(c.input)), c.expected) << c.input;
@@ -171,7 +197,7 @@ TEST(DurationIsoformat, Texts) {
     }
 }
 
-// Every normalised delta within about a century survives formatting and parsing unchanged.
+// Every normalised delta survives formatting and parsing unchanged.
 TEST(DurationIsoformat, RoundTripsThroughParse) {
     const TimeDelta deltas[] = {
         {0, 0, 0},
@@ -190,6 +216,12 @@ TEST(DurationIsoformat, RoundTripsThroughParse) {
         {12345, 6789, 101112},
         {-7, 3599, 10},
         {2, 60, 0},
+        // Far beyond 2^53 microseconds, up to the largest time delta.
+        {999999999, 86399, 999999},
+        {-999999999, 0, 0},
+        {-999999999, 1, 1},
+        {500000000, 43210, 123457},
+        {104250, 0, 1},
     };
     for (const auto& td : deltas) {
         const std::string text = duration_isoformat(td.days, td.seconds, td.microseconds);

@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "base/panic.h"
+#include "base/pause_point.h"
 
 namespace rudo::python_parser {
 namespace {
@@ -183,6 +184,8 @@ void Parser::do_bump(TokenKind kind) {
     }
     token_source_.bump(kind);
     ++current_token_index_;
+    // Between two tokens the parser holds nothing that another thread could need.
+    quarn::pause_point();
 }
 
 void Parser::bump(TokenKind kind) {
