@@ -1,6 +1,7 @@
 // The module definition and its registration: seven classes, then eleven functions, each name
 // appended to __all__ before the attribute is set, stopping at the first failure.
 #include "base/panic.h"
+#include "quarn/ast/project_index.h"
 #include "quarn_rs/boundary.h"
 #include "quarn_rs/classes.h"
 #include "quarn_rs/functions.h"
@@ -67,8 +68,22 @@ constexpr Registrar kRegistrars[] = {
     add_module_functions,
 };
 
+// The module keeps interpreter objects once per process (types, the datetime API, interned
+// names): an interpreter other than the one that made them must never see them, so only the
+// main interpreter may load it. The slot says so where the interpreter reads it; legacy
+// sub-interpreters ignore the slot, and are refused here.
+bool in_main_interpreter() {
+    if (PyInterpreterState_Get() == PyInterpreterState_Main()) return true;
+    PyErr_SetString(PyExc_ImportError,
+                    "module quarn_rs does not support loading in subinterpreters");
+    return false;
+}
+
 int exec_module(PyObject* module) {
+    if (!in_main_interpreter()) return -1;
     return guarded([module]() -> int {
+        // Before Python code can fork: a child must never inherit a first use in progress.
+        quarn::ast::prepare_process();
         for (Registrar add : kRegistrars) {
             if (!add(module)) return -1;
         }
@@ -78,6 +93,9 @@ int exec_module(PyObject* module) {
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+#ifdef Py_mod_multiple_interpreters
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
     {0, nullptr},
 };
 

@@ -3,58 +3,70 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
-#include <utility>
 
 #include "base/panic.h"
+#include "base/pause_point.h"
 
 namespace quarn::ast::fork_gate {
-
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    // Workers enlisted and not yet ended, and those of them waiting at a checkpoint.
-    size_t workers = 0;
-    size_t parked = 0;
-    bool forking = false;
-};
-
 namespace {
 
-// Never destroyed. A child replaces its copy instead: the copy is locked by the forking thread
-// and may be waited on by threads that exist only in the parent.
-std::atomic<Gate*>& slot() {
-    static std::atomic<Gate*> gate{new Gate};
-    return gate;
-}
+// Plain atomics waited on through the kernel: a child inherits values, never a held lock.
+// Forks being prepared, enlisted threads not parked, and the fork generation.
+constinit std::atomic<uint32_t> forking{0};
+constinit std::atomic<uint32_t> active{0};
+constinit std::atomic<uint32_t> fork_generation{0};
 
-Gate* current() {
-    return slot().load(std::memory_order_acquire);
-}
+constinit thread_local uint32_t depth = 0;
+constinit thread_local bool parked = false;
 
 void (*before_hook)() = nullptr;
 void (*child_hook)() = nullptr;
 
+void wait_until_open() {
+    for (uint32_t now = forking.load(); now != 0; now = forking.load()) forking.wait(now);
+}
+
+void leave() {
+    // The fork being prepared waits for the last one out.
+    if (active.fetch_sub(1) == 1 && forking.load() != 0) active.notify_all();
+}
+
+void enter() {
+    for (;;) {
+        active.fetch_add(1);
+        // Sequentially consistent with the preparing thread's two steps: either it sees this
+        // thread counted, or this thread sees the gate closing.
+        if (forking.load() == 0) return;
+        leave();
+        wait_until_open();
+    }
+}
+
+// The calling thread's own share of `active`, should it fork from inside the core.
+uint32_t own_share() {
+    return depth > 0 && !parked ? 1 : 0;
+}
+
 void prepare() {
-    Gate& gate = *current();
-    std::unique_lock lock(gate.mutex);
-    gate.forking = true;
-    gate.changed.wait(lock, [&] { return gate.parked == gate.workers; });
+    forking.fetch_add(1);
+    want_pause(true);
+    const uint32_t own = own_share();
+    for (uint32_t now = active.load(); now != own; now = active.load()) active.wait(now);
     if (before_hook) before_hook();
-    // Held across the fork, so that no worker moves while the process is copied.
-    lock.release();
 }
 
 void in_parent() {
-    Gate& gate = *current();
-    gate.forking = false;
-    gate.mutex.unlock();
-    gate.changed.notify_all();
+    if (forking.fetch_sub(1) == 1) want_pause(false);
+    forking.notify_all();
 }
 
 void in_child() {
-    slot().store(new Gate, std::memory_order_release);
+    // Only the forking thread exists here.
+    active.store(own_share());
+    forking.store(0);
+    want_pause(false);
+    fork_generation.fetch_add(1);
     if (child_hook) child_hook();
 }
 
@@ -63,35 +75,43 @@ void in_child() {
 void install(void (*before_fork)(), void (*in_child_hook)()) {
     static std::once_flag once;
     std::call_once(once, [before_fork, in_child_hook] {
-        (void)current();
         before_hook = before_fork;
         child_hook = in_child_hook;
+        set_pause(&checkpoint);
         if (pthread_atfork(&prepare, &in_parent, &in_child) != 0)
             panic("failed to register the fork handlers");
     });
 }
 
-Worker::Worker() : gate_(current()) {
-    const std::lock_guard lock(gate_->mutex);
-    ++gate_->workers;
+uint32_t generation() {
+    return fork_generation.load(std::memory_order_acquire);
 }
 
-Worker::Worker(Worker&& other) noexcept : gate_(std::exchange(other.gate_, nullptr)) {}
-
-Worker::~Worker() {
-    if (!gate_) return;
-    const std::lock_guard lock(gate_->mutex);
-    --gate_->workers;
-    gate_->changed.notify_all();
+Enlisted::Enlisted() {
+    if (depth++ == 0) enter();
 }
 
-void Worker::checkpoint() {
-    std::unique_lock lock(gate_->mutex);
-    if (!gate_->forking) return;
-    ++gate_->parked;
-    gate_->changed.notify_all();
-    gate_->changed.wait(lock, [&] { return !gate_->forking; });
-    --gate_->parked;
+Enlisted::~Enlisted() {
+    if (--depth == 0) leave();
+}
+
+void checkpoint() {
+    if (forking.load() == 0 || depth == 0 || parked) return;
+    leave();
+    wait_until_open();
+    enter();
+}
+
+Parked::Parked() : leaving_(depth > 0 && !parked) {
+    if (!leaving_) return;
+    parked = true;
+    leave();
+}
+
+Parked::~Parked() {
+    if (!leaving_) return;
+    enter();
+    parked = false;
 }
 
 }  // namespace quarn::ast::fork_gate

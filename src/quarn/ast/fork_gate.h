@@ -1,35 +1,50 @@
-// Holds the background workers still while the process forks. A fork copies every lock as it
-// stands and none of the other threads: a lock a worker held (an entry's, or the allocator's)
-// would stay held for good in the child, and the parent's workers would be counted and joined
-// there though they do not exist.
+// Holds the threads that work inside the core still while the process forks. A fork copies every
+// lock as it stands and none of the other threads: a lock a worker held (an entry's, a pattern's,
+// the allocator's) would stay held for good in the child.
+//
+// A thread takes part while it is enlisted. Before a fork the gate closes and waits until every
+// enlisted thread is parked, at a checkpoint or in a wait; the workers inside a parse reach one
+// within a few tokens. Nothing here takes a lock, so the child starts with an open gate and no
+// enlisted thread, and the computations the missing threads had begun are known by their fork
+// generation.
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 
 namespace quarn::ast::fork_gate {
 
-// Registers the fork handlers, once per process. Before a fork the gate closes and waits until
-// every enlisted worker waits at a checkpoint, then runs `before_fork` (which may join threads
-// that have left the gate); after it the parent reopens the gate, and the child gets an open gate
-// of its own and runs `in_child` to drop the bookkeeping of the workers it does not have.
+// Registers the fork handlers and the parser's pause, once per process. `before_fork` runs once
+// every enlisted thread is parked (it may join threads that have left the gate); `in_child` runs
+// in the child to drop the bookkeeping of the threads it does not have.
 void install(void (*before_fork)(), void (*in_child)());
 
-struct Gate;
+// Changes in every child of a fork: work begun under an older generation has no thread here.
+uint32_t generation();
 
-// One worker's place in the gate: enlisted by the thread that starts the worker, before the
-// thread exists, and held by the worker until the end of its own code.
-class Worker {
+// The calling thread takes part while this lives. Nested uses count once.
+class Enlisted {
   public:
-    Worker();
-    ~Worker();
-    Worker(Worker&& other) noexcept;
-    Worker& operator=(Worker&&) = delete;
+    Enlisted();
+    ~Enlisted();
+    Enlisted(const Enlisted&) = delete;
+    Enlisted& operator=(const Enlisted&) = delete;
+};
 
-    // Between two units of work: waits here while a fork is being prepared.
-    void checkpoint();
+// Between two units of work, holding nothing: waits here while a fork is being prepared. Does
+// nothing on a thread that is not enlisted.
+void checkpoint();
+
+// While this lives the thread holds nothing (it waits for another thread), so a fork may go
+// ahead; leaving waits until the gate is open again.
+class Parked {
+  public:
+    Parked();
+    ~Parked();
+    Parked(const Parked&) = delete;
+    Parked& operator=(const Parked&) = delete;
 
   private:
-    Gate* gate_;
+    bool leaving_;
 };
 
 }  // namespace quarn::ast::fork_gate

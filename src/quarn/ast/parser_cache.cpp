@@ -1,5 +1,7 @@
 #include "quarn/ast/parser_cache.h"
 
+#include <cerrno>
+
 #include <fmt/format.h>
 
 #include "base/panic.h"
@@ -43,6 +45,19 @@ namespace {
 
 using Outcome = Result<std::shared_ptr<const ParsedFileCache>>;
 
+// The process or the system ran short: the same read may well succeed later.
+bool is_transient(const IoError& error) {
+    if (error.kind() != IoErrorKind::Os) return false;
+    const int code = error.raw_os_error();
+    return code == EMFILE || code == ENFILE || code == ENOMEM || code == ENOBUFS || code == EINTR ||
+           code == EAGAIN;
+}
+
+// A transient failure answers this caller only.
+Outcome reported(const TransientFailure& failure) {
+    return Err(std::string(failure.what()));
+}
+
 Outcome compute(const AstFileSystem& filesystem, std::string_view path,
                 const StatementsReader* read) {
     Result<std::string, IoError> text =
@@ -50,7 +65,11 @@ Outcome compute(const AstFileSystem& filesystem, std::string_view path,
             // The system would open the shorter path before the NUL: another file.
             ? Result<std::string, IoError>(Err(IoError::nul_in_path()))
             : filesystem.read_to_string(path);
-    if (!text.ok()) return Err(fmt::format("Failed to read {}: {}", path, text.error().message()));
+    if (!text.ok()) {
+        std::string message = fmt::format("Failed to read {}: {}", path, text.error().message());
+        if (is_transient(text.error())) throw TransientFailure(message);
+        return Err(std::move(message));
+    }
     auto parsed = parse_source(*text);
     if (!parsed.ok()) return Err(fmt::format("Failed to parse {}: {}", path, parsed.error()));
     auto file = std::make_shared<ParsedFileCache>();
@@ -86,10 +105,26 @@ ImportTable collect_imports(std::span<const rudo::python_ast::Stmt> suite) {
 
 Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_file(
     std::string_view path) const {
-    return inner_->entries.get(path, [&] { return compute(*inner_->filesystem, path, nullptr); });
+    const fork_gate::Enlisted enlisted;
+    try {
+        return inner_->entries.get(path,
+                                   [&] { return compute(*inner_->filesystem, path, nullptr); });
+    } catch (const TransientFailure& failure) {
+        return reported(failure);
+    }
 }
 
 Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_file(
+    std::string_view path, const StatementsReader& read) const {
+    const fork_gate::Enlisted enlisted;
+    try {
+        return read_parsed_file(path, read);
+    } catch (const TransientFailure& failure) {
+        return reported(failure);
+    }
+}
+
+Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::read_parsed_file(
     std::string_view path, const StatementsReader& read) const {
     bool seen = false;
     auto outcome = inner_->entries.get(path, [&] {

@@ -62,7 +62,9 @@ class AstFileParserCache {
     std::string module_name_for_path(std::string_view path) const;
 
     // The file `path` names read and parsed once, or the failure text, memoised either way:
-    // "Failed to read {}: {}" or "Failed to parse {}: {}". Any thread; waits only while another
+    // "Failed to read {}: {}" or "Failed to parse {}: {}". A failure of the moment (out of file
+    // descriptors or memory) is not memoised: its text is returned, or std::bad_alloc thrown,
+    // and the next call tries again. Any thread; waits only while another
     // thread computes the same path. The path is the key exactly as given (a.py and ./a.py are
     // two entries) and is read through the file system as it stands.
     Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(std::string_view path) const;
@@ -73,6 +75,11 @@ class AstFileParserCache {
     // from its text parsed again when they were released. Not called on a failure. An empty
     // `read` only drops the statements.
     Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(
+        std::string_view path, const StatementsReader& read) const;
+
+    // The same, but a read that fails for the moment throws TransientFailure instead of
+    // returning its text, so that a memo built on top leaves its own entry open too.
+    Result<std::shared_ptr<const ParsedFileCache>> read_parsed_file(
         std::string_view path, const StatementsReader& read) const;
 
     // The file system's listing, unchanged.

@@ -30,7 +30,7 @@ Outcome typed_file(AstProjectIndexInner& inner, std::string_view path) {
         std::shared_ptr<const ParsedAstFile> records;
         // The records are built while the statements exist; the cache keeps only what a later
         // caller can read.
-        auto parsed = inner.parser_cache.get_parsed_file(
+        auto parsed = inner.parser_cache.read_parsed_file(
             path, [&](const ParsedFileCache& file, std::span<const rudo::python_ast::Stmt> suite) {
                 const std::string module = inner.parser_cache.module_name_for_path(path);
                 records = std::make_shared<const ParsedAstFile>(
@@ -113,15 +113,17 @@ void join_ended() {
 }
 
 void warm_up_files(const std::vector<std::string>& files,
-                   const std::weak_ptr<AstProjectIndexInner>& weak_inner, size_t workers,
-                   size_t worker, fork_gate::Worker& gate) {
+                   const std::weak_ptr<AstProjectIndexInner>& weak_inner,
+                   const std::weak_ptr<const void>& users, size_t workers, size_t worker) {
     for (size_t k = worker; k < files.size(); k += workers) {
-        // No file is in progress when the process forks.
-        gate.checkpoint();
+        // Files in progress pause inside their parse instead.
+        fork_gate::checkpoint();
+        // Once every handle on the index is gone, the worker stops instead of parsing the rest
+        // of the project; the other workers' own handles do not count.
+        if (users.expired()) return;
         if (!enter_file()) return;
         {
-            // A handle only while a file is processed: once every index handle is gone, the
-            // worker stops instead of parsing the rest of the project.
+            // A handle only while a file is processed.
             std::shared_ptr<AstProjectIndexInner> inner = weak_inner.lock();
             if (!inner) {
                 leave_file();
@@ -130,8 +132,9 @@ void warm_up_files(const std::vector<std::string>& files,
             try {
                 (void)typed_file(*inner, files[k]);
             } catch (...) {
-                // The failure stays with the file (its entry lock is poisoned); the next file
-                // is unaffected.
+                // The failure stays with the file (its entry is poisoned), or, when it was a
+                // failure of the moment, the file is left to later lookups; the next file is
+                // unaffected.
             }
             try {
                 inner.reset();
@@ -142,18 +145,21 @@ void warm_up_files(const std::vector<std::string>& files,
     }
 }
 
-// `gate` is released when this returns, after the worker has recorded its end.
 void warm_up(uint64_t id, std::shared_ptr<const std::vector<std::string>> files,
-             std::weak_ptr<AstProjectIndexInner> weak_inner, size_t workers, size_t worker,
-             fork_gate::Worker gate) {
-    try {
-        warm_up_files(*files, weak_inner, workers, worker, gate);
-        files.reset();
-        weak_inner.reset();
-    } catch (...) {
-        // Nothing may reach std::terminate from a worker.
+             std::weak_ptr<AstProjectIndexInner> weak_inner, std::weak_ptr<const void> users,
+             size_t workers, size_t worker) {
+    {
+        // Left after the worker has recorded its end.
+        const fork_gate::Enlisted enlisted;
+        try {
+            warm_up_files(*files, weak_inner, users, workers, worker);
+            files.reset();
+            weak_inner.reset();
+        } catch (...) {
+            // Nothing may reach std::terminate from a worker.
+        }
+        end_worker(id);
     }
-    end_worker(id);
 }
 
 // The statics a worker touches are built before the exit handler is registered, so the handler
@@ -161,24 +167,32 @@ void warm_up(uint64_t id, std::shared_ptr<const std::vector<std::string>> files,
 void register_exit_handler() {
     static std::once_flag once;
     std::call_once(once, [] {
+        prepare_process();
+        std::atexit(stop_warm_up_threads);
+    });
+}
+
+}  // namespace
+
+void prepare_process() {
+    static std::once_flag once;
+    std::call_once(once, [] {
         (void)registry();
         // Each snake-case pattern is built on its first possible match.
         for (const char* name : {"WarmUpStatics", "x__Y", "aB", "HTTPResponse"}) {
             (void)quarn::utils::to_snake_case(name);
         }
+        (void)quarn::utils::build_namespaced_name("a", "B");
         // The identifier's ligature builds the NFKC normaliser, and dropping the tree the
         // iterative destruction's state.
         (void)parse_source(
             "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n"
             "\xEF\xAC\x81 = [[1]]\n");
-        std::atexit(stop_warm_up_threads);
         // Before a fork, workers that have ended are joined: a thread's teardown may hold the
         // allocator's locks.
         fork_gate::install(&join_ended, &forget_workers_after_fork);
     });
 }
-
-}  // namespace
 
 void stop_warm_up_threads() {
     {
@@ -201,17 +215,15 @@ void detail::start_warm_up(const AstProjectIndex& index, size_t parallelism) {
     index.inner_->typed_entries.add_slots(*index.files_);
     index.inner_->parser_cache.inner()->entries.add_slots(*index.files_);
     const std::weak_ptr<AstProjectIndexInner> weak = index.inner_;
+    const std::weak_ptr<const void> users = index.users_;
     WarmUpRegistry& r = registry();
     for (size_t i = 0; i < workers; ++i) {
-        // Enlisted before the registry lock is taken: the fork handler takes the two the other
-        // way round.
-        fork_gate::Worker gate;
         // The registry lock is held until the thread is recorded, so that it cannot end first.
         const std::lock_guard lock(r.mutex);
         const uint64_t id = r.next_id++;
         try {
-            r.running.emplace(
-                id, std::thread(warm_up, id, index.files_, weak, workers, i, std::move(gate)));
+            r.running.emplace(id,
+                              std::thread(warm_up, id, index.files_, weak, users, workers, i));
         } catch (const std::system_error& error) {
             panic(fmt::format("failed to spawn thread: {}", error.what()));
         }
@@ -244,7 +256,10 @@ size_t available_parallelism() {
 AstProjectIndex::AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files,
                                  std::shared_ptr<AstProjectIndexInner> inner,
                                  std::shared_ptr<const StringMap<std::vector<size_t>>> positions)
-    : files_(std::move(files)), inner_(std::move(inner)), module_positions_(std::move(positions)) {}
+    : files_(std::move(files)),
+      inner_(std::move(inner)),
+      module_positions_(std::move(positions)),
+      users_(std::make_shared<const int>(0)) {}
 
 AstProjectIndex::AstProjectIndex(std::string project_root, std::vector<std::string> files)
     : AstProjectIndex(*with_filesystem(std::move(project_root), files,
@@ -268,7 +283,12 @@ Result<AstProjectIndex> AstProjectIndex::with_filesystem(
 
 Result<std::shared_ptr<const ParsedAstFile>> AstProjectIndex::get_parsed_ast_file(
     std::string_view path) const {
-    return typed_file(*inner_, path);
+    try {
+        return typed_file(*inner_, path);
+    } catch (const TransientFailure& failure) {
+        // Answers this caller only; the entry stays open.
+        return Err(std::string(failure.what()));
+    }
 }
 
 std::span<const size_t> AstProjectIndex::positions_of(std::string_view module) const {

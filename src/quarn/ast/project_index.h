@@ -57,7 +57,8 @@ class AstProjectIndex {
                                                    std::vector<std::string> files,
                                                    std::shared_ptr<const AstFileSystem> filesystem);
 
-    // The records of one file, memoised per path, failures included.
+    // The records of one file, memoised per path, failures included; a failure of the moment
+    // (out of file descriptors or memory) is not memoised.
     Result<std::shared_ptr<const ParsedAstFile>> get_parsed_ast_file(std::string_view path) const;
 
     // The first record of that module and name over the files in list order; files that cannot
@@ -118,7 +119,14 @@ class AstProjectIndex {
     std::shared_ptr<AstProjectIndexInner> inner_;
     // Module name -> positions in `files_` of the files of that module, in list order.
     std::shared_ptr<const StringMap<std::vector<size_t>>> module_positions_;
+    // Shared by the handles only, never by the workers: it expires with the last handle.
+    std::shared_ptr<const void> users_;
 };
+
+// Builds what the core makes once per process on first use (compiled patterns, Unicode data)
+// and registers the fork handlers: run before any thread of the caller can fork, so that no
+// child ever inherits a one-time initialisation in progress. Later calls do nothing.
+void prepare_process();
 
 // Stops the warm-up threads before the process tears down its statics: no new file is started,
 // and the call returns once the files being processed are done. Registered with the C runtime's

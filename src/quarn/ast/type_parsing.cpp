@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "base/pause_point.h"
 #include "base/utf8.h"
 #include "quarn/utils/namespace.h"
 #include "rudo/python_ast/statement_visitor.h"
@@ -598,6 +599,7 @@ std::vector<FeatureClassAST> collect_feature_class_asts(
     std::vector<FeatureClassAST> out;
     if (feature_names.empty()) return out;
     for (const py::StmtClassDef* c : classes) {
+        quarn::pause_point();
         if (auto record = feature_class_ast(*c, parsed, module, feature_names, locator)) {
             out.push_back(std::move(*record));
         }
@@ -669,6 +671,8 @@ ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
 
     out.functions.reserve(definitions.functions.size());
     for (const py::StmtFunctionDef* f : definitions.functions) {
+        // A file of many definitions may be held still between two of them.
+        quarn::pause_point();
         if (auto record = resolver_ast(*f, module, resolver_names, locator)) {
             out.functions.push_back(std::move(*record));
         }

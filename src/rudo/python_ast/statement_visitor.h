@@ -14,6 +14,7 @@
 
 #include <span>
 
+#include "base/pause_point.h"
 #include "rudo/python_ast/nodes.h"
 
 namespace rudo::python_ast {
@@ -21,8 +22,11 @@ namespace rudo::python_ast {
 // Calls visitor.visit_stmt for each statement of the list, in order.
 template <typename Visitor>
 void walk_body(Visitor& visitor, std::span<const Stmt> body) {
-    for (const Stmt& stmt : body)
+    for (const Stmt& stmt : body) {
+        // Walks of long files may be held still between two statements.
+        quarn::pause_point();
         visitor.visit_stmt(stmt);
+    }
 }
 
 // Calls visitor.visit_body on each statement list nested in `stmt`, in source order: bodies

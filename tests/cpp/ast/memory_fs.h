@@ -29,6 +29,11 @@ class MemoryFileSystem final : public quarn::ast::AstFileSystem {
             ++reads_of_[std::string(path)];
         }
         if (on_read) on_read(path);
+        if (read_error) {
+            if (const int code = read_error(path); code != 0) {
+                return quarn::Err(quarn::ast::IoError::from_os_error(code));
+            }
+        }
         if (read_delay.count() > 0) std::this_thread::sleep_for(read_delay);
         const std::lock_guard lock(mutex_);
         const auto found = files_.find(path);
@@ -57,6 +62,8 @@ class MemoryFileSystem final : public quarn::ast::AstFileSystem {
 
     // Called on every read, before the content is looked up (a test may throw from it).
     std::function<void(std::string_view)> on_read;
+    // The errno a read of that path fails with, or 0 for none.
+    std::function<int(std::string_view)> read_error;
     std::chrono::milliseconds read_delay{0};
     bool listing_fails = false;
 

@@ -164,6 +164,56 @@ TEST(ParsedFileCache, APanicWhileComputingPoisonsOnlyThatPath) {
     EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
 }
 
+// A failure of the moment answers its caller and leaves the path open; one that the file itself
+// causes is kept.
+TEST(ParsedFileCache, FailuresOfTheMomentAreNotMemoised) {
+    struct Case {
+        int error;
+        const char* text;
+        bool kept;
+    };
+    const Case cases[] = {
+        {24, "Too many open files (os error 24)", false},
+        {23, "Too many open files in system (os error 23)", false},
+        {12, "Cannot allocate memory (os error 12)", false},
+        {13, "Permission denied (os error 13)", true},
+        {21, "Is a directory (os error 21)", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        auto fs = memory({{"/p/a.py", "from m import a\n"}});
+        int error = c.error;
+        fs->read_error = [&](std::string_view) { return error; };
+        auto cache = AstFileParserCache::with_filesystem("/p", fs);
+        for (const bool with_reader : {false, true}) {
+            auto failed = with_reader ? cache.get_parsed_file("/p/a.py", {})
+                                      : cache.get_parsed_file("/p/a.py");
+            ASSERT_FALSE(failed.ok());
+            EXPECT_EQ(failed.error(), std::string("Failed to read /p/a.py: ") + c.text);
+        }
+        error = 0;
+        auto again = cache.get_parsed_file("/p/a.py");
+        EXPECT_EQ(again.ok(), !c.kept);
+        EXPECT_EQ(fs->reads_of("/p/a.py"), c.kept ? 1 : 3);
+    }
+}
+
+TEST(ParsedFileCache, AllocationFailuresAreNotMemoised) {
+    auto fs = memory({{"/p/a.py", "from m import a\n"}});
+    bool out_of_memory = true;
+    fs->on_read = [&](std::string_view) {
+        if (out_of_memory) throw std::bad_alloc();
+    };
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    EXPECT_THROW((void)cache.get_parsed_file("/p/a.py"), std::bad_alloc);
+    EXPECT_THROW((void)cache.get_parsed_file("/p/a.py", {}), std::bad_alloc);
+    out_of_memory = false;
+    auto again = cache.get_parsed_file("/p/a.py");
+    ASSERT_TRUE(again.ok()) << again.error();
+    EXPECT_EQ((*again)->imports.at("m").at("a"), StringSet{"a"});
+    EXPECT_EQ(fs->reads_of("/p/a.py"), 3);
+}
+
 TEST(ParsedFileCache, AllFilesForwardsTheListingOrItsError) {
     const AstFileParserCache listed("/p", {"/p/b.py", "/p/a.txt", "/p/a.py", "/p/b.py"});
     EXPECT_EQ(*listed.all_files(), (std::vector<std::string>{"/p/a.py", "/p/b.py"}));

@@ -191,45 +191,74 @@ TEST(WarmUp, FailuresStayWithTheirFileAndTheWorkerGoesOn) {
     auto fs = std::make_shared<MemoryFileSystem>();
     for (const char* path : {"/p/a.py", "/p/b.py", "/p/c.py", "/p/d.py"})
         fs->put(path, DEF);
-    fs->on_read = [](std::string_view path) {
+    bool out_of_memory = true;
+    fs->on_read = [&](std::string_view path) {
         if (path == "/p/a.py") quarn::panic("invariant broken");
-        if (path == "/p/c.py") throw std::bad_alloc();
+        if (path == "/p/c.py" && out_of_memory) throw std::bad_alloc();
     };
     const auto index = index_over(fs, {"/p/a.py", "/p/b.py", "/p/c.py", "/p/d.py"});
     quarn::ast::detail::start_warm_up(index, 1);
     quarn::ast::detail::wait_for_warm_up_threads();
     EXPECT_EQ(fs->reads(), 4);
-    for (const char* path : {"/p/a.py", "/p/c.py"}) {
-        auto failed = index.get_parsed_ast_file(path);
-        ASSERT_FALSE(failed.ok());
-        EXPECT_EQ(failed.error(), fmt::format("typed AST cache lock poisoned for {}", path));
-        EXPECT_EQ(index.function_ast_in_file(path, "f"), std::nullopt);
-    }
+    auto failed = index.get_parsed_ast_file("/p/a.py");
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), "typed AST cache lock poisoned for /p/a.py");
+    EXPECT_EQ(index.function_ast_in_file("/p/a.py", "f"), std::nullopt);
     EXPECT_TRUE(index.function_ast_in_file("/p/b.py", "f").has_value());
     EXPECT_TRUE(index.function_ast("d", "f").has_value());
     EXPECT_EQ(fs->reads(), 4);
+    // Running out of memory says nothing about the file: it is read again once memory is back.
+    EXPECT_THROW((void)index.function_ast_in_file("/p/c.py", "f"), std::bad_alloc);
+    out_of_memory = false;
+    EXPECT_TRUE(index.function_ast_in_file("/p/c.py", "f").has_value());
+    EXPECT_TRUE(index.function_ast("c", "f").has_value());
+    EXPECT_EQ(fs->reads(), 6);
+}
+
+TEST(WarmUp, AFileOutOfDescriptorsIsLeftToLaterLookups) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    for (const char* path : {"/p/a.py", "/p/b.py"})
+        fs->put(path, DEF);
+    std::atomic<int> error{24};
+    fs->read_error = [&](std::string_view path) { return path == "/p/b.py" ? error.load() : 0; };
+    const auto index = index_over(fs, {"/p/a.py", "/p/b.py"});
+    quarn::ast::detail::start_warm_up(index, 2);
+    quarn::ast::detail::wait_for_warm_up_threads();
+    auto failed = index.get_parsed_ast_file("/p/b.py");
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), "Failed to read /p/b.py: Too many open files (os error 24)");
+    error = 0;
+    EXPECT_TRUE(index.function_ast("b", "f").has_value());
+    EXPECT_TRUE(index.function_ast_in_file("/p/b.py", "f").has_value());
+    EXPECT_EQ(fs->reads_of("/p/b.py"), 3);
+    EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
 }
 
 TEST(WarmUp, AWorkerStopsOnceTheIndexIsDropped) {
-    auto fs = std::make_shared<MemoryFileSystem>();
-    Paths files;
-    for (int i = 0; i < 100; ++i)
-        files.push_back(fmt::format("/p/f{}.py", i));
-    std::mutex gate;
-    gate.lock();
-    fs->on_read = [&](std::string_view path) {
-        // The first file is held until the test has dropped its handle.
-        if (path == "/p/f0.py") const std::lock_guard wait(gate);
-    };
-    {
-        const auto index = index_over(fs, files);
-        quarn::ast::detail::start_warm_up(index, 1);
-        while (fs->reads() == 0)
-            std::this_thread::yield();
+    // With several workers each one's own handle must not keep the others going.
+    for (const size_t workers : {1, 4}) {
+        SCOPED_TRACE(workers);
+        auto fs = std::make_shared<MemoryFileSystem>();
+        Paths files;
+        for (int i = 0; i < 100; ++i)
+            files.push_back(fmt::format("/p/f{}.py", i));
+        std::mutex gate;
+        gate.lock();
+        fs->on_read = [&](std::string_view path) {
+            // Each worker's first file is held until the test has dropped its handle.
+            const std::string_view name = path.substr(4);
+            if (name.size() == 4 && name[0] - '0' < int(workers)) const std::lock_guard wait(gate);
+        };
+        {
+            const auto index = index_over(fs, files);
+            quarn::ast::detail::start_warm_up(index, workers);
+            while (fs->reads() < int(workers))
+                std::this_thread::yield();
+        }
+        gate.unlock();
+        quarn::ast::detail::wait_for_warm_up_threads();
+        EXPECT_EQ(fs->reads(), int(workers));
     }
-    gate.unlock();
-    quarn::ast::detail::wait_for_warm_up_threads();
-    EXPECT_EQ(fs->reads(), 1);
 }
 
 TEST(WarmUp, LookupsRacingTheWorkersSeeWhatASingleThreadSees) {

@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "base/panic.h"
+#include "base/pause_point.h"
 
 namespace rudo::python_parser {
 namespace {
@@ -17,7 +18,7 @@ struct RecoveryRow {
     TokenSet terminators;
     TokenSet recovery_terminators;
     ErrorRule rule;
-    ParseErrorText text;
+    ParseErrorType (*error)();
     bool trailing_comma;
 };
 
@@ -34,7 +35,7 @@ constexpr TokenSet KEYWORDS = token_set::KEYWORDS;
     ErrorRule::Statement, {}
 #define TARGET_ERROR \
     ErrorRule::AssignmentTarget, {}
-#define TEXT_ERROR(name) ErrorRule::Text, ParseErrorText::name
+#define TEXT_ERROR(name) ErrorRule::Text, &parse_error<ParseErrorId::name>
 constexpr RecoveryRow RECOVERY_TABLE[] = {
 #define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) \
     {#flag, RC_SET elements, RC_SET terminators, RC_SET recovery, error, trailing_comma},
@@ -110,16 +111,16 @@ ParseErrorType create_error(RecoveryContextKind kind, TokenKind token) {
     switch (r.rule) {
         case ErrorRule::Statement:
             if (token == TokenKind::Indent) {
-                return ParseErrorType::of(ParseErrorType::Kind::UnexpectedIndentation);
+                return parse_error<ParseErrorId::UnexpectedIndentation>();
             }
-            return ParseErrorType::named(ParseErrorText::ExpectedStatement);
+            return parse_error<ParseErrorId::ExpectedStatement>();
         case ErrorRule::AssignmentTarget:
             if (python_ast::is_keyword(token)) {
-                return ParseErrorType::named(ParseErrorText::KeywordAsTargetName);
+                return parse_error<ParseErrorId::KeywordAsTargetName>();
             }
-            return ParseErrorType::named(ParseErrorText::ExpectedAssignmentTarget);
+            return parse_error<ParseErrorId::ExpectedAssignmentTarget>();
         case ErrorRule::Text:
-            return ParseErrorType::named(r.text);
+            return r.error();
         case ErrorRule::None:
             break;
     }
@@ -183,6 +184,8 @@ void Parser::do_bump(TokenKind kind) {
     }
     token_source_.bump(kind);
     ++current_token_index_;
+    // Between two tokens the parser holds nothing that another thread could need.
+    quarn::pause_point();
 }
 
 void Parser::bump(TokenKind kind) {
@@ -215,7 +218,7 @@ bool Parser::eat(TokenKind kind) {
 
 bool Parser::expect(TokenKind kind) {
     if (eat(kind)) return true;
-    add_error(ParseErrorType::expected_token(kind, current_token_kind()), current_token_range());
+    report<ParseErrorId::ExpectedToken>(current_token_range(), kind, current_token_kind());
     return false;
 }
 
@@ -343,7 +346,7 @@ void Parser::parse_comma_separated_list(RecoveryContextKind kind,
         bump_any();
     }
     if (trailing_comma && !allows_trailing_comma(kind)) {
-        report(ParseErrorText::TrailingCommaNotAllowed, *trailing_comma);
+        report<ParseErrorId::TrailingCommaNotAllowed>(*trailing_comma);
     }
 }
 
@@ -354,7 +357,7 @@ NestingGuard Parser::enter_nesting_checked() {
     if (depth_ <= MAX_NESTING_DEPTH && frame > stack_floor_) return NestingGuard(this, true);
     // Nothing sensible can be built this deep: report it once and give up on the rest of the
     // file, so every open level unwinds at the end-of-file token.
-    report(ParseErrorText::NestedTooDeeply, current_token_range());
+    report<ParseErrorId::NestedTooDeeply>(current_token_range());
     while (!at(TokenKind::EndOfFile))
         bump_any();
     return NestingGuard(this, false);

@@ -323,7 +323,7 @@ std::optional<uintptr_t> thread_stack_low();
 // limit. parse_module runs a parse whose caller has too little stack left for this
 // depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1600;
-inline constexpr std::string_view NESTED_TOO_DEEPLY = text(ParseErrorText::NestedTooDeeply);
+inline constexpr std::string_view NESTED_TOO_DEEPLY = message_of(ParseErrorId::NestedTooDeeply);
 // The stack is looked at every this many levels only: the frames of the levels between two looks
 // fit well inside the headroom that the check keeps below the deepest level.
 inline constexpr uint32_t STACK_CHECK_INTERVAL = 8;
@@ -365,30 +365,20 @@ class Parser {
 
     // Records an error unless the last recorded one starts at the same offset.
     void add_error(ParseErrorType error, TextRange range);
-    void add_error(ParseErrorType error, TextSize start, TextSize end) {
-        add_error(std::move(error), TextRange(start, end));
-    }
-    template <typename Node>
-    requires requires(const Node& node) { node.range(); }
-    void add_error(ParseErrorType error, const Node& node) {
-        add_error(std::move(error), node.range());
-    }
-    template <typename Node>
-    requires requires(const Node& node) { node.range.start(); }
-    void add_error(ParseErrorType error, const Node& node) {
-        add_error(std::move(error), node.range);
-    }
 
-    // Records the named text as a `ParseErrorType::Other` error, its "{}" filled with
-    // `argument`; or an error of a kind without payload. Out of line and cold, so that callers
-    // keep small frames: every named text is recorded through here.
-    void report(ParseErrorText text, TextRange range, std::string_view argument = {});
-    void report(ParseErrorType::Kind kind, TextRange range);
-    template <typename Node>
-    requires requires(const Node& node) { node.range(); }
-    void report(ParseErrorText text, const Node& node) {
-        report(text, node.range());
+    // Records the error of a registry row (parse_error.def) with its arguments, at a range or at
+    // a node's range: `report<ParseErrorId::ExpectedToken>(range, TokenKind::Rpar, found)`. Out
+    // of line and cold, so that callers keep small frames.
+    template <ParseErrorId id, typename... A>
+    [[gnu::noinline, gnu::cold]] void report(TextRange range, A... args) {
+        add_error(parse_error<id>(std::move(args)...), range);
     }
+    template <ParseErrorId id, typename Node, typename... A>
+    requires requires(const Node& node) { node.range(); }
+    void report(const Node& node, A... args) { report<id>(node.range(), std::move(args)...); }
+    template <ParseErrorId id, typename Node, typename... A>
+    requires requires(const Node& node) { node.range.start(); }
+    void report(const Node& node, A... args) { report<id>(node.range, std::move(args)...); }
 
     std::string_view src_text(TextRange range) const;
     // From `start` to the end of the last consumed token; empty at that end when nothing was
@@ -468,7 +458,8 @@ class Parser {
     // The items after the first of a dictionary display, whose `{` started at `start`.
     python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
                                                      TextSize start);
-    void open_bracket(TokenKind open, ParseErrorText missing_closer);
+    template <ParseErrorId missing_closer>
+    void open_bracket(TokenKind open);
     Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
@@ -571,7 +562,8 @@ class Parser {
   public:
     // ---- definition.cpp ----
 
-    StmtFunctionDef parse_function_definition(python_ast::List<Decorator> decorators, TextSize start);
+    StmtFunctionDef parse_function_definition(python_ast::List<Decorator> decorators,
+                                              TextSize start);
     StmtClassDef parse_class_definition(python_ast::List<Decorator> decorators, TextSize start);
     Parameters parse_parameters(FunctionKind kind);
     std::optional<TypeParams> try_parse_type_params();

@@ -1,0 +1,157 @@
+"""Failures of the moment (no memory, no file descriptor left) answer the call that met them and
+are not remembered: once the process has room again, the same file reads and parses. And an
+index whose last reference is dropped stops warming up."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+
+from conftest import write_project
+
+SANITIZED = "san.so" in os.environ.get("LD_PRELOAD", "")
+
+
+def module_text(functions):
+    body = "from m import a as b\n"
+    body += "".join(f"def f{k}(a, b: int) -> int:\n    return a + b\n" for k in range(functions))
+    return body + "def last(x):\n    return x\n"
+
+
+def run(script, *args):
+    done = subprocess.run([sys.executable, "-c", script, *args], capture_output=True, text=True,
+                          timeout=300)
+    assert (done.returncode, done.stderr) == (0, ""), done.stderr
+    return done.stdout
+
+
+# Helpers shared by the scripts: the process's threads, and waiting until only the main one is
+# left (the warm-up workers have ended).
+COMMON = """\
+import os, resource, sys, time
+import quarn_rs as q
+
+# Read through a descriptor opened up front, which also works with none left.
+STAT = os.open("/proc/self/stat", os.O_RDONLY)
+
+def threads():
+    # The field after the command's parenthesised name are the state, then 17 more to the count.
+    return int(os.pread(STAT, 4096, 0).rsplit(b")", 1)[1].split()[17])
+
+def wait_for_workers():
+    while threads() > 1:
+        time.sleep(0.002)
+
+def check(cache, index, path):
+    got, _, imports = cache.get_parsed_file(path)
+    assert (got, imports) == (path, {"m": {"a": ["b"]}}), (got, imports)
+    assert index.function_ast_in_file(path, "last").args_in_order == ["x"]
+    assert index.function_ast("pkg.big", "last").resolver_name == "last"
+"""
+
+# Every file descriptor the limit allows is taken while the file is asked for, through the cache,
+# the index lookups and the warm-up; then they are given back.
+OUT_OF_DESCRIPTORS = COMMON + """
+path, root = sys.argv[1:3]
+cache = q.AstFileParserCache([path], root)
+index = q.AstProjectIndex([path], root)
+warmed = q.AstProjectIndex([path], root)
+soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+resource.setrlimit(resource.RLIMIT_NOFILE, (len(os.listdir("/proc/self/fd")) + 8, hard))
+held = []
+try:
+    while True:
+        held.append(os.open(os.devnull, os.O_RDONLY))
+except OSError:
+    pass
+try:
+    for _ in range(2):
+        try:
+            cache.get_parsed_file(path)
+        except ValueError as error:
+            assert str(error) == f"Failed to read {path}: Too many open files (os error 24)", error
+        else:
+            sys.exit("read with no descriptor left")
+        assert index.function_ast_in_file(path, "last") is None
+        assert index.function_ast("pkg.big", "last") is None
+    warmed.nonblocking_start_index()
+    wait_for_workers()
+finally:
+    for fd in held:
+        os.close(fd)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+check(cache, index, path)
+check(q.AstFileParserCache([path], root), warmed, path)
+"""
+
+# The address space is capped a little above its current size, so that parsing the file fails
+# for want of memory; then the cap is lifted.
+OUT_OF_MEMORY = COMMON + """
+path, root = sys.argv[1:3]
+cache = q.AstFileParserCache([path], root)
+index = q.AstProjectIndex([path], root)
+warmed = q.AstProjectIndex([path], root)
+# Started before the cap: a thread's stack is address space too.
+wait_for_workers()
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (size + (24 << 20), hard))
+try:
+    for lookup in (lambda: cache.get_parsed_file(path),
+                   lambda: index.function_ast_in_file(path, "last"),
+                   lambda: index.function_ast("pkg.big", "last")):
+        for _ in range(2):
+            try:
+                lookup()
+            except MemoryError:
+                pass
+            else:
+                sys.exit("parsed with no memory left")
+finally:
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+check(cache, index, path)
+"""
+
+
+@pytest.fixture(scope="module")
+def big_file(tmp_path_factory):
+    root = tmp_path_factory.mktemp("transient")
+    [path] = write_project(root, {"pkg/big.py": module_text(30000)})
+    return path, str(root)
+
+
+def test_running_out_of_file_descriptors_is_not_remembered(big_file):
+    run(OUT_OF_DESCRIPTORS, *big_file)
+
+
+@pytest.mark.skipif(SANITIZED, reason="a sanitizer reserves more address space than any cap")
+def test_running_out_of_memory_is_not_remembered(big_file):
+    run(OUT_OF_MEMORY, *big_file)
+
+
+# The time until the warm-up threads have ended, with the index kept and with it dropped at once.
+DROPPED = COMMON + """
+root, paths = sys.argv[1], sys.argv[2:]
+
+def warm_up(drop):
+    index = q.AstProjectIndex(paths, root)
+    started = time.monotonic()
+    index.nonblocking_start_index()
+    assert threads() > 1
+    if drop:
+        del index
+    wait_for_workers()
+    return time.monotonic() - started
+
+kept = warm_up(False)
+dropped = warm_up(True)
+print(f"{kept:.4f} {dropped:.4f}")
+"""
+
+
+def test_dropping_the_index_stops_its_warm_up(tmp_path):
+    paths = write_project(tmp_path, {f"pkg/m{n}.py": module_text(200) for n in range(2000)})
+    kept, dropped = map(float, run(DROPPED, str(tmp_path), *paths).split())
+    assert dropped < kept / 4, (kept, dropped)
