@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -139,6 +140,28 @@ TEST(Utf8, TrimWhiteSpace) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(quarn::trim_white_space(c.text), c.trimmed) << testing::PrintToString(c.text);
+    }
+}
+
+TEST(Utf8Lossy, ReplacesEachMaximalIllFormedPartOnce) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"a\xFF"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        // A cut-off four-byte form is one part, not three.
+        {"a\xF0\x9F\x98"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        // E0 80: 80 cannot follow E0, so both bytes are parts of their own.
+        {"\xE0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xC3\xA9\xC3", "\xC3\xA9\xEF\xBF\xBD"},
+    };
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(quarn::utf8_lossy(bytes), text) << testing::PrintToString(bytes);
     }
 }
 

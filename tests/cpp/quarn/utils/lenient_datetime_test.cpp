@@ -4,7 +4,7 @@
 #include <string>
 
 #include "quarn/utils/isodate.h"
-#include "utils_iso/show.h"
+#include "quarn/utils/show.h"
 
 namespace {
 

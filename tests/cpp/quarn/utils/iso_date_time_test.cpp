@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "quarn/utils/isodate.h"
-#include "utils_iso/show.h"
+#include "quarn/utils/show.h"
 
 namespace {
 
