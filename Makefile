@@ -9,15 +9,22 @@ endif
 BUILD_DIR := build/$(PRESET)$(BUILD_SUFFIX)
 JOBS ?= 8
 
-# What the extension module alone needs (make demo, the wheel); the tests and clang builds need the
-# rest, the wheel its Python build tools (and venv, which CI installs it into).
-MODULE_DEPS := g++ cmake ninja-build pkg-config libicu-dev libre2-dev libfmt-dev python3-dev \
-               unicode-data
+# What the extension module alone needs (make demo, the wheel): ICU's static libraries and the
+# tools that cut its data, {fmt}'s headers; RE2 comes with the sources. The tests and clang builds
+# need the rest, the wheel its Python build tools (and venv, which CI installs it into).
+MODULE_DEPS := g++ cmake ninja-build libicu-dev icu-devtools libfmt-dev python3-dev unicode-data
 DEPS := $(MODULE_DEPS) clang-14 libgtest-dev libgmock-dev libbenchmark-dev python3-pytest \
         python3-mypy
 WHEEL_DEPS := python3-setuptools python3-wheel python3-build python3-venv
+# The peers make bench measures the module against, side by side in one process.
 BENCH_DEPS := python3-ciso8601 python3-isodate python3-aniso8601 python3-dateutil \
               python3-pytimeparse
+# Debian's pure-Python pytest (and setuptools, wheel and build for make wheel) serve an interpreter
+# that has none of its own, offline; the plugins of Debian's interpreter stay out.
+ifneq ($(PYTHON),/usr/bin/python3)
+DEBIAN_PYTHONPATH := PYTHONPATH=$${PYTHONPATH:+$$PYTHONPATH:}/usr/lib/python3/dist-packages \
+                     PYTEST_DISABLE_PLUGIN_AUTOLOAD=1
+endif
 
 # Installs only what is missing, so it is cheap to run every time.
 define apt_install
@@ -44,6 +51,7 @@ wheel-deps: module-deps
 	$(call apt_install,$(WHEEL_DEPS))
 
 bench-deps: deps
+	@echo "make bench compares with CPython's own tools and with Debian's $(BENCH_DEPS)"
 	$(call apt_install,$(BENCH_DEPS))
 
 configure: deps
@@ -52,8 +60,18 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-test: build
-	ctest --test-dir $(BUILD_DIR) -j$(JOBS) --output-on-failure
+# The build's output only when it fails; then every failing test's output, the CTest summary and
+# pytest's own counts (from CTest's log, which keeps the output of passing tests too).
+test: configure
+	@cmake --build $(BUILD_DIR) -j$(JOBS) >$(BUILD_DIR)/build.log 2>&1 || \
+	 { cat $(BUILD_DIR)/build.log; echo "build failed (log: $(BUILD_DIR)/build.log)"; exit 1; }
+	@$(DEBIAN_PYTHONPATH) ctest --test-dir $(BUILD_DIR) -j$(JOBS) --output-on-failure \
+	   >$(BUILD_DIR)/ctest.log 2>&1; status=$$?; \
+	 grep -v -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed +[0-9.]+ sec$$|^ *Start +[0-9]+: ' \
+	   $(BUILD_DIR)/ctest.log | sed -e '/./,$$!d'; \
+	 grep -h -E '^[0-9]+ (passed|failed|skipped|error)' \
+	   $(BUILD_DIR)/Testing/Temporary/LastTest.log 2>/dev/null | sed 's/^/pytest: /'; \
+	 exit $$status
 
 test-asan:
 	$(MAKE) test PRESET=asan
@@ -101,7 +119,14 @@ demo: module-deps
 # A wheel of the module and its stubs in build/dist, built offline by setup.py through the module
 # preset.
 wheel: wheel-deps
-	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m build --no-isolation --wheel --outdir build/dist .
+	@rm -rf build/wheel$(BUILD_SUFFIX)
+	@mkdir -p build/dist
+	@$(DEBIAN_PYTHONPATH) CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m build --no-isolation \
+	   --wheel --outdir build/wheel$(BUILD_SUFFIX) . >build/wheel$(BUILD_SUFFIX).log 2>&1 || \
+	 { cat build/wheel$(BUILD_SUFFIX).log; exit 1; }
+	@cp build/wheel$(BUILD_SUFFIX)/*.whl build/dist/
+	@for w in build/wheel$(BUILD_SUFFIX)/*.whl; do \
+	   echo "build/dist/$$(basename $$w) ($$(du -k $$w | cut -f1) kB)"; done
 
 bench: bench-deps build
 	PYTHON=$(PYTHON) BUILD_DIR=$(BUILD_DIR) bench/run.sh

@@ -5,10 +5,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${BUILD_DIR:-$here/../build/release}
 python=${PYTHON:-/usr/bin/python3}
 status=0
+# Debian builds its benchmark library (the harness only) with assertions on, and every benchmark
+# says so; the code measured is the project's release build, so the warning is dropped here.
+echo "(the benchmark harness is Debian's debug build of Google Benchmark; the code measured is $build)"
 for exe in "$build"/bin/bench_*; do
   [ -x "$exe" ] || continue
   echo "== $(basename "$exe")"
-  "$exe" || status=1
+  if ! "$exe" 2>&1 | { grep -v -F '***WARNING*** Library was built as DEBUG' || true; }; then
+    status=1
+  fi
 done
 for script in "$here"/*.py; do
   [ -f "$script" ] || continue

@@ -178,23 +178,28 @@ constexpr Subcommand SUBCOMMANDS[] = {
     {"ast", "the module's tree and every syntax error as JSON", run_ast},
 };
 
-void print_usage() {
+// On stdout when asked for, on stderr after a wrong command line.
+void print_usage(std::FILE* to) {
     std::string names;
     for (const auto& sub : SUBCOMMANDS) {
         if (!names.empty()) names += '|';
         names += sub.name;
     }
-    fmt::print(stderr, "usage: pydump {{{}}} FILE\n", names);
+    fmt::print(to, "usage: pydump {{{}}} FILE\n", names);
     for (const auto& sub : SUBCOMMANDS) {
-        fmt::print(stderr, "  {:<8} {}\n", sub.name, sub.description);
+        fmt::print(to, "  {:<8} {}\n", sub.name, sub.description);
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        print_usage(stdout);
+        return 0;
+    }
     if (argc != 3) {
-        print_usage();
+        print_usage(stderr);
         return EXIT_USAGE;
     }
     std::string_view command = argv[1];
@@ -209,6 +214,6 @@ int main(int argc, char** argv) {
         }
     }
     fail(fmt::format("unknown command '{}'", command));
-    print_usage();
+    print_usage(stderr);
     return EXIT_USAGE;
 }

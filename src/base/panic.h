@@ -3,6 +3,9 @@
 // A check that no input can break ends the current operation through panic(): the message is
 // carried by quarn::Panic, which the extension module's boundary turns into PanicException and
 // worker threads catch, so the process itself never terminates. Core code never catches it.
+//
+// A message says in lower case what went wrong, without a closing period ("zone name \"+05:300\"
+// is too long"); the texts the module documents for its invariants are kept word for word.
 #pragma once
 
 #include <stdexcept>

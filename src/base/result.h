@@ -28,11 +28,11 @@ class Result {
     const T& operator*() const { return const_cast<Result*>(this)->checked_value(); }
 
     const E& error() const& {
-        if (ok()) panic("called `Result::error()` on a value");
+        if (ok()) panic("the error of a Result that holds a value was read");
         return std::get<1>(v_);
     }
     E&& error() && {
-        if (ok()) panic("called `Result::error()` on a value");
+        if (ok()) panic("the error of a Result that holds a value was read");
         return std::get<1>(std::move(v_));
     }
 
@@ -40,7 +40,7 @@ class Result {
     template <size_t I, typename U>
     Result(std::in_place_index_t<I> tag, U&& u) : v_(tag, std::forward<U>(u)) {}
     T& checked_value() {
-        if (!ok()) panic("called `Result::value()` on an error");
+        if (!ok()) panic("the value of a Result that holds an error was read");
         return std::get<0>(v_);
     }
 

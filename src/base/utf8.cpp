@@ -80,4 +80,26 @@ size_t white_space_length(std::string_view text, size_t at) {
     return is_white_space(c.code_point) ? c.length : 0;
 }
 
+std::string_view trim_white_space(std::string_view text) {
+    size_t start = text.size();
+    size_t end = 0;
+    for (size_t i = 0; i < text.size();) {
+        // ASCII is answered here: nearly every byte of what gets trimmed is ASCII.
+        const auto byte = static_cast<unsigned char>(text[i]);
+        size_t length = 1;
+        bool space = byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
+        if (byte >= 0x80) {
+            const Utf8Char c = decode_utf8(text, i);
+            length = c.length;
+            space = is_white_space(c.code_point);
+        }
+        if (!space) {
+            if (start == text.size()) start = i;
+            end = i + length;
+        }
+        i += length;
+    }
+    return start < end ? text.substr(start, end - start) : std::string_view{};
+}
+
 }  // namespace quarn

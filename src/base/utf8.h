@@ -39,4 +39,8 @@ bool is_white_space(int32_t code_point);
 // is not white space or not well-formed.
 size_t white_space_length(std::string_view text, size_t at);
 
+// `text` without its leading and trailing White_Space; an ill-formed sequence counts as a
+// character that is not white space.
+std::string_view trim_white_space(std::string_view text);
+
 }  // namespace quarn

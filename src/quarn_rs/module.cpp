@@ -19,7 +19,7 @@ bool add_name(PyObject* module, PyObject* name, PyObject* value) {
     Ref all(PyObject_GetAttr(module, key));
     if (!all) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-        PyErr_Clear();
+        PyErr_Clear();  // no __all__ yet: this registration makes it
         all = Ref(PyList_New(0));
         if (!all || PyObject_SetAttr(module, key, all.get()) < 0) return false;
     } else if (!PyList_Check(all.get())) {

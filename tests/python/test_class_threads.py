@@ -82,7 +82,7 @@ def resolve{n}(value: Feature{n}.value) -> int:
 """
 
 
-def test_lookups_while_warm_up_threads_run(tmp_path, index_ready):
+def test_lookups_while_warm_up_threads_run(tmp_path):
     count = 40
     paths = write_project(tmp_path, {f"pkg/m{n}.py": MODULE.format(n=n) for n in range(count)})
     index = q.AstProjectIndex(paths, str(tmp_path))

@@ -1,6 +1,7 @@
 """ISO 8601 dates, times, date-times, durations and zones, as Python datetime values."""
 
 import datetime as dt
+import random
 from datetime import date, datetime, time, timedelta, timezone
 
 import pytest
@@ -286,6 +287,30 @@ class _Delta(timedelta):
 )
 def test_duration_isoformat(value, expected):
     assert q.duration_isoformat(value) == expected
+
+
+@pytest.mark.parametrize(
+    "text,expected",
+    [
+        ("P999999999D", timedelta(days=999999999)),
+        ("-P999999999D", timedelta.min),
+        ("P104250DT0.000001S", timedelta(days=104250, microseconds=1)),
+        ("P999999999DT23H59M59.999999S", timedelta.max),
+        ("P142857142W5DT0.0000015S", timedelta(days=999999999, microseconds=2)),
+        ("PT0.00000250000000000000000001S", timedelta(microseconds=3)),
+    ],
+)
+def test_parse_iso_duration_is_exact_far_beyond_2_53_microseconds(text, expected):
+    assert q.parse_iso_duration(text) == expected
+
+
+def test_duration_isoformat_round_trips_over_the_whole_timedelta_range():
+    rng = random.Random(22)
+    spans = [10**6, 86400 * 10**6, 300 * 365 * 86400 * 10**6, 999999999 * 86400 * 10**6]
+    for _ in range(5000):
+        value = timedelta(microseconds=rng.randint(-1, 1) * rng.randrange(rng.choice(spans)))
+        text = q.duration_isoformat(value)
+        assert q.parse_iso_duration(text) == value, text
 
 
 @pytest.mark.parametrize("value", [5, None, "PT1S", datetime(2024, 1, 1)])

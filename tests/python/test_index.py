@@ -8,7 +8,6 @@ import pytest
 import quarn_rs as q
 from conftest import write_project
 
-pytestmark = pytest.mark.usefixtures("index_ready")
 
 SHOP = {
     "shop/__init__.py": "",
@@ -213,7 +212,6 @@ def test_locations_count_characters_not_bytes(tmp_path):
     assert f.args["b"].arg_location == (1, 13, 1, 14)
 
 
-@pytest.mark.usefixtures("parsed_files_ready")
 class TestParsedFiles:
     def test_get_parsed_file_returns_path_source_and_imports(self, tmp_path):
         source = "from m import b as z, a as y\nfrom m import c\nfrom n import x as é, x as B, x as a, x as b, x\nimport os\nfrom . import rel\n"

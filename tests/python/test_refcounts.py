@@ -78,7 +78,7 @@ def test_service_calls(project):
         _assert_no_growth(name, call, (fs, cache, paths[0], root))
 
 
-def test_parsed_file_calls(project, parsed_files_ready):
+def test_parsed_file_calls(project):
     root, paths = project
     cache = q.AstFileParserCache(paths, str(root))
     _assert_no_growth("get_parsed_file", lambda: cache.get_parsed_file(paths[0]), (cache, paths[0]))
@@ -106,7 +106,7 @@ def test_record_properties_of_test_records(hooks):
         _assert_no_growth(name, call)
 
 
-def test_index_calls(tmp_path, index_ready):
+def test_index_calls(tmp_path):
     paths = write_project(
         tmp_path,
         {

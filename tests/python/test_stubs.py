@@ -1,5 +1,6 @@
-"""The type stubs shipped beside the module: where they are, that they describe the module as it
-is, and that a type checker using them catches a user's mistakes."""
+"""The type stubs shipped beside the module as the stub-only package quarn_rs-stubs: where they
+are, that they describe the module as it is, and that a type checker using them catches a user's
+mistakes."""
 
 import ast
 import inspect
@@ -13,7 +14,7 @@ import pytest
 
 import quarn_rs
 
-STUB_DIR = Path(quarn_rs.__file__).parent / "quarn_rs"
+STUB_DIR = Path(quarn_rs.__file__).parent / "quarn_rs-stubs"
 TYPED = Path(__file__).parent / "typed"
 
 
@@ -37,12 +38,36 @@ def mypy():
     return run
 
 
-def test_stubs_and_marker_sit_beside_the_module():
+def test_stubs_sit_beside_the_module_as_a_stub_only_package():
     assert (STUB_DIR / "__init__.pyi").is_file()
-    assert (STUB_DIR / "py.typed").is_file()
-    # The stub directory has no __init__.py, so the import still finds the compiled module.
-    assert not (STUB_DIR / "__init__.py").exists()
     assert Path(quarn_rs.__file__).name.startswith("quarn_rs.")
+    # Nothing named quarn_rs but the module itself: a stub directory of that name would be
+    # imported as a namespace package wherever the module is missing.
+    beside = {p.name for p in Path(quarn_rs.__file__).parent.iterdir()}
+    assert [n for n in beside if n.split(".")[0] == "quarn_rs"] == [Path(quarn_rs.__file__).name]
+
+
+def test_stubs_alone_do_not_import(tmp_path):
+    # An interpreter for which no module was built finds the stubs and must still fail at once.
+    (tmp_path / "quarn_rs-stubs").mkdir()
+    stub = (STUB_DIR / "__init__.pyi").read_bytes()
+    (tmp_path / "quarn_rs-stubs" / "__init__.pyi").write_bytes(stub)
+    result = subprocess.run([sys.executable, "-c", "import quarn_rs"], cwd=tmp_path,
+                            env={**os.environ, "PYTHONPATH": str(tmp_path)},
+                            capture_output=True, text=True, timeout=60)
+    assert "ModuleNotFoundError: No module named 'quarn_rs'" in result.stderr
+
+
+def test_every_property_and_function_says_what_it_holds():
+    tree = ast.parse((STUB_DIR / "__init__.pyi").read_text(encoding="utf-8"))
+    undocumented = []
+    for node in tree.body:
+        members = node.body if isinstance(node, ast.ClassDef) else [node]
+        for member in members:
+            if isinstance(member, ast.FunctionDef) and member.name != "__new__":
+                if not ast.get_docstring(member):
+                    undocumented.append(member.name)
+    assert undocumented == []
 
 
 def test_stubs_declare_the_module_surface_in_its_order():

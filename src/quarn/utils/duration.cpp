@@ -17,34 +17,6 @@ constexpr std::string_view DOCS_URL = "https://docs.quarn.dev/api-docs#Duration"
 // 100 years of 365 days, in seconds: the value "infinity" and "all" stand for.
 constexpr double INFINITY_SECONDS = 3'153'600'000.0;
 
-// Unicode White_Space of the character at `i`, advancing `i` past it; an ill-formed sequence is
-// one character that is not white space.
-bool next_is_white_space(std::string_view s, size_t& i) {
-    const Utf8Char c = decode_utf8(s, i);
-    i += c.length;
-    return is_white_space(c.code_point);
-}
-
-bool is_all_white_space(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        if (!next_is_white_space(s, i)) return false;
-    }
-    return true;
-}
-
-std::string_view trim_white_space(std::string_view s) {
-    size_t start = s.size();
-    size_t end = 0;
-    for (size_t i = 0; i < s.size();) {
-        const size_t char_start = i;
-        if (!next_is_white_space(s, i)) {
-            if (start == s.size()) start = char_start;
-            end = i;
-        }
-    }
-    return start < end ? s.substr(start, end - start) : std::string_view{};
-}
-
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -52,12 +24,32 @@ bool is_ascii_letter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-enum Unit : uint8_t { WEEK, DAY, HOUR, MINUTE, SECOND, MILLISECOND };
-constexpr int64_t UNIT_MS[] = {604'800'000, 86'400'000, 3'600'000, 60'000, 1'000, 1};
+// The units, each usable once per text, longest suffix first where one starts another ("ms"
+// before "m"); `printed` marks those that seconds_to_duration_string writes.
+struct DurationUnit {
+    std::string_view suffix;
+    int64_t milliseconds;
+    bool printed;
+};
+constexpr DurationUnit UNITS[] = {
+    {"w", 604'800'000, false}, {"d", 86'400'000, true}, {"h", 3'600'000, true},
+    {"ms", 1, true},           {"m", 60'000, true},     {"s", 1'000, true},
+};
+constexpr size_t MILLISECOND = 3;
+static_assert(UNITS[MILLISECOND].milliseconds == 1);
 
-void append_decimal(std::string& out, uint64_t value, char const* suffix) {
+// The unit whose suffix starts s at `at`, or none.
+const DurationUnit* unit_at(std::string_view s, size_t at) {
+    for (const DurationUnit& unit : UNITS) {
+        if (s.substr(at, unit.suffix.size()) == unit.suffix) return &unit;
+    }
+    return nullptr;
+}
+
+void append_decimal(std::string& out, uint64_t value, std::string_view suffix) {
     char digits[20];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    // Twenty digits hold every 64-bit value, so the conversion cannot fail.
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     out.append(digits, end);
     out.append(suffix);
 }
@@ -82,7 +74,7 @@ Result<int64_t> parse_duration_ms(std::string_view s) {
     for (const KnownDuration& known : KNOWN_DURATIONS) {
         if (known.text == s) return known.milliseconds;
     }
-    if (is_all_white_space(s)) return Err(make_error(s, s));
+    if (trim_white_space(s).empty()) return Err(make_error(s, s));
 
     size_t pos = 0;
     bool negative = false;
@@ -119,33 +111,10 @@ Result<int64_t> parse_duration_ms(std::string_view s) {
         }
         if (digits_end == s.size()) return fail_with_rest(component_start);
 
-        size_t unit_end = digits_end + 1;
-        Unit unit;
-        switch (s[digits_end]) {
-            case 'w':
-                unit = WEEK;
-                break;
-            case 'd':
-                unit = DAY;
-                break;
-            case 'h':
-                unit = HOUR;
-                break;
-            case 's':
-                unit = SECOND;
-                break;
-            case 'm':
-                if (unit_end < s.size() && s[unit_end] == 's') {
-                    unit = MILLISECOND;
-                    ++unit_end;
-                } else {
-                    unit = MINUTE;
-                }
-                break;
-            default:
-                return fail_with_rest(component_start);
-        }
-        const uint8_t unit_bit = uint8_t(1u << unit);
+        const DurationUnit* unit = unit_at(s, digits_end);
+        if (unit == nullptr) return fail_with_rest(component_start);
+        const size_t unit_end = digits_end + unit->suffix.size();
+        const auto unit_bit = static_cast<uint8_t>(1u << (unit - UNITS));
         if (used_units & unit_bit) return fail_with_rest(component_start);
         if (unit_end < s.size() && is_ascii_letter(s[unit_end])) {
             return fail_with_rest(component_start);
@@ -153,7 +122,7 @@ Result<int64_t> parse_duration_ms(std::string_view s) {
 
         // A total beyond the signed 64-bit range is refused rather than wrapped around.
         int64_t amount;
-        if (__builtin_mul_overflow(number, UNIT_MS[unit], &amount) ||
+        if (__builtin_mul_overflow(number, unit->milliseconds, &amount) ||
             __builtin_add_overflow(total, amount, &total)) {
             return Err(make_error(s, s.substr(component_start, unit_end - component_start)));
         }
@@ -179,11 +148,16 @@ std::string seconds_to_duration_string(double total_seconds) {
 
     std::string out;
     if (total_seconds < 0) out.push_back('-');
-    if (uint64_t v = seconds / 86400) append_decimal(out, v, "d");
-    if (uint64_t v = seconds % 86400 / 3600) append_decimal(out, v, "h");
-    if (uint64_t v = seconds % 3600 / 60) append_decimal(out, v, "m");
-    if (uint64_t v = seconds % 60) append_decimal(out, v, "s");
-    if (millis) append_decimal(out, millis, "ms");
+    // Whole units of the seconds from the largest down; the milliseconds are rounded on their
+    // own and not carried into the seconds.
+    uint64_t rest = seconds;
+    for (const DurationUnit& unit : UNITS) {
+        if (!unit.printed || unit.milliseconds < 1000) continue;
+        const auto unit_seconds = static_cast<uint64_t>(unit.milliseconds / 1000);
+        if (const uint64_t v = rest / unit_seconds) append_decimal(out, v, unit.suffix);
+        rest %= unit_seconds;
+    }
+    if (millis) append_decimal(out, millis, UNITS[MILLISECOND].suffix);
     return out;
 }
 

@@ -39,36 +39,40 @@ struct SnakeRewrite {
     void apply(std::string& text) const { RE2::GlobalReplace(&text, pattern, replacement); }
 };
 
+// The three rewrites in the order they run: "(.)([A-Z][a-z]+)", "__([A-Z])", "([a-z0-9])([A-Z])".
 // Function-local statics: each pattern is compiled once, on first use, and callers racing on the
 // first use wait for the one that builds it. Never destroyed: a daemon thread of the interpreter
 // may still apply one while the process runs its exit handlers.
-const SnakeRewrite& snake_sub_1() {
+const SnakeRewrite& split_before_capitalised_word() {
     static const SnakeRewrite* const rewrite = new SnakeRewrite("(.)([A-Z][a-z]+)", "\\1_\\2");
     return *rewrite;
 }
-const SnakeRewrite& snake_sub_2() {
+const SnakeRewrite& collapse_underscores_before_capital() {
     static const SnakeRewrite* const rewrite = new SnakeRewrite("__([A-Z])", "_\\1");
     return *rewrite;
 }
-const SnakeRewrite& snake_sub_3() {
+const SnakeRewrite& split_lower_or_digit_from_capital() {
     static const SnakeRewrite* const rewrite = new SnakeRewrite("([a-z0-9])([A-Z])", "\\1_\\2");
     return *rewrite;
 }
 
 // Necessary conditions for a match of each pattern, tested on bytes.
-bool may_match_sub_1(std::string_view s) {
+// A capital followed by a lower-case letter, with a character before it.
+bool has_capitalised_word_after_start(std::string_view s) {
     for (size_t i = 1; i + 1 < s.size(); ++i) {
         if (is_upper(s[i]) && is_lower(s[i + 1])) return true;
     }
     return false;
 }
-bool may_match_sub_2(std::string_view s) {
+// Two underscores before a capital.
+bool has_underscores_before_capital(std::string_view s) {
     for (size_t i = 2; i < s.size(); ++i) {
         if (is_upper(s[i]) && s[i - 1] == '_' && s[i - 2] == '_') return true;
     }
     return false;
 }
-bool may_match_sub_3(std::string_view s) {
+// A lower-case letter or digit before a capital.
+bool has_lower_or_digit_before_capital(std::string_view s) {
     for (size_t i = 1; i < s.size(); ++i) {
         if (is_upper(s[i]) && (is_lower(s[i - 1]) || is_digit(s[i - 1]))) return true;
     }
@@ -157,9 +161,9 @@ std::string to_lower_in_pieces(std::string_view text, size_t max_piece) {
 
 std::string to_snake_case(std::string_view name) {
     std::string text(name);
-    if (may_match_sub_1(text)) snake_sub_1().apply(text);
-    if (may_match_sub_2(text)) snake_sub_2().apply(text);
-    if (may_match_sub_3(text)) snake_sub_3().apply(text);
+    if (has_capitalised_word_after_start(text)) split_before_capitalised_word().apply(text);
+    if (has_underscores_before_capital(text)) collapse_underscores_before_capital().apply(text);
+    if (has_lower_or_digit_before_capital(text)) split_lower_or_digit_from_capital().apply(text);
     if (is_ascii(text)) {
         for (char& c : text) {
             if (is_upper(c)) c = char(c - 'A' + 'a');

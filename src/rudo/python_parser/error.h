@@ -92,11 +92,14 @@ struct LexicalErrorType {
     };
 
     Kind kind = Kind::Other;
-    InterpolatedStringErrorType interpolated = InterpolatedStringErrorType::ExpectedRbrace;  // F/TStringError
-    char32_t character = 0;  // UnexpectedCharacter
-    ErrorText text;  // Other
+    InterpolatedStringErrorType interpolated =
+        InterpolatedStringErrorType::ExpectedRbrace;  // F/TStringError
+    char32_t character = 0;                           // UnexpectedCharacter
+    ErrorText text;                                   // Other
 
-    static LexicalErrorType of(Kind kind) { return LexicalErrorType{kind, {}, 0, {}}; }
+    static LexicalErrorType of(Kind kind) {
+        return LexicalErrorType{kind, {}, 0, {}};
+    }
     static LexicalErrorType unexpected_character(char32_t c) {
         return LexicalErrorType{Kind::UnexpectedCharacter, {}, c, {}};
     }
@@ -126,3 +129,21 @@ struct LexicalError {
 };
 
 }  // namespace rudo::python_parser
+
+// Both display as their messages, so that a parse error's message formats them directly.
+template <>
+struct fmt::formatter<rudo::python_parser::InterpolatedStringErrorType>
+    : fmt::formatter<std::string_view> {
+    template <typename FormatContext>
+    auto format(rudo::python_parser::InterpolatedStringErrorType error, FormatContext& ctx) const {
+        return fmt::formatter<std::string_view>::format(rudo::python_parser::message(error), ctx);
+    }
+};
+
+template <>
+struct fmt::formatter<rudo::python_parser::LexicalErrorType> : fmt::formatter<std::string_view> {
+    template <typename FormatContext>
+    auto format(const rudo::python_parser::LexicalErrorType& error, FormatContext& ctx) const {
+        return fmt::formatter<std::string_view>::format(error.message(), ctx);
+    }
+};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -115,6 +116,52 @@ TEST(Utf8, WhiteSpaceLength) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(quarn::white_space_length(c.text, 0), c.length) << testing::PrintToString(c.text);
+    }
+}
+
+// Both ends lose their White_Space, ASCII or not; what is inside stays, and an ill-formed byte
+// is kept as a character that is not white space.
+TEST(Utf8, TrimWhiteSpace) {
+    struct Case {
+        std::string text;
+        std::string trimmed;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {" \t\n\x0b\x0c\r", ""},
+        {"  a b  ", "a b"},
+        {"\xe3\x80\x80x\xc2\xa0", "x"},      // ideographic space, no-break space
+        {"\xc2\xa0 \xe2\x80\xa8", ""},
+        {"\x1cx\x1c", "\x1cx\x1c"},           // not White_Space
+        {"\xe2\x80\x8bx", "\xe2\x80\x8bx"},  // zero-width space is not either
+        {" \xff ", "\xff"},
+        {"\xe2\x80 ", "\xe2\x80"},           // a cut-off sequence
+        {" 1h\t", "1h"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(quarn::trim_white_space(c.text), c.trimmed) << testing::PrintToString(c.text);
+    }
+}
+
+TEST(Utf8Lossy, ReplacesEachMaximalIllFormedPartOnce) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"a\xFF"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        // A cut-off four-byte form is one part, not three.
+        {"a\xF0\x9F\x98"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        // E0 80: 80 cannot follow E0, so both bytes are parts of their own.
+        {"\xE0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xC3\xA9\xC3", "\xC3\xA9\xEF\xBF\xBD"},
+    };
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(quarn::utf8_lossy(bytes), text) << testing::PrintToString(bytes);
     }
 }
 

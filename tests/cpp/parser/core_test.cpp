@@ -20,6 +20,7 @@ namespace {
 using namespace rudo::python_parser;
 using rudo::python_ast::TokenKind;
 using Kind = ParseErrorType::Kind;
+using Id = ParseErrorId;
 
 // A parser over `source` positioned at its first significant token.
 Parser make_parser(std::string_view source) {
@@ -46,44 +47,44 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
         std::string_view message;
     };
     const Case cases[] = {
-        {ParseErrorType::other("Expected a statement"), "Expected a statement"},
-        {ParseErrorType::of(Kind::ExpectedIndexOrSlice), "Expected index or slice expression"},
-        {ParseErrorType::of(Kind::VarParameterWithDefault),
+        {parse_error<Id::Other>("Expected a statement"), "Expected a statement"},
+        {parse_error<Id::ExpectedIndexOrSlice>(), "Expected index or slice expression"},
+        {parse_error<Id::VarParameterWithDefault>(),
          "Parameter with `*` or `**` cannot have default value"},
-        {ParseErrorType::of(Kind::UnexpectedIpythonEscapeCommand),
+        {parse_error<Id::UnexpectedIpythonEscapeCommand>(),
          "IPython escape commands are only allowed in `Mode::Ipython`"},
-        {ParseErrorType::expected_token(TokenKind::Rpar, TokenKind::Newline),
+        {parse_error<Id::ExpectedToken>(TokenKind::Rpar, TokenKind::Newline),
          "Expected `)`, found newline"},
-        {ParseErrorType::expected_token(TokenKind::Comma, TokenKind::Name),
+        {parse_error<Id::ExpectedToken>(TokenKind::Comma, TokenKind::Name),
          "Expected `,`, found name"},
-        {ParseErrorType::unexpected_token_after_async(TokenKind::EndOfFile),
+        {parse_error<Id::UnexpectedTokenAfterAsync>(TokenKind::EndOfFile),
          "Expected `def`, `with` or `for` to follow `async`, found end of file"},
-        {ParseErrorType::duplicate_keyword_argument("x"), "Duplicate keyword argument \"x\""},
+        {parse_error<Id::DuplicateKeywordArgument>("x"), "Duplicate keyword argument \"x\""},
         // A combining mark would fuse with the quote; it is escaped instead.
-        {ParseErrorType::duplicate_keyword_argument("a\xcc\x81"),
+        {parse_error<Id::DuplicateKeywordArgument>("a\xcc\x81"),
          "Duplicate keyword argument \"a\\u{301}\""},
-        {ParseErrorType::fstring(InterpolatedStringErrorType::SingleRbrace),
+        {parse_error<Id::FStringError>(InterpolatedStringErrorType::SingleRbrace),
          "f-string: single `}` is not allowed"},
-        {ParseErrorType::tstring(InterpolatedStringErrorType::UnterminatedString),
+        {parse_error<Id::TStringError>(InterpolatedStringErrorType::UnterminatedString),
          "t-string: unterminated string"},
-        {ParseErrorType::from_lexical(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof)),
+        {parse_error<Id::Lexical>(LexicalErrorType::of(LexicalErrorType::Kind::UnexpectedEof)),
          "unexpected EOF while parsing"},
-        {ParseErrorType::from_lexical(LexicalErrorType::unexpected_character(U'$')),
+        {parse_error<Id::Lexical>(LexicalErrorType::unexpected_character(U'$')),
          "Got unexpected token $"},
         // Named texts, plain and with their one argument.
-        {ParseErrorType::named(ParseErrorText::ExpectedStatement), "Expected a statement"},
-        {ParseErrorType::named(ParseErrorText::MissingClosingBrace), "missing closing brace `}`"},
-        {ParseErrorType::named(ParseErrorText::ExpectedIndentedBlock, "`try` statement"),
+        {parse_error<Id::ExpectedStatement>(), "Expected a statement"},
+        {parse_error<Id::MissingClosingBrace>(), "missing closing brace `}`"},
+        {parse_error<Id::ExpectedIndentedBlock>("`try` statement"),
          "Expected an indented block after `try` statement"},
-        {ParseErrorType::named(ParseErrorText::MisplacedUnaryExpression, "-"),
+        {parse_error<Id::MisplacedUnaryExpression>("-"),
          "Unary '-' expression cannot be used here"},
-        {ParseErrorType::named(ParseErrorText::MisplacedBitwiseOrOperand, "Lambda"),
+        {parse_error<Id::MisplacedBitwiseOrOperand>("Lambda"),
          "Lambda expression cannot be used here"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.error.message(), c.message);
 
-    const ParseError error{ParseErrorType::of(Kind::ExpectedExpression), TextRange(5, 5)};
+    const ParseError error{parse_error<Id::ExpectedExpression>(), TextRange(5, 5)};
     EXPECT_EQ(error.display(), "Expected an expression at byte range 5..5");
     EXPECT_EQ(kind_name(Kind::Lexical), "Lexical");
     EXPECT_EQ(static_cast<int>(Kind::Lexical), 40);
@@ -93,7 +94,8 @@ TEST(ParseErrorDisplay, MessagesOfEveryPayloadShape) {
 // Each text is named once: two names for one text would let the two drift apart.
 TEST(ParseErrorDisplay, NamedTextsAreDistinct) {
     std::set<std::string_view> seen;
-    for (std::string_view text : PARSE_ERROR_TEXTS) {
+    for (size_t i = static_cast<size_t>(Id::Lexical) + 1; i < PARSE_ERROR_ID_COUNT; ++i) {
+        const std::string_view text = message_of(static_cast<Id>(i));
         EXPECT_FALSE(text.empty());
         EXPECT_TRUE(seen.insert(text).second) << text;
     }
@@ -101,11 +103,11 @@ TEST(ParseErrorDisplay, NamedTextsAreDistinct) {
 
 TEST(RecordingRule, DropsOnlyAnErrorStartingWhereTheLastOneStarts) {
     Parser p = make_parser("a");
-    p.add_error(ParseErrorType::other("first"), TextRange(3, 4));
-    p.add_error(ParseErrorType::of(Kind::ExpectedExpression), TextRange(3, 9));  // same start
-    p.add_error(ParseErrorType::other("later"), TextRange(8, 9));
-    p.add_error(ParseErrorType::other("earlier"), TextRange(5, 6));     // kept after 8
-    p.add_error(ParseErrorType::other("again at 3"), TextRange(3, 3));  // only the last counts
+    p.add_error(parse_error<Id::Other>("first"), TextRange(3, 4));
+    p.add_error(parse_error<Id::ExpectedExpression>(), TextRange(3, 9));  // same start
+    p.add_error(parse_error<Id::Other>("later"), TextRange(8, 9));
+    p.add_error(parse_error<Id::Other>("earlier"), TextRange(5, 6));     // kept after 8
+    p.add_error(parse_error<Id::Other>("again at 3"), TextRange(3, 3));  // only the last counts
     EXPECT_EQ(
         displays(p.errors()),
         (std::vector<std::string>{"first at byte range 3..4", "later at byte range 8..9",
@@ -116,7 +118,7 @@ TEST(RecordingRule, DropsOnlyAnErrorStartingWhereTheLastOneStarts) {
 // comes back in recording order with its own range.
 TEST(ErrorRuns, GivesBackEveryErrorThroughPushesAndTruncations) {
     const auto error = [](std::string_view text, TextSize start, TextSize end) {
-        return ParseError{ParseErrorType::other(ErrorText(text)), TextRange(start, end)};
+        return ParseError{parse_error<Id::Other>(text), TextRange(start, end)};
     };
     struct Step {
         std::optional<ParseError> push;  // else truncate to `keep`
@@ -174,12 +176,12 @@ TEST(ErrorRuns, ErrorTextsCompareByTheirText) {
     EXPECT_FALSE(owned == ErrorText("Expected a pattern"));
     EXPECT_EQ(ErrorText(""), ErrorText());
     EXPECT_TRUE(ErrorText().empty());
-    EXPECT_EQ(ParseErrorType::named(ParseErrorText::ExpectedStatement).text, named);
+    EXPECT_EQ(parse_error<Id::ExpectedStatement>().text, named);
 }
 
 TEST(MergeErrors, WalksBothListsHeadToHead) {
     const auto parser_error = [](TextSize start) {
-        return ParseError{ParseErrorType::other("p"), TextRange(start, start + 1)};
+        return ParseError{parse_error<Id::Other>("p"), TextRange(start, start + 1)};
     };
     const auto lexer_error = [](TextSize start) {
         return LexicalError{LexicalErrorType::other("l"), TextRange(start, start + 1)};
@@ -286,12 +288,12 @@ TEST(Expect, RecordsAndConsumesNothingOnAMismatch) {
 TEST(Speculation, RewindRestoresTokensErrorsAndPosition) {
     Parser p = make_parser("a (b\n  # c\n) d\n");
     p.bump(TokenKind::Name);
-    p.add_error(ParseErrorType::other("kept"), TextRange(0, 1));
+    p.add_error(parse_error<Id::Other>("kept"), TextRange(0, 1));
     const size_t tokens_before = p.token_source().tokens().size();
     const ParserCheckpoint checkpoint = p.checkpoint();
     while (!p.at(TokenKind::Newline))
         p.bump_any();
-    p.add_error(ParseErrorType::other("dropped"), TextRange(5, 6));
+    p.add_error(parse_error<Id::Other>("dropped"), TextRange(5, 6));
     p.rewind(checkpoint);
     EXPECT_EQ(p.token_source().tokens().size(), tokens_before);
     EXPECT_EQ(displays(p.errors()), (std::vector<std::string>{"kept at byte range 0..1"}));
@@ -317,7 +319,7 @@ TEST(Speculation, ParsingOnAfterARewindEqualsAPlainParse) {
     Parser speculative = make_parser(source);
     speculative.bump(TokenKind::Name);
     const ParserCheckpoint checkpoint = speculative.checkpoint();
-    speculative.add_error(ParseErrorType::other("speculative"), TextRange(2, 3));
+    speculative.add_error(parse_error<Id::Other>("speculative"), TextRange(2, 3));
     consume_all(speculative);
     speculative.rewind(checkpoint);
     EXPECT_TRUE(speculative.errors().empty());

@@ -37,6 +37,16 @@ TEST_F(PydumpTokens, ErrorsWithEscapedMessages) {
               "\"end\": 2}]}\n");
 }
 
+TEST_F(PydumpTokens, HelpGoesToStdoutAndSucceeds) {
+    for (const char* flag : {"--help", "-h"}) {
+        PydumpOutcome r = run(flag);
+        EXPECT_EQ(r.status, 0) << flag;
+        EXPECT_EQ(r.out.rfind("usage: pydump {tokens|ast} FILE\n", 0), 0u) << flag << ": " << r.out;
+        EXPECT_NE(r.out.find("  ast "), std::string::npos) << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+}
+
 TEST_F(PydumpTokens, RefusalsExitWithStatus2) {
     struct Case {
         std::string args;

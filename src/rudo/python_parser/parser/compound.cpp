@@ -90,20 +90,11 @@ Stmt Parser::parse_statement() {
                 return def;
             }
             default:
-                add_error(ParseErrorType::unexpected_token_after_async(current_token_kind()),
-                          current_token_range());
+                report<ParseErrorId::UnexpectedTokenAfterAsync>(current_token_range(),
+                                                                current_token_kind());
         }
     }
     return parse_statement();
-}
-
-[[gnu::noinline, gnu::cold]] void Parser::report(ParseErrorText text, TextRange range,
-                                                 std::string_view argument) {
-    add_error(ParseErrorType::named(text, argument), range);
-}
-
-[[gnu::noinline]] void Parser::report(ParseErrorType::Kind kind, TextRange range) {
-    add_error(ParseErrorType::of(kind), range);
 }
 
 [[gnu::noinline]] Stmt Parser::parse_statement_level_simple_statement() {
@@ -126,15 +117,14 @@ void Parser::finish_simple_statement() {
                    (!at(TokenKind::Match) || starts_match_statement())) {
             // `a; match = 1` and `a; match(x)` go on with a simple statement: only a `match`
             // that starts a match statement is the compound one.
-            report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine,
-                   current_token_range());
+            report<ParseErrorId::SimpleAndCompoundStatementOnSameLine>(current_token_range());
         }
         return;
     }
     if (SIMPLE_STATEMENT_START.contains(kind)) {
-        report(ParseErrorType::Kind::SimpleStatementsOnSameLine, current_token_range());
+        report<ParseErrorId::SimpleStatementsOnSameLine>(current_token_range());
     } else if (COMPOUND_STATEMENT_START.contains(kind)) {
-        report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine, current_token_range());
+        report<ParseErrorId::SimpleAndCompoundStatementOnSameLine>(current_token_range());
     }
 }
 
@@ -158,13 +148,13 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
 [[gnu::noinline]] void Parser::report_missing_block(Clause clause, TextRange newline) {
     // A dedent or the end of the file has no text of its own: point at the line break.
     TextRange range = current_token_range().is_empty() ? newline : current_token_range();
-    report(ParseErrorText::ExpectedIndentedBlock, range, display(clause));
+    report<ParseErrorId::ExpectedIndentedBlock>(range, display(clause));
 }
 
 // Simple statements written on the line of the clause's colon.
 [[gnu::noinline]] python_ast::List<Stmt> Parser::parse_same_line_body() {
     if (!at_any(SIMPLE_STATEMENT_START)) {
-        report(ParseErrorText::ExpectedSimpleStatement, current_token_range());
+        report<ParseErrorId::ExpectedSimpleStatement>(current_token_range());
         return {};
     }
 
@@ -175,17 +165,17 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
         if (at(TokenKind::Semi)) {
             bump(TokenKind::Semi);
         } else if (at_any(SIMPLE_STATEMENT_START)) {
-            report(ParseErrorType::Kind::SimpleStatementsOnSameLine, current_token_range());
+            report<ParseErrorId::SimpleStatementsOnSameLine>(current_token_range());
         }
         if (!at_any(SIMPLE_STATEMENT_START) || !made_progress(progress)) break;
     }
     if (at(TokenKind::Newline)) {
         bump(TokenKind::Newline);
     } else if (at_any(COMPOUND_STATEMENT_START)) {
-        report(ParseErrorType::Kind::SimpleAndCompoundStatementOnSameLine, current_token_range());
+        report<ParseErrorId::SimpleAndCompoundStatementOnSameLine>(current_token_range());
     } else {
-        add_error(ParseErrorType::expected_token(TokenKind::Newline, current_token_kind()),
-                  current_token_range());
+        report<ParseErrorId::ExpectedToken>(current_token_range(), TokenKind::Newline,
+                                            current_token_kind());
     }
     return body;
 }
@@ -236,7 +226,7 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
 // the current token starts the next statement.
 [[gnu::noinline]] Stmt Parser::parse_undecorated_remainder(python_ast::List<Decorator> decorators,
                                                            TextSize start) {
-    report(ParseErrorText::ExpectedDefinitionAfterDecorator, current_token_range());
+    report<ParseErrorId::ExpectedDefinitionAfterDecorator>(current_token_range());
     TextRange empty = TextRange::empty(prev_token_end());
     return StmtFunctionDef{.range = node_range(start),
                            .is_async = false,
@@ -339,11 +329,10 @@ Stmt Parser::parse_try_statement() {
         bump(TokenKind::Finally);
         expect(TokenKind::Colon);
         node.finalbody = parse_body(Clause::Finally);
-        if (at(TokenKind::Else))
-            report(ParseErrorText::ElseAfterFinally, current_token_range());
+        if (at(TokenKind::Else)) report<ParseErrorId::ElseAfterFinally>(current_token_range());
     }
     if (!has_finally && node.handlers.empty())
-        report(ParseErrorText::ExpectedExceptOrFinally, current_token_range());
+        report<ParseErrorId::ExpectedExceptOrFinally>(current_token_range());
     node.range = node_range(start);
     return node;
 }
@@ -366,7 +355,7 @@ Stmt Parser::parse_try_statement() {
     }
     set_recovery_context(saved);
     for (TextRange handler : mixed)
-        report(ParseErrorText::MixedExceptAndExceptStar, handler);
+        report<ParseErrorId::MixedExceptAndExceptStar>(handler);
     return is_star;
 }
 
@@ -391,11 +380,11 @@ ExceptHandler Parser::parse_except_handler(bool& star) {
         if (at(TokenKind::As)) {
             const auto* tuple = types.as<ExprTuple>();
             if (tuple && !tuple->parenthesized)
-                report(ParseErrorText::UnparenthesizedExceptionTypesWithAs, types.range());
+                report<ParseErrorId::UnparenthesizedExceptionTypesWithAs>(types.range());
         }
         node.type = std::move(types);
     } else if (star || at(TokenKind::As)) {
-        report(ParseErrorText::ExpectedOneOrMoreExceptionTypes, current_token_range());
+        report<ParseErrorId::ExpectedOneOrMoreExceptionTypes>(current_token_range());
     }
 
     if (at(TokenKind::As)) {
@@ -403,7 +392,7 @@ ExceptHandler Parser::parse_except_handler(bool& star) {
         if (at(TokenKind::Name) || at_soft_keyword()) {
             node.name = parse_identifier();
         } else {
-            report(ParseErrorText::ExpectedNameAfterAs, current_token_range());
+            report<ParseErrorId::ExpectedNameAfterAs>(current_token_range());
         }
     }
 }
@@ -499,8 +488,8 @@ Parser::MatchDecision Parser::match_decision() {
     if (at(TokenKind::Newline)) {
         auto [next, after] = peek2();
         if (next == TokenKind::Indent && after == TokenKind::Case) {
-            add_error(ParseErrorType::expected_token(TokenKind::Colon, TokenKind::Newline),
-                      current_token_range());
+            report<ParseErrorId::ExpectedToken>(current_token_range(), TokenKind::Colon,
+                                                TokenKind::Newline);
             is_match = true;
         }
     } else if (at(TokenKind::Colon) && peek() == TokenKind::Newline) {

@@ -6,10 +6,6 @@ namespace rudo::python_parser {
 using namespace python_ast;
 
 namespace {
-using ErrorKind = ParseErrorType::Kind;
-ParseErrorType error(ErrorKind kind) {
-    return ParseErrorType::of(kind);
-}
 constexpr ExprPosition STARRED_OPERAND{ExprPosition::STARRED_ALLOWED |
                                        ExprPosition::STARRED_AS_BITWISE_OR};
 }  // namespace
@@ -40,11 +36,11 @@ StmtFunctionDef Parser::parse_function_definition(python_ast::List<Decorator> de
         if (at_expr()) {
             Expr annotation = parse_expression_list(ExprPosition{}).expr;
             if (const auto* tuple = annotation.as<ExprTuple>(); tuple && !tuple->parenthesized) {
-                report(ParseErrorText::UnparenthesizedReturnTypes, tuple->range);
+                report<ParseErrorId::UnparenthesizedReturnTypes>(tuple->range);
             }
             returns = std::move(annotation);
         } else {
-            add_error(error(ErrorKind::ExpectedExpression), current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
         }
     }
 
@@ -88,7 +84,7 @@ Parameters Parser::parse_parameters(FunctionKind kind) {
                                [&] { parse_parameter_list_element(kind, parameters, state); });
 
     if (state.bare_star_pending) {
-        add_error(error(ErrorKind::ExpectedKeywordParameterAfterStar), state.bare_star_range);
+        report<ParseErrorId::ExpectedKeywordParameterAfterStar>(state.bare_star_range);
     }
     if (kind == FunctionKind::FunctionDef) expect(TokenKind::Rpar);
     parameters.range = node_range(start);
@@ -98,7 +94,7 @@ Parameters Parser::parse_parameters(FunctionKind kind) {
 void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& parameters,
                                           ParameterListState& state) {
     TextRange first = current_token_range();
-    if (parameters.kwarg) add_error(error(ErrorKind::ParameterAfterVarKeyword), first);
+    if (parameters.kwarg) report<ParseErrorId::ParameterAfterVarKeyword>(first);
 
     switch (current_token_kind()) {
         case TokenKind::Slash: {
@@ -107,13 +103,13 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
                                parameters.kwonlyargs.empty() && !parameters.vararg &&
                                !parameters.kwarg;
             if (nothing_yet) {
-                report(ParseErrorText::SlashAsFirstParameter, first);
+                report<ParseErrorId::SlashAsFirstParameter>(first);
             }
             if (state.slash_seen) {
-                report(ParseErrorText::RepeatedSlash, first);
+                report<ParseErrorId::RepeatedSlash>(first);
             }
             if (state.bare_star_seen || parameters.vararg) {
-                report(ParseErrorText::SlashAfterStar, first);
+                report<ParseErrorId::SlashAfterStar>(first);
             }
             // Only the first `/` turns what came before it positional-only.
             if (!state.slash_seen) std::swap(parameters.posonlyargs, parameters.args);
@@ -130,10 +126,10 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
                     parse_parameter(star, kind, /*allow_starred_annotation=*/true);
                 TextRange whole = node_range(star);
                 if (at(TokenKind::Equal)) {
-                    add_error(error(ErrorKind::VarParameterWithDefault), current_token_range());
+                    report<ParseErrorId::VarParameterWithDefault>(current_token_range());
                 }
                 if (state.bare_star_seen || parameters.vararg) {
-                    report(ParseErrorText::RepeatedStarParameter, whole);
+                    report<ParseErrorId::RepeatedStarParameter>(whole);
                 }
                 // A duplicate `*args` is dropped; the first one stays.
                 if (!parameters.vararg) parameters.vararg = std::move(parameter);
@@ -142,10 +138,10 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
             }
             bump(TokenKind::Star);
             if (state.bare_star_seen) {
-                report(ParseErrorText::RepeatedStarSeparator, first);
+                report<ParseErrorId::RepeatedStarSeparator>(first);
             }
             if (parameters.vararg) {
-                report(ParseErrorText::StarSeparatorAfterStarParameter, first);
+                report<ParseErrorId::StarSeparatorAfterStarParameter>(first);
             }
             state.bare_star_seen = true;
             state.bare_star_pending = true;
@@ -158,13 +154,13 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
             Parameter parameter = parse_parameter(stars, kind, /*allow_starred_annotation=*/false);
             TextRange whole = node_range(stars);
             if (parameters.kwarg) {
-                report(ParseErrorText::RepeatedDoubleStarParameter, whole);
+                report<ParseErrorId::RepeatedDoubleStarParameter>(whole);
             }
             if (at(TokenKind::Equal)) {
-                add_error(error(ErrorKind::VarParameterWithDefault), current_token_range());
+                report<ParseErrorId::VarParameterWithDefault>(current_token_range());
             }
             if (state.bare_star_seen && !state.keyword_only_after_bare_star) {
-                add_error(error(ErrorKind::ExpectedKeywordParameterAfterStar), whole);
+                report<ParseErrorId::ExpectedKeywordParameterAfterStar>(whole);
             }
             parameters.kwarg = std::move(parameter);
             state.bare_star_pending = false;
@@ -183,7 +179,7 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
         if (at_expr()) {
             default_value = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
         } else {
-            add_error(error(ErrorKind::ExpectedExpression), current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
         }
     }
     bool has_default = static_cast<bool>(default_value);
@@ -197,7 +193,7 @@ void Parser::parse_parameter_list_element(FunctionKind kind, Parameters& paramet
         parameters.kwonlyargs.push_back(std::move(with_default));
     } else {
         if (!has_default && state.default_seen) {
-            add_error(error(ErrorKind::NonDefaultParameterAfterDefault), with_default.range);
+            report<ParseErrorId::NonDefaultParameterAfterDefault>(with_default.range);
         }
         parameters.args.push_back(std::move(with_default));
     }
@@ -216,7 +212,7 @@ Parameter Parser::parse_parameter(TextSize start, FunctionKind kind,
             ExprPosition flags = allow_starred_annotation ? STARRED_OPERAND : ExprPosition{};
             annotation = parse_conditional_expression_or_higher_impl(flags).expr;
         } else {
-            add_error(error(ErrorKind::ExpectedExpression), current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
         }
     }
     return Parameter{
@@ -232,7 +228,7 @@ std::optional<TypeParams> Parser::try_parse_type_params() {
     parse_comma_separated_list(RecoveryContextKind::TypeParams,
                                [&] { type_params.push_back(parse_type_param()); });
 
-    if (type_params.empty()) add_error(error(ErrorKind::EmptyTypeParams), current_token_range());
+    if (type_params.empty()) report<ParseErrorId::EmptyTypeParams>(current_token_range());
     expect(TokenKind::Rsqb);
     return TypeParams{.range = node_range(start), .type_params = std::move(type_params)};
 }
@@ -245,7 +241,7 @@ TypeParam Parser::parse_type_param() {
         if (!at(TokenKind::Equal)) return {};
         bump(TokenKind::Equal);
         if (!at_expr()) {
-            add_error(error(ErrorKind::ExpectedExpression), current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
             return {};
         }
         return parse_conditional_expression_or_higher_impl(flags).expr;
@@ -276,7 +272,7 @@ TypeParam Parser::parse_type_param() {
         if (at_expr()) {
             bound = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
         } else {
-            add_error(error(ErrorKind::ExpectedExpression), current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
         }
     }
     OptionalBox<Expr> default_value = parse_default(ExprPosition{});

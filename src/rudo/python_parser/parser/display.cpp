@@ -52,10 +52,11 @@ bool is_unparenthesized_starred(const ExprWithParens& parsed) {
 }  // namespace
 
 // Consumes the opening bracket; a bracket left open at the end of its line is reported here.
-void Parser::open_bracket(TokenKind open, ParseErrorText missing_closer) {
+template <ParseErrorId missing_closer>
+void Parser::open_bracket(TokenKind open) {
     bump(open);
     if (at(TokenKind::Newline) || at(TokenKind::EndOfFile)) {
-        report(missing_closer, current_token_range());
+        report<missing_closer>(current_token_range());
     }
 }
 
@@ -63,7 +64,7 @@ ExprWithParens Parser::parse_list_like_expression() {
     const TextSize start = current_token_range().start();
     NestingGuard nesting = enter_nesting();
     if (!nesting) return {missing_expr(node_range(start))};
-    open_bracket(TokenKind::Lsqb, ParseErrorText::MissingClosingBracket);
+    open_bracket<ParseErrorId::MissingClosingBracket>(TokenKind::Lsqb);
     if (current_token_kind() == TokenKind::Rsqb) {
         bump(TokenKind::Rsqb);
         return {ExprList{.range = node_range(start), .elts = {}, .ctx = ExprContext::Load}};
@@ -72,8 +73,7 @@ ExprWithParens Parser::parse_list_like_expression() {
     ExprWithParens first = parse_named_expression_or_higher(ELEMENT_POSITION);
     if (is_comprehension_start(current_token_kind())) {
         if (is_unparenthesized_starred(first)) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
-                      first.expr.range());
+            report<ParseErrorId::IterableUnpackingInComprehension>(first.expr.range());
         }
         python_ast::List<Comprehension> generators = parse_generators();
         expect(TokenKind::Rsqb);
@@ -97,7 +97,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
     const TextSize start = current_token_range().start();
     NestingGuard nesting = enter_nesting();
     if (!nesting) return {missing_expr(node_range(start))};
-    open_bracket(TokenKind::Lbrace, ParseErrorText::MissingClosingBrace);
+    open_bracket<ParseErrorId::MissingClosingBrace>(TokenKind::Lbrace);
     if (current_token_kind() == TokenKind::Rbrace) {
         bump(TokenKind::Rbrace);
         return {ExprDict{.range = node_range(start), .items = {}}};
@@ -113,11 +113,9 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
     if (current_token_kind() == TokenKind::Colon) {
         if (!first.in_parentheses) {
             if (first.expr.is<ExprNamedExpr>()) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::UnparenthesizedNamedExpression),
-                          first.expr.range());
+                report<ParseErrorId::UnparenthesizedNamedExpression>(first.expr.range());
             } else if (first.expr.is<ExprStarred>()) {
-                add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression),
-                          first.expr.range());
+                report<ParseErrorId::MisplacedStarredExpression>(first.expr.range());
             }
         }
         bump(TokenKind::Colon);
@@ -135,8 +133,7 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
 
     if (is_comprehension_start(current_token_kind())) {
         if (is_unparenthesized_starred(first)) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
-                      first.expr.range());
+            report<ParseErrorId::IterableUnpackingInComprehension>(first.expr.range());
         }
         python_ast::List<Comprehension> generators = parse_generators();
         expect(TokenKind::Rbrace);
@@ -184,7 +181,7 @@ ExprWithParens Parser::parse_parenthesized_expression() {
     const TextSize start = current_token_range().start();
     NestingGuard nesting = enter_nesting();
     if (!nesting) return {missing_expr(node_range(start))};
-    open_bracket(TokenKind::Lpar, ParseErrorText::MissingClosingParenthesis);
+    open_bracket<ParseErrorId::MissingClosingParenthesis>(TokenKind::Lpar);
     if (current_token_kind() == TokenKind::Rpar) {
         bump(TokenKind::Rpar);
         return {ExprTuple{.range = node_range(start),
@@ -213,15 +210,13 @@ ExprWithParens Parser::parse_parenthesized_expression() {
 
     if (is_comprehension_start(current_token_kind())) {
         if (is_unparenthesized_starred(first)) {
-            add_error(ParseErrorType::of(ParseErrorType::Kind::IterableUnpackingInComprehension),
-                      first.expr.range());
+            report<ParseErrorId::IterableUnpackingInComprehension>(first.expr.range());
         }
         return {parse_generator_expression(std::move(first.expr), start, /*parenthesized=*/true)};
     }
 
     if (first.expr.is<ExprStarred>()) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::MisplacedStarredExpression),
-                  first.expr.range());
+        report<ParseErrorId::MisplacedStarredExpression>(first.expr.range());
     }
     expect(TokenKind::Rpar);
     return {std::move(first.expr), /*in_parentheses=*/true};

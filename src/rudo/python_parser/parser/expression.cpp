@@ -131,10 +131,6 @@ T& stored(Expr& expr) {
 #define RUDO_OUT_OF_LINE [[gnu::noinline]]
 #define RUDO_COLD [[gnu::noinline, gnu::cold]]
 
-RUDO_COLD void report_kind(Parser& p, ParseErrorType::Kind kind, TextRange range) {
-    p.add_error(ParseErrorType::of(kind), range);
-}
-
 
 // `left op right` for a binary operator: the node takes the place of `left`.
 RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, TokenKind kind,
@@ -206,7 +202,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_named_expression(Parser& p, Expr target, T
     p.bump(TokenKind::ColonEqual);
     // Parentheses around the name do not matter: `(a) := 1` is valid.
     if (!target.is<ExprName>()) {
-        report_kind(p, ParseErrorType::Kind::InvalidNamedExpressionTarget, target.range());
+        p.report<ParseErrorId::InvalidNamedExpressionTarget>(target.range());
     }
     set_expr_ctx(target, ExprContext::Store);
     ExprWithParens result{Expr(ExprNamedExpr{.target = std::move(target), .value = {}}), false};
@@ -243,11 +239,11 @@ RUDO_OUT_OF_LINE ExprWithParens parse_unary_form(Parser& p, TokenKind kind, uint
     ExprWithParens result = p.parse_unary_expression(op, flags);
     if (op == UnaryOp::Not) {
         if (min_level > LEVEL_NOT) {
-            p.report(ParseErrorText::MisplacedNotExpression, result.expr.range());
+            p.report<ParseErrorId::MisplacedNotExpression>(result.expr.range());
         }
     } else if (min_level > LEVEL_POW) {
-        p.report(ParseErrorText::MisplacedUnaryExpression, result.expr.range(),
-                 python_ast::display(op));
+        p.report<ParseErrorId::MisplacedUnaryExpression>(result.expr.range(),
+                                                         python_ast::display(op));
     }
     return result;
 }
@@ -261,7 +257,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_await_form(Parser& p, uint8_t min_level) {
     stored<ExprAwait>(result.expr).value = p.parse_operand(LEVEL_AWAIT, ExprPosition{}).expr;
     stored<ExprAwait>(result.expr).range = p.node_range(start);
     if (min_level > LEVEL_POW) {
-        p.report(ParseErrorText::MisplacedAwaitExpression, result.expr.range());
+        p.report<ParseErrorId::MisplacedAwaitExpression>(result.expr.range());
     }
     return result;
 }
@@ -277,7 +273,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
             : p.parse_conditional_expression_or_higher_impl(flags).expr;
     stored<ExprStarred>(result.expr).range = p.node_range(start);
     if (min_level != LEVEL_LOWEST || !flags.contains(ExprPosition::STARRED_ALLOWED)) {
-        report_kind(p, ParseErrorType::Kind::MisplacedStarredExpression, result.expr.range());
+        p.report<ParseErrorId::MisplacedStarredExpression>(result.expr.range());
     }
     return result;
 }
@@ -285,7 +281,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_starred_form(Parser& p, uint8_t min_level,
 RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level, ExprPosition flags) {
     ExprWithParens result{p.parse_yield_expression(), false};
     if (min_level != LEVEL_LOWEST || !flags.contains(ExprPosition::YIELD_ALLOWED)) {
-        report_kind(p, ParseErrorType::Kind::MisplacedYieldExpression, result.expr.range());
+        p.report<ParseErrorId::MisplacedYieldExpression>(result.expr.range());
     }
     return result;
 }
@@ -293,7 +289,7 @@ RUDO_OUT_OF_LINE ExprWithParens parse_yield_form(Parser& p, uint8_t min_level, E
 // A lambda is valid only where the conditional level sees it first.
 RUDO_OUT_OF_LINE ExprWithParens parse_misplaced_lambda(Parser& p) {
     ExprWithParens result = p.parse_lambda_expr();
-    report_kind(p, ParseErrorType::Kind::MisplacedLambdaExpression, result.expr.range());
+    p.report<ParseErrorId::MisplacedLambdaExpression>(result.expr.range());
     return result;
 }
 
@@ -322,8 +318,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
     bool bare_starred = parsed.expr.is<ExprStarred>() && !parsed.in_parentheses;
     if (p.at(TokenKind::Async) || p.at(TokenKind::For)) {
         if (bare_starred) {
-            report_kind(p, ParseErrorType::Kind::IterableUnpackingInComprehension,
-                        parsed.expr.range());
+            p.report<ParseErrorId::IterableUnpackingInComprehension>(parsed.expr.range());
         }
         // The generator uses the call's parentheses; its clauses nest one level deeper.
         NestingGuard guard = p.enter_nesting();
@@ -333,8 +328,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
         parsed.in_parentheses = false;
         bare_starred = false;
     } else if (list.seen_keyword_unpacking && bare_starred) {
-        report_kind(p, ParseErrorType::Kind::IterableUnpackingAfterKeywordUnpacking,
-                    parsed.expr.range());
+        p.report<ParseErrorId::IterableUnpackingAfterKeywordUnpacking>(parsed.expr.range());
     }
 
     if (p.at(TokenKind::Equal)) {
@@ -343,7 +337,7 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
         if (auto* name = parsed.expr.as<ExprName>()) {
             keyword.arg = Identifier{.id = std::move(name->id), .range = name->range};
         } else {
-            p.report(ParseErrorText::ExpectedParameterName, parsed.expr.range());
+            p.report<ParseErrorId::ExpectedParameterName>(parsed.expr.range());
             keyword.arg = Identifier{.id = python_ast::Name(), .range = parsed.expr.range()};
         }
         keyword.value = p.parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
@@ -355,11 +349,9 @@ RUDO_OUT_OF_LINE void finish_argument(Parser& p, ArgumentList& list, ExprWithPar
     // Starred positionals may follow keywords (`f(a=1, *b)`); plain ones may not.
     if (!bare_starred) {
         if (list.seen_keyword_unpacking) {
-            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordUnpacking,
-                        parsed.expr.range());
+            p.report<ParseErrorId::PositionalAfterKeywordUnpacking>(parsed.expr.range());
         } else if (list.seen_keyword_argument) {
-            report_kind(p, ParseErrorType::Kind::PositionalAfterKeywordArgument,
-                        parsed.expr.range());
+            p.report<ParseErrorId::PositionalAfterKeywordArgument>(parsed.expr.range());
         }
     }
     list.args.push_back(std::move(parsed.expr));
@@ -388,9 +380,8 @@ RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trail
         for (const Keyword& keyword : arguments.keywords) {
             if (!keyword.arg) continue;
             if (!seen.insert(keyword.arg->as_str()).second) {
-                p.add_error(ParseErrorType::duplicate_keyword_argument(
-                                std::string(keyword.arg->as_str())),
-                            keyword.range);
+                p.report<ParseErrorId::DuplicateKeywordArgument>(
+                    keyword.range, std::string(keyword.arg->as_str()));
             }
         }
     }
@@ -399,8 +390,7 @@ RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trail
         for (const Expr& arg : arguments.args) {
             if (const auto* generator = arg.as<ExprGeneratorExp>();
                 generator && !generator->parenthesized) {
-                report_kind(p, ParseErrorType::Kind::UnparenthesizedGeneratorExpression,
-                            generator->range);
+                p.report<ParseErrorId::UnparenthesizedGeneratorExpression>(generator->range);
             }
         }
     }
@@ -460,7 +450,7 @@ RUDO_OUT_OF_LINE void parse_subscript(Parser& p, Expr& expr, TextSize start) {
     if (p.at(TokenKind::Rsqb)) {
         TextRange range = p.current_token_range();
         p.bump(TokenKind::Rsqb);
-        report_kind(p, ParseErrorType::Kind::ExpectedIndexOrSlice, range);
+        p.report<ParseErrorId::ExpectedIndexOrSlice>(range);
         stored<ExprSubscript>(expr).slice = p.missing_expr(range);
     } else {
         stored<ExprSubscript>(expr).slice =
@@ -643,7 +633,7 @@ ExprWithParens Parser::parse_expression_with_bitwise_or_precedence() {
     } else if (expr.is<ExprCompare>()) {
         what = "Comparison";
     }
-    if (!what.empty()) report(ParseErrorText::MisplacedBitwiseOrOperand, expr.range(), what);
+    if (!what.empty()) report<ParseErrorId::MisplacedBitwiseOrOperand>(expr.range(), what);
     return parsed;
 }
 
@@ -685,7 +675,7 @@ Expr Parser::parse_yield_expression() {
         stored<ExprYieldFrom>(result).value = parse_expression_list(ExprPosition{}).expr;
         const Expr& value = *stored<ExprYieldFrom>(result).value;
         if (const auto* tuple = value.as<ExprTuple>(); tuple && !tuple->parenthesized) {
-            report_kind(*this, ParseErrorType::Kind::UnparenthesizedTupleExpression, tuple->range);
+            report<ParseErrorId::UnparenthesizedTupleExpression>(tuple->range);
         }
         stored<ExprYieldFrom>(result).range = node_range(start);
         return result;
@@ -754,7 +744,7 @@ ExprWithParens Parser::parse_atom() {
     if (kind == TokenKind::Name || python_ast::is_keyword(kind)) {
         return ExprWithParens{parse_name(), false};
     }
-    report_kind(*this, ParseErrorType::Kind::ExpectedExpression, range);
+    report<ParseErrorId::ExpectedExpression>(range);
     return ExprWithParens{placeholder_expression(), false};
 }
 
@@ -795,11 +785,9 @@ Expr Parser::parse_slice() {
         if (ends_slice_part(current_token_kind())) return std::move(parsed.expr);
         if (!parsed.in_parentheses) {
             if (parsed.expr.is<ExprNamedExpr>()) {
-                report_kind(*this, ParseErrorType::Kind::UnparenthesizedNamedExpression,
-                            parsed.expr.range());
+                report<ParseErrorId::UnparenthesizedNamedExpression>(parsed.expr.range());
             } else if (parsed.expr.is<ExprStarred>()) {
-                report_kind(*this, ParseErrorType::Kind::MisplacedStarredExpression,
-                            parsed.expr.range());
+                report<ParseErrorId::MisplacedStarredExpression>(parsed.expr.range());
             }
         }
         lower = std::move(parsed.expr);
@@ -855,7 +843,7 @@ Identifier Parser::parse_identifier() {
     }
     if (python_ast::is_keyword(kind)) {
         // Parsing goes on as if a name had been written: `x.if` has the attribute `if`.
-        report(ParseErrorText::KeywordAsIdentifier, range, python_ast::display(kind));
+        report<ParseErrorId::KeywordAsIdentifier>(range, python_ast::display(kind));
         Name text(src_text(range));
         bump_any();
         return Identifier{.id = std::move(text), .range = range};
@@ -864,7 +852,7 @@ Identifier Parser::parse_identifier() {
 }
 
 Identifier Parser::parse_missing_identifier() {
-    report(ParseErrorText::ExpectedIdentifier, current_token_range());
+    report<ParseErrorId::ExpectedIdentifier>(current_token_range());
     return Identifier{.id = Name(), .range = TextRange::empty(prev_token_end_)};
 }
 

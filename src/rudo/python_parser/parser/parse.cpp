@@ -49,7 +49,7 @@ Parsed parse_here(std::string_view source) {
             // error.
             parsed.emplace();
             parsed->errors.push_back(ParseError{
-                ParseErrorType::from_lexical(LexicalErrorType::other(token_source.error())),
+                parse_error<ParseErrorId::Lexical>(LexicalErrorType::other(token_source.error())),
                 TextRange()});
         } else {
             Parser parser(std::move(token_source).value(), source, ParserOptions{});

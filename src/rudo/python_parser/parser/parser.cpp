@@ -5,7 +5,6 @@
 #include <bit>
 
 #include "base/panic.h"
-#include "base/pause_point.h"
 
 namespace rudo::python_parser {
 namespace {
@@ -18,7 +17,7 @@ struct RecoveryRow {
     TokenSet terminators;
     TokenSet recovery_terminators;
     ErrorRule rule;
-    ParseErrorText text;
+    ParseErrorType (*error)();
     bool trailing_comma;
 };
 
@@ -35,7 +34,7 @@ constexpr TokenSet KEYWORDS = token_set::KEYWORDS;
     ErrorRule::Statement, {}
 #define TARGET_ERROR \
     ErrorRule::AssignmentTarget, {}
-#define TEXT_ERROR(name) ErrorRule::Text, ParseErrorText::name
+#define TEXT_ERROR(name) ErrorRule::Text, &parse_error<ParseErrorId::name>
 constexpr RecoveryRow RECOVERY_TABLE[] = {
 #define RECOVERY_CONTEXT(flag, kind, elements, terminators, recovery, error, trailing_comma) \
     {#flag, RC_SET elements, RC_SET terminators, RC_SET recovery, error, trailing_comma},
@@ -111,16 +110,16 @@ ParseErrorType create_error(RecoveryContextKind kind, TokenKind token) {
     switch (r.rule) {
         case ErrorRule::Statement:
             if (token == TokenKind::Indent) {
-                return ParseErrorType::of(ParseErrorType::Kind::UnexpectedIndentation);
+                return parse_error<ParseErrorId::UnexpectedIndentation>();
             }
-            return ParseErrorType::named(ParseErrorText::ExpectedStatement);
+            return parse_error<ParseErrorId::ExpectedStatement>();
         case ErrorRule::AssignmentTarget:
             if (python_ast::is_keyword(token)) {
-                return ParseErrorType::named(ParseErrorText::KeywordAsTargetName);
+                return parse_error<ParseErrorId::KeywordAsTargetName>();
             }
-            return ParseErrorType::named(ParseErrorText::ExpectedAssignmentTarget);
+            return parse_error<ParseErrorId::ExpectedAssignmentTarget>();
         case ErrorRule::Text:
-            return ParseErrorType::named(r.text);
+            return r.error();
         case ErrorRule::None:
             break;
     }
@@ -178,30 +177,13 @@ Parser::Parser(TokenSource token_source, std::string_view source, ParserOptions 
       options_(options),
       stack_floor_(stack_floor()) {}
 
-void Parser::do_bump(TokenKind kind) {
-    if (kind != TokenKind::Newline && kind != TokenKind::Dedent && kind != TokenKind::Semi) {
-        prev_token_end_ = current_token_range().end();
-    }
-    token_source_.bump(kind);
-    ++current_token_index_;
-    // Between two tokens the parser holds nothing that another thread could need.
-    quarn::pause_point();
+void Parser::bump_mismatch(TokenKind kind) const {
+    quarn::panic(fmt::format("assertion failed: the current token is {}, not {}",
+                             python_ast::name(current_token_kind()), python_ast::name(kind)));
 }
 
-void Parser::bump(TokenKind kind) {
-    if (current_token_kind() != kind) {
-        quarn::panic(fmt::format("assertion failed: the current token is {}, not {}",
-                                 python_ast::name(current_token_kind()), python_ast::name(kind)));
-    }
-    do_bump(kind);
-}
-
-void Parser::bump_any() {
-    const TokenKind kind = current_token_kind();
-    if (kind == TokenKind::EndOfFile) {
-        quarn::panic("assertion failed: the parser consumes nothing past the end of the file");
-    }
-    do_bump(kind);
+void Parser::bump_past_end() const {
+    quarn::panic("assertion failed: the parser consumes nothing past the end of the file");
 }
 
 TokenValue Parser::bump_value(TokenKind kind) {
@@ -210,15 +192,10 @@ TokenValue Parser::bump_value(TokenKind kind) {
     return value;
 }
 
-bool Parser::eat(TokenKind kind) {
-    if (!at(kind)) return false;
-    do_bump(kind);
-    return true;
-}
 
 bool Parser::expect(TokenKind kind) {
     if (eat(kind)) return true;
-    add_error(ParseErrorType::expected_token(kind, current_token_kind()), current_token_range());
+    report<ParseErrorId::ExpectedToken>(current_token_range(), kind, current_token_kind());
     return false;
 }
 
@@ -346,7 +323,7 @@ void Parser::parse_comma_separated_list(RecoveryContextKind kind,
         bump_any();
     }
     if (trailing_comma && !allows_trailing_comma(kind)) {
-        report(ParseErrorText::TrailingCommaNotAllowed, *trailing_comma);
+        report<ParseErrorId::TrailingCommaNotAllowed>(*trailing_comma);
     }
 }
 
@@ -357,7 +334,7 @@ NestingGuard Parser::enter_nesting_checked() {
     if (depth_ <= MAX_NESTING_DEPTH && frame > stack_floor_) return NestingGuard(this, true);
     // Nothing sensible can be built this deep: report it once and give up on the rest of the
     // file, so every open level unwinds at the end-of-file token.
-    report(ParseErrorText::NestedTooDeeply, current_token_range());
+    report<ParseErrorId::NestedTooDeeply>(current_token_range());
     while (!at(TokenKind::EndOfFile))
         bump_any();
     return NestingGuard(this, false);

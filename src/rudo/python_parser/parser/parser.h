@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/pause_point.h"
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_ast/token.h"
 #include "rudo/python_parser/interpolated_string.h"
@@ -323,7 +324,7 @@ std::optional<uintptr_t> thread_stack_low();
 // limit. parse_module runs a parse whose caller has too little stack left for this
 // depth on a thread with a stack of its own, so the limit holds on any caller's stack.
 inline constexpr uint32_t MAX_NESTING_DEPTH = 1600;
-inline constexpr std::string_view NESTED_TOO_DEEPLY = text(ParseErrorText::NestedTooDeeply);
+inline constexpr std::string_view NESTED_TOO_DEEPLY = message_of(ParseErrorId::NestedTooDeeply);
 // The stack is looked at every this many levels only: the frames of the levels between two looks
 // fit well inside the headroom that the check keeps below the deepest level.
 inline constexpr uint32_t STACK_CHECK_INTERVAL = 8;
@@ -353,42 +354,47 @@ class Parser {
     std::pair<TokenKind, TokenKind> peek2() { return token_source_.peek2(); }
 
     // Consumes the current token, which must be of `kind`.
-    void bump(TokenKind kind);
+    void bump(TokenKind kind) {
+        if (current_token_kind() != kind) [[unlikely]] {
+            bump_mismatch(kind);
+        }
+        do_bump(kind);
+    }
     // Consumes the current token, which must not be the end of the file.
-    void bump_any();
+    void bump_any() {
+        const TokenKind kind = current_token_kind();
+        if (kind == TokenKind::EndOfFile) [[unlikely]] {
+            bump_past_end();
+        }
+        do_bump(kind);
+    }
     // Takes the current token's value, then consumes it as `bump` does.
     TokenValue bump_value(TokenKind kind);
     // Consumes the current token when it is of `kind`.
-    bool eat(TokenKind kind);
+    bool eat(TokenKind kind) {
+        if (!at(kind)) return false;
+        do_bump(kind);
+        return true;
+    }
     // Consumes a token of `kind`, or records "Expected {}, found {}" and consumes nothing.
     bool expect(TokenKind kind);
 
     // Records an error unless the last recorded one starts at the same offset.
     void add_error(ParseErrorType error, TextRange range);
-    void add_error(ParseErrorType error, TextSize start, TextSize end) {
-        add_error(std::move(error), TextRange(start, end));
-    }
-    template <typename Node>
-    requires requires(const Node& node) { node.range(); }
-    void add_error(ParseErrorType error, const Node& node) {
-        add_error(std::move(error), node.range());
-    }
-    template <typename Node>
-    requires requires(const Node& node) { node.range.start(); }
-    void add_error(ParseErrorType error, const Node& node) {
-        add_error(std::move(error), node.range);
-    }
 
-    // Records the named text as a `ParseErrorType::Other` error, its "{}" filled with
-    // `argument`; or an error of a kind without payload. Out of line and cold, so that callers
-    // keep small frames: every named text is recorded through here.
-    void report(ParseErrorText text, TextRange range, std::string_view argument = {});
-    void report(ParseErrorType::Kind kind, TextRange range);
-    template <typename Node>
-    requires requires(const Node& node) { node.range(); }
-    void report(ParseErrorText text, const Node& node) {
-        report(text, node.range());
+    // Records the error of a registry row (parse_error.def) with its arguments, at a range or at
+    // a node's range: `report<ParseErrorId::ExpectedToken>(range, TokenKind::Rpar, found)`. Out
+    // of line and cold, so that callers keep small frames.
+    template <ParseErrorId id, typename... A>
+    [[gnu::noinline, gnu::cold]] void report(TextRange range, A... args) {
+        add_error(parse_error<id>(std::move(args)...), range);
     }
+    template <ParseErrorId id, typename Node, typename... A>
+    requires requires(const Node& node) { node.range(); }
+    void report(const Node& node, A... args) { report<id>(node.range(), std::move(args)...); }
+    template <ParseErrorId id, typename Node, typename... A>
+    requires requires(const Node& node) { node.range.start(); }
+    void report(const Node& node, A... args) { report<id>(node.range, std::move(args)...); }
 
     std::string_view src_text(TextRange range) const;
     // From `start` to the end of the last consumed token; empty at that end when nothing was
@@ -468,7 +474,8 @@ class Parser {
     // The items after the first of a dictionary display, whose `{` started at `start`.
     python_ast::ExprDict parse_dictionary_expression(std::optional<Expr> key, Expr value,
                                                      TextSize start);
-    void open_bracket(TokenKind open, ParseErrorText missing_closer);
+    template <ParseErrorId missing_closer>
+    void open_bracket(TokenKind open);
     Expr parse_comprehension_operand();
 
     // ---- string_expr.cpp ----
@@ -571,7 +578,8 @@ class Parser {
   public:
     // ---- definition.cpp ----
 
-    StmtFunctionDef parse_function_definition(python_ast::List<Decorator> decorators, TextSize start);
+    StmtFunctionDef parse_function_definition(python_ast::List<Decorator> decorators,
+                                              TextSize start);
     StmtClassDef parse_class_definition(python_ast::List<Decorator> decorators, TextSize start);
     Parameters parse_parameters(FunctionKind kind);
     std::optional<TypeParams> try_parse_type_params();
@@ -637,7 +645,17 @@ class Parser {
   private:
     friend class NestingGuard;
 
-    void do_bump(TokenKind kind);
+    void do_bump(TokenKind kind) {
+        if (kind != TokenKind::Newline && kind != TokenKind::Dedent && kind != TokenKind::Semi) {
+            prev_token_end_ = current_token_range().end();
+        }
+        token_source_.bump(kind);
+        ++current_token_index_;
+        // Between two tokens the parser holds nothing that another thread could need.
+        quarn::pause_point();
+    }
+    [[noreturn, gnu::cold]] void bump_mismatch(TokenKind kind) const;
+    [[noreturn, gnu::cold]] void bump_past_end() const;
     [[noreturn]] void stuck() const;
     // enter_nesting's stack check and depth error, at every STACK_CHECK_INTERVAL-th level.
     NestingGuard enter_nesting_checked();

@@ -6,10 +6,6 @@ namespace rudo::python_parser {
 using namespace python_ast;
 
 namespace {
-using ErrorKind = ParseErrorType::Kind;
-ParseErrorType error(ErrorKind kind) {
-    return ParseErrorType::of(kind);
-}
 constexpr auto STAR_ALLOWED = Parser::AllowStarPattern::Yes;
 constexpr auto STAR_NOT_ALLOWED = Parser::AllowStarPattern::No;
 }  // namespace
@@ -65,7 +61,7 @@ Expr Parser::parse_match_subject_expression() {
     ExprWithParens first = parse_named_expression_or_higher(flags);
     if (!at(TokenKind::Comma)) {
         if (first.expr.is<ExprStarred>() && !first.in_parentheses) {
-            add_error(error(ErrorKind::MisplacedStarredExpression), first.expr.range());
+            report<ParseErrorId::MisplacedStarredExpression>(first.expr.range());
         }
         return std::move(first.expr);
     }
@@ -87,12 +83,12 @@ python_ast::List<MatchCase> Parser::parse_match_body() {
     if (at(TokenKind::Indent)) {
         bump(TokenKind::Indent);
     } else {
-        report(ParseErrorText::ExpectedMatchBlock, current_token_range());
+        report<ParseErrorId::ExpectedMatchBlock>(current_token_range());
     }
 
     python_ast::List<MatchCase> cases;
     if (!at(TokenKind::Case)) {
-        report(ParseErrorText::ExpectedCaseBlock, current_token_range());
+        report<ParseErrorId::ExpectedCaseBlock>(current_token_range());
     } else {
         // Every pass consumes its `case`.
         while (at(TokenKind::Case))
@@ -112,7 +108,7 @@ MatchCase Parser::parse_match_case() {
         pattern = parse_sequence_match_pattern(std::move(pattern), pattern_start,
                                                SequenceMatchPatternParentheses::None);
     } else if (is_star(pattern)) {
-        add_error(error(ErrorKind::MisplacedStarPattern), pattern.range());
+        report<ParseErrorId::MisplacedStarPattern>(pattern.range());
     }
 
     OptionalBox<Expr> guard;
@@ -121,7 +117,7 @@ MatchCase Parser::parse_match_case() {
         if (at_expr()) {
             guard = parse_named_expression_or_higher(ExprPosition{}).expr;
         } else {
-            add_error(error(ErrorKind::ExpectedExpression), current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
         }
     }
 
@@ -149,7 +145,7 @@ Pattern Parser::parse_match_pattern(AllowStarPattern allow_star) {
 }
 
 [[gnu::noinline]] Pattern Parser::parse_match_or_pattern(Pattern first, TextSize start) {
-    if (is_star(first)) add_error(error(ErrorKind::MisplacedStarPattern), first.range());
+    if (is_star(first)) report<ParseErrorId::MisplacedStarPattern>(first.range());
     python_ast::List<Pattern> alternatives;
     alternatives.push_back(std::move(first));
     while (at(TokenKind::Vbar)) {
@@ -161,7 +157,7 @@ Pattern Parser::parse_match_pattern(AllowStarPattern allow_star) {
 
 [[gnu::noinline]] Pattern Parser::parse_match_as_pattern(Pattern pattern, TextSize start) {
     bump(TokenKind::As);
-    if (is_star(pattern)) add_error(error(ErrorKind::MisplacedStarPattern), pattern.range());
+    if (is_star(pattern)) report<ParseErrorId::MisplacedStarPattern>(pattern.range());
     Identifier name = parse_identifier();
     return PatternMatchAs{
         .range = node_range(start), .pattern = std::move(pattern), .name = std::move(name)};
@@ -195,7 +191,7 @@ Pattern Parser::parse_match_pattern_lhs(AllowStarPattern allow_star) {
         Operator op = at(TokenKind::Plus) ? Operator::Add : Operator::Sub;
         bump_any();
         const Pattern& real = terms.back().pattern;
-        if (!is_real_number(real)) add_error(error(ErrorKind::ExpectedRealNumber), real.range());
+        if (!is_real_number(real)) report<ParseErrorId::ExpectedRealNumber>(real.range());
         TextSize term_start = current_token_range().start();
         Pattern imaginary = parse_match_pattern_term(STAR_NOT_ALLOWED, term_start);
         terms.push_back(Term{term_start, op, std::move(imaginary)});
@@ -206,7 +202,7 @@ Pattern Parser::parse_match_pattern_lhs(AllowStarPattern allow_star) {
     TextSize end = prev_token_end();
     Pattern right = std::move(terms.back().pattern);
     if (!is_imaginary_number(right)) {
-        add_error(error(ErrorKind::ExpectedImaginaryNumber), right.range());
+        report<ParseErrorId::ExpectedImaginaryNumber>(right.range());
     }
     for (size_t i = terms.size() - 1; i-- > 0;) {
         Term& left = terms[i];
@@ -217,7 +213,7 @@ Pattern Parser::parse_match_pattern_lhs(AllowStarPattern allow_star) {
         Expr sum = ExprBinOp{
             .range = range, .left = std::move(left_expr), .op = op, .right = std::move(right_expr)};
         right = PatternMatchValue{.range = range, .value = std::move(sum)};
-        if (i > 0) add_error(error(ErrorKind::ExpectedImaginaryNumber), right.range());
+        if (i > 0) report<ParseErrorId::ExpectedImaginaryNumber>(right.range());
     }
     return right;
 }
@@ -270,8 +266,11 @@ Pattern Parser::parse_bracketed_match_pattern() {
     TokenKind closing = parenthesized ? TokenKind::Rpar : TokenKind::Rsqb;
     bump_any();
     if (at(TokenKind::Colon) || at(TokenKind::Newline)) {
-        report(parenthesized ? ParseErrorText::MissingRpar : ParseErrorText::MissingRsqb,
-               current_token_range());
+        if (parenthesized) {
+            report<ParseErrorId::MissingRpar>(current_token_range());
+        } else {
+            report<ParseErrorId::MissingRsqb>(current_token_range());
+        }
     }
     if (at(closing)) {
         bump(closing);
@@ -301,7 +300,7 @@ Pattern Parser::parse_bracketed_match_pattern() {
             Pattern star =
                 PatternMatchStar{.range = node_range(start), .name = std::move(star_name)};
             if (allow_star == STAR_NOT_ALLOWED) {
-                add_error(error(ErrorKind::MisplacedStarPattern), star.range());
+                report<ParseErrorId::MisplacedStarPattern>(star.range());
             }
             return star;
         }
@@ -339,7 +338,7 @@ Pattern Parser::parse_bracketed_match_pattern() {
                 parse_unary_expression(plus ? UnaryOp::UAdd : UnaryOp::USub, ExprPosition{}).expr;
             TextRange range = signed_number.range();
             if (plus) {
-                report(ParseErrorText::UnaryPlusLiteralPattern, range);
+                report<ParseErrorId::UnaryPlusLiteralPattern>(range);
             }
             return PatternMatchValue{.range = range, .value = std::move(signed_number)};
         }
@@ -361,7 +360,7 @@ Pattern Parser::parse_bracketed_match_pattern() {
         return PatternMatchAs{.range = range, .pattern = {}, .name = std::move(name)};
     }
 
-    report(ParseErrorText::ExpectedPattern, current_token_range());
+    report<ParseErrorId::ExpectedPattern>(current_token_range());
     return missing_pattern();
 }
 
@@ -394,7 +393,7 @@ Pattern Parser::parse_match_pattern_class(Pattern cls_pattern, TextSize start) {
         return name_expr(name->id, name->range,
                          name->is_valid() ? ExprContext::Load : ExprContext::Invalid);
     }
-    report(ParseErrorText::InvalidValueForClassPattern, pattern.range());
+    report<ParseErrorId::InvalidValueForClassPattern>(pattern.range());
     return pattern_to_expr(std::move(pattern));
 }
 
@@ -407,7 +406,7 @@ void Parser::parse_class_pattern_argument(PatternArguments& arguments, bool& key
         return;
     }
     if (keyword_seen) {
-        report(ParseErrorText::PositionalPatternAfterKeywordPattern, pattern.range());
+        report<ParseErrorId::PositionalPatternAfterKeywordPattern>(pattern.range());
     }
     arguments.patterns.push_back(std::move(pattern));
 }
@@ -423,7 +422,7 @@ void Parser::parse_class_pattern_argument(PatternArguments& arguments, bool& key
         // `_` is an ordinary attribute name here: `C(_=1)` is valid.
         attr = Identifier{.id = Name("_"), .range = name_pattern.range()};
     } else {
-        report(ParseErrorText::ExpectedKeywordPatternName, name_pattern.range());
+        report<ParseErrorId::ExpectedKeywordPatternName>(name_pattern.range());
         attr = Identifier{.id = Name(), .range = TextRange(prev_token_end(), prev_token_end())};
     }
     Pattern value = parse_match_pattern(STAR_NOT_ALLOWED);
@@ -452,7 +451,7 @@ void Parser::parse_mapping_pattern_item(PatternMatchMapping& mapping) {
     mapping.patterns.push_back(parse_match_pattern(STAR_NOT_ALLOWED));
     if (mapping.rest) {
         TextRange range(mapping.keys.back().range().start(), mapping.patterns.back().range().end());
-        report(ParseErrorText::PatternAfterDoubleStarPattern, range);
+        report<ParseErrorId::PatternAfterDoubleStarPattern>(range);
     }
 }
 
@@ -461,7 +460,7 @@ void Parser::parse_mapping_pattern_item(PatternMatchMapping& mapping) {
     bump(TokenKind::DoubleStar);
     Identifier name = parse_identifier();
     if (mapping.rest) {
-        report(ParseErrorText::RepeatedDoubleStarPattern, node_range(stars));
+        report<ParseErrorId::RepeatedDoubleStarPattern>(node_range(stars));
     }
     mapping.rest = std::move(name);
 }
@@ -474,7 +473,7 @@ void Parser::parse_mapping_pattern_item(PatternMatchMapping& mapping) {
         return ExprBooleanLiteral{.range = singleton->range,
                                   .value = singleton->value == Singleton::True};
     }
-    report(ParseErrorText::InvalidMappingPatternKey, key.range());
+    report<ParseErrorId::InvalidMappingPatternKey>(key.range());
     return pattern_to_expr(std::move(key));
 }
 

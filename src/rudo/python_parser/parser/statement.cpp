@@ -111,7 +111,7 @@ Stmt Parser::parse_return_statement() {
 Expr Parser::parse_raise_operand() {
     Expr expr = parse_expression_list(ExprPosition{}).expr;
     if (is_unparenthesized_tuple(expr))
-        report(ParseErrorType::Kind::UnparenthesizedTupleExpression, expr.range());
+        report<ParseErrorId::UnparenthesizedTupleExpression>(expr.range());
     return expr;
 }
 
@@ -123,7 +123,7 @@ Stmt Parser::parse_raise_statement() {
     // A bare `raise` ends at its line's end or at a `;` (`raise; x = 1` is two statements).
     if (!at(TokenKind::Newline) && !at(TokenKind::Semi)) {
         if (at(TokenKind::From)) {
-            report(ParseErrorText::RaiseCauseWithoutException, current_token_range());
+            report<ParseErrorId::RaiseCauseWithoutException>(current_token_range());
         } else {
             exc = parse_raise_operand();
         }
@@ -145,7 +145,7 @@ Stmt Parser::parse_assert_statement() {
         if (at_expr()) {
             msg = parse_conditional_expression_or_higher_impl(ExprPosition{}).expr;
         } else {
-            report(ParseErrorType::Kind::ExpectedExpression, current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
         }
     }
     return StmtAssert{.range = node_range(start), .test = std::move(test), .msg = std::move(msg)};
@@ -163,7 +163,7 @@ Stmt Parser::parse_delete_statement() {
         validate_delete_target(target);
         targets.push_back(std::move(target));
     });
-    if (targets.empty()) report(ParseErrorType::Kind::EmptyDeleteTargets, current_token_range());
+    if (targets.empty()) report<ParseErrorId::EmptyDeleteTargets>(current_token_range());
     return StmtDelete{.range = node_range(start), .targets = std::move(targets)};
 }
 
@@ -178,7 +178,7 @@ Stmt Parser::parse_global_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Global);
     python_ast::List<Identifier> names = parse_identifier_list();
-    if (names.empty()) report(ParseErrorType::Kind::EmptyGlobalNames, current_token_range());
+    if (names.empty()) report<ParseErrorId::EmptyGlobalNames>(current_token_range());
     return StmtGlobal{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -186,7 +186,7 @@ Stmt Parser::parse_nonlocal_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Nonlocal);
     python_ast::List<Identifier> names = parse_identifier_list();
-    if (names.empty()) report(ParseErrorType::Kind::EmptyNonlocalNames, current_token_range());
+    if (names.empty()) report<ParseErrorId::EmptyNonlocalNames>(current_token_range());
     return StmtNonlocal{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -197,7 +197,7 @@ Stmt Parser::parse_import_statement() {
     // The list itself reports a trailing comma: this list kind does not allow one.
     parse_comma_separated_list(RecoveryContextKind::ImportNames,
                                [&] { names.push_back(parse_alias(AliasStyle::Dotted)); });
-    if (names.empty()) report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
+    if (names.empty()) report<ParseErrorId::EmptyImportNames>(current_token_range());
     return StmtImport{.range = node_range(start), .names = std::move(names)};
 }
 
@@ -215,7 +215,7 @@ Stmt Parser::parse_from_import_statement() {
     if (is_name_or_soft_keyword(current_token_kind())) {
         module = parse_dotted_name();
     } else if (level == 0) {
-        report(ParseErrorText::ExpectedModuleName, current_token_range());
+        report<ParseErrorId::ExpectedModuleName>(current_token_range());
     }
 
     expect(TokenKind::Import);
@@ -231,9 +231,9 @@ Stmt Parser::parse_from_import_statement() {
         if (names.back().name.as_str() == "*") has_star = true;
     });
 
-    if (names.empty()) report(ParseErrorType::Kind::EmptyImportNames, current_token_range());
+    if (names.empty()) report<ParseErrorId::EmptyImportNames>(current_token_range());
     if (has_star && names.size() >= 2) {
-        report(ParseErrorText::StarImportNotAlone, TextRange(names_start, prev_token_end()));
+        report<ParseErrorId::StarImportNotAlone>(TextRange(names_start, prev_token_end()));
     }
     if (parenthesized) expect(TokenKind::Rpar);
 
@@ -257,7 +257,7 @@ Alias Parser::parse_alias(AliasStyle style) {
         if (is_name_or_soft_keyword(current_token_kind())) {
             asname = parse_identifier();
         } else {
-            report(ParseErrorText::ExpectedSymbolAfterAs, current_token_range());
+            report<ParseErrorId::ExpectedSymbolAfterAs>(current_token_range());
         }
     }
     return Alias{.range = node_range(start), .name = std::move(name), .asname = std::move(asname)};
@@ -313,11 +313,11 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
     bump(TokenKind::Colon);
     Expr& expr = target.expr;
     if (expr.is<ExprList>()) {
-        report(ParseErrorText::AnnotatedList, expr.range());
+        report<ParseErrorId::AnnotatedList>(expr.range());
     } else if (expr.is<ExprTuple>()) {
-        report(ParseErrorText::AnnotatedTuple, expr.range());
+        report<ParseErrorId::AnnotatedTuple>(expr.range());
     } else if (!expr.is<ExprName>() && !expr.is<ExprAttribute>() && !expr.is<ExprSubscript>()) {
-        report(ParseErrorType::Kind::InvalidAnnotatedAssignmentTarget, expr.range());
+        report<ParseErrorId::InvalidAnnotatedAssignmentTarget>(expr.range());
     }
     set_expr_ctx(expr, ExprContext::Store);
 
@@ -329,7 +329,7 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
         if (at_expr()) {
             value = parse_expression_list(STATEMENT_EXPRESSION).expr;
         } else {
-            report(ParseErrorType::Kind::ExpectedExpression, current_token_range());
+            report<ParseErrorId::ExpectedExpression>(current_token_range());
         }
     }
     bool simple = expr.is<ExprName>() && !target.in_parentheses;
@@ -365,7 +365,7 @@ Stmt Parser::parse_assignment(TextSize start, Expr first) {
 Stmt Parser::parse_augmented_assignment(TextSize start, Expr target, Operator op) {
     bump_any();
     if (!target.is<ExprName>() && !target.is<ExprAttribute>() && !target.is<ExprSubscript>()) {
-        report(ParseErrorType::Kind::InvalidAugmentedAssignmentTarget, target.range());
+        report<ParseErrorId::InvalidAugmentedAssignmentTarget>(target.range());
     }
     set_expr_ctx(target, ExprContext::Store);
     Expr value = parse_expression_list(STATEMENT_EXPRESSION).expr;

@@ -28,10 +28,13 @@ TextRange part_range(const StringType& part) {
     return std::visit([](const auto& node) { return node.range; }, part);
 }
 
-ParseErrorType interpolated_string_error(InterpolatedStringKind kind,
-                                         InterpolatedStringErrorType error) {
-    return kind == InterpolatedStringKind::FString ? ParseErrorType::fstring(error)
-                                                   : ParseErrorType::tstring(error);
+void report_interpolated(Parser& parser, InterpolatedStringKind kind,
+                         InterpolatedStringErrorType error, TextRange range) {
+    if (kind == InterpolatedStringKind::FString) {
+        parser.report<ParseErrorId::FStringError>(range, error);
+    } else {
+        parser.report<ParseErrorId::TStringError>(range, error);
+    }
 }
 
 // One `String` token decoded. A literal that fails to decode leaves an empty placeholder marked
@@ -46,7 +49,7 @@ StringType parse_string_token(Parser& parser) {
     if (decoded.ok()) return std::move(decoded).value();
 
     LexicalError error = std::move(decoded).error();
-    parser.add_error(ParseErrorType::from_lexical(std::move(error.error)), error.location);
+    parser.report<ParseErrorId::Lexical>(error.location, std::move(error.error));
     if (flags.is_bytes()) {
         return BytesLiteral{
             .range = range,
@@ -101,7 +104,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
             return ExprBytesLiteral{.range = range,
                                     .value = BytesLiteralValue::concatenated(std::move(literals))};
         }
-        parser.report(ParseErrorText::MixedBytesLiterals, range);
+        parser.report<ParseErrorId::MixedBytesLiterals>(range);
     }
     if (t_strings > 0) {
         if (t_strings == parts.size()) {
@@ -112,7 +115,7 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
             return ExprTString{.range = range,
                                .value = TStringValue::concatenated(std::move(strings))};
         }
-        parser.report(ParseErrorText::MixedTStringLiterals, range);
+        parser.report<ParseErrorId::MixedTStringLiterals>(range);
         has_f_string = true;
     }
 
@@ -225,7 +228,7 @@ InterpolatedStringElement Parser::parse_interpolated_string_element(Interpolated
     auto decoded = parse_interpolated_string_literal_element(text, flags, range);
     if (decoded.ok()) return std::move(decoded).value();
     LexicalError error = std::move(decoded).error();
-    add_error(ParseErrorType::from_lexical(std::move(error.error)), error.location);
+    report<ParseErrorId::Lexical>(error.location, std::move(error.error));
     return InterpolatedStringElementLiteral{.range = range, .value = {}};
 }
 
@@ -248,9 +251,8 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
                                                               ExprPosition::YIELD_ALLOWED));
     const TextRange expr_range = value.expr.range();
     if (value.expr.is<ExprLambda>() && !value.in_parentheses) {
-        add_error(
-            interpolated_string_error(kind, InterpolatedStringErrorType::UnparenthesizedLambda),
-            expr_range);
+        report_interpolated(*this, kind, InterpolatedStringErrorType::UnparenthesizedLambda,
+                            expr_range);
     }
 
     OptionalBox<DebugText> debug_text;
@@ -270,9 +272,9 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
         if (at(TokenKind::Name)) {
             const TextRange name_range = current_token_range();
             if (name_range.start() != bang_end) {
-                add_error(interpolated_string_error(
-                              kind, InterpolatedStringErrorType::MisplacedConversionType),
-                          TextRange(bang_end, name_range.start()));
+                report_interpolated(*this, kind,
+                                    InterpolatedStringErrorType::MisplacedConversionType,
+                                    TextRange(bang_end, name_range.start()));
             }
             TokenValue name = bump_value(TokenKind::Name);
             std::string_view text;
@@ -280,14 +282,14 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
             if (text == "a" || text == "r" || text == "s") {
                 conversion = static_cast<int8_t>(text[0]);
             } else {
-                add_error(interpolated_string_error(
-                              kind, InterpolatedStringErrorType::InvalidConversionCharacter),
-                          name_range);
+                report_interpolated(*this, kind,
+                                    InterpolatedStringErrorType::InvalidConversionCharacter,
+                                    name_range);
             }
         } else {
-            add_error(interpolated_string_error(
-                          kind, InterpolatedStringErrorType::InvalidConversionCharacter),
-                      current_token_range());
+            report_interpolated(*this, kind,
+                                InterpolatedStringErrorType::InvalidConversionCharacter,
+                                current_token_range());
             // Whatever stands there is taken as the conversion, a `}` too; the end of the file
             // cannot be consumed.
             if (!at(TokenKind::EndOfFile)) bump_any();
@@ -308,8 +310,8 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
     if (at(TokenKind::Rbrace)) {
         bump(TokenKind::Rbrace);
     } else {
-        add_error(interpolated_string_error(kind, InterpolatedStringErrorType::ExpectedRbrace),
-                  current_token_range());
+        report_interpolated(*this, kind, InterpolatedStringErrorType::ExpectedRbrace,
+                            current_token_range());
     }
 
     return InterpolatedStringElementInterpolation{.range = node_range(start),

@@ -85,13 +85,13 @@ void validate_target(const Expr& root, bool starred_allowed, Record&& record) {
 
 void Parser::validate_assignment_target(const Expr& expr) {
     validate_target(expr, true, [&](const Expr& invalid) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::InvalidAssignmentTarget), invalid);
+        report<ParseErrorId::InvalidAssignmentTarget>(invalid);
     });
 }
 
 void Parser::validate_delete_target(const Expr& expr) {
     validate_target(expr, false, [&](const Expr& invalid) {
-        add_error(ParseErrorType::of(ParseErrorType::Kind::InvalidDeleteTarget), invalid);
+        report<ParseErrorId::InvalidDeleteTarget>(invalid);
     });
 }
 

@@ -6,7 +6,6 @@
 namespace rudo::python_parser {
 
 using namespace python_ast;
-using ErrorKind = ParseErrorType::Kind;
 
 namespace {
 
@@ -26,7 +25,7 @@ StmtWith Parser::parse_with_statement(TextSize start) {
 
     python_ast::List<WithItem> items;
     if (!at_expr()) {
-        report(ParseErrorText::ExpectedExpressionAfterWith, current_token_range());
+        report<ParseErrorId::ExpectedExpressionAfterWith>(current_token_range());
     } else if (at(TokenKind::Lpar)) {
         items = parse_parenthesized_with_items();
     } else {
@@ -64,12 +63,11 @@ python_ast::List<WithItem> Parser::parse_parenthesized_with_items() {
             if (item.in_parentheses) continue;
             const Expr& expr = *item.item.context_expr;
             if (expr.is<ExprYield>() || expr.is<ExprYieldFrom>()) {
-                add_error(ParseErrorType::of(ErrorKind::MisplacedYieldExpression), expr.range());
+                report<ParseErrorId::MisplacedYieldExpression>(expr.range());
             } else if (expr.is<ExprNamedExpr>()) {
-                add_error(ParseErrorType::of(ErrorKind::UnparenthesizedNamedExpression),
-                          expr.range());
+                report<ParseErrorId::UnparenthesizedNamedExpression>(expr.range());
             } else if (expr.is<ExprStarred>()) {
-                add_error(ParseErrorType::of(ErrorKind::MisplacedStarredExpression), expr.range());
+                report<ParseErrorId::MisplacedStarredExpression>(expr.range());
             }
         }
         accept = true;
