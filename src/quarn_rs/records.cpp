@@ -1,9 +1,15 @@
 // The four record classes. Each object shares one immutable record (with the rest of its file's
-// records, which the index keeps anyway) and never changes it; every property read builds new
-// Python values from it, so nothing a caller does to a result reaches the record.
+// records, which the index keeps anyway) and never changes it. A property whose value is
+// immutable (a text, a location tuple, None) makes it on the first read and hands out the same
+// object afterwards; every other read builds new Python values (dicts, lists, record objects),
+// so nothing a caller does to a result reaches the record.
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "quarn_rs/classes.h"
@@ -30,12 +36,19 @@ Ref to_py(const std::string& text, const Owner&) {
     return new_str(text);
 }
 
+// The tuple is filled directly: no format string to read.
 Ref to_py(const ast::Location& location, const Owner&) {
     const ast::Range& r = location.range;
-    return Ref(Py_BuildValue("(kkkk)", static_cast<unsigned long>(r.start.line),
-                             static_cast<unsigned long>(r.start.character),
-                             static_cast<unsigned long>(r.end.line),
-                             static_cast<unsigned long>(r.end.character)));
+    const std::array<uint32_t, 4> values = {r.start.line, r.start.character, r.end.line,
+                                            r.end.character};
+    Ref tuple(PyTuple_New(4));
+    if (!tuple) return tuple;
+    for (size_t i = 0; i < values.size(); ++i) {
+        PyObject* value = PyLong_FromUnsignedLong(values[i]);
+        if (value == nullptr) return Ref();  // the tuple drops what was made so far
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), value);
+    }
+    return tuple;
 }
 
 template <typename T>
@@ -87,18 +100,79 @@ Ref to_py(const ast::OrderedMap<V>& map, const Owner& owner) {
 template <typename Record>
 using Shared = std::shared_ptr<const Record>;
 
+// The immutable values a record object keeps once made, one slot per such property.
+template <typename Record>
+constexpr size_t kept_slots = 0;
+template <>
+constexpr size_t kept_slots<ast::ResolverAST> = 8;
+template <>
+constexpr size_t kept_slots<ast::FunctionArgAST> = 3;
+template <>
+constexpr size_t kept_slots<ast::FeatureClassAST> = 7;
+template <>
+constexpr size_t kept_slots<ast::FeatureFieldAST> = 7;
+
+// The layout of a record object: the shared record, then the values made so far (null until a
+// property is first read). Nothing kept refers to another object, so no reference cycle forms.
+template <typename Record>
+struct RecordObject {
+    PyObject_HEAD Shared<Record> record;
+    std::array<PyObject*, kept_slots<Record>> kept;
+};
+
+template <typename Record>
+RecordObject<Record>& record_object(PyObject* self) {
+    return *reinterpret_cast<RecordObject<Record>*>(self);
+}
+
+template <typename Record>
+void dealloc_record(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    RecordObject<Record>& object = record_object<Record>(self);
+    for (PyObject* value : object.kept)
+        Py_XDECREF(value);
+    object.record.~Shared<Record>();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
 // One read-only property per field: `Member` of the record shared by a `Record` object.
 template <typename Record, auto Member>
 PyObject* get_field(PyObject* self, void*) {
     return guarded([self]() -> PyObject* {
-        const Shared<Record>& record = held<Shared<Record>>(self);
+        const Shared<Record>& record = record_object<Record>(self).record;
         return to_py((*record).*Member, record).release();
     });
 }
 
+// The same for an immutable value, made once into the object's slot `Slot`.
+template <typename Record, auto Member, size_t Slot>
+PyObject* get_kept_field(PyObject* self, void*) {
+    static_assert(Slot < kept_slots<Record>);
+    return guarded([self]() -> PyObject* {
+        RecordObject<Record>& object = record_object<Record>(self);
+        PyObject*& kept = object.kept[Slot];
+        if (kept == nullptr) kept = to_py((*object.record).*Member, object.record).release();
+        Py_XINCREF(kept);
+        return kept;
+    });
+}
+
+template <typename T>
+constexpr bool is_immutable_field =
+    std::is_same_v<T, std::string> || std::is_same_v<T, std::optional<std::string>> ||
+    std::is_same_v<T, ast::Location> || std::is_same_v<T, std::optional<ast::Location>>;
+
 template <typename Record, auto Member>
 constexpr PyGetSetDef property(const char* name) {
     return PyGetSetDef{name, &get_field<Record, Member>, nullptr, "", nullptr};
+}
+
+template <typename Record, auto Member, size_t Slot>
+constexpr PyGetSetDef kept(const char* name) {
+    using Field = std::remove_cvref_t<decltype(std::declval<const Record&>().*Member)>;
+    static_assert(is_immutable_field<Field>, "only immutable values are kept");
+    return PyGetSetDef{name, &get_kept_field<Record, Member, Slot>, nullptr, "", nullptr};
 }
 
 using ast::FeatureClassAST;
@@ -107,40 +181,40 @@ using ast::FunctionArgAST;
 using ast::ResolverAST;
 
 PyGetSetDef resolver_properties[] = {
-    property<ResolverAST, &ResolverAST::module>("module"),
-    property<ResolverAST, &ResolverAST::resolver_name>("resolver_name"),
-    property<ResolverAST, &ResolverAST::resolver_name_location>("resolver_name_location"),
-    property<ResolverAST, &ResolverAST::decorator_location>("decorator_location"),
+    kept<ResolverAST, &ResolverAST::module, 0>("module"),
+    kept<ResolverAST, &ResolverAST::resolver_name, 1>("resolver_name"),
+    kept<ResolverAST, &ResolverAST::resolver_name_location, 2>("resolver_name_location"),
+    kept<ResolverAST, &ResolverAST::decorator_location, 3>("decorator_location"),
     property<ResolverAST, &ResolverAST::kwarg_names>("kwarg_names"),
     property<ResolverAST, &ResolverAST::kwargs>("kwargs"),
     property<ResolverAST, &ResolverAST::kwarg_dict_key_names>("kwarg_dict_key_names"),
     property<ResolverAST, &ResolverAST::kwarg_dict_values>("kwarg_dict_values"),
     property<ResolverAST, &ResolverAST::args_in_order>("args_in_order"),
     property<ResolverAST, &ResolverAST::args>("args"),
-    property<ResolverAST, &ResolverAST::return_annotation>("return_annotation"),
-    property<ResolverAST, &ResolverAST::missing_return_annotation>("missing_return_annotation"),
+    kept<ResolverAST, &ResolverAST::return_annotation, 4>("return_annotation"),
+    kept<ResolverAST, &ResolverAST::missing_return_annotation, 5>("missing_return_annotation"),
     property<ResolverAST, &ResolverAST::return_statements>("return_statements"),
-    property<ResolverAST, &ResolverAST::body>("body"),
-    property<ResolverAST, &ResolverAST::return_arg>("return_arg"),
+    kept<ResolverAST, &ResolverAST::body, 6>("body"),
+    kept<ResolverAST, &ResolverAST::return_arg, 7>("return_arg"),
     {},
 };
 
 PyGetSetDef function_arg_properties[] = {
-    property<FunctionArgAST, &FunctionArgAST::arg_name>("arg_name"),
-    property<FunctionArgAST, &FunctionArgAST::arg_location>("arg_location"),
-    property<FunctionArgAST, &FunctionArgAST::annotation>("annotation"),
+    kept<FunctionArgAST, &FunctionArgAST::arg_name, 0>("arg_name"),
+    kept<FunctionArgAST, &FunctionArgAST::arg_location, 1>("arg_location"),
+    kept<FunctionArgAST, &FunctionArgAST::annotation, 2>("annotation"),
     {},
 };
 
 PyGetSetDef feature_class_properties[] = {
-    property<FeatureClassAST, &FeatureClassAST::module>("module"),
-    property<FeatureClassAST, &FeatureClassAST::namespace_>("namespace"),
-    property<FeatureClassAST, &FeatureClassAST::class_name>("class_name"),
-    property<FeatureClassAST, &FeatureClassAST::source>("source"),
-    property<FeatureClassAST, &FeatureClassAST::class_name_location>("class_name_location"),
-    property<FeatureClassAST, &FeatureClassAST::class_definition_location>(
+    kept<FeatureClassAST, &FeatureClassAST::module, 0>("module"),
+    kept<FeatureClassAST, &FeatureClassAST::namespace_, 1>("namespace"),
+    kept<FeatureClassAST, &FeatureClassAST::class_name, 2>("class_name"),
+    kept<FeatureClassAST, &FeatureClassAST::source, 3>("source"),
+    kept<FeatureClassAST, &FeatureClassAST::class_name_location, 4>("class_name_location"),
+    kept<FeatureClassAST, &FeatureClassAST::class_definition_location, 5>(
         "class_definition_location"),
-    property<FeatureClassAST, &FeatureClassAST::decorator_location>("decorator_location"),
+    kept<FeatureClassAST, &FeatureClassAST::decorator_location, 6>("decorator_location"),
     property<FeatureClassAST, &FeatureClassAST::kwarg_names>("kwarg_names"),
     property<FeatureClassAST, &FeatureClassAST::kwargs>("kwargs"),
     property<FeatureClassAST, &FeatureClassAST::fields>("fields"),
@@ -149,14 +223,14 @@ PyGetSetDef feature_class_properties[] = {
 };
 
 PyGetSetDef feature_field_properties[] = {
-    property<FeatureFieldAST, &FeatureFieldAST::field_name>("field_name"),
-    property<FeatureFieldAST, &FeatureFieldAST::field_name_location>("field_name_location"),
-    property<FeatureFieldAST, &FeatureFieldAST::comment>("comment"),
-    property<FeatureFieldAST, &FeatureFieldAST::description>("description"),
-    property<FeatureFieldAST, &FeatureFieldAST::owner>("owner"),
+    kept<FeatureFieldAST, &FeatureFieldAST::field_name, 0>("field_name"),
+    kept<FeatureFieldAST, &FeatureFieldAST::field_name_location, 1>("field_name_location"),
+    kept<FeatureFieldAST, &FeatureFieldAST::comment, 2>("comment"),
+    kept<FeatureFieldAST, &FeatureFieldAST::description, 3>("description"),
+    kept<FeatureFieldAST, &FeatureFieldAST::owner, 4>("owner"),
     property<FeatureFieldAST, &FeatureFieldAST::tags>("tags"),
-    property<FeatureFieldAST, &FeatureFieldAST::annotation>("annotation"),
-    property<FeatureFieldAST, &FeatureFieldAST::feature_call>("feature_call"),
+    kept<FeatureFieldAST, &FeatureFieldAST::annotation, 5>("annotation"),
+    kept<FeatureFieldAST, &FeatureFieldAST::feature_call, 6>("feature_call"),
     property<FeatureFieldAST, &FeatureFieldAST::kwarg_names>("kwarg_names"),
     property<FeatureFieldAST, &FeatureFieldAST::kwargs>("kwargs"),
     {},
@@ -165,18 +239,22 @@ PyGetSetDef feature_field_properties[] = {
 template <typename Record>
 TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
     return TypeDescription{full_name,
-                           static_cast<int>(sizeof(Holder<Shared<Record>>)),
-                           &dealloc_holder<Shared<Record>>,
+                           static_cast<int>(sizeof(RecordObject<Record>)),
+                           &dealloc_record<Record>,
                            nullptr,
                            nullptr,
                            nullptr,
                            properties};
 }
 
+// The type's allocator hands out zeroed memory: every kept slot starts empty.
 template <typename Record>
 PyObject* wrap(PyTypeObject* type, Shared<Record> record) {
     if (type == nullptr) return nullptr;
-    return new_holder(type, std::move(record));
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    new (&record_object<Record>(self).record) Shared<Record>(std::move(record));
+    return self;
 }
 
 }  // namespace

@@ -184,6 +184,30 @@ def test_nested_records_outlive_their_parent(hooks):
     assert field.owner == "team-a"
 
 
+def test_values_read_again_stay_the_same_and_are_released_with_their_record(hooks):
+    import sys
+
+    resolver, _, feature_class = hooks._records_for_tests()
+    field = feature_class.fields["items"]
+    # Reads of every kind of value twice: the second gives what the first gave.
+    for obj, name, expected in [
+        (resolver, "module", "pkg.m"),
+        (resolver, "decorator_location", (0, 0, 0, 40)),
+        (resolver, "missing_return_annotation", None),
+        (field, "owner", "team-a"),
+        (field, "description", "Items in the cart."),
+        (feature_class, "namespace", "shop"),
+    ]:
+        assert getattr(obj, name) == expected
+        assert getattr(obj, name) == expected
+    # A value read from a record is held by the caller alone once the record is gone.
+    location = resolver.body
+    held = sys.getrefcount(location)
+    del resolver
+    assert sys.getrefcount(location) < held
+    assert location == (2, 4, 2, 12)
+
+
 @pytest.mark.parametrize("name", ["module", "args", "body"])
 def test_properties_are_read_only(resolver, name):
     with pytest.raises(AttributeError):

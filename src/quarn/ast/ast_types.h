@@ -194,7 +194,7 @@ struct FeatureClassAST {
     friend bool operator==(const FeatureClassAST&, const FeatureClassAST&) = default;
 };
 
-// `annotations` and `resolvers` refer into the same record: moving one must keep its elements.
+// `annotations` refers into `fields` of the same record: moving one must keep its elements.
 static_assert(std::is_nothrow_move_constructible_v<FeatureClassAST>);
 
 // The typed records of one file; immutable once built and shared by the index and its callers.

@@ -2,8 +2,13 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <memory>
+#include <span>
 
+#include <fmt/format.h>
+
+#include "base/panic.h"
 #include "base/utf8.h"
 
 namespace quarn::ast {
@@ -109,9 +114,50 @@ std::optional<Location> file_location_for_range(std::string_view path, const Ran
     return Location{std::move(*uri), range};
 }
 
+size_t LocationContext::line_of(TextSize offset) const {
+    if (offset > source_.size()) {
+        quarn::panic(fmt::format("offset {} is beyond the end of a text of {} bytes", offset,
+                                 source_.size()));
+    }
+    const std::span<const TextSize> starts = line_index_.line_starts();
+    size_t line = last_line_;
+    auto search = [&](size_t from, size_t to) {
+        return static_cast<size_t>(
+                   std::upper_bound(starts.begin() + from, starts.begin() + to, offset) -
+                   starts.begin()) -
+               1;
+    };
+    if (offset < starts[line]) {
+        line = search(0, line);
+    } else {
+        for (int steps = 0; line + 1 < starts.size() && starts[line + 1] <= offset; ++steps) {
+            if (steps == 8) {
+                line = search(line + 1, starts.size());
+                break;
+            }
+            ++line;
+        }
+    }
+    last_line_ = line;
+    return line;
+}
+
+uint32_t LocationContext::line(TextSize offset) const {
+    return static_cast<uint32_t>(line_of(offset));
+}
+
 Position LocationContext::position(TextSize offset) const {
-    const auto at = line_index_.line_column(offset, source_);
-    return Position{static_cast<uint32_t>(at.line - 1), static_cast<uint32_t>(at.column - 1)};
+    const size_t line = line_of(offset);
+    const TextSize start = line_index_.line_starts()[line];
+    size_t column = offset - start;
+    if (line_index_.kind() == rudo::source_file::LineIndexKind::Utf8) {
+        // Every byte that is not a continuation byte starts a character.
+        column = 0;
+        for (size_t i = start; i < offset; ++i)
+            column += (static_cast<unsigned char>(source_[i]) & 0xC0) != 0x80;
+    }
+    if (line == 0 && column > 0 && source_.starts_with("\xEF\xBB\xBF")) --column;
+    return Position{static_cast<uint32_t>(line), static_cast<uint32_t>(column)};
 }
 
 }  // namespace quarn::ast

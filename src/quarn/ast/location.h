@@ -114,6 +114,8 @@ class LocationContext {
     // `offset` lies on a character boundary of the source, at most at its end. A leading
     // byte-order mark does not count on the first line.
     Position position(TextSize offset) const;
+    // The zero-based line of `offset`.
+    uint32_t line(TextSize offset) const;
     Range range(TextRange range) const {
         return Range{position(range.start()), position(range.end())};
     }
@@ -122,8 +124,15 @@ class LocationContext {
     const LineIndex& line_index() const { return line_index_; }
 
   private:
+    // The index of the line that holds `offset`.
+    size_t line_of(TextSize offset) const;
+
     std::string_view source_;
     LineIndex line_index_;
+    // The line of the last offset asked for: the extraction asks mostly forward and nearby, so
+    // the next line is usually found in a few steps instead of a search of the whole index.
+    // A context belongs to one thread.
+    mutable size_t last_line_ = 0;
 };
 
 // The line and character range of a syntax-tree node's own byte range.

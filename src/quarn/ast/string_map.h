@@ -75,30 +75,12 @@ class OrderedMap {
             items_.emplace_back(std::string(key), std::move(value));
         }
     }
-    // Inserts only when the key is new; true when it was.
-    bool try_emplace(std::string_view key, V value) {
-        if (contains(key)) return false;
-        items_.emplace_back(std::string(key), std::move(value));
-        return true;
+    // Appends an entry whose key the map does not hold yet.
+    void emplace_back_new(std::string key, V value) {
+        items_.emplace_back(std::move(key), std::move(value));
     }
-
-    // Puts the entries in the order of `rank(key)`, equal ranks in their present order. Moves
-    // each entry once.
-    template <typename Rank>
-    void order_by(Rank rank) {
-        std::vector<std::pair<size_t, size_t>> order;  // (rank, position)
-        order.reserve(items_.size());
-        for (size_t k = 0; k < items_.size(); ++k)
-            order.emplace_back(rank(items_[k].first), k);
-        if (std::is_sorted(order.begin(), order.end())) return;
-        std::sort(order.begin(), order.end());
-        std::vector<value_type> sorted;
-        sorted.reserve(items_.size());
-        for (const auto& [unused, k] : order)
-            sorted.push_back(std::move(items_[k]));
-        items_ = std::move(sorted);
-    }
-
+    // The value of the entry at `position`, in the map's order.
+    const V& value_at(size_t position) const { return items_[position].second; }
     // The same entries, whatever their order.
     friend bool operator==(const OrderedMap& a, const OrderedMap& b) {
         if (a.size() != b.size()) return false;

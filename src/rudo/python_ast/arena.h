@@ -9,13 +9,12 @@
 
 #include <cstddef>
 #include <memory>
-#include <memory_resource>
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "base/chunk_resource.h"
+#include <cstdint>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define RUDO_AST_ARENA_PER_NODE 1
@@ -27,15 +26,41 @@
 
 namespace rudo::python_ast {
 
+// A bump allocator over blocks of BLOCK bytes; a request of more than a quarter block gets a
+// block of its own at its exact size, so neither a large list nor the tail of a block is wasted
+// on the other. Nothing is given back before the arena goes, except the last allocation, whose
+// bytes the next one reuses.
 class Arena {
   public:
-    // `expected_bytes` sizes the first buffer (a parse passes a multiple of its source length).
+    static constexpr size_t BLOCK = size_t{16} << 10;
+
+    // `expected_bytes` is kept for callers that size the arena; blocks are of one size.
     explicit Arena(size_t expected_bytes);
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
     ~Arena();
 
-    std::pmr::memory_resource* resource() noexcept { return resource_; }
+    void* allocate(size_t bytes, size_t alignment) {
+#ifdef RUDO_AST_ARENA_PER_NODE
+        (void)alignment;
+        return allocate_per_node(bytes);
+#else
+        const uintptr_t p = (next_ + alignment - 1) & ~(uintptr_t{alignment} - 1);
+        if (p + bytes <= end_) [[likely]] {
+            next_ = p + bytes;
+            return reinterpret_cast<void*>(p);
+        }
+        return allocate_slow(bytes, alignment);
+#endif
+    }
+    void deallocate(void* p, size_t bytes) noexcept {
+#ifdef RUDO_AST_ARENA_PER_NODE
+        (void)bytes;
+        deallocate_per_node(p);
+#else
+        if (reinterpret_cast<uintptr_t>(p) + bytes == next_) next_ = reinterpret_cast<uintptr_t>(p);
+#endif
+    }
 
     // Keeps a text computed after the parse, possibly by several threads at once, until the
     // arena goes.
@@ -44,18 +69,25 @@ class Arena {
   private:
 #ifdef RUDO_AST_ARENA_PER_NODE
     struct PerNode;
+    void* allocate_per_node(size_t bytes);
+    void deallocate_per_node(void* p) noexcept;
     std::unique_ptr<PerNode> per_node_;
 #else
-    std::pmr::monotonic_buffer_resource buffers_;
+    // Each block starts with the link to the one allocated before it.
+    struct BlockHeader {
+        BlockHeader* previous;
+    };
+    void* allocate_slow(size_t bytes, size_t alignment);
+    BlockHeader* blocks_ = nullptr;
+    uintptr_t next_ = 0;
+    uintptr_t end_ = 0;
 #endif
-    std::pmr::memory_resource* resource_;
     std::mutex kept_mutex_;
     std::vector<std::unique_ptr<std::string>> kept_;
 };
 
 namespace detail {
-// The resource node allocations of this thread go to; null means the heap.
-inline constinit thread_local std::pmr::memory_resource* node_resource = nullptr;
+// The arena node allocations of this thread go to; null means the heap.
 inline constinit thread_local Arena* node_arena = nullptr;
 }  // namespace detail
 
@@ -67,33 +99,27 @@ inline Arena* current_arena() noexcept {
 // Routes this thread's node allocations to `arena` (null: the heap) while it lives.
 class ArenaScope {
   public:
-    explicit ArenaScope(Arena* arena) noexcept
-        : saved_arena_(detail::node_arena), saved_resource_(detail::node_resource) {
+    explicit ArenaScope(Arena* arena) noexcept : saved_arena_(detail::node_arena) {
         detail::node_arena = arena;
-        detail::node_resource = arena ? arena->resource() : nullptr;
     }
     ArenaScope(const ArenaScope&) = delete;
     ArenaScope& operator=(const ArenaScope&) = delete;
-    ~ArenaScope() {
-        detail::node_arena = saved_arena_;
-        detail::node_resource = saved_resource_;
-    }
+    ~ArenaScope() { detail::node_arena = saved_arena_; }
 
   private:
     Arena* saved_arena_;
-    std::pmr::memory_resource* saved_resource_;
 };
 
 inline void* node_allocate(size_t bytes, size_t alignment) {
-    if (std::pmr::memory_resource* r = detail::node_resource) return r->allocate(bytes, alignment);
+    if (Arena* arena = detail::node_arena) return arena->allocate(bytes, alignment);
     if (alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__)
         return ::operator new(bytes, std::align_val_t(alignment));
     return ::operator new(bytes);
 }
 
 inline void node_deallocate(void* p, size_t bytes, size_t alignment) noexcept {
-    if (std::pmr::memory_resource* r = detail::node_resource) {
-        r->deallocate(p, bytes, alignment);
+    if (Arena* arena = detail::node_arena) {
+        arena->deallocate(p, bytes);
     } else if (alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__) {
         ::operator delete(p, bytes, std::align_val_t(alignment));
     } else {

@@ -504,48 +504,54 @@ bool lookup(const std::array<bool, N>& table, const T& node) {
 
 }  // namespace
 
-template <>
-bool DeepOps<Expr>::has_children(const Expr& e) {
-    static constexpr auto TABLE = kind_table<Expr>([]<typename Node>() {
+const std::array<bool, std::variant_size_v<ExprVariant>> Expr::MAY_NEST =
+    kind_table<Expr>([]<typename Node>() {
         return !one_of<Node, ExprName, ExprNumberLiteral, ExprStringLiteral, ExprBytesLiteral,
                        ExprBooleanLiteral, ExprNoneLiteral, ExprEllipsisLiteral>;
     });
-    return lookup(TABLE, e);
+
+const std::array<bool, std::variant_size_v<PatternVariant>> Pattern::MAY_NEST =
+    kind_table<Pattern>([]<typename Node>() {
+        return !one_of<Node, PatternMatchValue, PatternMatchSingleton, PatternMatchStar>;
+    });
+
+const std::array<bool, std::variant_size_v<StmtVariant>> Stmt::MAY_NEST =
+    kind_table<Stmt>([]<typename Node>() {
+        return one_of<Node, StmtFunctionDef, StmtClassDef, StmtFor, StmtWhile, StmtIf, StmtWith,
+                      StmtMatch, StmtTry>;
+    });
+
+template <>
+bool DeepOps<Expr>::has_children(const Expr& e) {
+    return lookup(Expr::MAY_NEST, e);
 }
 
 template <>
 bool DeepOps<Pattern>::has_children(const Pattern& p) {
-    static constexpr auto TABLE = kind_table<Pattern>([]<typename Node>() {
-        return !one_of<Node, PatternMatchValue, PatternMatchSingleton, PatternMatchStar>;
-    });
-    return lookup(TABLE, p);
+    return lookup(Pattern::MAY_NEST, p);
 }
 
 template <>
 bool DeepOps<Stmt>::has_children(const Stmt& s) {
-    static constexpr auto TABLE = kind_table<Stmt>([]<typename Node>() {
-        return one_of<Node, StmtFunctionDef, StmtClassDef, StmtFor, StmtWhile, StmtIf, StmtWith,
-                      StmtMatch, StmtTry>;
-    });
-    return lookup(TABLE, s);
+    return lookup(Stmt::MAY_NEST, s);
 }
 
 Expr::Expr(const Expr& other) : NodeKinds() {
     DeepOps<Expr>::copy(*this, other);
 }
-Expr::~Expr() {
+void Expr::destroy_nested() noexcept {
     DeepOps<Expr>::destroy(*this);
 }
 Pattern::Pattern(const Pattern& other) : NodeKinds() {
     DeepOps<Pattern>::copy(*this, other);
 }
-Pattern::~Pattern() {
+void Pattern::destroy_nested() noexcept {
     DeepOps<Pattern>::destroy(*this);
 }
 Stmt::Stmt(const Stmt& other) : NodeKinds() {
     DeepOps<Stmt>::copy(*this, other);
 }
-Stmt::~Stmt() {
+void Stmt::destroy_nested() noexcept {
     DeepOps<Stmt>::destroy(*this);
 }
 

@@ -7,6 +7,7 @@
 // and Pattern run iteratively, so a tree of any depth never exhausts the stack.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -600,12 +601,20 @@ class NodeKinds : public Variant {
             }                                                   \
             return *this;                                       \
         }                                                       \
-        ~Self();                                                \
+        ~Self() {                                               \
+            const size_t kind = this->index();                  \
+            if (kind < MAY_NEST.size() && MAY_NEST[kind]) {     \
+                destroy_nested();                               \
+            }                                                   \
+        }                                                       \
                                                                 \
       private:                                                  \
         template <typename T>                                   \
         friend struct DeepOps;                                  \
         Self() = default;                                       \
+        /* By kind: whether it can hold nodes of its own kind. */ \
+        static const std::array<bool, std::variant_size_v<Variant>> MAY_NEST; \
+        void destroy_nested() noexcept;                         \
     };
 RUDO_AST_DEEP_KIND(Expr, ExprVariant, ExprNoneLiteral)
 RUDO_AST_DEEP_KIND(Pattern, PatternVariant, PatternMatchSingleton)

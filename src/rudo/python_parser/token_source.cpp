@@ -25,11 +25,6 @@ void TokenSource::do_bump() {
     }
 }
 
-void TokenSource::bump(TokenKind kind) {
-    tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
-    do_bump();
-}
-
 TokenKind TokenSource::next_non_trivia() {
     for (;;) {
         TokenKind kind = lexer_.next_token();

@@ -44,8 +44,16 @@ class TokenSource {
     TokenValue take_value() { return lexer_.take_value(); }
     Name take_name() { return lexer_.take_name(); }
 
-    // Records the current token with `kind` and moves to the next significant token.
-    void bump(TokenKind kind);
+    // Records the current token with `kind` and moves to the next significant token. Inline:
+    // the parser's one step to the lexer.
+    void bump(TokenKind kind) {
+        record(kind);
+        for (;;) {
+            const TokenKind next = lexer_.next_token();
+            if (!python_ast::is_trivia(next)) return;
+            record(next);
+        }
+    }
 
     // Kinds of the next one or two significant tokens after the current one; nothing recorded,
     // nothing changed.
@@ -73,6 +81,9 @@ class TokenSource {
 
   private:
     explicit TokenSource(Lexer lexer, size_t source_len);
+    void record(TokenKind kind) {
+        tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
+    }
     // Lexes until a significant token is current, recording the trivia met.
     void do_bump();
     // Lexes forward to the next significant token without recording anything.

@@ -5,7 +5,6 @@
 #include <bit>
 
 #include "base/panic.h"
-#include "base/pause_point.h"
 
 namespace rudo::python_parser {
 namespace {
@@ -178,30 +177,13 @@ Parser::Parser(TokenSource token_source, std::string_view source, ParserOptions 
       options_(options),
       stack_floor_(stack_floor()) {}
 
-void Parser::do_bump(TokenKind kind) {
-    if (kind != TokenKind::Newline && kind != TokenKind::Dedent && kind != TokenKind::Semi) {
-        prev_token_end_ = current_token_range().end();
-    }
-    token_source_.bump(kind);
-    ++current_token_index_;
-    // Between two tokens the parser holds nothing that another thread could need.
-    quarn::pause_point();
+void Parser::bump_mismatch(TokenKind kind) const {
+    quarn::panic(fmt::format("assertion failed: the current token is {}, not {}",
+                             python_ast::name(current_token_kind()), python_ast::name(kind)));
 }
 
-void Parser::bump(TokenKind kind) {
-    if (current_token_kind() != kind) {
-        quarn::panic(fmt::format("assertion failed: the current token is {}, not {}",
-                                 python_ast::name(current_token_kind()), python_ast::name(kind)));
-    }
-    do_bump(kind);
-}
-
-void Parser::bump_any() {
-    const TokenKind kind = current_token_kind();
-    if (kind == TokenKind::EndOfFile) {
-        quarn::panic("assertion failed: the parser consumes nothing past the end of the file");
-    }
-    do_bump(kind);
+void Parser::bump_past_end() const {
+    quarn::panic("assertion failed: the parser consumes nothing past the end of the file");
 }
 
 TokenValue Parser::bump_value(TokenKind kind) {
@@ -210,11 +192,6 @@ TokenValue Parser::bump_value(TokenKind kind) {
     return value;
 }
 
-bool Parser::eat(TokenKind kind) {
-    if (!at(kind)) return false;
-    do_bump(kind);
-    return true;
-}
 
 bool Parser::expect(TokenKind kind) {
     if (eat(kind)) return true;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/pause_point.h"
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_ast/token.h"
 #include "rudo/python_parser/interpolated_string.h"
@@ -353,13 +354,28 @@ class Parser {
     std::pair<TokenKind, TokenKind> peek2() { return token_source_.peek2(); }
 
     // Consumes the current token, which must be of `kind`.
-    void bump(TokenKind kind);
+    void bump(TokenKind kind) {
+        if (current_token_kind() != kind) [[unlikely]] {
+            bump_mismatch(kind);
+        }
+        do_bump(kind);
+    }
     // Consumes the current token, which must not be the end of the file.
-    void bump_any();
+    void bump_any() {
+        const TokenKind kind = current_token_kind();
+        if (kind == TokenKind::EndOfFile) [[unlikely]] {
+            bump_past_end();
+        }
+        do_bump(kind);
+    }
     // Takes the current token's value, then consumes it as `bump` does.
     TokenValue bump_value(TokenKind kind);
     // Consumes the current token when it is of `kind`.
-    bool eat(TokenKind kind);
+    bool eat(TokenKind kind) {
+        if (!at(kind)) return false;
+        do_bump(kind);
+        return true;
+    }
     // Consumes a token of `kind`, or records "Expected {}, found {}" and consumes nothing.
     bool expect(TokenKind kind);
 
@@ -629,7 +645,17 @@ class Parser {
   private:
     friend class NestingGuard;
 
-    void do_bump(TokenKind kind);
+    void do_bump(TokenKind kind) {
+        if (kind != TokenKind::Newline && kind != TokenKind::Dedent && kind != TokenKind::Semi) {
+            prev_token_end_ = current_token_range().end();
+        }
+        token_source_.bump(kind);
+        ++current_token_index_;
+        // Between two tokens the parser holds nothing that another thread could need.
+        quarn::pause_point();
+    }
+    [[noreturn, gnu::cold]] void bump_mismatch(TokenKind kind) const;
+    [[noreturn, gnu::cold]] void bump_past_end() const;
     [[noreturn]] void stuck() const;
     // enter_nesting's stack check and depth error, at every STACK_CHECK_INTERVAL-th level.
     NestingGuard enter_nesting_checked();

@@ -1,0 +1,227 @@
+#include "quarn/ast/feature_class_extraction.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "base/pause_point.h"
+#include "quarn/ast/decorators.h"
+#include "quarn/ast/field_comments.h"
+#include "quarn/ast/source_text.h"
+#include "quarn/utils/namespace.h"
+#include "rudo/source_file/line_ranges.h"
+
+namespace quarn::ast {
+namespace {
+
+namespace py = rudo::python_ast;
+using py::Stmt;
+using rudo::source_file::LineRanges;
+
+std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
+                                                 const ParsedFileCache& parsed,
+                                                 std::string_view module,
+                                                 const StringSet& feature_names,
+                                                 const FileLocator& locator) {
+    const std::string_view source = locator.source();
+    auto class_name_location = locator.location(c.name.range);
+    if (!class_name_location) return std::nullopt;
+    const size_t s = c.name.range.start();
+    if (s >= source.size()) return std::nullopt;
+    // The whole line of the name; a CRLF's `\r` stays inside, as the line index counts it.
+    const size_t line_begin = LineRanges::line_start(source, static_cast<TextSize>(s));
+    auto [break_at, break_length] = next_line_break(source, s);
+    const size_t line_end = break_length == 2 ? break_at + 1 : break_at;
+    auto class_definition_location = locator.location(
+        TextRange(static_cast<TextSize>(line_begin), static_cast<TextSize>(line_end)));
+    if (!class_definition_location) return std::nullopt;
+
+    const py::Decorator* decorator = chosen_decorator(c.decorator_list, feature_names);
+    if (!decorator) return std::nullopt;
+    auto decorator_location = locator.location_of(*decorator->expression);
+    if (!decorator_location) return std::nullopt;
+
+    FeatureClassAST record{
+        .module = std::string(module),
+        .namespace_ = {},
+        .class_name = std::string(c.name.as_str()),
+        .source = {},
+        .class_name_location = std::move(*class_name_location),
+        .class_definition_location = std::move(*class_definition_location),
+        .decorator_location = std::move(*decorator_location),
+        .kwarg_names = {},
+        .kwargs = {},
+        .fields = {},
+        .annotations = {},
+    };
+
+    // Fields: the direct `name = value` and `name: annotation [= value]` statements of the body.
+    std::vector<const Stmt*> fields;
+    for (const Stmt& statement : c.body) {
+        if (feature_field_name(statement)) fields.push_back(&statement);
+    }
+    const auto metadata = field_metadata(c, fields, parsed, locator);
+    const FieldCommentMetadata no_metadata;
+    auto metadata_of = [&](std::string_view name) -> const FieldCommentMetadata& {
+        const auto found = metadata.find(name);
+        return found == metadata.end() ? no_metadata : found->second;
+    };
+    auto keywords_of = [&](const py::Expr& value, FeatureFieldAST& field) {
+        if (const auto* call = value.as<py::ExprCall>()) {
+            std::tie(field.kwarg_names, field.kwargs) =
+                keyword_location_maps(call->arguments.keywords.as_span(), locator);
+        }
+    };
+    // One slot per field name, in the order of the name's first statement: the order `fields`
+    // keeps. Annotated statements fill their slots first, then assignments fill the empty ones
+    // or give a slot its value; each record is built once, where it stays.
+    std::unordered_map<std::string_view, size_t> slot_of;
+    slot_of.reserve(fields.size());
+    for (const Stmt* statement : fields)
+        slot_of.try_emplace(*feature_field_name(*statement), slot_of.size());
+    std::vector<std::optional<FeatureFieldAST>> slots(slot_of.size());
+    // Per annotated statement: the slot it filled, or the record of its own when its name's
+    // record is another (a second annotation of the name) or was changed by an assignment.
+    struct Annotation {
+        size_t slot;
+        std::optional<FeatureFieldAST> own;
+    };
+    std::vector<Annotation> annotations;
+    std::vector<std::optional<size_t>> annotation_of_slot(slots.size());
+    for (const Stmt* statement : fields) {
+        const auto* annotated = statement->as<py::StmtAnnAssign>();
+        if (!annotated) continue;
+        const std::string_view name = *feature_field_name(*statement);
+        auto name_location = locator.location_of(*annotated->target);
+        if (!name_location) return std::nullopt;
+        FeatureFieldAST field =
+            new_feature_field_ast(std::string(name), std::move(*name_location), metadata_of(name));
+        field.annotation = locator.location_of(*annotated->annotation);
+        if (annotated->value && annotated->value->is<py::ExprCall>()) {
+            field.feature_call = locator.location_of(*annotated->value);
+            keywords_of(*annotated->value, field);
+        }
+        const size_t slot = slot_of.find(name)->second;
+        if (!slots[slot]) {
+            slots[slot] = std::move(field);
+            annotation_of_slot[slot] = annotations.size();
+            annotations.push_back({slot, std::nullopt});
+        } else {
+            annotations.push_back({slot, std::move(field)});
+        }
+    }
+    for (const Stmt* statement : fields) {
+        const auto* assigned = statement->as<py::StmtAssign>();
+        if (!assigned) continue;
+        const std::string_view name = *feature_field_name(*statement);
+        auto name_location = locator.location_of(assigned->targets.front());
+        if (!name_location) return std::nullopt;
+        const size_t slot = slot_of.find(name)->second;
+        if (std::optional<FeatureFieldAST>& existing = slots[slot]) {
+            // The annotation keeps the record as it was before the assignment.
+            if (const auto k = std::exchange(annotation_of_slot[slot], std::nullopt)) {
+                annotations[*k].own = *existing;
+            }
+            existing->feature_call = locator.location_of(*assigned->value);
+            existing->kwarg_names = {};
+            existing->kwargs = {};
+            keywords_of(*assigned->value, *existing);
+        } else {
+            FeatureFieldAST field = new_feature_field_ast(
+                std::string(name), std::move(*name_location), metadata_of(name));
+            field.feature_call = locator.location_of(*assigned->value);
+            keywords_of(*assigned->value, field);
+            existing = std::move(field);
+        }
+    }
+
+    record.fields.reserve(slots.size());
+    for (std::optional<FeatureFieldAST>& field : slots) {
+        std::string name = field->field_name;
+        record.fields.emplace_back_new(std::move(name), std::move(*field));
+    }
+    for (Annotation& annotation : annotations) {
+        if (annotation.own) {
+            record.annotations.push_back_own(std::move(*annotation.own));
+        } else {
+            record.annotations.push_back_shared(record.fields.value_at(annotation.slot));
+        }
+    }
+
+    bool named = false;
+    if (const auto* call = decorator->expression->as<py::ExprCall>()) {
+        auto keywords = call->arguments.keywords.as_span();
+        std::tie(record.kwarg_names, record.kwargs) = keyword_location_maps(keywords, locator);
+        for (const py::Keyword& keyword : keywords) {
+            if (!keyword.arg || keyword.arg->as_str() != "name") continue;
+            if (const auto* literal = single_string(*keyword.value)) {
+                record.namespace_ = std::string(literal->value.to_str());
+                named = true;
+                break;
+            }
+        }
+    }
+    if (!named) record.namespace_ = quarn::utils::to_snake_case(record.class_name);
+
+    const size_t first_line = c.decorator_list.empty()
+                                  ? size_t{c.range.start()}
+                                  : size_t{c.decorator_list.front().range.start()};
+    const size_t begin =
+        LineRanges::line_start(source, static_cast<TextSize>(std::min(first_line, source.size())));
+    const auto [end_break, end_length] =
+        next_line_break(source, std::min<size_t>(c.range.end(), source.size()));
+    record.source = dedent(source.substr(begin, end_break + end_length - begin));
+    return record;
+}
+
+}  // namespace
+
+std::optional<std::string_view> feature_field_name(const Stmt& statement) {
+    if (const auto* assign = statement.as<py::StmtAssign>()) {
+        if (assign->targets.size() != 1) return std::nullopt;
+        if (const auto* name = assign->targets.front().as<py::ExprName>()) return name->id.as_str();
+        return std::nullopt;
+    }
+    if (const auto* annotated = statement.as<py::StmtAnnAssign>()) {
+        if (const auto* name = annotated->target->as<py::ExprName>()) return name->id.as_str();
+    }
+    return std::nullopt;
+}
+
+FeatureFieldAST new_feature_field_ast(std::string name, Location location,
+                                      const FieldCommentMetadata& metadata) {
+    return FeatureFieldAST{
+        .field_name = std::move(name),
+        .field_name_location = std::move(location),
+        .comment = metadata.comment,
+        .description = metadata.description,
+        .owner = metadata.owner,
+        .tags = metadata.tags,
+        .annotation = std::nullopt,
+        .feature_call = std::nullopt,
+        .kwarg_names = {},
+        .kwargs = {},
+    };
+}
+
+std::vector<FeatureClassAST> collect_feature_class_asts(
+    const ParsedFileCache& parsed, std::span<const py::StmtClassDef* const> classes,
+    std::string_view module, const FileLocator& locator) {
+    constexpr std::array<std::string_view, 1> symbols = {"features"};
+    const StringSet feature_names =
+        collect_import_names_for_symbols_from_map(parsed.imports, FEATURES_MODULE, symbols);
+    std::vector<FeatureClassAST> out;
+    if (feature_names.empty()) return out;
+    for (const py::StmtClassDef* c : classes) {
+        quarn::pause_point();
+        if (auto record = feature_class_ast(*c, parsed, module, feature_names, locator)) {
+            out.push_back(std::move(*record));
+        }
+    }
+    return out;
+}
+
+}  // namespace quarn::ast
