@@ -1,0 +1,318 @@
+#include "quarn/ast/project_index.h"
+
+#include <gtest/gtest.h>
+
+#include <barrier>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "quarn/ast/memory_fs.h"
+#include "base/panic.h"
+
+namespace {
+
+using quarn::ast::AstProjectIndex;
+using quarn_test::MemoryFileSystem;
+using Paths = std::vector<std::string>;
+
+constexpr const char* DEF = "def f(x):\n    pass\n";
+
+AstProjectIndex index_over(const std::shared_ptr<MemoryFileSystem>& fs, Paths files,
+                           std::string root = "/p") {
+    return *AstProjectIndex::with_filesystem(std::move(root), std::move(files), fs);
+}
+
+std::string uri_of(const std::optional<quarn::ast::ResolverAST>& record) {
+    return record ? record->resolver_name_location.uri.as_str() : "<none>";
+}
+
+TEST(ProjectIndex, ModuleLookupsTakeTheFirstFileInListOrder) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    fs->put("/o1/x.py", DEF);
+    fs->put("/o2/x.py", DEF);
+    // Both lie outside the root, so both are module x.
+    const auto forward = index_over(fs, {"/o1/x.py", "/o2/x.py"});
+    EXPECT_EQ(uri_of(forward.function_ast("x", "f")), "file:///o1/x.py");
+    const auto reversed = index_over(fs, {"/o2/x.py", "/o1/x.py"});
+    EXPECT_EQ(uri_of(reversed.function_ast("x", "f")), "file:///o2/x.py");
+    EXPECT_EQ(forward.function_ast("x", "g"), std::nullopt);
+    EXPECT_EQ(forward.function_ast("y", "f"), std::nullopt);
+}
+
+TEST(ProjectIndex, LookupsPassOverFilesThatFail) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    fs->put("/b/m.py", "def f(:\n");
+    fs->put("/c/m.py",
+            "from quarn import online\n"
+            "from quarn.features import features\n"
+            "@online\ndef f(x): pass\n"
+            "@features\nclass A:\n    x: int\n");
+    const auto index = index_over(fs, {"/a/m.py", "/b/m.py", "/c/m.py"});
+    EXPECT_EQ(uri_of(index.function_ast("m", "f")), "file:///c/m.py");
+    EXPECT_EQ(uri_of(index.resolver_ast("m", "f")), "file:///c/m.py");
+    ASSERT_TRUE(index.feature_class_ast("m", "A").has_value());
+    EXPECT_EQ(index.feature_class_ast("m", "A")->class_definition_location.uri.as_str(),
+              "file:///c/m.py");
+    EXPECT_EQ(index.function_ast_in_file("/a/m.py", "f"), std::nullopt);
+    EXPECT_EQ(index.function_ast_in_file("/b/m.py", "f"), std::nullopt);
+    auto missing = index.get_parsed_ast_file("/a/m.py");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error(), "Failed to read /a/m.py: No such file or directory (os error 2)");
+    auto broken = index.get_parsed_ast_file("/b/m.py");
+    ASSERT_FALSE(broken.ok());
+    EXPECT_TRUE(broken.error().starts_with("Failed to parse /b/m.py: ")) << broken.error();
+}
+
+TEST(ProjectIndex, LookupsInAFileIgnoreTheModule) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    fs->put("/p/pkg/a.py",
+            "from quarn import online\n"
+            "def f(x): pass\n"
+            "@online\ndef f(y): pass\n");
+    const auto index = index_over(fs, {"/p/pkg/a.py"});
+    auto first = index.function_ast_in_file("/p/pkg/a.py", "f");
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->module, "pkg.a");
+    EXPECT_EQ(first->args_in_order, Paths{"x"});
+    auto resolver = index.resolver_ast_in_file("/p/pkg/a.py", "f");
+    ASSERT_TRUE(resolver.has_value());
+    EXPECT_EQ(resolver->args_in_order, Paths{"y"});
+    EXPECT_EQ(index.function_ast("pkg.a", "f")->args_in_order, Paths{"x"});
+    EXPECT_EQ(index.resolver_ast("pkg.a", "f")->args_in_order, Paths{"y"});
+    // The same memoised records, copied out: a change to a copy changes nothing.
+    first->resolver_name = "changed";
+    EXPECT_EQ(index.function_ast_in_file("/p/pkg/a.py", "f")->resolver_name, "f");
+}
+
+TEST(ProjectIndex, KeepsTheListAsPassedAndReadsOnlyTheModuleAskedFor) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    Paths files;
+    for (int i = 0; i < 50; ++i) {
+        files.push_back(fmt::format("/p/m{}.py", i));
+        fs->put(files.back(), DEF);
+    }
+    // Not a Python file by its name, still read and parsed like one.
+    files.push_back("/p/notes.txt");
+    fs->put("/p/notes.txt", DEF);
+    const auto index = index_over(fs, files);
+    EXPECT_EQ(index.files(), files);
+    EXPECT_EQ(uri_of(index.function_ast("m7", "f")), "file:///p/m7.py");
+    EXPECT_EQ(fs->reads(), 1);
+    EXPECT_EQ(fs->reads_of("/p/m7.py"), 1);
+    EXPECT_EQ(uri_of(index.function_ast("notes.txt", "f")), "file:///p/notes.txt");
+    EXPECT_EQ(fs->reads(), 2);
+    (void)index.function_ast("m7", "f");
+    (void)index.function_ast("nothing", "f");
+    EXPECT_EQ(fs->reads(), 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Warm-up threads.
+
+// Which thread read which path. Thread ids are reused once a thread ends, so each thread is
+// told apart by a serial number of its own.
+int thread_serial() {
+    static std::atomic<int> next{0};
+    thread_local const int serial = next.fetch_add(1);
+    return serial;
+}
+
+struct ReadLog {
+    std::mutex mutex;
+    std::map<std::string, int> reader;
+    void attach(MemoryFileSystem& fs) {
+        fs.on_read = [this](std::string_view path) {
+            const std::lock_guard lock(mutex);
+            reader[std::string(path)] = thread_serial();
+        };
+    }
+};
+
+TEST(WarmUp, StartsNothingWithoutFilesAndOnlyOncePerIndex) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    const auto empty = index_over(fs, {});
+    empty.nonblocking_start_index();
+    EXPECT_FALSE(empty.inner()->started.load());
+
+    const auto index = index_over(fs, {"/p/a.py"});
+    const auto copy = index;
+    index.nonblocking_start_index();
+    copy.nonblocking_start_index();
+    quarn::ast::detail::wait_for_warm_up_threads();
+    EXPECT_TRUE(index.inner()->started.load());
+    EXPECT_EQ(fs->reads(), 1);
+}
+
+TEST(WarmUp, SplitsTheListByPositionModuloTheWorkerCount) {
+    struct Case {
+        size_t files;
+        size_t parallelism;
+        std::vector<std::set<size_t>> groups;
+    };
+    const Case cases[] = {
+        {3, 8, {{0}, {1}, {2}}},
+        {10, 4, {{0, 4, 8}, {1, 5, 9}, {2, 6}, {3, 7}}},
+        {4, 1, {{0, 1, 2, 3}}},
+        {2, 0, {{0, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(fmt::format("{} files, parallelism {}", c.files, c.parallelism));
+        auto fs = std::make_shared<MemoryFileSystem>();
+        ReadLog log;
+        log.attach(*fs);
+        Paths files;
+        for (size_t i = 0; i < c.files; ++i)
+            files.push_back(fmt::format("/p/f{}.py", i));
+        const auto index = index_over(fs, files);
+        quarn::ast::detail::start_warm_up(index, c.parallelism);
+        quarn::ast::detail::wait_for_warm_up_threads();
+        ASSERT_EQ(log.reader.size(), c.files);
+        std::map<int, std::set<size_t>> by_thread;
+        for (size_t i = 0; i < c.files; ++i)
+            by_thread[log.reader.at(files[i])].insert(i);
+        std::vector<std::set<size_t>> groups;
+        for (const auto& [id, positions] : by_thread)
+            groups.push_back(positions);
+        std::sort(groups.begin(), groups.end());
+        EXPECT_EQ(groups, c.groups);
+    }
+}
+
+TEST(WarmUp, FailuresStayWithTheirFileAndTheWorkerGoesOn) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    for (const char* path : {"/p/a.py", "/p/b.py", "/p/c.py", "/p/d.py"})
+        fs->put(path, DEF);
+    bool out_of_memory = true;
+    fs->on_read = [&](std::string_view path) {
+        if (path == "/p/a.py") quarn::panic("invariant broken");
+        if (path == "/p/c.py" && out_of_memory) throw std::bad_alloc();
+    };
+    const auto index = index_over(fs, {"/p/a.py", "/p/b.py", "/p/c.py", "/p/d.py"});
+    quarn::ast::detail::start_warm_up(index, 1);
+    quarn::ast::detail::wait_for_warm_up_threads();
+    EXPECT_EQ(fs->reads(), 4);
+    auto failed = index.get_parsed_ast_file("/p/a.py");
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), "typed AST cache lock poisoned for /p/a.py");
+    EXPECT_EQ(index.function_ast_in_file("/p/a.py", "f"), std::nullopt);
+    EXPECT_TRUE(index.function_ast_in_file("/p/b.py", "f").has_value());
+    EXPECT_TRUE(index.function_ast("d", "f").has_value());
+    EXPECT_EQ(fs->reads(), 4);
+    // Running out of memory says nothing about the file: it is read again once memory is back.
+    EXPECT_THROW((void)index.function_ast_in_file("/p/c.py", "f"), std::bad_alloc);
+    out_of_memory = false;
+    EXPECT_TRUE(index.function_ast_in_file("/p/c.py", "f").has_value());
+    EXPECT_TRUE(index.function_ast("c", "f").has_value());
+    EXPECT_EQ(fs->reads(), 6);
+}
+
+TEST(WarmUp, AFileOutOfDescriptorsIsLeftToLaterLookups) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    for (const char* path : {"/p/a.py", "/p/b.py"})
+        fs->put(path, DEF);
+    std::atomic<int> error{24};
+    fs->read_error = [&](std::string_view path) { return path == "/p/b.py" ? error.load() : 0; };
+    const auto index = index_over(fs, {"/p/a.py", "/p/b.py"});
+    quarn::ast::detail::start_warm_up(index, 2);
+    quarn::ast::detail::wait_for_warm_up_threads();
+    auto failed = index.get_parsed_ast_file("/p/b.py");
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), "Failed to read /p/b.py: Too many open files (os error 24)");
+    error = 0;
+    EXPECT_TRUE(index.function_ast("b", "f").has_value());
+    EXPECT_TRUE(index.function_ast_in_file("/p/b.py", "f").has_value());
+    EXPECT_EQ(fs->reads_of("/p/b.py"), 3);
+    EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
+}
+
+TEST(WarmUp, AWorkerStopsOnceTheIndexIsDropped) {
+    // With several workers each one's own handle must not keep the others going.
+    for (const size_t workers : {1, 4}) {
+        SCOPED_TRACE(workers);
+        auto fs = std::make_shared<MemoryFileSystem>();
+        Paths files;
+        for (int i = 0; i < 100; ++i)
+            files.push_back(fmt::format("/p/f{}.py", i));
+        std::mutex gate;
+        gate.lock();
+        fs->on_read = [&](std::string_view path) {
+            // Each worker's first file is held until the test has dropped its handle.
+            const std::string_view name = path.substr(4);
+            if (name.size() == 4 && name[0] - '0' < int(workers)) const std::lock_guard wait(gate);
+        };
+        {
+            const auto index = index_over(fs, files);
+            quarn::ast::detail::start_warm_up(index, workers);
+            while (fs->reads() < int(workers))
+                std::this_thread::yield();
+        }
+        gate.unlock();
+        quarn::ast::detail::wait_for_warm_up_threads();
+        EXPECT_EQ(fs->reads(), int(workers));
+    }
+}
+
+TEST(WarmUp, LookupsRacingTheWorkersSeeWhatASingleThreadSees) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    Paths files;
+    for (int i = 0; i < 120; ++i) {
+        // Three files per module; some fail to read, some to parse.
+        files.push_back(fmt::format("/o{}/m{}.py", i % 3, i / 3));
+        if (i % 7 == 3) continue;
+        fs->put(files.back(), i % 11 == 5 ? std::string("def (:\n")
+                                          : fmt::format("from quarn import online\n"
+                                                        "from quarn.features import features\n"
+                                                        "@online\ndef r{0}(x): return x\n"
+                                                        "def f(y{1}): pass\n"
+                                                        "@features\nclass C:\n    v{1}: int\n",
+                                                        i / 3, i));
+    }
+    files.push_back(files[5]);
+    struct Answers {
+        std::vector<std::optional<quarn::ast::ResolverAST>> functions, resolvers;
+        std::vector<std::optional<quarn::ast::FeatureClassAST>> classes;
+        bool operator==(const Answers&) const = default;
+    };
+    auto ask = [&](const AstProjectIndex& index) {
+        Answers a;
+        for (int m = 0; m < 40; ++m) {
+            const std::string module = fmt::format("m{}", m);
+            a.functions.push_back(index.function_ast(module, "f"));
+            a.resolvers.push_back(index.resolver_ast(module, fmt::format("r{}", m)));
+            a.classes.push_back(index.feature_class_ast(module, "C"));
+        }
+        return a;
+    };
+    const Answers expected = ask(index_over(fs, files));
+    for (int round = 0; round < 3; ++round) {
+        const auto index = index_over(fs, files);
+        constexpr int LOOKERS = 8;
+        std::barrier start(LOOKERS + 1);
+        std::vector<Answers> got(LOOKERS);
+        std::vector<std::thread> lookers;
+        for (int t = 0; t < LOOKERS; ++t) {
+            lookers.emplace_back([&, t] {
+                start.arrive_and_wait();
+                got[t] = ask(index);
+            });
+        }
+        start.arrive_and_wait();
+        quarn::ast::detail::start_warm_up(index, 8);
+        for (auto& t : lookers)
+            t.join();
+        quarn::ast::detail::wait_for_warm_up_threads();
+        for (int t = 0; t < LOOKERS; ++t)
+            EXPECT_TRUE(got[t] == expected) << "looker " << t;
+    }
+}
+
+}  // namespace

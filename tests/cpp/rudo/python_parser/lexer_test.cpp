@@ -1,0 +1,208 @@
+// Layout, operators, comments, names and keywords.
+#include <gtest/gtest.h>
+
+#include "rudo/python_parser/lex_helpers.h"
+
+namespace {
+
+using namespace lexer_test;
+
+struct LayoutCase {
+    const char* what;
+    std::string_view source;
+    const char* tokens;
+    const char* errors;
+};
+
+TEST(Lexer, Layout) {
+    const LayoutCase cases[] = {
+        {"empty source", "", "EndOfFile 0..0", ""},
+        {"comment to the end of the line", "x = 1  # c\n",
+         "Name 0..1, Equal 2..3, Int 4..5, Comment 7..10, Newline 10..11, EndOfFile 11..11", ""},
+        {"no final line break still ends the line", "x", "Name 0..1, Newline 1..1, EndOfFile 1..1",
+         ""},
+        {"crlf and lone cr are one line break each", "a\r\nb\rc",
+         "Name 0..1, Newline 1..3, Name 3..4, Newline 4..5, Name 5..6, Newline 6..6, "
+         "EndOfFile 6..6",
+         ""},
+        {"tab after two spaces at the same column", "if x:\n  a\n\tb\n",
+         "If 0..2, Name 3..4, Colon 4..5, Newline 5..6, Indent 6..8, Name 8..9, Newline 9..10, "
+         "Unknown 10..11, Name 11..12, Newline 12..13, Dedent 13..13, EndOfFile 13..13",
+         "unindent does not match any outer indentation level @ 10..11"},
+        {"dedent to a level that was never opened", "a:\n    b:\n        c\n      d\n",
+         "Name 0..1, Colon 1..2, Newline 2..3, Indent 3..7, Name 7..8, Colon 8..9, "
+         "Newline 9..10, Indent 10..18, Name 18..19, Newline 19..20, Unknown 20..26, "
+         "Name 26..27, Newline 27..28, Dedent 28..28, EndOfFile 28..28",
+         "unindent does not match any outer indentation level @ 20..26"},
+        {"two dedents at the first character of the line", "a:\n    b:\n        c\nd\n",
+         "Name 0..1, Colon 1..2, Newline 2..3, Indent 3..7, Name 7..8, Colon 8..9, "
+         "Newline 9..10, Indent 10..18, Name 18..19, Newline 19..20, Dedent 20..20, "
+         "Dedent 20..20, Name 20..21, Newline 21..22, EndOfFile 22..22",
+         ""},
+        {"a form feed resets the measured indentation", "a:\n    b\n  \f    c\n",
+         "Name 0..1, Colon 1..2, Newline 2..3, Indent 3..7, Name 7..8, Newline 8..9, "
+         "Name 16..17, Newline 17..18, Dedent 18..18, EndOfFile 18..18",
+         ""},
+        {"blank and comment lines inside a block", "a:\n  b\n\n  # c\n  d\n",
+         "Name 0..1, Colon 1..2, Newline 2..3, Indent 3..5, Name 5..6, Newline 6..7, "
+         "NonLogicalNewline 7..8, Comment 10..13, NonLogicalNewline 13..14, Name 16..17, "
+         "Newline 17..18, Dedent 18..18, EndOfFile 18..18",
+         ""},
+        {"line breaks inside brackets are not logical", "(a,\n b)\n",
+         "Lpar 0..1, Name 1..2, Comma 2..3, NonLogicalNewline 3..4, Name 5..6, Rpar 6..7, "
+         "Newline 7..8, EndOfFile 8..8",
+         ""},
+        {"a file ending inside a bracket", "x = (1,",
+         "Name 0..1, Equal 2..3, Lpar 4..5, Int 5..6, Comma 6..7, Unknown 7..7, Newline 7..7, "
+         "EndOfFile 7..7",
+         "unexpected EOF while parsing @ 7..7"},
+        {"closing brackets never take the nesting below zero", ")\n(\n",
+         "Rpar 0..1, Newline 1..2, Lpar 2..3, NonLogicalNewline 3..4, Unknown 4..4, "
+         "Newline 4..4, EndOfFile 4..4",
+         "unexpected EOF while parsing @ 4..4"},
+        {"line continuation inside a line", "x = 1 + \\\n  2\n",
+         "Name 0..1, Equal 2..3, Int 4..5, Plus 6..7, Int 12..13, Newline 13..14, "
+         "EndOfFile 14..14",
+         ""},
+        {"line continuation at the start of a line", "\\\nx\n",
+         "Name 2..3, Newline 3..4, EndOfFile 4..4", ""},
+        {"backslash followed by a space", "x \\ \n",
+         "Name 0..1, Unknown 2..3, Newline 4..5, EndOfFile 5..5",
+         "Expected a newline after line continuation character @ 2..3"},
+        {"backslash as the last character", "x\\",
+         "Name 0..1, Unknown 1..2, Newline 2..2, EndOfFile 2..2",
+         "Expected a newline after line continuation character @ 1..2"},
+        {"backslash and line break at the end", "x\\\n",
+         "Name 0..1, Unknown 1..3, Newline 3..3, EndOfFile 3..3",
+         "unexpected EOF while parsing @ 1..3"},
+        {"the byte-order mark belongs to no token", "\xEF\xBB\xBFx\n",
+         "Name 3..4, Newline 4..5, EndOfFile 5..5", ""},
+        {"dedents at the end of the file", "a:\n b:\n  c",
+         "Name 0..1, Colon 1..2, Newline 2..3, Indent 3..4, Name 4..5, Colon 5..6, Newline 6..7, "
+         "Indent 7..9, Name 9..10, Newline 10..10, Dedent 10..10, Dedent 10..10, "
+         "EndOfFile 10..10",
+         ""},
+    };
+    for (const auto& c : cases) {
+        Lexed lexed = lex_all(c.source);
+        EXPECT_EQ(ranged(lexed.tokens), c.tokens) << c.what;
+        EXPECT_EQ(errors(lexed.errors), c.errors) << c.what;
+    }
+}
+
+TEST(Lexer, Operators) {
+    Lexed lexed = lex_all(
+        "( ) [ ] : , ; + - * / | & < > = . % { } == != <= >= ~ ^ << >> ** **= += -= *= /= %= "
+        "&= |= ^= <<= >>= // //= := @ @= -> ... ! .. a.b");
+    EXPECT_EQ(kinds(lexed.tokens),
+              "Lpar Rpar Lsqb Rsqb Colon Comma Semi Plus Minus Star Slash Vbar Amper Less Greater "
+              "Equal Dot Percent Lbrace Rbrace EqEqual NotEqual LessEqual GreaterEqual Tilde "
+              "CircumFlex LeftShift RightShift DoubleStar DoubleStarEqual PlusEqual MinusEqual "
+              "StarEqual SlashEqual PercentEqual AmperEqual VbarEqual CircumflexEqual "
+              "LeftShiftEqual RightShiftEqual DoubleSlash DoubleSlashEqual ColonEqual At AtEqual "
+              "Rarrow Ellipsis Exclamation Dot Dot Name Dot Name Newline EndOfFile");
+    EXPECT_TRUE(lexed.errors.empty());
+
+    // Longest match, one character of look-ahead at a time.
+    Lexed tight = lex_all("a**=-b->c<<=d>=e....");
+    EXPECT_EQ(kinds(tight.tokens),
+              "Name DoubleStarEqual Minus Name Rarrow Name LeftShiftEqual Name GreaterEqual Name "
+              "Ellipsis Dot Newline EndOfFile");
+}
+
+TEST(Lexer, NamesAndKeywords) {
+    struct Case {
+        std::string_view source;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"print match Match case type _x __0",
+         "Name=name:print Match Name=name:Match Case Type Name=name:_x Name=name:__0 Newline "
+         "EndOfFile"},
+        {"and as assert async await break class continue def del elif else except",
+         "And As Assert Async Await Break Class Continue Def Del Elif Else Except Newline "
+         "EndOfFile"},
+        {"False finally for from global if import in is lambda None nonlocal not or pass",
+         "False Finally For From Global If Import In Is Lambda None Nonlocal Not Or Pass Newline "
+         "EndOfFile"},
+        {"raise return True try while with yield",
+         "Raise Return True Try While With Yield Newline EndOfFile"},
+        // Near misses stay names: case matters, and only whole words are keywords.
+        {"none iff i defs continues a_very_long_identifier_name_over_24",
+         "Name=name:none Name=name:iff Name=name:i Name=name:defs Name=name:continues "
+         "Name=name:a_very_long_identifier_name_over_24 Newline EndOfFile"},
+        // Same first byte, last byte and length as a keyword, so the same slot of its lookup.
+        {"aid dff Nbne wxth Tree cbse elze", "Name=name:aid Name=name:dff Name=name:Nbne "
+         "Name=name:wxth Name=name:Tree Name=name:cbse Name=name:elze Newline EndOfFile"},
+        // NFKC: the ligature U+FB01 and the fullwidth x fold to ASCII letters.
+        {"\xEF\xAC\x81x \xEF\xBD\x98", "Name=name:fix Name=name:x Newline EndOfFile"},
+        {"caf\xC3\xA9 \xCE\xBB", "Name=name:caf\xC3\xA9 Name=name:\xCE\xBB Newline EndOfFile"},
+        // A non-ASCII character that ends the word still turns the keyword check off.
+        {"if\xE2\x82\xAC", "Name=name:if Unknown Newline EndOfFile"},
+        // String prefixes are names unless a quote follows directly.
+        {"ub'x' f b r u t rb",
+         "Name=name:ub String=str:x Name=name:f Name=name:b Name=name:r "
+         "Name=name:u Name=name:t Name=name:rb Newline EndOfFile"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(valued(lex_all(c.source)), c.expected) << c.source;
+    }
+
+    Lexed ligature = lex_all("\xEF\xAC\x81x = 1");
+    EXPECT_EQ(ligature.tokens[0].range, TextRange(0, 4));
+}
+
+TEST(Lexer, UnexpectedCharacters) {
+    struct Case {
+        std::string_view source;
+        const char* tokens;
+        std::string_view errors;
+    };
+    using namespace std::string_view_literals;
+    const Case cases[] = {
+        {"$", "Unknown 0..1, Newline 1..1, EndOfFile 1..1", "Got unexpected token $ @ 0..1"},
+        {"a ? b", "Name 0..1, Unknown 2..3, Name 4..5, Newline 5..5, EndOfFile 5..5",
+         "Got unexpected token ? @ 2..3"},
+        {"`", "Unknown 0..1, Newline 1..1, EndOfFile 1..1", "Got unexpected token ` @ 0..1"},
+        {"x\xE2\x82\xAC", "Name 0..1, Unknown 1..4, Newline 4..4, EndOfFile 4..4",
+         "Got unexpected token \xE2\x82\xAC @ 1..4"},
+        // A NUL byte is a character like any other: lexing goes on after it.
+        {"x\0y\n"sv, "Name 0..1, Unknown 1..2, Name 2..3, Newline 3..4, EndOfFile 4..4",
+         "Got unexpected token \0 @ 1..2"sv},
+        {"# a\0b\nx\n"sv,
+         "Comment 0..5, NonLogicalNewline 5..6, Name 6..7, Newline 7..8, EndOfFile 8..8", ""},
+        {"\0\n"sv, "Unknown 0..1, Newline 1..2, EndOfFile 2..2",
+         "Got unexpected token \0 @ 0..1"sv},
+        // Bytes that are not UTF-8 are taken one at a time as U+FFFD.
+        {"\xFF", "Unknown 0..1, Newline 1..1, EndOfFile 1..1",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1"},
+        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8 either.
+        {"\xC0\x80", "Unknown 0..1, Unknown 1..2, Newline 2..2, EndOfFile 2..2",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2"},
+        {"\xED\xA0\x80", "Unknown 0..1, Unknown 1..2, Unknown 2..3, Newline 3..3, EndOfFile 3..3",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2; "
+         "Got unexpected token \xEF\xBF\xBD @ 2..3"},
+        {"\xF5\x80\x80\x80",
+         "Unknown 0..1, Unknown 1..2, Unknown 2..3, Unknown 3..4, Newline 4..4, EndOfFile 4..4",
+         "Got unexpected token \xEF\xBF\xBD @ 0..1; Got unexpected token \xEF\xBF\xBD @ 1..2; "
+         "Got unexpected token \xEF\xBF\xBD @ 2..3; Got unexpected token \xEF\xBF\xBD @ 3..4"},
+    };
+    for (const auto& c : cases) {
+        Lexed lexed = lex_all(c.source);
+        EXPECT_EQ(ranged(lexed.tokens), c.tokens) << c.source;
+        EXPECT_EQ(errors(lexed.errors), c.errors) << c.source;
+    }
+}
+
+TEST(Indentation, CountsSaturateInsteadOfWrapping) {
+    constexpr uint32_t MAX = Indentation::MAX;
+    EXPECT_EQ(Indentation({3, 1}).add_tab(), Indentation({4, 2}));
+    EXPECT_EQ(Indentation({4, 2}).add_tab(), Indentation({6, 3}));
+    EXPECT_EQ(Indentation({MAX - 1, 7}).add_tab(), Indentation({MAX, 8}));
+    EXPECT_EQ(Indentation({MAX, MAX}).add_tab(), Indentation({MAX, MAX}));
+    EXPECT_EQ(Indentation({MAX, MAX}).add_space(), Indentation({MAX, MAX}));
+    EXPECT_FALSE(Indentation({2, 1}).compare(Indentation({2, 2})).has_value());
+    EXPECT_EQ(Indentation({4, 4}).compare(Indentation({2, 1})), Indentation::Order::Greater);
+}
+
+}  // namespace
