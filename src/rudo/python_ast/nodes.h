@@ -362,6 +362,7 @@ class TStringValue {
 struct NumberLiteralComplex {
     double real = 0;
     double imag = 0;
+    friend bool operator==(const NumberLiteralComplex&, const NumberLiteralComplex&) = default;
 };
 
 // NumberLiteralValue::Int, ::Float or ::Complex.

@@ -834,7 +834,7 @@ TokenKind Lexer::lex_decimal_number(int first) {
         if (cursor_.eat_if([](int c) { return c == 'j' || c == 'J'; }) != Cursor::EOF_CHAR) {
             double imag = 0;
             parse_double(text.view(), imag);
-            current_value_.emplace<Complex>(Complex{0.0, imag});
+            current_value_.emplace<NumberLiteralComplex>(NumberLiteralComplex{0.0, imag});
             return TokenKind::Complex;
         }
         auto value = Int::from_str(text.view());
@@ -857,7 +857,7 @@ TokenKind Lexer::lex_decimal_number(int first) {
                           cursor_.token_range());
     }
     if (cursor_.eat_if([](int c) { return c == 'j' || c == 'J'; }) != Cursor::EOF_CHAR) {
-        current_value_.emplace<Complex>(Complex{0.0, number});
+        current_value_.emplace<NumberLiteralComplex>(NumberLiteralComplex{0.0, number});
         return TokenKind::Complex;
     }
     current_value_.emplace<double>(number);

@@ -14,6 +14,7 @@
 #include "base/result.h"
 #include "rudo/python_ast/int.h"
 #include "rudo/python_ast/name.h"
+#include "rudo/python_ast/nodes.h"
 #include "rudo/python_ast/token.h"
 #include "rudo/python_parser/cursor.h"
 #include "rudo/python_parser/error.h"
@@ -25,6 +26,7 @@ namespace rudo::python_parser {
 
 using python_ast::Int;
 using python_ast::Name;
+using python_ast::NumberLiteralComplex;
 using python_ast::TokenFlags;
 using python_ast::TokenKind;
 
@@ -35,12 +37,6 @@ inline constexpr std::string_view SOURCE_TOO_LARGE =
 constexpr bool source_size_fits(size_t size) {
     return size <= MAX_SOURCE_SIZE;
 }
-
-struct Complex {
-    double real = 0;
-    double imag = 0;
-    friend bool operator==(const Complex&, const Complex&) = default;
-};
 
 // The body of a plain or bytes string between its quotes, escapes undecoded. Borrowed from the
 // source text, which outlives every token of it.
@@ -78,7 +74,7 @@ class InterpolatedStringMiddle {
 // The value of the current token: nothing, a name, an int, a float, a complex number, a string
 // body or an interpolated-string middle.
 using TokenValue =
-    std::variant<std::monostate, Name, Int, double, Complex, StringBody, InterpolatedStringMiddle>;
+    std::variant<std::monostate, Name, Int, double, NumberLiteralComplex, StringBody, InterpolatedStringMiddle>;
 
 enum class LexerState : uint8_t {
     // At the start of a line; its indentation is not yet measured.

@@ -712,8 +712,8 @@ ExprWithParens Parser::parse_atom() {
                 number = std::move(*integer);
             } else if (auto* real = std::get_if<double>(&value)) {
                 number = *real;
-            } else if (auto* complex = std::get_if<Complex>(&value)) {
-                number = NumberLiteralValue::Complex{complex->real, complex->imag};
+            } else if (auto* complex = std::get_if<NumberLiteralComplex>(&value)) {
+                number = *complex;
             } else {
                 quarn::panic("internal error: entered unreachable code");
             }

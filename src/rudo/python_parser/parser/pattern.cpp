@@ -227,8 +227,8 @@ Expr Parser::parse_pattern_number() {
         number = std::move(*integer);
     } else if (const auto* real = std::get_if<double>(&value)) {
         number = *real;
-    } else if (const auto* complex = std::get_if<Complex>(&value)) {
-        number = NumberLiteralComplex{.real = complex->real, .imag = complex->imag};
+    } else if (const auto* complex = std::get_if<NumberLiteralComplex>(&value)) {
+        number = *complex;
     }
     return ExprNumberLiteral{.range = range, .value = std::move(number)};
 }

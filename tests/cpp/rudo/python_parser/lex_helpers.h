@@ -72,7 +72,7 @@ inline std::string value_text(const TokenValue& value) {
             return fmt::format("{}:{}", i.is_small() ? "int" : "bigint", i);
         }
         std::string operator()(double d) const { return fmt::format("float:{}", d); }
-        std::string operator()(const Complex& c) const {
+        std::string operator()(const NumberLiteralComplex& c) const {
             return fmt::format("complex:{}j", c.imag);
         }
         std::string operator()(const StringBody& s) const { return fmt::format("str:{}", s.text); }
