@@ -13,10 +13,8 @@ namespace rudo::text_size {
 // Source texts are limited to what fits in 32 bits; the lexer refuses longer ones.
 using TextSize = uint32_t;
 
-struct TextRange {
-    TextSize start_ = 0;
-    TextSize end_ = 0;
-
+class TextRange {
+  public:
     constexpr TextRange() = default;
     constexpr TextRange(TextSize start, TextSize end) : start_(start), end_(end) {
         if (start > end) quarn::panic("assertion failed: start.raw <= end.raw");
@@ -32,6 +30,10 @@ struct TextRange {
     constexpr bool is_empty() const { return start_ == end_; }
 
     friend constexpr bool operator==(TextRange, TextRange) = default;
+
+  private:
+    TextSize start_ = 0;
+    TextSize end_ = 0;
 };
 
 // Debug form: "4..9".
