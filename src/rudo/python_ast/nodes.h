@@ -142,7 +142,7 @@ using InterpolatedStringElement =
 using InterpolatedStringElements = List<InterpolatedStringElement>;
 using ExceptHandler = std::variant<ExceptHandlerExceptHandler>;
 
-// Moves of an empty optional identifier: see name.h.
+// GCC misreports moves of an identifier with an empty name as reads of uninitialised bytes.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
