@@ -62,10 +62,11 @@ build: configure
 
 # The build's output only when it fails; then every failing test's output, the CTest summary and
 # pytest's own counts (from CTest's log, which keeps the output of passing tests too).
+# CTEST_ARGS picks tests: CTEST_ARGS="-R python_tests" runs only the Python tests of the module.
 test: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS) >$(BUILD_DIR)/build.log 2>&1 || \
 	 { cat $(BUILD_DIR)/build.log; echo "build failed (log: $(BUILD_DIR)/build.log)"; exit 1; }
-	@$(DEBIAN_PYTHONPATH) ctest --test-dir $(BUILD_DIR) -j$(JOBS) --output-on-failure \
+	@$(DEBIAN_PYTHONPATH) ctest --test-dir $(BUILD_DIR) -j$(JOBS) --output-on-failure $(CTEST_ARGS) \
 	   >$(BUILD_DIR)/ctest.log 2>&1; status=$$?; \
 	 grep -v -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed +[0-9.]+ sec$$|^ *Start +[0-9]+: ' \
 	   $(BUILD_DIR)/ctest.log | sed -e '/./,$$!d'; \
@@ -118,14 +119,15 @@ demo: module-deps
 
 # A wheel of the module and its stubs in build/dist, built offline by setup.py through the module
 # preset.
+# setuptools' staging folders go first: what an older layout left there would be packed too.
 wheel: wheel-deps
-	@rm -rf build/wheel$(BUILD_SUFFIX)
+	@rm -rf build/wheel$(BUILD_SUFFIX) build/lib.* build/bdist.*
 	@mkdir -p build/dist
 	@$(DEBIAN_PYTHONPATH) CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m build --no-isolation \
 	   --wheel --outdir build/wheel$(BUILD_SUFFIX) . >build/wheel$(BUILD_SUFFIX).log 2>&1 || \
 	 { cat build/wheel$(BUILD_SUFFIX).log; exit 1; }
-	@cp build/wheel$(BUILD_SUFFIX)/*.whl build/dist/
 	@for w in build/wheel$(BUILD_SUFFIX)/*.whl; do \
+	   rm -f build/dist/quarn_rs-*-$$(basename $$w | cut -d- -f3)-*.whl; cp $$w build/dist/; \
 	   echo "build/dist/$$(basename $$w) ($$(du -k $$w | cut -f1) kB)"; done
 
 bench: bench-deps build

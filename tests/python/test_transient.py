@@ -122,6 +122,7 @@ def big_file(tmp_path_factory):
     return path, str(root)
 
 
+@pytest.mark.skipif(SANITIZED, reason="a sanitizer's runtime needs descriptors of its own")
 def test_running_out_of_file_descriptors_is_not_remembered(big_file):
     run(OUT_OF_DESCRIPTORS, *big_file)
 

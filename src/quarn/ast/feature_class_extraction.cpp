@@ -169,8 +169,11 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     const size_t first_line = c.decorator_list.empty()
                                   ? size_t{c.range.start()}
                                   : size_t{c.decorator_list.front().range.start()};
-    const size_t begin =
+    // The copy starts at the very beginning of the line, so a file's byte-order mark stays in
+    // the source of a class that starts on the first line.
+    size_t begin =
         LineRanges::line_start(source, static_cast<TextSize>(std::min(first_line, source.size())));
+    if (begin <= 3 && source.starts_with("\xEF\xBB\xBF")) begin = 0;
     const auto [end_break, end_length] =
         next_line_break(source, std::min<size_t>(c.range.end(), source.size()));
     record.source = dedent(source.substr(begin, end_break + end_length - begin));

@@ -271,6 +271,16 @@ TEST(FeatureClasses, AClassAtTheEndOfTheTextWithoutALineBreak) {
     EXPECT_EQ(a.source, "@features\nclass \xC3\x89t\xC3\xA9:\n    x: int");
 }
 
+// The source starts at the beginning of the first decorator's line, which on the first line of a
+// file is offset 0, before a byte-order mark.
+TEST(FeatureClasses, TheSourceOfAClassOnTheFirstLineKeepsTheByteOrderMark) {
+    const auto file = must_extract("\xEF\xBB\xBF@features\nclass A:\n    x: int\n" + IMPORT);
+    ASSERT_EQ(file.feature_classes.size(), 1u);
+    const FeatureClassAST& a = file.feature_classes[0];
+    EXPECT_TRUE(located_at(a.decorator_location, range(0, 1, 0, 9)));
+    EXPECT_EQ(a.source, "\xEF\xBB\xBF@features\nclass A:\n    x: int\n");
+}
+
 }  // namespace
 
 // An annotated record that agrees with its name's record in `fields` is that record; a copy of

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <barrier>
+#include <chrono>
 #include <memory>
 #include <span>
 #include <string>
@@ -12,6 +17,8 @@
 #include "quarn/ast/memory_fs.h"
 #include "quarn/ast/temp_dir.h"
 #include "base/panic.h"
+#include "quarn/ast/fork_gate.h"
+#include "quarn/ast/project_index.h"
 #include "rudo/python_ast/build.h"
 
 namespace {
@@ -212,6 +219,46 @@ TEST(ParsedFileCache, AllocationFailuresAreNotMemoised) {
     ASSERT_TRUE(again.ok()) << again.error();
     EXPECT_EQ((*again)->imports.at("m").at("a"), StringSet{"a"});
     EXPECT_EQ(fs->reads_of("/p/a.py"), 3);
+}
+
+// A thread has claimed the path and is paused inside its computation when the process forks: the
+// child has no such thread, and computes the path afresh instead of waiting for it.
+TEST(ParsedFileCache, AForkedChildComputesWhatAMissingThreadHadBegun) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer cannot start the parse's helper thread in such a child";
+#endif
+    quarn::ast::prepare_process();
+    auto fs = memory({{"/p/a.py", "from m import a\n"}});
+    const pid_t parent = getpid();
+    std::atomic<bool> inside{false}, release{false};
+    fs->on_read = [&](std::string_view) {
+        if (getpid() != parent) return;
+        inside = true;
+        // Holds nothing while it waits, as a paused parse.
+        const quarn::ast::fork_gate::Parked parked;
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    auto cache = AstFileParserCache::with_filesystem("/p", fs);
+    std::thread reader([&] {
+        auto parsed = cache.get_parsed_file("/p/a.py");
+        EXPECT_TRUE(parsed.ok());
+    });
+    while (!inside)
+        std::this_thread::yield();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(20);  // a hang ends the child
+        auto parsed = cache.get_parsed_file("/p/a.py");
+        _exit(parsed.ok() && (*parsed)->imports.at("m").contains("a") ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    release = true;
+    reader.join();
+    EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
 }
 
 TEST(ParsedFileCache, AllFilesForwardsTheListingOrItsError) {
