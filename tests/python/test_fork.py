@@ -73,10 +73,11 @@ else:
 """
 
 
-# From 3.12 the interpreter itself warns, rightly, when a process with threads forks.
+# From 3.12 the interpreter itself warns, rightly, when a process with threads forks; from 3.13
+# the warning shows the line of a -c script that forked.
 FORK_WARNING = re.compile(
     r"<string>:\d+: DeprecationWarning: This process \(pid=\d+\) is multi-threaded, "
-    r"use of fork\(\) may lead to deadlocks in the child\.\n")
+    r"use of fork\(\) may lead to deadlocks in the child\.\n(?:  [^\n]*os\.fork\(\)\n)?")
 
 
 def unexpected_output(stderr):
@@ -93,6 +94,10 @@ def unexpected_output(stderr):
     ("<string>:38: DeprecationWarning: This process (pid=4242) is multi-threaded, use of fork() "
      "may lead to deadlocks in the child.\nTraceback (most recent call last):\n",
      "Traceback (most recent call last):\n"),
+    ("<string>:38: DeprecationWarning: This process (pid=4242) is multi-threaded, use of fork() "
+     "may lead to deadlocks in the child.\n  pid = os.fork()\n", ""),
+    ("<string>:38: DeprecationWarning: This process (pid=4242) is multi-threaded, use of fork() "
+     "may lead to deadlocks in the child.\n  os.abort()\n", "  os.abort()\n"),
     ("<string>:38: DeprecationWarning: This process (pid=4242) is multi-threaded, use of forkpty() "
      "may lead to deadlocks in the child.\n", None),
     ("Segmentation fault\n", "Segmentation fault\n"),
