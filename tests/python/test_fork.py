@@ -21,25 +21,45 @@ def module_text(n):
     return body + f"def g{n}(x):\n    return x\n"
 
 
+# Waits for the child with a deadline, so that a hang fails instead of blocking the suite.
+WAIT_FOR_CHILD = """
+def wait_for(pid, timeout):
+    deadline = time.monotonic() + timeout
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            break
+        if time.monotonic() > deadline:
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+            sys.exit("the child hung")
+        time.sleep(0.005)
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        sys.exit(f"the child ended with {code}")
+"""
+
+
 # `case` says what the child does before it exits normally (never through os._exit):
 # nothing, start the inherited index's warm-up, look up every file (those that the parent's
 # workers were inside included), or warm up an index of its own.
 SCRIPT = """\
 import os, sys, time
 import quarn_rs as q
+""" + WAIT_FOR_CHILD + """
 
 paths, root, case = sys.argv[1:-2], sys.argv[-2], sys.argv[-1]
 
 def check(index):
     for n, path in enumerate(paths):
-        name = f"g{{n}}"
+        name = f"g{n}"
         found = index.function_ast_in_file(path, name)
         assert found is not None, path
         assert found.resolver_name_location == (600, 4, 600, 4 + len(name)), found.resolver_name_location
         assert found.args_in_order == ["x"]
-        by_module = index.function_ast(f"pkg.m{{n}}", name)
-        assert (by_module.module, by_module.resolver_name_location) == (f"pkg.m{{n}}", found.resolver_name_location)
-        assert index.function_ast(f"pkg.m{{n}}", "g") is None
+        by_module = index.function_ast(f"pkg.m{n}", name)
+        assert (by_module.module, by_module.resolver_name_location) == (f"pkg.m{n}", found.resolver_name_location)
+        assert index.function_ast(f"pkg.m{n}", "g") is None
 
 index = q.AstProjectIndex(paths, root)
 index.nonblocking_start_index()
@@ -56,19 +76,7 @@ if pid == 0:
         check(own)
         check(index)
 else:
-    deadline = time.monotonic() + {timeout}
-    while True:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done:
-            break
-        if time.monotonic() > deadline:
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
-            sys.exit("the child hung")
-        time.sleep(0.01)
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        sys.exit(f"the child ended with {{code}}")
+    wait_for(pid, 60)
     check(index)
 """
 
@@ -150,34 +158,14 @@ def test_fork_while_warm_up_threads_run(project, case):
     env = dict(os.environ)
     # The child of a threaded fork may start threads of its own.
     env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + " die_after_fork=0").strip()
-    script = SCRIPT.format(timeout=60)
     for _ in range(RUNS):
-        assert run_script(script, [*paths, str(root), case], env) == (0, "")
+        assert run_script(SCRIPT, [*paths, str(root), case], env) == (0, "")
 
 
 def child_env():
     env = dict(os.environ)
     env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + " die_after_fork=0").strip()
     return env
-
-
-# Waits for the child with a deadline, so that a hang fails instead of blocking the suite.
-WAIT_FOR_CHILD = """
-def wait_for(pid, timeout):
-    deadline = time.monotonic() + timeout
-    while True:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done:
-            break
-        if time.monotonic() > deadline:
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
-            sys.exit("the child hung")
-        time.sleep(0.005)
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        sys.exit(f"the child ended with {code}")
-"""
 
 
 def big_module(functions):
