@@ -24,7 +24,8 @@ void (*before_hook)() = nullptr;
 void (*child_hook)() = nullptr;
 
 void wait_until_open() {
-    for (uint32_t now = forking.load(); now != 0; now = forking.load()) forking.wait(now);
+    for (uint32_t now = forking.load(); now != 0; now = forking.load())
+        forking.wait(now);
 }
 
 void leave() {
@@ -52,7 +53,8 @@ void prepare() {
     forking.fetch_add(1);
     want_pause(true);
     const uint32_t own = own_share();
-    for (uint32_t now = active.load(); now != own; now = active.load()) active.wait(now);
+    for (uint32_t now = active.load(); now != own; now = active.load())
+        active.wait(now);
     if (before_hook) before_hook();
 }
 

@@ -222,8 +222,7 @@ void detail::start_warm_up(const AstProjectIndex& index, size_t parallelism) {
         const std::lock_guard lock(r.mutex);
         const uint64_t id = r.next_id++;
         try {
-            r.running.emplace(id,
-                              std::thread(warm_up, id, index.files_, weak, users, workers, i));
+            r.running.emplace(id, std::thread(warm_up, id, index.files_, weak, users, workers, i));
         } catch (const std::system_error& error) {
             panic(fmt::format("failed to spawn thread: {}", error.what()));
         }

@@ -6,8 +6,8 @@
 
 #include "base/panic.h"
 #include "base/quote.h"
-#include "quarn/utils/isodate.h"
 #include "quarn/utils/iso_text.h"
+#include "quarn/utils/isodate.h"
 
 namespace quarn::utils {
 

@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "base/quote.h"
-#include "quarn/utils/isodate.h"
 #include "quarn/utils/iso_text.h"
+#include "quarn/utils/isodate.h"
 
 namespace quarn::utils {
 namespace {
@@ -144,9 +144,9 @@ class ExactMicroseconds {
         u128 micros = 0;
         bool overflow = whole.size() > kMaxDigits;
         for (size_t i = 0; i < whole.size() + 6 && !overflow; ++i) {
-            const char c = i < whole.size() ? whole[i]
+            const char c = i < whole.size()                     ? whole[i]
                            : i - whole.size() < fraction.size() ? fraction[i - whole.size()]
-                                                                 : '0';
+                                                                : '0';
             overflow = __builtin_mul_overflow(micros, u128{10}, &micros) ||
                        __builtin_add_overflow(micros, static_cast<unsigned>(c - '0'), &micros);
         }

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "base/utf8.h"
-#include "quarn/utils/isodate.h"
 #include "quarn/utils/iso_text.h"
+#include "quarn/utils/isodate.h"
 
 namespace quarn::utils {
 namespace {
