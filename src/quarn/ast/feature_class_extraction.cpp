@@ -21,6 +21,13 @@ namespace py = rudo::python_ast;
 using py::Stmt;
 using rudo::source_file::LineRanges;
 
+// The start of the line holding `offset`, at the very beginning of the text on the first line: a
+// class's header line and source keep a file's byte-order mark, which the line index steps over.
+size_t whole_line_start(std::string_view source, size_t offset) {
+    const size_t start = LineRanges::line_start(source, static_cast<TextSize>(offset));
+    return start <= 3 && source.starts_with("\xEF\xBB\xBF") ? 0 : start;
+}
+
 std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
                                                  const ParsedFileCache& parsed,
                                                  std::string_view module,
@@ -32,7 +39,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     const size_t s = c.name.range.start();
     if (s >= source.size()) return std::nullopt;
     // The whole line of the name; a CRLF's `\r` stays inside, as the line index counts it.
-    const size_t line_begin = LineRanges::line_start(source, static_cast<TextSize>(s));
+    const size_t line_begin = whole_line_start(source, s);
     auto [break_at, break_length] = next_line_break(source, s);
     const size_t line_end = break_length == 2 ? break_at + 1 : break_at;
     auto class_definition_location = locator.location(
@@ -169,11 +176,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     const size_t first_line = c.decorator_list.empty()
                                   ? size_t{c.range.start()}
                                   : size_t{c.decorator_list.front().range.start()};
-    // The copy starts at the very beginning of the line, so a file's byte-order mark stays in
-    // the source of a class that starts on the first line.
-    size_t begin =
-        LineRanges::line_start(source, static_cast<TextSize>(std::min(first_line, source.size())));
-    if (begin <= 3 && source.starts_with("\xEF\xBB\xBF")) begin = 0;
+    const size_t begin = whole_line_start(source, std::min(first_line, source.size()));
     const auto [end_break, end_length] =
         next_line_break(source, std::min<size_t>(c.range.end(), source.size()));
     record.source = dedent(source.substr(begin, end_break + end_length - begin));
