@@ -13,6 +13,7 @@ from pathlib import Path
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
+from setuptools.command.install import install
 from wheel.bdist_wheel import bdist_wheel
 
 ROOT = Path(__file__).resolve().parent
@@ -49,6 +50,16 @@ def glibc_needs(module):
     return needed, max(versions, default=(2, 17))
 
 
+class Install(install):
+    # Debian's setuptools, which other interpreters borrow offline, asks the install command for
+    # two options that only Debian's own interpreter defines; unset is their default there.
+    def initialize_options(self):
+        super().initialize_options()
+        for option in ("install_layout", "prefix_option"):
+            if not hasattr(self, option):
+                setattr(self, option, None)
+
+
 class Wheel(bdist_wheel):
     def get_tag(self):
         python, abi, platform = super().get_tag()
@@ -71,5 +82,5 @@ setup(
     package_data={"quarn_rs-stubs": ["__init__.pyi"]},
     include_package_data=False,
     ext_modules=[Extension("quarn_rs", sources=[])],
-    cmdclass={"build_ext": CMakeBuild, "bdist_wheel": Wheel},
+    cmdclass={"build_ext": CMakeBuild, "bdist_wheel": Wheel, "install": Install},
 )
