@@ -357,7 +357,10 @@ std::optional<TokenKind> Lexer::handle_pending_dedent() {
 }
 
 std::optional<TokenKind> Lexer::eat_indentation() {
-    Indentation indentation;
+    // Most lines are indented by spaces alone.
+    const TextSize line_start = cursor_.offset();
+    cursor_.skip_while([](int b) { return b == ' '; });
+    Indentation indentation = Indentation{}.add_spaces(cursor_.offset() - line_start);
     for (;;) {
         int c = cursor_.first();
         if (c == ' ') {
@@ -717,7 +720,15 @@ TokenKind Lexer::lex_name_text(bool all_ascii) {
     if (all_ascii) {
         if (auto kind = keyword(text)) return *kind;
         // The source past the name may be read: short names are copied in one fixed-size move.
-        set_value<Name>(text, source_.size() - cursor_.token_start());
+        Name name(text, source_.size() - cursor_.token_start());
+        // Most tokens with a value are names: replacing one in place skips the variant's
+        // destroy-and-construct dispatch.
+        if (Name* slot = std::get_if<Name>(&current_value_)) {
+            *slot = std::move(name);
+            has_value_ = true;
+        } else {
+            set_value<Name>(std::move(name));
+        }
     } else {
         set_value<Name>(nfkc(text));
     }
