@@ -51,20 +51,19 @@ inline size_t find_any_of(const char* p, const char* end, char a, char b, char c
 inline size_t ascii_identifier_length(const char* p, const char* end) {
     const char* start = p;
 #ifdef __SSE2__
-    // Signed byte compares: bytes from 0x80 up are negative and never match a range.
+    // A byte lies in [lo, lo + n) when it minus (lo - 128) is below n - 128 as a signed byte:
+    // one subtraction and one compare per range.
     const __m128i case_bit = _mm_set1_epi8(0x20);
-    const __m128i before_a = _mm_set1_epi8('a' - 1);
-    const __m128i after_z = _mm_set1_epi8('z' + 1);
-    const __m128i before_0 = _mm_set1_epi8('0' - 1);
-    const __m128i after_9 = _mm_set1_epi8('9' + 1);
+    const __m128i letter_bias = _mm_set1_epi8(static_cast<char>('a' - 128));
+    const __m128i letter_limit = _mm_set1_epi8(static_cast<char>(-128 + 26));
+    const __m128i digit_bias = _mm_set1_epi8(static_cast<char>('0' - 128));
+    const __m128i digit_limit = _mm_set1_epi8(static_cast<char>(-128 + 10));
     const __m128i underscore = _mm_set1_epi8('_');
     while (end - p >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i lower = _mm_or_si128(chunk, case_bit);
-        const __m128i letter =
-            _mm_and_si128(_mm_cmpgt_epi8(lower, before_a), _mm_cmplt_epi8(lower, after_z));
-        const __m128i digit =
-            _mm_and_si128(_mm_cmpgt_epi8(chunk, before_0), _mm_cmplt_epi8(chunk, after_9));
+        const __m128i letter = _mm_cmplt_epi8(_mm_sub_epi8(lower, letter_bias), letter_limit);
+        const __m128i digit = _mm_cmplt_epi8(_mm_sub_epi8(chunk, digit_bias), digit_limit);
         const __m128i word =
             _mm_or_si128(_mm_or_si128(letter, digit), _mm_cmpeq_epi8(chunk, underscore));
         const int stop = ~_mm_movemask_epi8(word) & 0xFFFF;
@@ -77,6 +76,23 @@ inline size_t ascii_identifier_length(const char* p, const char* end) {
         const char lower = static_cast<char>(x | 0x20);
         if (!((lower >= 'a' && lower <= 'z') || (x >= '0' && x <= '9') || x == '_')) break;
     }
+    return static_cast<size_t>(p - start);
+}
+
+// Offset from `p` of the first byte in [p, end) that is not a space, or `end - p`.
+inline size_t space_run_length(const char* p, const char* end) {
+    const char* start = p;
+#ifdef __SSE2__
+    const __m128i space = _mm_set1_epi8(' ');
+    while (end - p >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int stop = ~_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, space)) & 0xFFFF;
+        if (stop != 0) return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(stop));
+        p += 16;
+    }
+#endif
+    while (p < end && *p == ' ')
+        ++p;
     return static_cast<size_t>(p - start);
 }
 
@@ -159,6 +175,12 @@ class Cursor {
     // Consumes spaces, tabs and form feeds.
     void skip_blanks() {
         skip_while([](int b) { return b == ' ' || b == '\t' || b == '\f'; });
+    }
+    // Consumes spaces and returns how many.
+    TextSize skip_spaces() {
+        const auto n = static_cast<TextSize>(space_run_length(data_ + pos_, data_ + size_));
+        pos_ += n;
+        return n;
     }
     // Consumes ASCII letters, digits and underscores.
     void skip_ascii_identifier() {

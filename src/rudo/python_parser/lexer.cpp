@@ -358,16 +358,12 @@ std::optional<TokenKind> Lexer::handle_pending_dedent() {
 
 std::optional<TokenKind> Lexer::eat_indentation() {
     // Most lines are indented by spaces alone.
-    const TextSize line_start = cursor_.offset();
-    cursor_.skip_while([](int b) { return b == ' '; });
-    Indentation indentation = Indentation{}.add_spaces(cursor_.offset() - line_start);
+    Indentation indentation = Indentation{}.add_spaces(cursor_.skip_spaces());
     for (;;) {
         int c = cursor_.first();
         if (c == ' ') {
             // A run of spaces is counted at once: most indentation is nothing else.
-            const TextSize run_start = cursor_.offset();
-            cursor_.skip_while([](int b) { return b == ' '; });
-            indentation = indentation.add_spaces(cursor_.offset() - run_start);
+            indentation = indentation.add_spaces(cursor_.skip_spaces());
         } else if (c == '\t') {
             cursor_.bump();
             indentation = indentation.add_tab();
@@ -706,32 +702,33 @@ TokenKind Lexer::lex_identifier(int first) {
 }
 
 TokenKind Lexer::lex_name_text(bool all_ascii) {
-    for (;;) {
-        cursor_.skip_ascii_identifier();
-        if (cursor_.first() < 0x80) break;  // also the end of input
-        // A non-ASCII character ends the keyword check even when it ends the name.
-        all_ascii = false;
+    cursor_.skip_ascii_identifier();
+    // A non-ASCII character ends the keyword check even when it ends the name.
+    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]] return lex_unicode_name();
+    std::string_view text = cursor_.token_text();
+    if (auto kind = keyword(text)) return *kind;
+    // The source past the name may be read: short names are copied in one fixed-size move.
+    Name name(text, source_.size() - cursor_.token_start());
+    // Most tokens with a value are names: replacing one in place skips the variant's
+    // destroy-and-construct dispatch.
+    if (Name* slot = std::get_if<Name>(&current_value_)) {
+        *slot = std::move(name);
+        has_value_ = true;
+    } else {
+        set_value<Name>(std::move(name));
+    }
+    return TokenKind::Name;
+}
+
+TokenKind Lexer::lex_unicode_name() {
+    while (cursor_.first() >= 0x80) {  // the end of input is below
         TextSize length;
         char32_t c = cursor_.peek_char(length);
         if (!is_xid_continue(c)) break;
         cursor_.skip_bytes(length);
+        cursor_.skip_ascii_identifier();
     }
-    std::string_view text = cursor_.token_text();
-    if (all_ascii) {
-        if (auto kind = keyword(text)) return *kind;
-        // The source past the name may be read: short names are copied in one fixed-size move.
-        Name name(text, source_.size() - cursor_.token_start());
-        // Most tokens with a value are names: replacing one in place skips the variant's
-        // destroy-and-construct dispatch.
-        if (Name* slot = std::get_if<Name>(&current_value_)) {
-            *slot = std::move(name);
-            has_value_ = true;
-        } else {
-            set_value<Name>(std::move(name));
-        }
-    } else {
-        set_value<Name>(nfkc(text));
-    }
+    set_value<Name>(nfkc(cursor_.token_text()));
     return TokenKind::Name;
 }
 

@@ -181,6 +181,7 @@ class Lexer {
     TokenKind lex_non_ascii(char32_t c);
     TokenKind lex_identifier(int first);
     TokenKind lex_name_text(bool all_ascii);
+    [[gnu::noinline]] TokenKind lex_unicode_name();
     TokenKind lex_prefixed_string(TokenFlags prefix, char quote);
     TokenKind lex_string(char quote);
     TokenKind lex_comment();

@@ -182,6 +182,23 @@ TEST(Lexer, NamesEndAtTheFirstByteOutsideThem) {
     }
 }
 
+// Leading spaces are counted many at a time: every width must give the same levels.
+TEST(Lexer, IndentationOfEveryWidth) {
+    for (TextSize width = 1; width <= 40; ++width) {
+        const std::string pad(width, ' ');
+        const std::string source = "if x:\n" + pad + "y\n" + pad + "\tz\n";
+        const TextSize y = 6 + width;
+        const TextSize z = y + 2 + width + 1;
+        const std::string expected = fmt::format(
+            "If 0..2, Name 3..4, Colon 4..5, Newline 5..6, Indent 6..{}, Name {}..{}, "
+            "Newline {}..{}, Indent {}..{}, Name {}..{}, Newline {}..{}, Dedent {}..{}, "
+            "Dedent {}..{}, EndOfFile {}..{}",
+            y, y, y + 1, y + 1, y + 2, y + 2, z, z, z + 1, z + 1, z + 2, z + 2, z + 2, z + 2,
+            z + 2, z + 2, z + 2);
+        EXPECT_EQ(ranged(lex_all(source).tokens), expected) << width;
+    }
+}
+
 // A token without a value reports none, whatever the token before it held.
 TEST(Lexer, ValueBelongsToItsTokenOnly) {
     Lexer lexer("x + 1 'a' y");
