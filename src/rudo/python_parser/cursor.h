@@ -67,7 +67,8 @@ inline size_t ascii_identifier_length(const char* p, const char* end) {
         const __m128i word =
             _mm_or_si128(_mm_or_si128(letter, digit), _mm_cmpeq_epi8(chunk, underscore));
         const int stop = ~_mm_movemask_epi8(word) & 0xFFFF;
-        if (stop != 0) return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(stop));
+        if (stop != 0)
+            return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(stop));
         p += 16;
     }
 #endif
@@ -87,7 +88,8 @@ inline size_t space_run_length(const char* p, const char* end) {
     while (end - p >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const int stop = ~_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, space)) & 0xFFFF;
-        if (stop != 0) return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(stop));
+        if (stop != 0)
+            return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(stop));
         p += 16;
     }
 #endif

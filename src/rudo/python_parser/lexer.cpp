@@ -291,8 +291,8 @@ TokenKind Lexer::next_token() {
 // Inside a line, outside interpolated strings and with no dedent pending, a token costs one
 // test of that state, the blanks before it and one dispatch on its first byte.
 inline TokenKind Lexer::lex_token() {
-    if (!interpolated_strings_.empty() || pending_indentation_ ||
-        state_ == LexerState::LineStart) [[unlikely]] {
+    if (!interpolated_strings_.empty() || pending_indentation_ || state_ == LexerState::LineStart)
+        [[unlikely]] {
         return lex_line_start();
     }
     cursor_.skip_blanks();
@@ -704,7 +704,8 @@ TokenKind Lexer::lex_identifier(int first) {
 TokenKind Lexer::lex_name_text(bool all_ascii) {
     cursor_.skip_ascii_identifier();
     // A non-ASCII character ends the keyword check even when it ends the name.
-    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]] return lex_unicode_name();
+    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]]
+        return lex_unicode_name();
     std::string_view text = cursor_.token_text();
     if (auto kind = keyword(text)) return *kind;
     // The source past the name may be read: short names are copied in one fixed-size move.
@@ -984,8 +985,7 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
     if (cursor_.offset() == cursor_.token_start()) return std::nullopt;
     if (has_collected) {
         collected.append(cursor_.slice(copied, cursor_.offset()));
-        set_value<InterpolatedStringMiddle>(
-            InterpolatedStringMiddle::owned(std::move(collected)));
+        set_value<InterpolatedStringMiddle>(InterpolatedStringMiddle::owned(std::move(collected)));
     } else {
         set_value<InterpolatedStringMiddle>(InterpolatedStringMiddle::borrowed(
             cursor_.slice(cursor_.token_start(), cursor_.offset())));
@@ -1006,7 +1006,7 @@ Name Lexer::take_name() {
 LexerCheckpoint Lexer::checkpoint() const {
     return LexerCheckpoint{
         current_value(), current_kind_, current_range_, current_flags_,       cursor_.offset(),
-        state_,         nesting_,      indentations_,  pending_indentation_, interpolated_strings_,
+        state_,          nesting_,      indentations_,  pending_indentation_, interpolated_strings_,
         errors_.size()};
 }
 

@@ -133,7 +133,8 @@ TEST(Lexer, NamesAndKeywords) {
          "Name=name:none Name=name:iff Name=name:i Name=name:defs Name=name:continues "
          "Name=name:a_very_long_identifier_name_over_24 Newline EndOfFile"},
         // Same first byte, last byte and length as a keyword, so the same slot of its lookup.
-        {"aid dff Nbne wxth Tree cbse elze", "Name=name:aid Name=name:dff Name=name:Nbne "
+        {"aid dff Nbne wxth Tree cbse elze",
+         "Name=name:aid Name=name:dff Name=name:Nbne "
          "Name=name:wxth Name=name:Tree Name=name:cbse Name=name:elze Newline EndOfFile"},
         // NFKC: the ligature U+FB01 and the fullwidth x fold to ASCII letters.
         {"\xEF\xAC\x81x \xEF\xBD\x98", "Name=name:fix Name=name:x Newline EndOfFile"},
@@ -161,8 +162,8 @@ TEST(Lexer, NamesEndAtTheFirstByteOutsideThem) {
         size_t extra;  // bytes of `after` that still belong to the name
     };
     const Case cases[] = {
-        {"", 0},      {"/", 0},   {":", 0},    {"@", 0},   {"[", 0},   {"^", 0},
-        {"`", 0},     {"{", 0},   {"\x7F", 0}, {" x", 0},  {"(", 0},   {"\xE2\x82\xAC", 0},
+        {"", 0},         {"/", 0},          {":", 0},    {"@", 0},  {"[", 0}, {"^", 0},
+        {"`", 0},        {"{", 0},          {"\x7F", 0}, {" x", 0}, {"(", 0}, {"\xE2\x82\xAC", 0},
         {"\xC3\xA9", 2}, {"\xC3\xA9yz", 4},
     };
     const std::string_view letters = "vZ_9aQz0_Ab";
@@ -193,8 +194,8 @@ TEST(Lexer, IndentationOfEveryWidth) {
             "If 0..2, Name 3..4, Colon 4..5, Newline 5..6, Indent 6..{}, Name {}..{}, "
             "Newline {}..{}, Indent {}..{}, Name {}..{}, Newline {}..{}, Dedent {}..{}, "
             "Dedent {}..{}, EndOfFile {}..{}",
-            y, y, y + 1, y + 1, y + 2, y + 2, z, z, z + 1, z + 1, z + 2, z + 2, z + 2, z + 2,
-            z + 2, z + 2, z + 2);
+            y, y, y + 1, y + 1, y + 2, y + 2, z, z, z + 1, z + 1, z + 2, z + 2, z + 2, z + 2, z + 2,
+            z + 2, z + 2);
         EXPECT_EQ(ranged(lex_all(source).tokens), expected) << width;
     }
 }
