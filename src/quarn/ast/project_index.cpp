@@ -27,17 +27,20 @@ using Outcome = Result<std::shared_ptr<const ParsedAstFile>>;
 Outcome typed_file(AstProjectIndexInner& inner, std::string_view path) {
     // Lock order: this entry, then the parsed-file cache's own locks.
     return inner.typed_entries.get(path, [&]() -> Outcome {
-        std::shared_ptr<const ParsedAstFile> records;
-        // The records are built while the statements exist; the cache keeps only what a later
-        // caller can read.
-        auto parsed = inner.parser_cache.read_parsed_file(
-            path, [&](const ParsedFileCache& file, std::span<const rudo::python_ast::Stmt> suite) {
-                const std::string module = inner.parser_cache.module_name_for_path(path);
-                records = std::make_shared<const ParsedAstFile>(
-                    parse_ast_file_with_feature_module(file, suite, module));
-            });
-        if (!parsed.ok()) return Err(parsed.error());
-        return records;
+        auto parse = inner.parser_cache.read_parsed_file(path);
+        if (!parse.ok()) return Err(std::move(parse).error());
+        const ParsedFileCache& file = *parse->file;
+        if (!parse->statements) {
+            // The cache hands the statements to the call that parses the file and keeps none.
+            // This entry is computed again only when an earlier computation left it open (it ran
+            // short of memory, or a fork left its thread behind): the kept text parsed then, so
+            // it parses the same now.
+            auto again = parse_source(file.source);
+            if (!again.ok()) return Err(fmt::format("Failed to parse {}: {}", path, again.error()));
+            parse->statements.emplace(std::move(again->suite));
+        }
+        return std::make_shared<const ParsedAstFile>(parse_ast_file_with_feature_module(
+            file, *parse->statements, inner.parser_cache.module_name_for_path(path)));
     });
 }
 
