@@ -9,8 +9,7 @@
 
 namespace quarn::ast {
 
-Result<std::shared_ptr<const ParsedAstFile>> AstProjectIndexInner::records(
-    std::string_view path) {
+Result<std::shared_ptr<const ParsedAstFile>> AstProjectIndexInner::records(std::string_view path) {
     // Lock order: this entry, then the parsed-file cache's own locks.
     return typed_entries.get(path, [&]() -> Result<std::shared_ptr<const ParsedAstFile>> {
         auto parse = parser_cache.read_parsed_file(path);

@@ -73,8 +73,8 @@ class InterpolatedStringMiddle {
 
 // The value of the current token: nothing, a name, an int, a float, a complex number, a string
 // body or an interpolated-string middle.
-using TokenValue =
-    std::variant<std::monostate, Name, Int, double, NumberLiteralComplex, StringBody, InterpolatedStringMiddle>;
+using TokenValue = std::variant<std::monostate, Name, Int, double, NumberLiteralComplex, StringBody,
+                                InterpolatedStringMiddle>;
 
 enum class LexerState : uint8_t {
     // At the start of a line; its indentation is not yet measured.

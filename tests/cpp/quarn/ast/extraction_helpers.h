@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "quarn/ast/memory_fs.h"
 #include "quarn/ast/ast_types.h"
+#include "quarn/ast/memory_fs.h"
 #include "quarn/ast/parser_cache.h"
 #include "quarn/ast/type_parsing.h"
 

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "quarn/ast/memory_fs.h"
-#include "quarn/ast/temp_dir.h"
 #include "base/panic.h"
 #include "quarn/ast/fork_gate.h"
+#include "quarn/ast/memory_fs.h"
 #include "quarn/ast/project_index.h"
+#include "quarn/ast/temp_dir.h"
 #include "rudo/python_ast/build.h"
 
 namespace {

@@ -15,8 +15,8 @@
 
 #include <fmt/format.h>
 
-#include "quarn/ast/memory_fs.h"
 #include "base/panic.h"
+#include "quarn/ast/memory_fs.h"
 
 namespace {
 
