@@ -14,9 +14,9 @@
 
 #include "base/panic.h"
 #include "quarn/ast/fork_gate.h"
-#include "quarn/ast/parse_source.h"
 #include "quarn/ast/project_index.h"
 #include "quarn/utils/namespace.h"
+#include "rudo/python_parser/parser/parse.h"
 
 namespace quarn::ast {
 namespace {
@@ -146,16 +146,8 @@ void prepare_process() {
     static std::once_flag once;
     std::call_once(once, [] {
         (void)registry();
-        // Each snake-case pattern is built on its first possible match.
-        for (const char* name : {"WarmUpStatics", "x__Y", "aB", "HTTPResponse"}) {
-            (void)quarn::utils::to_snake_case(name);
-        }
-        (void)quarn::utils::build_namespaced_name("a", "B");
-        // The identifier's ligature builds the NFKC normaliser, and dropping the tree the
-        // iterative destruction's state.
-        (void)parse_source(
-            "@d\nclass A(B):\n    x: int = f(a=1)  # c\n    def g(self): return f'{x}'\n"
-            "\xEF\xAC\x81 = [[1]]\n");
+        quarn::utils::prepare_patterns();
+        rudo::python_parser::prepare_unicode_data();
         // Before a fork, workers that have ended are joined: a thread's teardown may hold the
         // allocator's locks.
         fork_gate::install(&join_ended, &forget_workers_after_fork);

@@ -159,6 +159,14 @@ std::string to_lower_in_pieces(std::string_view text, size_t max_piece) {
 
 }  // namespace detail
 
+void prepare_patterns() {
+    // A pattern builds its matching machinery on its first match too, so each is also run once.
+    std::string text = "aHTTPResponse__X";
+    split_before_capitalised_word().apply(text);
+    collapse_underscores_before_capital().apply(text);
+    split_lower_or_digit_from_capital().apply(text);
+}
+
 std::string to_snake_case(std::string_view name) {
     std::string text(name);
     if (has_capitalised_word_after_start(text)) split_before_capitalised_word().apply(text);

@@ -15,6 +15,10 @@ std::string to_snake_case(std::string_view name);
 std::string build_namespaced_name(std::optional<std::string_view> namespace_,
                                   std::optional<std::string_view> name);
 
+// Compiles the patterns that `to_snake_case` otherwise compiles on first use, so that a process
+// can have them ready before it forks.
+void prepare_patterns();
+
 namespace detail {
 // The full lower-case mapping of `text`, handing the Unicode library at most about `max_piece`
 // bytes at a time so that texts of any length work; separate so the cutting can be tested.

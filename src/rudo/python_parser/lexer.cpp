@@ -44,10 +44,17 @@ bool is_xid_continue(char32_t c) {
     return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_CONTINUE);
 }
 
-std::string nfkc(std::string_view text) {
+// Loaded once, on first use, under the Unicode library's own one-time lock.
+const icu::Normalizer2* nfkc_normalizer() {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* normalizer = icu::Normalizer2::getNFKCInstance(status);
     if (U_FAILURE(status)) quarn::panic("ICU NFKC normalizer is unavailable");
+    return normalizer;
+}
+
+std::string nfkc(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = nfkc_normalizer();
     icu::UnicodeString input = icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     icu::UnicodeString normalized = normalizer->normalize(input, status);
@@ -255,6 +262,8 @@ bool parse_double(std::string_view text, double& out) {
 }
 
 }  // namespace
+
+void Lexer::load_unicode_data() { (void)nfkc_normalizer(); }
 
 // --- Construction ----------------------------------------------------------------------------
 

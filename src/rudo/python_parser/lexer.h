@@ -110,6 +110,9 @@ class Lexer {
     static quarn::Result<Lexer> create(std::string_view source, TextSize start_offset = 0);
     // For a text known to fit; an oversized one is an internal fault.
     explicit Lexer(std::string_view source, TextSize start_offset = 0);
+    // Loads the normaliser that names outside ASCII go through, which is otherwise loaded by the
+    // first such name.
+    static void load_unicode_data();
 
     // Lexes one token, makes it current and returns its kind.
     TokenKind next_token();

@@ -18,4 +18,8 @@ Parsed parse_module_unchecked(std::string_view source);
 // What `parse_module` makes of an unchecked parse: the parse itself, or its first merged error.
 quarn::Result<Parsed, ParseError> checked(Parsed parsed);
 
+// Loads the Unicode data that a parse otherwise loads on its first identifier outside ASCII (the
+// NFKC normaliser), so that a process can have it ready before it forks.
+void prepare_unicode_data();
+
 }  // namespace rudo::python_parser
