@@ -263,7 +263,9 @@ bool parse_double(std::string_view text, double& out) {
 
 }  // namespace
 
-void Lexer::load_unicode_data() { (void)nfkc_normalizer(); }
+void Lexer::load_unicode_data() {
+    (void)nfkc_normalizer();
+}
 
 // --- Construction ----------------------------------------------------------------------------
 

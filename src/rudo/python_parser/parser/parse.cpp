@@ -121,7 +121,9 @@ quarn::Result<Parsed, ParseError> checked(Parsed parsed) {
     return parsed;
 }
 
-void prepare_unicode_data() { Lexer::load_unicode_data(); }
+void prepare_unicode_data() {
+    Lexer::load_unicode_data();
+}
 
 quarn::Result<Parsed, ParseError> parse_module(std::string_view source) {
     return checked(parse_module_unchecked(source));
