@@ -61,8 +61,9 @@ build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 # The build's output only when it fails; then every failing test's output, the CTest summary and
-# pytest's own counts (from CTest's log, which keeps the output of passing tests too).
-# CTEST_ARGS picks tests: CTEST_ARGS="-R python_tests" runs only the Python tests of the module.
+# pytest's own counts summed over the test files (from CTest's log, which keeps the output of
+# passing tests too). CTEST_ARGS picks tests: CTEST_ARGS="-R python_tests" runs only the Python
+# tests of the module.
 test: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS) >$(BUILD_DIR)/build.log 2>&1 || \
 	 { cat $(BUILD_DIR)/build.log; echo "build failed (log: $(BUILD_DIR)/build.log)"; exit 1; }
@@ -70,8 +71,12 @@ test: configure
 	   >$(BUILD_DIR)/ctest.log 2>&1; status=$$?; \
 	 grep -v -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed +[0-9.]+ sec$$|^ *Start +[0-9]+: ' \
 	   $(BUILD_DIR)/ctest.log | sed -e '/./,$$!d'; \
-	 grep -h -E '^[0-9]+ (passed|failed|skipped|error)' \
-	   $(BUILD_DIR)/Testing/Temporary/LastTest.log 2>/dev/null | sed 's/^/pytest: /'; \
+	 grep -h -E '^[0-9]+ (passed|failed|skipped|xfailed|xpassed|errors?)[ ,]' \
+	   $(BUILD_DIR)/Testing/Temporary/LastTest.log 2>/dev/null | sed 's/ in [0-9.]*s.*$$//' | \
+	   awk -F', ' '{ files++; for (i = 1; i <= NF; i++) { split($$i, w, " "); n[w[2]] += w[1] } } \
+	     END { if (!files) exit; line = ""; split("failed passed skipped xfailed xpassed error errors", order, " "); \
+	       for (i = 1; i in order; i++) if (order[i] in n) line = line (line == "" ? "" : ", ") n[order[i]] " " order[i]; \
+	       print "pytest: " line " (" files " files)" }'; \
 	 exit $$status
 
 test-asan:

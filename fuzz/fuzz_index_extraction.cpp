@@ -173,11 +173,10 @@ void check_extraction(std::string_view text) {
     ParsedFileCache file;
     file.path = std::string(PATH);
     file.source = std::string(text);
-    file.suite = std::move(parsed->suite);
-    file.imports = collect_imports(file.suite);
+    file.imports = collect_imports(parsed->suite);
     file.comment_ranges = std::move(parsed->comment_ranges);
 
-    const ParsedAstFile records = parse_ast_file_with_feature_module(file, MODULE);
+    const ParsedAstFile records = parse_ast_file_with_feature_module(file, parsed->suite, MODULE);
     const std::optional<Uri> uri = file_uri_for_path(PATH);
     if (!uri) fail("no URI for an absolute path", PATH);
     const Checker checker(file.source, *uri);

@@ -208,7 +208,7 @@ PyObject* cache_parsed_file(PyObject* self, const Args& args) {
     if (!args.text(0, path)) return nullptr;
     const auto& cache = held<ast::AstFileParserCache>(self);
     // Python reads no statements: the cache keeps none.
-    auto parsed = without_gil([&] { return cache.get_parsed_file(path, ast::StatementsReader()); });
+    auto parsed = without_gil([&] { return cache.get_parsed_file(path); });
     if (!parsed.ok()) return raise(PyExc_ValueError, parsed.error());
     const ast::ParsedFileCache& file = **parsed;
     Ref py_path = new_str(file.path);

@@ -58,8 +58,9 @@ Outcome reported(const TransientFailure& failure) {
     return Err(std::string(failure.what()));
 }
 
+// The outcome of `path`; the statements of a successful parse go to `statements`.
 Outcome compute(const AstFileSystem& filesystem, std::string_view path,
-                const StatementsReader* read) {
+                std::optional<rudo::python_ast::Suite>& statements) {
     Result<std::string, IoError> text =
         path.find('\0') != std::string_view::npos
             // The system would open the shorter path before the NUL: another file.
@@ -77,12 +78,7 @@ Outcome compute(const AstFileSystem& filesystem, std::string_view path,
     file->source = std::move(*text);
     file->imports = collect_imports(parsed->suite);
     file->comment_ranges = std::move(parsed->comment_ranges);
-    if (read) {
-        file->statements_released = true;
-        if (*read) (*read)(*file, parsed->suite);
-    } else {
-        file->suite = std::move(parsed->suite);
-    }
+    statements.emplace(std::move(parsed->suite));
     return std::shared_ptr<const ParsedFileCache>(std::move(file));
 }
 
@@ -107,39 +103,21 @@ Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_fi
     std::string_view path) const {
     const fork_gate::Enlisted enlisted;
     try {
-        return inner_->entries.get(path,
-                                   [&] { return compute(*inner_->filesystem, path, nullptr); });
+        auto parse = read_parsed_file(path);
+        if (!parse.ok()) return Err(std::move(parse).error());
+        return std::move(parse->file);
     } catch (const TransientFailure& failure) {
         return reported(failure);
     }
 }
 
-Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_file(
-    std::string_view path, const StatementsReader& read) const {
-    const fork_gate::Enlisted enlisted;
-    try {
-        return read_parsed_file(path, read);
-    } catch (const TransientFailure& failure) {
-        return reported(failure);
-    }
-}
-
-Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::read_parsed_file(
-    std::string_view path, const StatementsReader& read) const {
-    bool seen = false;
-    auto outcome = inner_->entries.get(path, [&] {
-        seen = true;
-        return compute(*inner_->filesystem, path, &read);
-    });
-    if (seen || !outcome.ok() || !read) return outcome;
-    const ParsedFileCache& file = **outcome;
-    if (!file.statements_released) {
-        read(file, file.suite);
-    } else if (auto again = parse_source(file.source); again.ok()) {
-        // The text parsed before, so it parses again; only a second reader comes here.
-        read(file, again->suite);
-    }
-    return outcome;
+Result<FileParse> AstFileParserCache::read_parsed_file(std::string_view path) const {
+    FileParse parse;
+    auto outcome = inner_->entries.get(
+        path, [&] { return compute(*inner_->filesystem, path, parse.statements); });
+    if (!outcome.ok()) return Err(std::move(outcome).error());
+    parse.file = std::move(*outcome);
+    return parse;
 }
 
 Result<std::vector<std::string>, IoError> AstFileParserCache::all_files() const {

@@ -2,7 +2,6 @@
 // listed file, and one memo slot per path asked for.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -22,10 +21,6 @@ namespace quarn::ast {
 // never replaced. Shared by the map and by each call using it, so the map lock can be released
 // before this one is taken.
 using FileParseEntry = MemoSlot<std::shared_ptr<const ParsedFileCache>>;
-
-// Sees the statements of a file once, as they are parsed; they are not kept afterwards.
-using StatementsReader =
-    std::function<void(const ParsedFileCache&, std::span<const rudo::python_ast::Stmt>)>;
 
 struct AstFileParserCacheInner {
     AstFileParserCacheInner(std::shared_ptr<const AstFileSystem> filesystem,
@@ -66,21 +61,14 @@ class AstFileParserCache {
     // descriptors or memory) is not memoised: its text is returned, or std::bad_alloc thrown,
     // and the next call tries again. Any thread; waits only while another
     // thread computes the same path. The path is the key exactly as given (a.py and ./a.py are
-    // two entries) and is read through the file system as it stands.
+    // two entries) and is read through the file system as it stands. The statements of the
+    // parse are not kept.
     Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(std::string_view path) const;
 
-    // The same memo, for the one reader that builds what it needs from the statements: `read`
-    // sees them, and the record kept has none (`statements_released`), so that a file's tree
-    // lives only while it is read. A file already parsed is read from its kept statements, or
-    // from its text parsed again when they were released. Not called on a failure. An empty
-    // `read` only drops the statements.
-    Result<std::shared_ptr<const ParsedFileCache>> get_parsed_file(
-        std::string_view path, const StatementsReader& read) const;
-
-    // The same, but a read that fails for the moment throws TransientFailure instead of
-    // returning its text, so that a memo built on top leaves its own entry open too.
-    Result<std::shared_ptr<const ParsedFileCache>> read_parsed_file(
-        std::string_view path, const StatementsReader& read) const;
+    // The same memo, with the statements handed to the call that parsed the file. A read that
+    // fails for the moment throws TransientFailure instead of returning its text, so that a memo
+    // built on top leaves its own entry open too.
+    Result<FileParse> read_parsed_file(std::string_view path) const;
 
     // The file system's listing, unchanged.
     Result<std::vector<std::string>, IoError> all_files() const;

@@ -1,6 +1,8 @@
 // One read and parsed file, as the parsed-file cache keeps it for the definition extraction.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,14 +23,18 @@ struct ParsedFileCache {
     std::string path;
     // The whole file as the file system returned it; every range below points into it.
     std::string source;
-    // The module's top-level statements with the arena that holds them; the rest of the parse is
-    // not kept.
-    rudo::python_ast::Suite suite;
-    // The statements went to their one reader instead of `suite` (see
-    // AstFileParserCache::get_parsed_file).
-    bool statements_released = false;
     ImportTable imports;
     rudo::python_trivia::CommentRanges comment_ranges;
+};
+
+// A file's parse as the cache hands it to the definition extraction: the kept record, and the
+// statements when this very call parsed the file. The cache keeps no statements: a tree lives
+// only while its one reader builds what it needs from it.
+struct FileParse {
+    std::shared_ptr<const ParsedFileCache> file;
+    // The module's top-level statements with the arena that holds them; the rest of the parse
+    // is dropped. Absent when an earlier call parsed the file.
+    std::optional<rudo::python_ast::Suite> statements;
 };
 
 // The import table of a module's top-level statements; nested blocks are never looked at.

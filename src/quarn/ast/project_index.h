@@ -17,6 +17,7 @@
 #include "quarn/ast/memo_map.h"
 #include "quarn/ast/parser_cache.h"
 #include "quarn/ast/string_map.h"
+#include "quarn/ast/warm_up.h"
 
 namespace quarn::ast {
 
@@ -33,6 +34,10 @@ using TypedAstEntry = MemoSlot<std::shared_ptr<const ParsedAstFile>>;
 struct AstProjectIndexInner {
     explicit AstProjectIndexInner(AstFileParserCache parser_cache)
         : parser_cache(std::move(parser_cache)) {}
+
+    // The records of `path`, memoised; a failure of the moment throws TransientFailure (or
+    // std::bad_alloc) and leaves the path open.
+    Result<std::shared_ptr<const ParsedAstFile>> records(std::string_view path);
 
     AstFileParserCache parser_cache;
     // Path exactly as asked for -> its memo slot. Entries are never removed.
@@ -122,22 +127,5 @@ class AstProjectIndex {
     // Shared by the handles only, never by the workers: it expires with the last handle.
     std::shared_ptr<const void> users_;
 };
-
-// Builds what the core makes once per process on first use (compiled patterns, Unicode data)
-// and registers the fork handlers: run before any thread of the caller can fork, so that no
-// child ever inherits a one-time initialisation in progress. Later calls do nothing.
-void prepare_process();
-
-// Stops the warm-up threads before the process tears down its statics: no new file is started,
-// and the call returns once the files being processed are done. Registered with the C runtime's
-// exit handlers when the first warm-up starts.
-void stop_warm_up_threads();
-
-namespace detail {
-// The processors this process may run on, at least 1.
-size_t available_parallelism();
-// Waits until every warm-up thread of the process has ended; for tests and benchmarks.
-void wait_for_warm_up_threads();
-}  // namespace detail
 
 }  // namespace quarn::ast

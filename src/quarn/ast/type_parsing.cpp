@@ -6,11 +6,6 @@
 namespace quarn::ast {
 
 ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
-                                                 std::string_view module) {
-    return parse_ast_file_with_feature_module(parsed, parsed.suite, module);
-}
-
-ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
                                                  std::span<const rudo::python_ast::Stmt> suite,
                                                  std::string_view module) {
     ParsedAstFile out;

@@ -17,11 +17,8 @@
 
 namespace quarn::ast {
 
-// The typed records of `parsed`, each carrying `module`. Never fails: a file whose URI cannot be
-// made reports nothing.
-ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
-                                                 std::string_view module);
-// The same from statements the record does not hold (the parsed-file cache hands them over once).
+// The typed records of `parsed`, whose top-level statements are `suite`, each record carrying
+// `module`. Never fails: a file whose URI cannot be made reports nothing.
 ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
                                                  std::span<const rudo::python_ast::Stmt> suite,
                                                  std::string_view module);

@@ -46,6 +46,58 @@ inline size_t find_any_of(const char* p, const char* end, char a, char b, char c
     return static_cast<size_t>(p - start);
 }
 
+// Offset from `p` of the first byte in [p, end) that is not an ASCII letter, digit or underscore,
+// or `end - p` when there is none.
+inline size_t ascii_identifier_length(const char* p, const char* end) {
+    const char* start = p;
+#ifdef __SSE2__
+    // A byte lies in [lo, lo + n) when it minus (lo - 128) is below n - 128 as a signed byte:
+    // one subtraction and one compare per range.
+    const __m128i case_bit = _mm_set1_epi8(0x20);
+    const __m128i letter_bias = _mm_set1_epi8(static_cast<char>('a' - 128));
+    const __m128i letter_limit = _mm_set1_epi8(static_cast<char>(-128 + 26));
+    const __m128i digit_bias = _mm_set1_epi8(static_cast<char>('0' - 128));
+    const __m128i digit_limit = _mm_set1_epi8(static_cast<char>(-128 + 10));
+    const __m128i underscore = _mm_set1_epi8('_');
+    while (end - p >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i lower = _mm_or_si128(chunk, case_bit);
+        const __m128i letter = _mm_cmplt_epi8(_mm_sub_epi8(lower, letter_bias), letter_limit);
+        const __m128i digit = _mm_cmplt_epi8(_mm_sub_epi8(chunk, digit_bias), digit_limit);
+        const __m128i word =
+            _mm_or_si128(_mm_or_si128(letter, digit), _mm_cmpeq_epi8(chunk, underscore));
+        const int stop = ~_mm_movemask_epi8(word) & 0xFFFF;
+        if (stop != 0)
+            return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(stop));
+        p += 16;
+    }
+#endif
+    for (; p < end; ++p) {
+        const char x = *p;
+        const char lower = static_cast<char>(x | 0x20);
+        if (!((lower >= 'a' && lower <= 'z') || (x >= '0' && x <= '9') || x == '_')) break;
+    }
+    return static_cast<size_t>(p - start);
+}
+
+// Offset from `p` of the first byte in [p, end) that is not a space, or `end - p`.
+inline size_t space_run_length(const char* p, const char* end) {
+    const char* start = p;
+#ifdef __SSE2__
+    const __m128i space = _mm_set1_epi8(' ');
+    while (end - p >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int stop = ~_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, space)) & 0xFFFF;
+        if (stop != 0)
+            return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(stop));
+        p += 16;
+    }
+#endif
+    while (p < end && *p == ' ')
+        ++p;
+    return static_cast<size_t>(p - start);
+}
+
 class Cursor {
   public:
     static constexpr int EOF_CHAR = -1;
@@ -71,6 +123,8 @@ class Cursor {
     void bump() {
         if (pos_ < size_) ++pos_;
     }
+    // Consumes a byte known to be there.
+    void bump_unchecked() { ++pos_; }
     // Consumes and decodes one character. Bytes that are not valid UTF-8 are taken one at a time
     // as U+FFFD.
     char32_t bump_char();
@@ -119,6 +173,20 @@ class Cursor {
         while (p != end && pred(static_cast<uint8_t>(*p)))
             ++p;
         pos_ = static_cast<TextSize>(p - data_);
+    }
+    // Consumes spaces, tabs and form feeds.
+    void skip_blanks() {
+        skip_while([](int b) { return b == ' ' || b == '\t' || b == '\f'; });
+    }
+    // Consumes spaces and returns how many.
+    TextSize skip_spaces() {
+        const auto n = static_cast<TextSize>(space_run_length(data_ + pos_, data_ + size_));
+        pos_ += n;
+        return n;
+    }
+    // Consumes ASCII letters, digits and underscores.
+    void skip_ascii_identifier() {
+        pos_ += static_cast<TextSize>(ascii_identifier_length(data_ + pos_, data_ + size_));
     }
     // Moves to the first of the needles at or after the current position (or to the end) and
     // returns whether one was found.

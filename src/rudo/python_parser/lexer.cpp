@@ -17,39 +17,6 @@ using namespace python_ast::token_flags;
 
 // --- Character classes ----------------------------------------------------------------------
 
-constexpr std::array<bool, 256> make_ident_continue() {
-    std::array<bool, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c)
-        table[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c)
-        table[c] = true;
-    for (int c = '0'; c <= '9'; ++c)
-        table[c] = true;
-    table['_'] = true;
-    return table;
-}
-constexpr std::array<bool, 256> IDENT_CONTINUE = make_ident_continue();
-
-constexpr bool is_ascii_ident_start(int c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-constexpr bool is_blank(int c) {
-    return c == ' ' || c == '\t' || c == '\f';
-}
-
-// What the first byte of a token starts; one table load picks the path.
-enum class FirstByte : uint8_t { Punctuation, Name, Digit, NonAscii };
-constexpr std::array<FirstByte, 256> make_first_byte() {
-    std::array<FirstByte, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        table[c] = c >= 0x80                  ? FirstByte::NonAscii
-                   : is_ascii_ident_start(c) ? FirstByte::Name
-                   : (c >= '0' && c <= '9')  ? FirstByte::Digit
-                                             : FirstByte::Punctuation;
-    }
-    return table;
-}
-constexpr std::array<FirstByte, 256> FIRST_BYTE = make_first_byte();
 constexpr bool is_digit(int c) {
     return c >= '0' && c <= '9';
 }
@@ -308,9 +275,11 @@ Lexer::Lexer(std::string_view source, TextSize start_offset) : source_(source) {
 
 // --- Driver ----------------------------------------------------------------------------------
 
+const TokenValue Lexer::NO_VALUE{};
+
 TokenKind Lexer::next_token() {
     cursor_.start_token();
-    if (current_value_.index() != 0) current_value_ = std::monostate{};
+    has_value_ = false;
     current_flags_ = 0;
     TokenKind kind = lex_token();
     // An abandoned token keeps the range of its error.
@@ -319,7 +288,22 @@ TokenKind Lexer::next_token() {
     return kind;
 }
 
-TokenKind Lexer::lex_token() {
+// Inside a line, outside interpolated strings and with no dedent pending, a token costs one
+// test of that state, the blanks before it and one dispatch on its first byte.
+inline TokenKind Lexer::lex_token() {
+    if (!interpolated_strings_.empty() || pending_indentation_ || state_ == LexerState::LineStart)
+        [[unlikely]] {
+        return lex_line_start();
+    }
+    cursor_.skip_blanks();
+    if (cursor_.first() == '\\') {
+        if (auto kind = skip_whitespace()) return *kind;
+    }
+    cursor_.start_token();
+    return lex_char(cursor_.first());
+}
+
+TokenKind Lexer::lex_line_start() {
     if (!interpolated_strings_.empty()) {
         if (interpolated_strings_.top().in_literal_part(nesting_)) {
             if (auto kind = lex_interpolated_string_middle_or_end()) return *kind;
@@ -331,16 +315,14 @@ TokenKind Lexer::lex_token() {
     if (state_ == LexerState::LineStart) {
         if (auto kind = eat_indentation()) return *kind;
     } else {
-        cursor_.skip_while(is_blank);
+        cursor_.skip_blanks();
         if (cursor_.first() == '\\') {
             if (auto kind = skip_whitespace()) return *kind;
         }
     }
 
     cursor_.start_token();
-    int c = cursor_.first();
-    if (c == Cursor::EOF_CHAR) return consume_end();
-    return lex_char(c);
+    return lex_char(cursor_.first());
 }
 
 TokenKind Lexer::push_error(LexicalErrorType error, TextRange range) {
@@ -375,14 +357,13 @@ std::optional<TokenKind> Lexer::handle_pending_dedent() {
 }
 
 std::optional<TokenKind> Lexer::eat_indentation() {
-    Indentation indentation;
+    // Most lines are indented by spaces alone.
+    Indentation indentation = Indentation{}.add_spaces(cursor_.skip_spaces());
     for (;;) {
         int c = cursor_.first();
         if (c == ' ') {
             // A run of spaces is counted at once: most indentation is nothing else.
-            const TextSize run_start = cursor_.offset();
-            cursor_.skip_while([](int b) { return b == ' '; });
-            indentation = indentation.add_spaces(cursor_.offset() - run_start);
+            indentation = indentation.add_spaces(cursor_.skip_spaces());
         } else if (c == '\t') {
             cursor_.bump();
             indentation = indentation.add_tab();
@@ -507,123 +488,157 @@ TokenKind Lexer::lex_comment() {
 
 // --- Operators and the first character -------------------------------------------------------
 
-TokenKind Lexer::lex_char(int c) {
-    switch (FIRST_BYTE[static_cast<size_t>(c)]) {
-        case FirstByte::Name:
-            cursor_.bump();
-            state_ = LexerState::InLine;
+// One dispatch on the first byte (or the end of the input) picks the token.
+inline TokenKind Lexer::lex_char(int c) {
+    switch (c) {
+        case Cursor::EOF_CHAR:
+            return consume_end();
+        case 'a' ... 'z':
+        case 'A' ... 'Z':
+        case '_':
+            start_in_line();
             return lex_identifier(c);
-        case FirstByte::Digit:
-            cursor_.bump();
-            state_ = LexerState::InLine;
-            if (c == '0') {
-                int n = cursor_.first();
-                if (n == 'x' || n == 'X') return cursor_.bump(), lex_number_radix(16);
-                if (n == 'o' || n == 'O') return cursor_.bump(), lex_number_radix(8);
-                if (n == 'b' || n == 'B') return cursor_.bump(), lex_number_radix(2);
+        case '0':
+            start_in_line();
+            switch (cursor_.first()) {
+                case 'x':
+                case 'X':
+                    return cursor_.bump_unchecked(), lex_number_radix(16);
+                case 'o':
+                case 'O':
+                    return cursor_.bump_unchecked(), lex_number_radix(8);
+                case 'b':
+                case 'B':
+                    return cursor_.bump_unchecked(), lex_number_radix(2);
+                default:
+                    return lex_decimal_number(c);
             }
+        case '1' ... '9':
+            start_in_line();
             return lex_decimal_number(c);
-        case FirstByte::NonAscii: {
+        case 0x80 ... 0xFF: {
             TextSize length;
             char32_t ch = cursor_.peek_char(length);
             cursor_.skip_bytes(length);
             state_ = LexerState::InLine;
             return lex_non_ascii(ch);
         }
-        case FirstByte::Punctuation:
-            break;
-    }
-    cursor_.bump();  // `c` is a byte of the text, not the end
-    switch (c) {
         case '#':
+            cursor_.bump_unchecked();
             return lex_comment();
         case '\n':
+            cursor_.bump_unchecked();
             return lex_newline();
         case '\r':
+            cursor_.bump_unchecked();
             cursor_.eat_char('\n');
             return lex_newline();
         case '}':
+            cursor_.bump_unchecked();
             return lex_rbrace();
-        default:
-            break;
-    }
-    state_ = LexerState::InLine;
-    switch (c) {
         case '"':
         case '\'':
+            start_in_line();
             return lex_string(static_cast<char>(c));
         case '(':
+            start_in_line();
             raise_nesting();
             return TokenKind::Lpar;
         case '[':
+            start_in_line();
             raise_nesting();
             return TokenKind::Lsqb;
         case '{':
+            start_in_line();
             raise_nesting();
             return TokenKind::Lbrace;
         case ')':
+            start_in_line();
             lower_nesting();
             return TokenKind::Rpar;
         case ']':
+            start_in_line();
             lower_nesting();
             return TokenKind::Rsqb;
         case ':':
+            start_in_line();
             return lex_colon();
         case '!':
+            start_in_line();
             return cursor_.eat_char('=') ? TokenKind::NotEqual : TokenKind::Exclamation;
         case '%':
+            start_in_line();
             return cursor_.eat_char('=') ? TokenKind::PercentEqual : TokenKind::Percent;
         case '&':
+            start_in_line();
             return cursor_.eat_char('=') ? TokenKind::AmperEqual : TokenKind::Amper;
         case '+':
+            start_in_line();
             return cursor_.eat_char('=') ? TokenKind::PlusEqual : TokenKind::Plus;
         case '^':
+            start_in_line();
             return cursor_.eat_char('=') ? TokenKind::CircumflexEqual : TokenKind::CircumFlex;
         case '|':
+            start_in_line();
             return cursor_.eat_char('=') ? TokenKind::VbarEqual : TokenKind::Vbar;
         case '@':
+            start_in_line();
             return cursor_.eat_char('=') ? TokenKind::AtEqual : TokenKind::At;
         case '*':
+            start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::StarEqual;
             if (cursor_.eat_char('*')) {
                 return cursor_.eat_char('=') ? TokenKind::DoubleStarEqual : TokenKind::DoubleStar;
             }
             return TokenKind::Star;
         case '/':
+            start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::SlashEqual;
             if (cursor_.eat_char('/')) {
                 return cursor_.eat_char('=') ? TokenKind::DoubleSlashEqual : TokenKind::DoubleSlash;
             }
             return TokenKind::Slash;
         case '-':
+            start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::MinusEqual;
             if (cursor_.eat_char('>')) return TokenKind::Rarrow;
             return TokenKind::Minus;
         case '<':
+            start_in_line();
             if (cursor_.eat_char('<')) {
                 return cursor_.eat_char('=') ? TokenKind::LeftShiftEqual : TokenKind::LeftShift;
             }
             return cursor_.eat_char('=') ? TokenKind::LessEqual : TokenKind::Less;
         case '>':
+            start_in_line();
             if (cursor_.eat_char('>')) {
                 return cursor_.eat_char('=') ? TokenKind::RightShiftEqual : TokenKind::RightShift;
             }
             return cursor_.eat_char('=') ? TokenKind::GreaterEqual : TokenKind::Greater;
         case '=':
-            if (cursor_.eat_char('=')) return TokenKind::EqEqual;
+            cursor_.bump_unchecked();
+            if (cursor_.eat_char('=')) {
+                state_ = LexerState::InLine;
+                return TokenKind::EqEqual;
+            }
             state_ = LexerState::AfterAssign;
             return TokenKind::Equal;
         case '.':
+            start_in_line();
             if (is_digit(cursor_.first())) return lex_decimal_number('.');
             if (cursor_.eat_char2('.', '.')) return TokenKind::Ellipsis;
             return TokenKind::Dot;
         case ',':
+            start_in_line();
             return TokenKind::Comma;
         case ';':
+            start_in_line();
             return TokenKind::Semi;
         case '~':
+            start_in_line();
             return TokenKind::Tilde;
         default:
+            start_in_line();
             return push_error(LexicalErrorType::unexpected_character(static_cast<char32_t>(c)),
                               cursor_.token_range());
     }
@@ -687,24 +702,34 @@ TokenKind Lexer::lex_identifier(int first) {
 }
 
 TokenKind Lexer::lex_name_text(bool all_ascii) {
-    for (;;) {
-        cursor_.skip_while([](int b) { return IDENT_CONTINUE[static_cast<size_t>(b)]; });
-        if (cursor_.first() < 0x80) break;  // also the end of input
-        // A non-ASCII character ends the keyword check even when it ends the name.
-        all_ascii = false;
+    cursor_.skip_ascii_identifier();
+    // A non-ASCII character ends the keyword check even when it ends the name.
+    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]]
+        return lex_unicode_name();
+    std::string_view text = cursor_.token_text();
+    if (auto kind = keyword(text)) return *kind;
+    // The source past the name may be read: short names are copied in one fixed-size move.
+    Name name(text, source_.size() - cursor_.token_start());
+    // Most tokens with a value are names: replacing one in place skips the variant's
+    // destroy-and-construct dispatch.
+    if (Name* slot = std::get_if<Name>(&current_value_)) {
+        *slot = std::move(name);
+        has_value_ = true;
+    } else {
+        set_value<Name>(std::move(name));
+    }
+    return TokenKind::Name;
+}
+
+TokenKind Lexer::lex_unicode_name() {
+    while (cursor_.first() >= 0x80) {  // the end of input is below
         TextSize length;
         char32_t c = cursor_.peek_char(length);
         if (!is_xid_continue(c)) break;
         cursor_.skip_bytes(length);
+        cursor_.skip_ascii_identifier();
     }
-    std::string_view text = cursor_.token_text();
-    if (all_ascii) {
-        if (auto kind = keyword(text)) return *kind;
-        // The source past the name may be read: short names are copied in one fixed-size move.
-        current_value_.emplace<Name>(text, source_.size() - cursor_.token_start());
-    } else {
-        current_value_.emplace<Name>(nfkc(text));
-    }
+    set_value<Name>(nfkc(cursor_.token_text()));
     return TokenKind::Name;
 }
 
@@ -729,7 +754,7 @@ TokenKind Lexer::lex_string(char quote) {
 
     auto unterminated = [&](TextSize body_end) {
         current_flags_ |= UNTERMINATED;
-        current_value_.emplace<StringBody>(StringBody{cursor_.slice(body_start, body_end)});
+        set_value<StringBody>(StringBody{cursor_.slice(body_start, body_end)});
         push_error(LexicalErrorType::of(LexicalErrorType::Kind::MissingClosingQuote),
                    TextRange(cursor_.token_start(), body_end));
         return TokenKind::String;
@@ -745,7 +770,7 @@ TokenKind Lexer::lex_string(char quote) {
             }
             TextSize at = cursor_.offset();
             if (cursor_.eat_char3(quote, quote, quote)) {
-                current_value_.emplace<StringBody>(StringBody{cursor_.slice(body_start, at)});
+                set_value<StringBody>(StringBody{cursor_.slice(body_start, at)});
                 return TokenKind::String;
             }
             cursor_.bump();
@@ -768,7 +793,7 @@ TokenKind Lexer::lex_string(char quote) {
         TextSize at = cursor_.offset();
         if (c == quote) {
             cursor_.bump();
-            current_value_.emplace<StringBody>(StringBody{cursor_.slice(body_start, at)});
+            set_value<StringBody>(StringBody{cursor_.slice(body_start, at)});
             return TokenKind::String;
         }
         // An unescaped line break ends the token; the break itself is the next token.
@@ -786,7 +811,7 @@ TokenKind Lexer::lex_number_radix(uint32_t radix) {
     if (!value) {
         return push_error(LexicalErrorType::other(value.error().debug()), cursor_.token_range());
     }
-    current_value_.emplace<Int>(std::move(value).value());
+    set_value<Int>(std::move(value).value());
     return TokenKind::Int;
 }
 
@@ -834,7 +859,7 @@ TokenKind Lexer::lex_decimal_number(int first) {
         if (cursor_.eat_if([](int c) { return c == 'j' || c == 'J'; }) != Cursor::EOF_CHAR) {
             double imag = 0;
             parse_double(text.view(), imag);
-            current_value_.emplace<NumberLiteralComplex>(NumberLiteralComplex{0.0, imag});
+            set_value<NumberLiteralComplex>(NumberLiteralComplex{0.0, imag});
             return TokenKind::Complex;
         }
         auto value = Int::from_str(text.view());
@@ -847,7 +872,7 @@ TokenKind Lexer::lex_decimal_number(int first) {
             return push_error(LexicalErrorType::other("Invalid decimal integer literal"),
                               cursor_.token_range());
         }
-        current_value_.emplace<Int>(std::move(value).value());
+        set_value<Int>(std::move(value).value());
         return TokenKind::Int;
     }
 
@@ -857,10 +882,10 @@ TokenKind Lexer::lex_decimal_number(int first) {
                           cursor_.token_range());
     }
     if (cursor_.eat_if([](int c) { return c == 'j' || c == 'J'; }) != Cursor::EOF_CHAR) {
-        current_value_.emplace<NumberLiteralComplex>(NumberLiteralComplex{0.0, number});
+        set_value<NumberLiteralComplex>(NumberLiteralComplex{0.0, number});
         return TokenKind::Complex;
     }
-    current_value_.emplace<double>(number);
+    set_value<double>(number);
     return TokenKind::Float;
 }
 
@@ -960,10 +985,9 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
     if (cursor_.offset() == cursor_.token_start()) return std::nullopt;
     if (has_collected) {
         collected.append(cursor_.slice(copied, cursor_.offset()));
-        current_value_.emplace<InterpolatedStringMiddle>(
-            InterpolatedStringMiddle::owned(std::move(collected)));
+        set_value<InterpolatedStringMiddle>(InterpolatedStringMiddle::owned(std::move(collected)));
     } else {
-        current_value_.emplace<InterpolatedStringMiddle>(InterpolatedStringMiddle::borrowed(
+        set_value<InterpolatedStringMiddle>(InterpolatedStringMiddle::borrowed(
             cursor_.slice(cursor_.token_start(), cursor_.offset())));
     }
     current_flags_ = context.flags;
@@ -971,24 +995,23 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
 }
 
 Name Lexer::take_name() {
-    Name* name = std::get_if<Name>(&current_value_);
-    if (name == nullptr) quarn::panic("internal error: the current token holds no name");
-    Name taken = std::move(*name);
-    current_value_ = std::monostate{};
-    return taken;
+    Name* name = has_value_ ? std::get_if<Name>(&current_value_) : nullptr;
+    if (name == nullptr) quarn::panic("internal error: entered unreachable code");
+    has_value_ = false;
+    return std::move(*name);
 }
 
 // --- Checkpoints and re-lexing ---------------------------------------------------------------
 
 LexerCheckpoint Lexer::checkpoint() const {
     return LexerCheckpoint{
-        current_value_, current_kind_, current_range_, current_flags_,       cursor_.offset(),
-        state_,         nesting_,      indentations_,  pending_indentation_, interpolated_strings_,
+        current_value(), current_kind_, current_range_, current_flags_,       cursor_.offset(),
+        state_,          nesting_,      indentations_,  pending_indentation_, interpolated_strings_,
         errors_.size()};
 }
 
 void Lexer::rewind(LexerCheckpoint checkpoint) {
-    current_value_ = std::move(checkpoint.value);
+    restore_value(std::move(checkpoint.value));
     current_kind_ = checkpoint.current_kind;
     current_range_ = checkpoint.current_range;
     current_flags_ = checkpoint.current_flags;
@@ -1042,7 +1065,7 @@ bool Lexer::re_lex_string_token_in_interpolation_element(InterpolatedStringKind 
     current_kind_ =
         kind == InterpolatedStringKind::TString ? TokenKind::TStringEnd : TokenKind::FStringEnd;
     current_range_ = TextRange::at(start, quote_len);
-    current_value_ = std::monostate{};
+    has_value_ = false;
     current_flags_ = 0;
     nesting_ = context.nesting;
     interpolated_strings_.pop();
@@ -1060,7 +1083,7 @@ bool Lexer::re_lex_raw_string_in_format_spec() {
     }
     TextSize start = current_range_.start();
     current_kind_ = TokenKind::Name;
-    current_value_.emplace<Name>("r");
+    set_value<Name>("r");
     current_range_ = TextRange::at(start, 1);
     current_flags_ = 0;
     cursor_.set_offset(start + 1);

@@ -117,9 +117,13 @@ class Lexer {
     TokenKind current_kind() const { return current_kind_; }
     TextRange current_range() const { return current_range_; }
     TokenFlags current_flags() const { return current_flags_; }
-    const TokenValue& current_value() const { return current_value_; }
+    const TokenValue& current_value() const { return has_value_ ? current_value_ : NO_VALUE; }
     // Moves the current value out, leaving no value behind.
-    TokenValue take_value() { return std::exchange(current_value_, TokenValue{}); }
+    TokenValue take_value() {
+        if (!has_value_) return TokenValue{};
+        has_value_ = false;
+        return std::move(current_value_);
+    }
     // Moves the current name out without moving the whole value; the current token is a name.
     Name take_name();
 
@@ -147,7 +151,27 @@ class Lexer {
   private:
     friend class TokenSource;
 
+    static const TokenValue NO_VALUE;
+
+    // The slot keeps the last value until the next one replaces it: a token without a value
+    // only clears the flag.
+    template <typename T, typename... Args>
+    void set_value(Args&&... args) {
+        current_value_.emplace<T>(std::forward<Args>(args)...);
+        has_value_ = true;
+    }
+    void restore_value(TokenValue value) {
+        current_value_ = std::move(value);
+        has_value_ = current_value_.index() != 0;
+    }
+
     TokenKind lex_token();
+    TokenKind lex_line_start();
+    // Consumes the first byte of a token that keeps the line going.
+    void start_in_line() {
+        cursor_.bump_unchecked();
+        state_ = LexerState::InLine;
+    }
     std::optional<TokenKind> handle_pending_dedent();
     std::optional<TokenKind> eat_indentation();
     std::optional<TokenKind> skip_whitespace();
@@ -157,6 +181,7 @@ class Lexer {
     TokenKind lex_non_ascii(char32_t c);
     TokenKind lex_identifier(int first);
     TokenKind lex_name_text(bool all_ascii);
+    [[gnu::noinline]] TokenKind lex_unicode_name();
     TokenKind lex_prefixed_string(TokenFlags prefix, char quote);
     TokenKind lex_string(char quote);
     TokenKind lex_comment();
@@ -184,6 +209,7 @@ class Lexer {
     TokenFlags current_flags_ = 0;
     LexerState state_ = LexerState::LineStart;
     TokenKind current_kind_ = TokenKind::EndOfFile;
+    bool has_value_ = false;
 };
 
 }  // namespace rudo::python_parser

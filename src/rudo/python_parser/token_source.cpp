@@ -38,7 +38,7 @@ TokenKind TokenSource::peek() {
     LexerCheckpoint saved = lexer_.checkpoint();
     TokenKind kind = next_non_trivia();
     lexer_.rewind(std::move(saved));
-    lexer_.current_value_ = std::move(value);
+    lexer_.restore_value(std::move(value));
     return kind;
 }
 
@@ -48,7 +48,7 @@ std::pair<TokenKind, TokenKind> TokenSource::peek2() {
     TokenKind first = next_non_trivia();
     TokenKind second = next_non_trivia();
     lexer_.rewind(std::move(saved));
-    lexer_.current_value_ = std::move(value);
+    lexer_.restore_value(std::move(value));
     return {first, second};
 }
 

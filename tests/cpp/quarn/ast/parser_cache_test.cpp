@@ -106,47 +106,43 @@ TEST(ParsedFileCache, TwoThreadsRacingForOnePathShareOneReadAndOneOutcome) {
     }
 }
 
-// The index's way in: its reader sees the statements while they are parsed, and the kept record
-// holds only what a later caller can read.
-TEST(ParsedFileCache, AStatementsReaderSeesTheTreeWhichIsThenReleased) {
+// The index's way in: the call that parses a file gets its statements, and the kept record holds
+// only what a later caller can read.
+TEST(ParsedFileCache, TheStatementsGoToTheCallThatParsedTheFile) {
     auto fs = memory({{"/p/a.py", "from m import a\nx = 1  # one\n"},
                       {"/p/bad.py", "x = (\n"},
                       {"/p/c.py", "from n import b as c\n"}});
     auto cache = AstFileParserCache::with_filesystem("/p", fs);
-    std::vector<size_t> seen;
-    const quarn::ast::StatementsReader reader = [&](const quarn::ast::ParsedFileCache& file,
-                                                    std::span<const py::Stmt> suite) {
-        EXPECT_EQ(file.source, "from m import a\nx = 1  # one\n");
-        seen.push_back(suite.size());
-    };
-    for (int round = 0; round < 2; ++round) {
-        // The second reader gets the statements parsed again from the kept text, not re-read.
-        auto file = cache.get_parsed_file("/p/a.py", reader);
-        ASSERT_TRUE(file.ok()) << file.error();
-        EXPECT_TRUE((*file)->statements_released);
-        EXPECT_TRUE((*file)->suite.empty());
-        EXPECT_EQ((*file)->imports.at("m").at("a"), StringSet{"a"});
-        ASSERT_EQ((*file)->comment_ranges.size(), 1u);
-    }
-    EXPECT_EQ(seen, (std::vector<size_t>{2, 2}));
+    auto first = cache.read_parsed_file("/p/a.py");
+    ASSERT_TRUE(first.ok()) << first.error();
+    ASSERT_TRUE(first->statements.has_value());
+    ASSERT_EQ(first->statements->size(), 2u);
+    EXPECT_TRUE((*first->statements)[0].is<py::StmtImportFrom>());
+    EXPECT_EQ(first->file->source, "from m import a\nx = 1  # one\n");
+    EXPECT_EQ(first->file->imports.at("m").at("a"), StringSet{"a"});
+    ASSERT_EQ(first->file->comment_ranges.size(), 1u);
+    // Later calls share the record; the statements went with the first one.
+    auto second = cache.read_parsed_file("/p/a.py");
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(second->file.get(), first->file.get());
+    EXPECT_FALSE(second->statements.has_value());
     auto plain = cache.get_parsed_file("/p/a.py");
     ASSERT_TRUE(plain.ok());
-    EXPECT_TRUE((*plain)->statements_released);
-    // A failure reaches no reader, and stays memoised.
+    EXPECT_EQ(plain->get(), first->file.get());
+    // A failure hands out nothing, and stays memoised.
     for (int round = 0; round < 2; ++round) {
-        auto bad = cache.get_parsed_file("/p/bad.py", reader);
+        auto bad = cache.read_parsed_file("/p/bad.py");
         ASSERT_FALSE(bad.ok());
         EXPECT_TRUE(bad.error().starts_with("Failed to parse /p/bad.py: ")) << bad.error();
     }
-    EXPECT_EQ(seen.size(), 2u);
-    // Without a reader the statements are only dropped.
-    for (int round = 0; round < 2; ++round) {
-        auto dropped = cache.get_parsed_file("/p/c.py", quarn::ast::StatementsReader());
-        ASSERT_TRUE(dropped.ok()) << dropped.error();
-        EXPECT_TRUE((*dropped)->statements_released);
-        EXPECT_TRUE((*dropped)->suite.empty());
-        EXPECT_EQ((*dropped)->imports.at("n").at("b"), StringSet{"c"});
-    }
+    // A plain call drops the statements of its parse: a later call gets none either.
+    auto dropped = cache.get_parsed_file("/p/c.py");
+    ASSERT_TRUE(dropped.ok()) << dropped.error();
+    EXPECT_EQ((*dropped)->imports.at("n").at("b"), StringSet{"c"});
+    auto after = cache.read_parsed_file("/p/c.py");
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(after->file.get(), dropped->get());
+    EXPECT_FALSE(after->statements.has_value());
     EXPECT_EQ(fs->reads_of("/p/c.py"), 1);
     EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
     EXPECT_EQ(fs->reads_of("/p/bad.py"), 1);
@@ -192,11 +188,19 @@ TEST(ParsedFileCache, FailuresOfTheMomentAreNotMemoised) {
         int error = c.error;
         fs->read_error = [&](std::string_view) { return error; };
         auto cache = AstFileParserCache::with_filesystem("/p", fs);
-        for (const bool with_reader : {false, true}) {
-            auto failed = with_reader ? cache.get_parsed_file("/p/a.py", {})
-                                      : cache.get_parsed_file("/p/a.py");
-            ASSERT_FALSE(failed.ok());
-            EXPECT_EQ(failed.error(), std::string("Failed to read /p/a.py: ") + c.text);
+        const std::string expected = std::string("Failed to read /p/a.py: ") + c.text;
+        auto failed = cache.get_parsed_file("/p/a.py");
+        ASSERT_FALSE(failed.ok());
+        EXPECT_EQ(failed.error(), expected);
+        // The index's way in throws a failure of the moment, so that its own memo stays open.
+        try {
+            auto read = cache.read_parsed_file("/p/a.py");
+            EXPECT_TRUE(c.kept);
+            ASSERT_FALSE(read.ok());
+            EXPECT_EQ(read.error(), expected);
+        } catch (const quarn::ast::TransientFailure& failure) {
+            EXPECT_FALSE(c.kept);
+            EXPECT_EQ(failure.what(), expected);
         }
         error = 0;
         auto again = cache.get_parsed_file("/p/a.py");
@@ -213,7 +217,7 @@ TEST(ParsedFileCache, AllocationFailuresAreNotMemoised) {
     };
     auto cache = AstFileParserCache::with_filesystem("/p", fs);
     EXPECT_THROW((void)cache.get_parsed_file("/p/a.py"), std::bad_alloc);
-    EXPECT_THROW((void)cache.get_parsed_file("/p/a.py", {}), std::bad_alloc);
+    EXPECT_THROW((void)cache.read_parsed_file("/p/a.py"), std::bad_alloc);
     out_of_memory = false;
     auto again = cache.get_parsed_file("/p/a.py");
     ASSERT_TRUE(again.ok()) << again.error();
@@ -274,23 +278,25 @@ TEST(ParsedFileCache, AllFilesForwardsTheListingOrItsError) {
 TEST(ParsedFileCache, ParsesOnceAndKeepsTheFirstContent) {
     auto fs = memory({{"/p/a.py", "x = 1  # one\n"}, {"/p/empty.py", ""}});
     auto cache = AstFileParserCache::with_filesystem("/p", fs);
-    auto first = cache.get_parsed_file("/p/a.py");
+    auto first = cache.read_parsed_file("/p/a.py");
     ASSERT_TRUE(first.ok()) << first.error();
+    ASSERT_TRUE(first->statements.has_value());
+    EXPECT_EQ(first->statements->size(), 1u);
     fs->put("/p/a.py", "y = 2\n");
     auto second = cache.get_parsed_file("/p/a.py");
     ASSERT_TRUE(second.ok());
-    EXPECT_EQ(first->get(), second->get());
+    EXPECT_EQ(first->file.get(), second->get());
     EXPECT_EQ((*second)->path, "/p/a.py");
     EXPECT_EQ((*second)->source, "x = 1  # one\n");
-    EXPECT_EQ((*second)->suite.size(), 1u);
     ASSERT_EQ((*second)->comment_ranges.size(), 1u);
     EXPECT_EQ((*second)->comment_ranges.ranges()[0], r(7, 12));
 
-    auto empty = cache.get_parsed_file("/p/empty.py");
+    auto empty = cache.read_parsed_file("/p/empty.py");
     ASSERT_TRUE(empty.ok()) << empty.error();
-    EXPECT_TRUE((*empty)->suite.empty());
-    EXPECT_TRUE((*empty)->imports.empty());
-    EXPECT_TRUE((*empty)->comment_ranges.empty());
+    ASSERT_TRUE(empty->statements.has_value());
+    EXPECT_TRUE(empty->statements->empty());
+    EXPECT_TRUE(empty->file->imports.empty());
+    EXPECT_TRUE(empty->file->comment_ranges.empty());
 }
 
 TEST(ParsedFileCache, NamesOnlyTheFirstSyntaxError) {

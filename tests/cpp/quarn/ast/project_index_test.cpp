@@ -115,6 +115,28 @@ TEST(ProjectIndex, KeepsTheListAsPassedAndReadsOnlyTheModuleAskedFor) {
     EXPECT_EQ(fs->reads(), 2);
 }
 
+// The cache hands a file's statements to the call that parses it: when another caller of the
+// cache has parsed the file first, the index still builds the same records, from the kept text.
+TEST(ProjectIndex, BuildsTheSameRecordsFromAFileTheCacheParsedBefore) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    fs->put("/p/m.py",
+            "from quarn import online\n"
+            "from quarn.features import features\n"
+            "@online\ndef r(x): return x\n"
+            "@features\nclass C:\n    v: int  # the v\n");
+    const auto fresh = index_over(fs, {"/p/m.py"});
+    const auto index = index_over(fs, {"/p/m.py"});
+    ASSERT_TRUE(index.parser_cache().read_parsed_file("/p/m.py").ok());
+    const auto resolver = index.resolver_ast("m", "r");
+    ASSERT_TRUE(resolver.has_value());
+    EXPECT_EQ(resolver, fresh.resolver_ast("m", "r"));
+    const auto feature_class = index.feature_class_ast_in_file("/p/m.py", "C");
+    ASSERT_TRUE(feature_class.has_value());
+    EXPECT_EQ(feature_class, fresh.feature_class_ast_in_file("/p/m.py", "C"));
+    // Read once by each index's own cache.
+    EXPECT_EQ(fs->reads_of("/p/m.py"), 2);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Warm-up threads.
 

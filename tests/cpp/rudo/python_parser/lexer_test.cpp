@@ -1,6 +1,7 @@
 // Layout, operators, comments, names and keywords.
 #include <gtest/gtest.h>
 
+#include "base/panic.h"
 #include "rudo/python_parser/lex_helpers.h"
 
 namespace {
@@ -132,7 +133,8 @@ TEST(Lexer, NamesAndKeywords) {
          "Name=name:none Name=name:iff Name=name:i Name=name:defs Name=name:continues "
          "Name=name:a_very_long_identifier_name_over_24 Newline EndOfFile"},
         // Same first byte, last byte and length as a keyword, so the same slot of its lookup.
-        {"aid dff Nbne wxth Tree cbse elze", "Name=name:aid Name=name:dff Name=name:Nbne "
+        {"aid dff Nbne wxth Tree cbse elze",
+         "Name=name:aid Name=name:dff Name=name:Nbne "
          "Name=name:wxth Name=name:Tree Name=name:cbse Name=name:elze Newline EndOfFile"},
         // NFKC: the ligature U+FB01 and the fullwidth x fold to ASCII letters.
         {"\xEF\xAC\x81x \xEF\xBD\x98", "Name=name:fix Name=name:x Newline EndOfFile"},
@@ -150,6 +152,89 @@ TEST(Lexer, NamesAndKeywords) {
 
     Lexed ligature = lex_all("\xEF\xAC\x81x = 1");
     EXPECT_EQ(ligature.tokens[0].range, TextRange(0, 4));
+}
+
+// Names are scanned many bytes at a time: the end must be found wherever it falls in a block,
+// for every byte just outside the ranges of letters, digits and the underscore.
+TEST(Lexer, NamesEndAtTheFirstByteOutsideThem) {
+    struct Case {
+        std::string_view after;
+        size_t extra;  // bytes of `after` that still belong to the name
+    };
+    const Case cases[] = {
+        {"", 0},         {"/", 0},          {":", 0},    {"@", 0},  {"[", 0}, {"^", 0},
+        {"`", 0},        {"{", 0},          {"\x7F", 0}, {" x", 0}, {"(", 0}, {"\xE2\x82\xAC", 0},
+        {"\xC3\xA9", 2}, {"\xC3\xA9yz", 4},
+    };
+    const std::string_view letters = "vZ_9aQz0_Ab";
+    for (size_t length = 1; length <= 40; ++length) {
+        std::string name;
+        for (size_t i = 0; i < length; ++i)
+            name += letters[i % letters.size()];
+        for (const auto& c : cases) {
+            const std::string source = name + std::string(c.after);
+            Lexer lexer(source);
+            ASSERT_EQ(lexer.next_token(), TokenKind::Name) << source;
+            EXPECT_EQ(lexer.current_range(), TextRange(0, static_cast<TextSize>(length + c.extra)))
+                << source;
+            EXPECT_EQ(value_text(lexer.current_value()),
+                      "name:" + source.substr(0, length + c.extra));
+        }
+    }
+}
+
+// Leading spaces are counted many at a time: every width must give the same levels.
+TEST(Lexer, IndentationOfEveryWidth) {
+    for (TextSize width = 1; width <= 40; ++width) {
+        const std::string pad(width, ' ');
+        const std::string source = "if x:\n" + pad + "y\n" + pad + "\tz\n";
+        const TextSize y = 6 + width;
+        const TextSize z = y + 2 + width + 1;
+        const std::string expected = fmt::format(
+            "If 0..2, Name 3..4, Colon 4..5, Newline 5..6, Indent 6..{}, Name {}..{}, "
+            "Newline {}..{}, Indent {}..{}, Name {}..{}, Newline {}..{}, Dedent {}..{}, "
+            "Dedent {}..{}, EndOfFile {}..{}",
+            y, y, y + 1, y + 1, y + 2, y + 2, z, z, z + 1, z + 1, z + 2, z + 2, z + 2, z + 2, z + 2,
+            z + 2, z + 2);
+        EXPECT_EQ(ranged(lex_all(source).tokens), expected) << width;
+    }
+}
+
+// A token without a value reports none, whatever the token before it held.
+TEST(Lexer, ValueBelongsToItsTokenOnly) {
+    Lexer lexer("x + 1 'a' y");
+    EXPECT_EQ(lexer.next_token(), TokenKind::Name);
+    EXPECT_EQ(value_text(lexer.current_value()), "name:x");
+    LexerCheckpoint at_name = lexer.checkpoint();
+    EXPECT_EQ(lexer.next_token(), TokenKind::Plus);
+    EXPECT_EQ(value_text(lexer.current_value()), "-");
+    EXPECT_EQ(value_text(lexer.take_value()), "-");
+    LexerCheckpoint at_plus = lexer.checkpoint();
+    EXPECT_EQ(lexer.next_token(), TokenKind::Int);
+    EXPECT_EQ(value_text(lexer.current_value()), "int:1");
+    EXPECT_EQ(lexer.next_token(), TokenKind::String);
+    EXPECT_EQ(value_text(lexer.take_value()), "str:a");
+    EXPECT_EQ(value_text(lexer.current_value()), "-");
+    EXPECT_EQ(value_text(lexer.take_value()), "-");
+
+    lexer.rewind(at_plus);
+    EXPECT_EQ(lexer.current_kind(), TokenKind::Plus);
+    EXPECT_EQ(value_text(lexer.current_value()), "-");
+    lexer.rewind(at_name);
+    EXPECT_EQ(value_text(lexer.current_value()), "name:x");
+    EXPECT_EQ(lexer.take_name().as_str(), "x");
+    EXPECT_EQ(value_text(lexer.current_value()), "-");
+    try {
+        lexer.take_name();
+        ADD_FAILURE() << "a token without a name gave one";
+    } catch (const quarn::Panic& panic) {
+        EXPECT_STREQ(panic.what(), "internal error: entered unreachable code");
+    }
+    EXPECT_EQ(lexer.next_token(), TokenKind::Plus);
+    EXPECT_EQ(lexer.next_token(), TokenKind::Int);
+    EXPECT_EQ(lexer.next_token(), TokenKind::String);
+    EXPECT_EQ(lexer.next_token(), TokenKind::Name);
+    EXPECT_EQ(value_text(lexer.take_value()), "name:y");
 }
 
 TEST(Lexer, UnexpectedCharacters) {
