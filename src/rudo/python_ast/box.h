@@ -118,6 +118,25 @@ class Seq {
         adopt(std::make_move_iterator(items.begin()), items.size());
     }
     Seq(std::initializer_list<T> items) { adopt(items.begin(), items.size()); }
+    // `n` elements, the i-th constructed from `element(i)`.
+    template <typename F>
+    requires std::is_invocable_v<F&, size_t>
+    Seq(size_t n, F&& element) {
+        if (n == 0) return;
+        char* block = static_cast<char*>(node_allocate(bytes_for(n), ALIGN));
+        T* data = reinterpret_cast<T*>(block + HEADER);
+        size_t built = 0;
+        try {
+            for (; built < n; ++built)
+                ::new (data + built) T(element(built));
+        } catch (...) {
+            std::destroy_n(data, built);
+            node_deallocate(block, bytes_for(n), ALIGN);
+            throw;
+        }
+        std::memcpy(block + HEADER - sizeof(size_t), &n, sizeof(n));
+        data_ = data;
+    }
     Seq(const Seq& other) { adopt(other.begin(), other.size()); }
     Seq(Seq&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
     Seq& operator=(const Seq& other) {

@@ -16,16 +16,11 @@ constexpr std::array<std::string_view, 8> INTERPOLATED_MESSAGES = {
 #undef INTERPOLATED_STRING_ERROR
 };
 
-struct LexicalTexts {
-    std::string_view name;
-    std::string_view message;
-};
-
-constexpr std::array<LexicalTexts, 13> LEXICAL_TEXTS = {{
-#define LEXICAL_ERROR(kind, message) {#kind, message},
+constexpr std::array<std::string_view, 13> LEXICAL_NAMES = {
+#define LEXICAL_ERROR(kind, message) #kind,
 #include "rudo/python_parser/lexical_error.def"
 #undef LEXICAL_ERROR
-}};
+};
 
 }  // namespace
 
@@ -51,7 +46,7 @@ std::string_view message(InterpolatedStringErrorType kind) {
 }
 
 std::string_view kind_name(LexicalErrorType::Kind kind) {
-    return LEXICAL_TEXTS[static_cast<size_t>(kind)].name;
+    return LEXICAL_NAMES[static_cast<size_t>(kind)];
 }
 
 std::string LexicalErrorType::message() const {
@@ -62,13 +57,15 @@ std::string LexicalErrorType::message() const {
             return out;
         }
         case Kind::FStringError:
-            return fmt::format("f-string: {}", python_parser::message(interpolated));
+            return fmt::format(fmt::format_string<std::string_view>(message_of(Kind::FStringError)),
+                               python_parser::message(interpolated));
         case Kind::TStringError:
-            return fmt::format("t-string: {}", python_parser::message(interpolated));
+            return fmt::format(fmt::format_string<std::string_view>(message_of(Kind::TStringError)),
+                               python_parser::message(interpolated));
         case Kind::Other:
             return std::string(text.view());
         default:
-            return std::string(LEXICAL_TEXTS[static_cast<size_t>(kind)].message);
+            return std::string(message_of(kind));
     }
 }
 

@@ -121,6 +121,19 @@ struct LexicalErrorType {
 
 std::string_view kind_name(LexicalErrorType::Kind kind);
 
+namespace lexical_error_detail {
+inline constexpr std::string_view MESSAGES[] = {
+#define LEXICAL_ERROR(kind, message) message,
+#include "rudo/python_parser/lexical_error.def"
+#undef LEXICAL_ERROR
+};
+}  // namespace lexical_error_detail
+
+// The kind's row message, "{}" still unfilled; the parser's interpolated-string rows say the same.
+constexpr std::string_view message_of(LexicalErrorType::Kind kind) {
+    return lexical_error_detail::MESSAGES[static_cast<size_t>(kind)];
+}
+
 struct LexicalError {
     LexicalErrorType error;
     TextRange location;

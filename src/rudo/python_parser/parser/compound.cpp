@@ -158,7 +158,7 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
         return {};
     }
 
-    python_ast::List<Stmt> body;
+    auto body = list<Stmt>();
     uint32_t progress = current_token_index();
     while (true) {
         body.push_back(parse_simple_statement());
@@ -177,7 +177,7 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
         report<ParseErrorId::ExpectedToken>(current_token_range(), TokenKind::Newline,
                                             current_token_kind());
     }
-    return body;
+    return body.take();
 }
 
 [[gnu::noinline]] Stmt Parser::parse_decorated_definition() {
@@ -203,7 +203,7 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
 }
 
 [[gnu::noinline]] python_ast::List<Decorator> Parser::parse_decorators() {
-    python_ast::List<Decorator> decorators;
+    auto decorators = list<Decorator>();
     do {
         TextSize start = current_token_range().start();
         bump(TokenKind::At);
@@ -219,7 +219,7 @@ python_ast::List<Stmt> Parser::parse_body(Clause clause) {
             Decorator{.range = node_range(start), .expression = std::move(expression)});
         expect(TokenKind::Newline);
     } while (at(TokenKind::At));
-    return decorators;
+    return decorators.take();
 }
 
 // Decorators followed by something that is no definition: a nameless function keeps them, and
@@ -256,10 +256,12 @@ Stmt Parser::parse_if_statement() {
     // Lists nested in the clause bodies end at the next `elif` or `else`.
     RecoveryContext saved = recovery_context();
     set_recovery_context(saved | recovery_flag(RecoveryContextKind::Elif));
+    auto gathered = list<ElifElseClause>();
     while (at(TokenKind::Elif))
-        clauses.push_back(parse_elif_or_else_clause(ElifOrElse::Elif));
+        gathered.push_back(parse_elif_or_else_clause(ElifOrElse::Elif));
     set_recovery_context(saved);
-    if (at(TokenKind::Else)) clauses.push_back(parse_elif_or_else_clause(ElifOrElse::Else));
+    if (at(TokenKind::Else)) gathered.push_back(parse_elif_or_else_clause(ElifOrElse::Else));
+    clauses = gathered.take();
 }
 
 ElifElseClause Parser::parse_elif_or_else_clause(ElifOrElse which) {
@@ -344,15 +346,17 @@ Stmt Parser::parse_try_statement() {
     // Lists nested in the handler bodies end at the next `except`, `else` or `finally`.
     RecoveryContext saved = recovery_context();
     set_recovery_context(saved | recovery_flag(RecoveryContextKind::Except));
+    auto gathered = list<ExceptHandler>();
     while (at(TokenKind::Except)) {
         bool star = false;
-        handlers.push_back(parse_except_handler(star));
-        if (handlers.size() == 1) {
+        gathered.push_back(parse_except_handler(star));
+        if (gathered.size() == 1) {
             is_star = star;
         } else if (star != is_star) {
-            mixed.push_back(python_ast::range(handlers.back()));
+            mixed.push_back(python_ast::range(gathered.back()));
         }
     }
+    handlers = gathered.take();
     set_recovery_context(saved);
     for (TextRange handler : mixed)
         report<ParseErrorId::MixedExceptAndExceptStar>(handler);

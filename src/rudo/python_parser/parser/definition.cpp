@@ -224,13 +224,13 @@ std::optional<TypeParams> Parser::try_parse_type_params() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Lsqb);
 
-    python_ast::List<TypeParam> type_params;
+    auto type_params = list<TypeParam>();
     parse_comma_separated_list(RecoveryContextKind::TypeParams,
                                [&] { type_params.push_back(parse_type_param()); });
 
     if (type_params.empty()) report<ParseErrorId::EmptyTypeParams>(current_token_range());
     expect(TokenKind::Rsqb);
-    return TypeParams{.range = node_range(start), .type_params = std::move(type_params)};
+    return TypeParams{.range = node_range(start), .type_params = type_params.take()};
 }
 
 TypeParam Parser::parse_type_param() {

@@ -83,14 +83,14 @@ ExprWithParens Parser::parse_list_like_expression() {
     }
 
     if (!is_sequence_end(current_token_kind())) expect(TokenKind::Comma);
-    python_ast::List<Expr> elts;
+    auto elts = list<Expr>();
     elts.push_back(std::move(first.expr));
     parse_comma_separated_list(RecoveryContextKind::ListElements, [&] {
         elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
     });
     expect(TokenKind::Rsqb);
     return {
-        ExprList{.range = node_range(start), .elts = std::move(elts), .ctx = ExprContext::Load}};
+        ExprList{.range = node_range(start), .elts = elts.take(), .ctx = ExprContext::Load}};
 }
 
 ExprWithParens Parser::parse_set_or_dict_like_expression() {
@@ -143,18 +143,18 @@ ExprWithParens Parser::parse_set_or_dict_like_expression() {
     }
 
     if (!is_sequence_end(current_token_kind())) expect(TokenKind::Comma);
-    python_ast::List<Expr> elts;
+    auto elts = list<Expr>();
     elts.push_back(std::move(first.expr));
     parse_comma_separated_list(RecoveryContextKind::SetElements, [&] {
         elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
     });
     expect(TokenKind::Rbrace);
-    return {ExprSet{.range = node_range(start), .elts = std::move(elts)}};
+    return {ExprSet{.range = node_range(start), .elts = elts.take()}};
 }
 
 ExprDict Parser::parse_dictionary_expression(std::optional<Expr> key, Expr value, TextSize start) {
     if (!is_sequence_end(current_token_kind())) expect(TokenKind::Comma);
-    python_ast::List<DictItem> items;
+    auto items = list<DictItem>();
     {
         DictItem first;
         if (key) first.key = std::move(*key);
@@ -174,7 +174,7 @@ ExprDict Parser::parse_dictionary_expression(std::optional<Expr> key, Expr value
         items.push_back(std::move(item));
     });
     expect(TokenKind::Rbrace);
-    return ExprDict{.range = node_range(start), .items = std::move(items)};
+    return ExprDict{.range = node_range(start), .items = items.take()};
 }
 
 ExprWithParens Parser::parse_parenthesized_expression() {
@@ -196,14 +196,14 @@ ExprWithParens Parser::parse_parenthesized_expression() {
 
     if (current_token_kind() == TokenKind::Comma) {
         expect(TokenKind::Comma);
-        python_ast::List<Expr> elts;
+        auto elts = list<Expr>();
         elts.push_back(std::move(first.expr));
         parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/true), [&] {
             elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
         });
         expect(TokenKind::Rpar);
         return {ExprTuple{.range = node_range(start),
-                          .elts = std::move(elts),
+                          .elts = elts.take(),
                           .ctx = ExprContext::Load,
                           .parenthesized = true}};
     }
@@ -242,7 +242,7 @@ Expr Parser::parse_comprehension_operand() {
 }
 
 python_ast::List<Comprehension> Parser::parse_generators() {
-    python_ast::List<Comprehension> generators;
+    auto generators = list<Comprehension>();
     // Every pass consumes its `for` or `async`, and every condition its `if`.
     while (is_comprehension_start(current_token_kind())) {
         const TextSize start = current_token_range().start();
@@ -263,7 +263,7 @@ python_ast::List<Comprehension> Parser::parse_generators() {
         expect(TokenKind::In);
 
         Expr iter = parse_comprehension_operand();
-        python_ast::List<Expr> ifs;
+        auto ifs = list<Expr>();
         while (current_token_kind() == TokenKind::If) {
             bump(TokenKind::If);
             ifs.push_back(parse_comprehension_operand());
@@ -271,10 +271,10 @@ python_ast::List<Comprehension> Parser::parse_generators() {
         generators.push_back(Comprehension{.range = node_range(start),
                                            .target = std::move(target),
                                            .iter = std::move(iter),
-                                           .ifs = std::move(ifs),
+                                           .ifs = ifs.take(),
                                            .is_async = is_async});
     }
-    return generators;
+    return generators.take();
 }
 
 }  // namespace rudo::python_parser

@@ -149,7 +149,7 @@ RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, To
 RUDO_OUT_OF_LINE void parse_boolean_operation(Parser& p, ExprWithParens& left, TokenKind kind,
                                               uint8_t level, ExprPosition flags, TextSize start) {
     p.bump(kind);
-    python_ast::List<Expr> values;
+    auto values = p.list<Expr>();
     values.push_back(std::move(left.expr));
     for (;;) {
         values.push_back(p.parse_operand(level, flags).expr);
@@ -158,15 +158,15 @@ RUDO_OUT_OF_LINE void parse_boolean_operation(Parser& p, ExprWithParens& left, T
     }
     left.expr = Expr(ExprBoolOp{.range = p.node_range(start),
                                 .op = kind == TokenKind::Or ? BoolOp::Or : BoolOp::And,
-                                .values = std::move(values)});
+                                .values = values.take()});
     left.in_parentheses = false;
 }
 
 // `a < b <= c`: one node for the whole chain.
 RUDO_OUT_OF_LINE void parse_comparison(Parser& p, ExprWithParens& left, CmpOp op,
                                        ExprPosition flags, TextSize start) {
-    python_ast::List<CmpOp> ops;
-    python_ast::List<Expr> comparators;
+    auto ops = p.list<CmpOp>();
+    auto comparators = p.list<Expr>();
     for (;;) {
         p.bump_cmp_op(op);
         ops.push_back(op);
@@ -178,8 +178,8 @@ RUDO_OUT_OF_LINE void parse_comparison(Parser& p, ExprWithParens& left, CmpOp op
     }
     left.expr = Expr(ExprCompare{.range = p.node_range(start),
                                  .left = std::move(left.expr),
-                                 .ops = Seq<CmpOp>(std::move(ops)),
-                                 .comparators = Seq<Expr>(std::move(comparators))});
+                                 .ops = ops.take_seq(),
+                                 .comparators = comparators.take_seq()});
     left.in_parentheses = false;
 }
 
@@ -219,12 +219,13 @@ RUDO_OUT_OF_LINE ExprWithParens parse_tuple_rest(Parser& p, Expr first, ExprPosi
     p.expect(TokenKind::Comma);
     ExprWithParens result{
         Expr(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false}), false};
-    python_ast::List<Expr>& elts = stored<ExprTuple>(result.expr).elts;
+    auto elts = p.list<Expr>();
     elts.push_back(std::move(first));
     // Empty when the comma ends the tuple: `x = 1,`.
     p.parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/false), [&] {
         elts.push_back(p.parse_conditional_expression_or_higher_impl(flags).expr);
     });
+    stored<ExprTuple>(result.expr).elts = elts.take();
     stored<ExprTuple>(result.expr).range = p.node_range(start);
     return result;
 }
@@ -306,8 +307,9 @@ RUDO_OUT_OF_LINE void parse_attribute(Parser& p, Expr& expr, TextSize start) {
 
 // The state of one argument list while its elements are parsed.
 struct ArgumentList {
-    python_ast::List<Expr> args;
-    python_ast::List<Keyword> keywords;
+    explicit ArgumentList(Parser& p) : args(p.list<Expr>()), keywords(p.list<Keyword>()) {}
+    ListBuilder<Expr> args;
+    ListBuilder<Keyword> keywords;
     bool seen_keyword_argument = false;
     bool seen_keyword_unpacking = false;
 };
@@ -423,10 +425,11 @@ RUDO_OUT_OF_LINE Expr parse_subscript_index(Parser& p, TextSize start) {
     if (p.at(TokenKind::Comma)) {
         p.bump(TokenKind::Comma);
         Expr tuple(ExprTuple{.elts = {}, .ctx = ExprContext::Load, .parenthesized = false});
-        python_ast::List<Expr>& elts = stored<ExprTuple>(tuple).elts;
+        auto elts = p.list<Expr>();
         elts.push_back(std::move(first));
         p.parse_comma_separated_list(RecoveryContextKind::Slices,
                                      [&] { elts.push_back(p.parse_slice()); });
+        stored<ExprTuple>(tuple).elts = elts.take();
         stored<ExprTuple>(tuple).range = p.node_range(start);
         return tuple;
     }
@@ -804,14 +807,14 @@ Arguments Parser::parse_arguments() {
         return arguments;
     }
     bump(TokenKind::Lpar);
-    ArgumentList list;
+    ArgumentList list(*this);
     parse_comma_separated_list(RecoveryContextKind::Arguments,
                                [&] { parse_argument(*this, list); });
     bool trailing_comma = last_consumed_is_comma();
     expect(TokenKind::Rpar);
     arguments.range = node_range(start);
-    arguments.args = Seq<Expr>(std::move(list.args));
-    arguments.keywords = Seq<Keyword>(std::move(list.keywords));
+    arguments.args = list.args.take_seq();
+    arguments.keywords = list.keywords.take_seq();
     check_arguments(*this, arguments, trailing_comma);
     return arguments;
 }

@@ -272,9 +272,9 @@ void Parser::parse_list(RecoveryContextKind kind, FunctionRef<void()> parse_elem
 }
 
 python_ast::List<Stmt> Parser::parse_list_into_vec(RecoveryContextKind kind) {
-    python_ast::List<Stmt> statements;
+    auto statements = list<Stmt>();
     parse_list(kind, [&] { statements.push_back(parse_statement()); });
-    return statements;
+    return statements.take();
 }
 
 void Parser::parse_comma_separated_list(RecoveryContextKind kind,

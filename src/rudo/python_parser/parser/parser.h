@@ -19,6 +19,7 @@
 #include "rudo/python_ast/token.h"
 #include "rudo/python_parser/interpolated_string.h"
 #include "rudo/python_parser/parser/parsed.h"
+#include "rudo/python_parser/parser/scratch.h"
 #include "rudo/python_parser/token_source.h"
 
 namespace rudo::python_parser {
@@ -423,6 +424,11 @@ class Parser {
         parse_comma_separated_list(kind, [&] { elements.push_back(parse_element()); });
         return elements;
     }
+    // A list to gather elements of type T in (see scratch.h).
+    template <typename T>
+    ListBuilder<T> list() noexcept {
+        return ListBuilder<T>(scratch_.of<T>());
+    }
     // Whether any list being parsed, the innermost included, claims the token.
     bool is_enclosing_list_element_or_terminator(TokenKind kind) const;
 
@@ -678,6 +684,7 @@ class Parser {
         TokenKind kind;
     };
     std::optional<OperatorPeek> operator_peek_;
+    ParserScratch scratch_;
 };
 
 // The parser's errors with the lexer's merged in by start offset; each list keeps its own order,

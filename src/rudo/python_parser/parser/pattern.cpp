@@ -67,13 +67,13 @@ Expr Parser::parse_match_subject_expression() {
     }
 
     bump(TokenKind::Comma);
-    python_ast::List<Expr> elts;
+    auto elts = list<Expr>();
     elts.push_back(std::move(first.expr));
     parse_comma_separated_list(tuple_elements_kind(/*parenthesized=*/false), [&] {
         elts.push_back(parse_named_expression_or_higher(flags).expr);
     });
     return ExprTuple{.range = node_range(start),
-                     .elts = std::move(elts),
+                     .elts = elts.take(),
                      .ctx = ExprContext::Load,
                      .parenthesized = false};
 }
@@ -86,7 +86,7 @@ python_ast::List<MatchCase> Parser::parse_match_body() {
         report<ParseErrorId::ExpectedMatchBlock>(current_token_range());
     }
 
-    python_ast::List<MatchCase> cases;
+    auto cases = list<MatchCase>();
     if (!at(TokenKind::Case)) {
         report<ParseErrorId::ExpectedCaseBlock>(current_token_range());
     } else {
@@ -95,7 +95,7 @@ python_ast::List<MatchCase> Parser::parse_match_body() {
             cases.push_back(parse_match_case());
     }
     expect(TokenKind::Dedent);
-    return cases;
+    return cases.take();
 }
 
 MatchCase Parser::parse_match_case() {
@@ -146,13 +146,13 @@ Pattern Parser::parse_match_pattern(AllowStarPattern allow_star) {
 
 [[gnu::noinline]] Pattern Parser::parse_match_or_pattern(Pattern first, TextSize start) {
     if (is_star(first)) report<ParseErrorId::MisplacedStarPattern>(first.range());
-    python_ast::List<Pattern> alternatives;
+    auto alternatives = list<Pattern>();
     alternatives.push_back(std::move(first));
     while (at(TokenKind::Vbar)) {
         bump(TokenKind::Vbar);
         alternatives.push_back(parse_match_pattern_lhs(STAR_NOT_ALLOWED));
     }
-    return PatternMatchOr{.range = node_range(start), .patterns = std::move(alternatives)};
+    return PatternMatchOr{.range = node_range(start), .patterns = alternatives.take()};
 }
 
 [[gnu::noinline]] Pattern Parser::parse_match_as_pattern(Pattern pattern, TextSize start) {
@@ -486,12 +486,12 @@ Pattern Parser::parse_sequence_match_pattern(Pattern first, TextSize start,
     // reports the missing comma instead of reading `b` as the next element silently.
     if (kind == SequenceMatchPatternParentheses::None || !at(closing)) expect(TokenKind::Comma);
 
-    python_ast::List<Pattern> patterns;
+    auto patterns = list<Pattern>();
     patterns.push_back(std::move(first));
     parse_comma_separated_list(sequence_match_pattern_kind(kind),
                                [&] { patterns.push_back(parse_match_pattern(STAR_ALLOWED)); });
     if (kind != SequenceMatchPatternParentheses::None) expect(closing);
-    return PatternMatchSequence{.range = node_range(start), .patterns = std::move(patterns)};
+    return PatternMatchSequence{.range = node_range(start), .patterns = patterns.take()};
 }
 
 // Only for recovery: the expression a pattern written in an expression's place stands for.

@@ -154,7 +154,7 @@ Stmt Parser::parse_assert_statement() {
 Stmt Parser::parse_delete_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Del);
-    python_ast::List<Expr> targets;
+    auto targets = list<Expr>();
     parse_comma_separated_list(RecoveryContextKind::DeleteTargets, [&] {
         Expr target =
             parse_conditional_expression_or_higher_impl(ExprPosition{ExprPosition::STARRED_ALLOWED})
@@ -164,14 +164,14 @@ Stmt Parser::parse_delete_statement() {
         targets.push_back(std::move(target));
     });
     if (targets.empty()) report<ParseErrorId::EmptyDeleteTargets>(current_token_range());
-    return StmtDelete{.range = node_range(start), .targets = std::move(targets)};
+    return StmtDelete{.range = node_range(start), .targets = targets.take()};
 }
 
 python_ast::List<Identifier> Parser::parse_identifier_list() {
-    python_ast::List<Identifier> names;
+    auto names = list<Identifier>();
     parse_comma_separated_list(RecoveryContextKind::Identifiers,
                                [&] { names.push_back(parse_identifier()); });
-    return names;
+    return names.take();
 }
 
 Stmt Parser::parse_global_statement() {
@@ -193,12 +193,12 @@ Stmt Parser::parse_nonlocal_statement() {
 Stmt Parser::parse_import_statement() {
     TextSize start = current_token_range().start();
     bump(TokenKind::Import);
-    python_ast::List<Alias> names;
+    auto names = list<Alias>();
     // The list itself reports a trailing comma: this list kind does not allow one.
     parse_comma_separated_list(RecoveryContextKind::ImportNames,
                                [&] { names.push_back(parse_alias(AliasStyle::Dotted)); });
     if (names.empty()) report<ParseErrorId::EmptyImportNames>(current_token_range());
-    return StmtImport{.range = node_range(start), .names = std::move(names)};
+    return StmtImport{.range = node_range(start), .names = names.take()};
 }
 
 Stmt Parser::parse_from_import_statement() {
@@ -224,7 +224,7 @@ Stmt Parser::parse_from_import_statement() {
     bool parenthesized = at(TokenKind::Lpar);
     if (parenthesized) bump(TokenKind::Lpar);
 
-    python_ast::List<Alias> names;
+    auto names = list<Alias>();
     bool has_star = false;
     parse_comma_separated_list(import_from_as_names_kind(parenthesized), [&] {
         names.push_back(parse_alias(AliasStyle::SingleName));
@@ -239,7 +239,7 @@ Stmt Parser::parse_from_import_statement() {
 
     return StmtImportFrom{.range = node_range(start),
                           .module = std::move(module),
-                          .names = std::move(names),
+                          .names = names.take(),
                           .level = level};
 }
 
@@ -342,17 +342,18 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
 
 Stmt Parser::parse_assignment(TextSize start, Expr first) {
     bump(TokenKind::Equal);
-    python_ast::List<Expr> targets;
-    targets.push_back(std::move(first));
+    auto gathered = list<Expr>();
+    gathered.push_back(std::move(first));
     Expr value = parse_expression_list(STATEMENT_EXPRESSION).expr;
     if (at(TokenKind::Equal)) {
         parse_list(RecoveryContextKind::AssignmentTargets, [&] {
             bump(TokenKind::Equal);
             Expr next = parse_expression_list(STATEMENT_EXPRESSION).expr;
-            targets.push_back(std::move(value));
+            gathered.push_back(std::move(value));
             value = std::move(next);
         });
     }
+    python_ast::List<Expr> targets = gathered.take();
     // Targets are checked once the whole chain is read.
     for (Expr& target : targets) {
         set_expr_ctx(target, ExprContext::Store);

@@ -207,10 +207,10 @@ Parser::InterpolatedString Parser::parse_interpolated_string(InterpolatedStringK
 InterpolatedStringElements Parser::parse_interpolated_string_elements(InterpolatedStringKind kind,
                                                                       AnyStringFlags flags,
                                                                       bool in_format_spec) {
-    InterpolatedStringElements elements;
+    auto elements = list<InterpolatedStringElement>();
     parse_list(interpolated_string_elements_kind(kind, in_format_spec),
                [&] { elements.push_back(parse_interpolated_string_element(kind, flags)); });
-    return elements;
+    return elements.take();
 }
 
 InterpolatedStringElement Parser::parse_interpolated_string_element(InterpolatedStringKind kind,

@@ -23,6 +23,7 @@ bool is_misplaced_in_item_list(const Parser::ParsedWithItem& item) {
 StmtWith Parser::parse_with_statement(TextSize start) {
     bump(TokenKind::With);
 
+    auto gathered = list<WithItem>();
     python_ast::List<WithItem> items;
     if (!at_expr()) {
         report<ParseErrorId::ExpectedExpressionAfterWith>(current_token_range());
@@ -30,8 +31,9 @@ StmtWith Parser::parse_with_statement(TextSize start) {
         items = parse_parenthesized_with_items();
     } else {
         parse_comma_separated_list(with_items_kind(WithItemsKind::Unparenthesized), [&] {
-            items.push_back(std::move(parse_with_item(WithItemMode::Plain).item));
+            gathered.push_back(std::move(parse_with_item(WithItemMode::Plain).item));
         });
+        items = gathered.take();
     }
 
     expect(TokenKind::Colon);
@@ -77,13 +79,12 @@ python_ast::List<WithItem> Parser::parse_parenthesized_with_items() {
                  std::none_of(parsed.begin(), parsed.end(), is_misplaced_in_item_list);
     }
 
-    python_ast::List<WithItem> items;
+    auto items = list<WithItem>();
     if (accept) {
-        items.reserve(parsed.size());
         for (ParsedWithItem& item : parsed)
             items.push_back(std::move(item.item));
         expect(TokenKind::Rpar);
-        return items;
+        return items.take();
     }
 
     parsed.clear();
@@ -91,7 +92,7 @@ python_ast::List<WithItem> Parser::parse_parenthesized_with_items() {
     parse_comma_separated_list(with_items_kind(WithItemsKind::ParenthesizedExpression), [&] {
         items.push_back(std::move(parse_with_item(WithItemMode::Plain).item));
     });
-    return items;
+    return items.take();
 }
 
 Parser::ParsedWithItem Parser::parse_with_item(WithItemMode mode) {
