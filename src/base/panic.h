@@ -5,7 +5,9 @@
 // worker threads catch, so the process itself never terminates. Core code never catches it.
 //
 // A message says in lower case what went wrong, without a closing period ("zone name \"+05:300\"
-// is too long"); the texts the module documents for its invariants are kept word for word.
+// is too long"); a condition that does not hold goes through assertion_failed() and code that no
+// input reaches through unreachable(); the texts the module documents for its invariants are kept
+// word for word.
 #pragma once
 
 #include <stdexcept>
@@ -21,6 +23,13 @@ class Panic : public std::runtime_error {
 
 [[noreturn]] inline void panic(std::string_view message) {
     throw Panic(std::string(message));
+}
+
+// "assertion failed: {}": a condition the code relies on does not hold.
+[[noreturn]] inline void assertion_failed(std::string_view condition) {
+    std::string message = "assertion failed: ";
+    message += condition;
+    panic(message);
 }
 
 // "internal error: entered unreachable code: {}"

@@ -1007,7 +1007,7 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
 
 Name Lexer::take_name() {
     Name* name = has_value_ ? std::get_if<Name>(&current_value_) : nullptr;
-    if (name == nullptr) quarn::panic("internal error: entered unreachable code");
+    if (name == nullptr) quarn::unreachable();
     has_value_ = false;
     return std::move(*name);
 }

@@ -98,7 +98,7 @@ TokenSourceRuns TokenSource::finish_runs() && {
     }
     if (!tokens_.empty()) {
         if (tokens_.back().kind != TokenKind::EndOfFile) {
-            quarn::panic("assertion failed: the last recorded token is the end of file");
+            quarn::assertion_failed("the last recorded token is the end of file");
         }
         tokens_.pop_back();
     }

@@ -48,7 +48,7 @@ size_t count_chars(const char* p, size_t n) {
 
 LineIndex LineIndex::from_source_text(std::string_view text) {
     if (text.size() > std::numeric_limits<TextSize>::max()) {
-        quarn::panic("assertion failed: u32::try_from(bytes.len()).is_ok()");
+        quarn::assertion_failed("u32::try_from(bytes.len()).is_ok()");
     }
     auto inner = std::make_shared<Inner>();
     std::vector<TextSize>& starts = inner->line_starts;

@@ -17,7 +17,7 @@ class TextRange {
   public:
     constexpr TextRange() = default;
     constexpr TextRange(TextSize start, TextSize end) : start_(start), end_(end) {
-        if (start > end) quarn::panic("assertion failed: start.raw <= end.raw");
+        if (start > end) quarn::assertion_failed("start.raw <= end.raw");
     }
     static constexpr TextRange at(TextSize start, TextSize length) {
         return TextRange(start, start + length);
@@ -37,7 +37,9 @@ class TextRange {
 };
 
 // Debug form: "4..9".
-inline std::string debug(TextRange range) { return fmt::format("{}..{}", range.start(), range.end()); }
+inline std::string debug(TextRange range) {
+    return fmt::format("{}..{}", range.start(), range.end());
+}
 
 }  // namespace rudo::text_size
 

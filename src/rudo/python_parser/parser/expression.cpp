@@ -131,7 +131,6 @@ T& stored(Expr& expr) {
 #define RUDO_OUT_OF_LINE [[gnu::noinline]]
 #define RUDO_COLD [[gnu::noinline, gnu::cold]]
 
-
 // `left op right` for a binary operator: the node takes the place of `left`.
 RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, TokenKind kind,
                                              BinaryOperator binary, ExprPosition flags,
@@ -718,7 +717,7 @@ ExprWithParens Parser::parse_atom() {
             } else if (auto* complex = std::get_if<NumberLiteralComplex>(&value)) {
                 number = *complex;
             } else {
-                quarn::panic("internal error: entered unreachable code");
+                quarn::unreachable();
             }
             return ExprWithParens{ExprNumberLiteral{.range = range, .value = std::move(number)},
                                   false};

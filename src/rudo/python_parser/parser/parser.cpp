@@ -123,8 +123,7 @@ ParseErrorType create_error(RecoveryContextKind kind, TokenKind token) {
         case ErrorRule::None:
             break;
     }
-    quarn::panic(
-        fmt::format("internal error: no list loop runs with the {} recovery context", r.flag));
+    quarn::unreachable(fmt::format("no list loop runs with the {} recovery context", r.flag));
 }
 
 bool allows_trailing_comma(RecoveryContextKind kind) {
@@ -178,12 +177,13 @@ Parser::Parser(TokenSource token_source, std::string_view source, ParserOptions 
       stack_floor_(stack_floor()) {}
 
 void Parser::bump_mismatch(TokenKind kind) const {
-    quarn::panic(fmt::format("assertion failed: the current token is {}, not {}",
-                             python_ast::name(current_token_kind()), python_ast::name(kind)));
+    quarn::assertion_failed(fmt::format("the current token is {}, not {}",
+                                        python_ast::name(current_token_kind()),
+                                        python_ast::name(kind)));
 }
 
 void Parser::bump_past_end() const {
-    quarn::panic("assertion failed: the parser consumes nothing past the end of the file");
+    quarn::assertion_failed("the parser consumes nothing past the end of the file");
 }
 
 TokenValue Parser::bump_value(TokenKind kind) {
@@ -191,7 +191,6 @@ TokenValue Parser::bump_value(TokenKind kind) {
     bump(kind);
     return value;
 }
-
 
 bool Parser::expect(TokenKind kind) {
     if (eat(kind)) return true;
@@ -207,8 +206,8 @@ void Parser::add_error(ParseErrorType error, TextRange range) {
 
 std::string_view Parser::src_text(TextRange range) const {
     if (range.end() > source_.size()) {
-        quarn::panic(fmt::format("assertion failed: range {} lies past the source's end {}", range,
-                                 source_.size()));
+        quarn::assertion_failed(
+            fmt::format("range {} lies past the source's end {}", range, source_.size()));
     }
     return source_.substr(range.start(), range.len());
 }
@@ -343,7 +342,7 @@ NestingGuard Parser::enter_nesting_checked() {
 Parsed Parser::parse() && {
     python_ast::List<Stmt> body = parse_list_into_vec(RecoveryContextKind::ModuleStatements);
     if (!at(TokenKind::EndOfFile)) {
-        quarn::panic("assertion failed: the module's statements end at the end of the file");
+        quarn::assertion_failed("the module's statements end at the end of the file");
     }
     do_bump(TokenKind::EndOfFile);
     if (!at(TokenKind::EndOfFile)) quarn::panic("Parser should be at the end of the file.");
@@ -383,17 +382,6 @@ std::vector<ParseError> merge_errors(const ErrorRuns<ParseError>& parser_errors,
     for (; !lexer_it.done(); lexer_it.advance())
         merged.push_back(ParseError::from_lexical(lexer_it.current()));
     return merged;
-}
-
-std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
-                                     std::vector<LexicalError> lexer_errors) {
-    ErrorRuns<ParseError> parser_runs;
-    for (ParseError& error : parser_errors)
-        parser_runs.push_back(std::move(error));
-    ErrorRuns<LexicalError> lexer_runs;
-    for (LexicalError& error : lexer_errors)
-        lexer_runs.push_back(std::move(error));
-    return merge_errors(parser_runs, lexer_runs);
 }
 
 // ---------------------------------------------------------------------------------------------

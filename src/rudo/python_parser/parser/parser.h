@@ -691,8 +691,6 @@ class Parser {
 // and a lexer error displaces a parser error that starts at the same offset.
 std::vector<ParseError> merge_errors(const ErrorRuns<ParseError>& parser_errors,
                                      const ErrorRuns<LexicalError>& lexer_errors);
-std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors,
-                                     std::vector<LexicalError> lexer_errors);
 
 // Marks a stored or deleted expression tree with `ctx` (target.cpp).
 void set_expr_ctx(Expr& expr, ExprContext ctx);

@@ -204,8 +204,14 @@ TEST(MergeErrors, WalksBothListsHeadToHead) {
         {{}, {lexer_error(2), lexer_error(1)}, "l2 l1"},
     };
     for (const auto& c : cases) {
+        ErrorRuns<ParseError> parser_runs;
+        for (const ParseError& error : c.parser)
+            parser_runs.push_back(error);
+        ErrorRuns<LexicalError> lexer_runs;
+        for (const LexicalError& error : c.lexer)
+            lexer_runs.push_back(error);
         std::string got;
-        for (const auto& e : merge_errors(c.parser, c.lexer)) {
+        for (const auto& e : merge_errors(parser_runs, lexer_runs)) {
             if (!got.empty()) got += ' ';
             got += e.error.kind == Kind::Lexical ? 'l' : 'p';
             got += std::to_string(e.location.start());
