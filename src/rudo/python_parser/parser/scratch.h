@@ -48,8 +48,12 @@ class ScratchStack {
         }
     }
 
-    size_t size() const noexcept { return size_; }
-    T& at(size_t i) noexcept { return chunks_[i >> CHUNK_SHIFT][i & (CHUNK - 1)]; }
+    size_t size() const noexcept {
+        return size_;
+    }
+    T& at(size_t i) noexcept {
+        return chunks_[i >> CHUNK_SHIFT][i & (CHUNK - 1)];
+    }
 
     template <typename... A>
     T& emplace(A&&... args) {
@@ -76,7 +80,9 @@ class ScratchStack {
 
   private:
     [[gnu::noinline]] void add_chunk() {
-        chunks_.reserve(chunks_.size() + 1);
+        // Room for the pointer first, so that a chunk is never allocated and then lost; the
+        // pointer list grows geometrically as any vector would.
+        if (chunks_.size() == chunks_.capacity()) chunks_.reserve(2 * chunks_.size() + 8);
         auto* chunk =
             static_cast<T*>(::operator new(CHUNK * sizeof(T), std::align_val_t(alignof(T))));
 #ifdef RUDO_SCRATCH_POISON
@@ -102,22 +108,22 @@ class ScratchStacks {
     std::tuple<ScratchStack<Ts>...> stacks_;
 };
 
-using ParserScratch = ScratchStacks<
-    python_ast::Stmt, python_ast::Expr, python_ast::Keyword, python_ast::DictItem,
-    python_ast::Comprehension, python_ast::Alias, python_ast::WithItem, python_ast::Identifier,
-    python_ast::Decorator, python_ast::ElifElseClause, python_ast::ExceptHandler,
-    python_ast::MatchCase, python_ast::Pattern, python_ast::TypeParam, python_ast::CmpOp,
-    python_ast::StringLiteral, python_ast::BytesLiteral, python_ast::TString,
-    python_ast::FStringPart, python_ast::InterpolatedStringElement,
-    python_ast::ParameterWithDefault, python_ast::PatternKeyword>;
+using ParserScratch =
+    ScratchStacks<python_ast::Stmt, python_ast::Expr, python_ast::Keyword, python_ast::DictItem,
+                  python_ast::Comprehension, python_ast::Alias, python_ast::WithItem,
+                  python_ast::Identifier, python_ast::Decorator, python_ast::ElifElseClause,
+                  python_ast::ExceptHandler, python_ast::MatchCase, python_ast::Pattern,
+                  python_ast::TypeParam, python_ast::CmpOp, python_ast::StringLiteral,
+                  python_ast::BytesLiteral, python_ast::TString, python_ast::FStringPart,
+                  python_ast::InterpolatedStringElement, python_ast::ParameterWithDefault,
+                  python_ast::PatternKeyword>;
 
 // One list being gathered on top of its stack. Builders of one element type nest strictly:
 // while a list nested in an element is gathered, the outer builder does not push.
 template <typename T>
 class ListBuilder {
   public:
-    explicit ListBuilder(ScratchStack<T>& stack) noexcept
-        : stack_(&stack), start_(stack.size()) {}
+    explicit ListBuilder(ScratchStack<T>& stack) noexcept : stack_(&stack), start_(stack.size()) {}
     ListBuilder(const ListBuilder&) = delete;
     ListBuilder& operator=(const ListBuilder&) = delete;
     ~ListBuilder() { stack_->truncate(start_); }
@@ -131,7 +137,8 @@ class ListBuilder {
     void push_back(const T& value) { emplace_back(value); }
     template <typename... A>
     T& emplace_back(A&&... args) {
-        if (stack_->size() != start_ + count_) [[unlikely]] misnested();
+        if (stack_->size() != start_ + count_) [[unlikely]]
+            misnested();
         T& element = stack_->emplace(std::forward<A>(args)...);
         ++count_;
         return element;
@@ -162,7 +169,7 @@ class ListBuilder {
 
   private:
     [[noreturn, gnu::cold]] static void misnested() {
-        quarn::panic("assertion failed: a list builder pushed while a nested one was open");
+        quarn::assertion_failed("a list builder pushed while a nested one was open");
     }
 
     ScratchStack<T>* stack_;
