@@ -115,6 +115,7 @@ SharedRecord<ResolverAST> AstProjectIndex::first_function_of_module(
     std::string_view module, std::string_view name, List ParsedAstFile::*list) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
+        // A file that cannot be read or parsed holds no records; the module's other files may.
         if (!file.ok()) continue;
         for (const ResolverAST& record : (**file).*list) {
             if (record.module == module && record.resolver_name == name) {
@@ -139,6 +140,7 @@ SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast(
     std::string_view module, std::string_view class_name) const {
     for (const size_t k : positions_of(module)) {
         const auto file = get_parsed_ast_file((*files_)[k]);
+        // A file that cannot be read or parsed holds no records; the module's other files may.
         if (!file.ok()) continue;
         // Only the first class of that name in each file counts.
         for (const FeatureClassAST& record : (*file)->feature_classes) {
@@ -153,6 +155,7 @@ SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast(
 SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast_in_file(
     std::string_view file_path, std::string_view function_name) const {
     const auto file = get_parsed_ast_file(file_path);
+    // A file that cannot be read or parsed holds no record of that name.
     if (!file.ok()) return nullptr;
     return first_in(*file, (*file)->functions, &ResolverAST::resolver_name, function_name);
 }
@@ -160,6 +163,7 @@ SharedRecord<ResolverAST> AstProjectIndex::shared_function_ast_in_file(
 SharedRecord<ResolverAST> AstProjectIndex::shared_resolver_ast_in_file(
     std::string_view file_path, std::string_view resolver_name) const {
     const auto file = get_parsed_ast_file(file_path);
+    // A file that cannot be read or parsed holds no record of that name.
     if (!file.ok()) return nullptr;
     return first_in(*file, (*file)->resolvers, &ResolverAST::resolver_name, resolver_name);
 }
@@ -167,6 +171,7 @@ SharedRecord<ResolverAST> AstProjectIndex::shared_resolver_ast_in_file(
 SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast_in_file(
     std::string_view file_path, std::string_view class_name) const {
     const auto file = get_parsed_ast_file(file_path);
+    // A file that cannot be read or parsed holds no record of that name.
     if (!file.ok()) return nullptr;
     return first_in(*file, (*file)->feature_classes, &FeatureClassAST::class_name, class_name);
 }

@@ -106,6 +106,7 @@ void warm_up_files(const std::vector<std::string>& files,
         const std::shared_ptr<AstProjectIndexInner> inner = weak_inner.lock();
         if (!inner) return;
         try {
+            // The records, or the file's failure text, stay in its entry for the lookups.
             (void)inner->records(files[k]);
         } catch (...) {
             // Only the lookups answer for a file: a panic stays with it (its entry is poisoned),
@@ -145,6 +146,7 @@ void register_exit_handler() {
 void prepare_process() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // Called only to build it before the exit handler is registered, so that it outlives it.
         (void)registry();
         quarn::utils::prepare_patterns();
         rudo::python_parser::prepare_unicode_data();

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "quarn/ast/memory_fs.h"
 #include "quarn/ast/parser_cache.h"
 
 namespace {
@@ -175,11 +179,18 @@ TEST(AstFileParserCache, CopiesShareOneCacheThatOutlivesTheFirstHandle) {
     std::weak_ptr<const AstFileSystem> fs_alive;
     std::optional<AstFileParserCache> copy;
     {
-        auto fs = std::make_shared<ListingFileSystem>(Paths{"/p/x.py"});
+        auto fs = std::make_shared<quarn_test::MemoryFileSystem>(
+            std::map<std::string, std::string, std::less<>>{{"/p/x.py", "x = 1\n"}});
         fs_alive = fs;
         const auto cache = AstFileParserCache::with_filesystem("/p", fs);
         copy = cache;
-        EXPECT_EQ(copy->inner(), cache.inner());
+        // A file asked for through both handles is read once, and both get the one record.
+        const auto through_first = cache.get_parsed_file("/p/x.py");
+        const auto through_copy = copy->get_parsed_file("/p/x.py");
+        ASSERT_TRUE(through_first.ok()) << through_first.error();
+        ASSERT_TRUE(through_copy.ok()) << through_copy.error();
+        EXPECT_EQ(through_first->get(), through_copy->get());
+        EXPECT_EQ(fs->reads_of("/p/x.py"), 1);
     }
     EXPECT_FALSE(fs_alive.expired());
     EXPECT_EQ(copy->module_name_for_path("/p/x.py"), "x");

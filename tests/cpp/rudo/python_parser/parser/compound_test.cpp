@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "rudo/python_parser/parser/statement_rows.h"
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
+#include "rudo/python_parser/parser/parse_case.h"
 
 namespace rudo::python_parser {
 namespace {

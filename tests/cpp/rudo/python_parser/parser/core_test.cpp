@@ -12,6 +12,7 @@
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/lexer.h"
 #include "rudo/python_parser/parser/parse.h"
+#include "rudo/python_parser/parser/parse_case.h"
 #include "rudo/python_parser/parser/parser.h"
 #include "rudo/python_parser/string.h"
 
@@ -242,21 +243,12 @@ TEST(ParseModule, ExpressionStatementsEndToEnd) {
 }
 
 TEST(ParseModule, FirstMergedErrorIsReported) {
-    struct Case {
-        std::string_view source;
-        std::string_view first_error;
-    };
-    const Case cases[] = {
+    test::expect_first_errors({
         // The lexer's error displaces the parser's at the same offset.
         {"a $", "Got unexpected token $ at byte range 2..3"},
         {"  a\n", "Unexpected indentation at byte range 0..2"},
         {")\n", "Expected a statement at byte range 0..1"},
-    };
-    for (const auto& c : cases) {
-        auto parsed = parse_module(c.source);
-        ASSERT_FALSE(parsed.ok()) << c.source;
-        EXPECT_EQ(parsed.error().display(), c.first_error) << c.source;
-    }
+    });
 }
 
 TEST(ParseModule, IndentedFirstLineStillParsesTheStatement) {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "parse_case.h"
+#include "rudo/python_parser/parser/parse_case.h"
 
 namespace {
 

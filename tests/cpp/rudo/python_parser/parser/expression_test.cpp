@@ -7,34 +7,14 @@
 #include <gtest/gtest.h>
 
 #include "rudo/python_ast/dump.h"
+#include "rudo/python_parser/parser/parse_case.h"
 #include "rudo/python_parser/parser/parser.h"
 
 namespace {
 
 using namespace rudo::python_parser;
+using namespace rudo::python_parser::test;
 using rudo::python_ast::dump;
-
-enum class Entry { List, Named };
-
-struct Parsed1 {
-    std::string tree;
-    std::vector<ParseError> errors;
-    TokenKind next = TokenKind::EndOfFile;
-    bool in_parentheses = false;
-
-    std::string first_error() const { return errors.empty() ? "" : errors.front().display(); }
-};
-
-// One expression parsed from the start of `source` with the given position flags.
-Parsed1 parse_expr(std::string_view source, uint8_t position = 0, Entry entry = Entry::List) {
-    auto token_source = TokenSource::from_source(source);
-    Parser parser(std::move(token_source).value(), source, ParserOptions{});
-    ExprWithParens parsed = entry == Entry::List
-                                ? parser.parse_expression_list(position)
-                                : parser.parse_named_expression_or_higher(position);
-    return Parsed1{dump(parsed.expr), parser.errors(), parser.current_token_kind(),
-                   parsed.in_parentheses};
-}
 
 // Expected dumps are written out by hand; these spell the most repeated leaves.
 std::string name(std::string_view id, uint32_t start, std::string_view ctx = "Load") {
@@ -47,33 +27,53 @@ std::string missing(uint32_t at) {
     return fmt::format("ExprName[{}..{}](id=\"\", ctx=Invalid)", at, at);
 }
 
-struct TreeCase {
-    const char* source;
+// Most rows are modules of one expression statement. The parser itself is driven only where a
+// row needs what no statement gives: an expression position of its own, the token the
+// expression stops at, or whether it stood alone in parentheses.
+
+enum class Entry { List, Named };
+
+struct Expression {
     std::string tree;
+    std::vector<ParseError> errors;
+    TokenKind next = TokenKind::EndOfFile;
+    bool in_parentheses = false;
+
+    std::string first_error() const { return errors.empty() ? "" : errors.front().display(); }
+};
+
+// One expression parsed from the start of `source` with the given position flags.
+Expression parse_expr(std::string_view source, uint8_t position = 0, Entry entry = Entry::List) {
+    auto token_source = TokenSource::from_source(source);
+    Parser parser(std::move(token_source).value(), source, ParserOptions{});
+    ExprWithParens parsed = entry == Entry::List
+                                ? parser.parse_expression_list(position)
+                                : parser.parse_named_expression_or_higher(position);
+    return Expression{dump(parsed.expr), parser.errors(), parser.current_token_kind(),
+                      parsed.in_parentheses};
+}
+
+// A row read at a position no statement gives it: its tree (without errors) or its first error.
+struct PositionedCase {
+    std::string source;
+    std::string expected;
     uint8_t position = 0;
     Entry entry = Entry::List;
 };
 
-void expect_trees(const std::vector<TreeCase>& cases) {
-    for (const TreeCase& c : cases) {
+void expect_positioned_trees(const std::vector<PositionedCase>& cases) {
+    for (const PositionedCase& c : cases) {
         SCOPED_TRACE(c.source);
-        Parsed1 parsed = parse_expr(c.source, c.position, c.entry);
-        EXPECT_EQ(parsed.tree, c.tree);
+        Expression parsed = parse_expr(c.source, c.position, c.entry);
+        EXPECT_EQ(parsed.tree, c.expected);
         EXPECT_EQ(parsed.first_error(), "");
     }
 }
 
-struct ErrorCase {
-    const char* source;
-    std::string error;
-    uint8_t position = 0;
-    Entry entry = Entry::List;
-};
-
-void expect_first_errors(const std::vector<ErrorCase>& cases) {
-    for (const ErrorCase& c : cases) {
+void expect_positioned_errors(const std::vector<PositionedCase>& cases) {
+    for (const PositionedCase& c : cases) {
         SCOPED_TRACE(c.source);
-        EXPECT_EQ(parse_expr(c.source, c.position, c.entry).first_error(), c.error);
+        EXPECT_EQ(parse_expr(c.source, c.position, c.entry).first_error(), c.expected);
     }
 }
 
@@ -168,6 +168,7 @@ TEST(Expression, ComparisonsAndBooleans) {
     });
 }
 
+// Read by the parser: the rows check the token the expression stops at.
 TEST(Expression, OperatorLoopStopsWhereTheExpressionEnds) {
     struct Case {
         const char* source;
@@ -190,7 +191,7 @@ TEST(Expression, OperatorLoopStopsWhereTheExpressionEnds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
-        Parsed1 parsed = parse_expr(c.source, c.position);
+        Expression parsed = parse_expr(c.source, c.position);
         EXPECT_EQ(parsed.tree, c.tree);
         EXPECT_EQ(parsed.first_error(), "");
         EXPECT_EQ(parsed.next, c.next);
@@ -213,6 +214,22 @@ TEST(Expression, ConditionalLambdaNamedAndTuples) {
          "ExprIfExp[0..24](test=ExprBoolOp[10..17](op=And, values=[" + name("c", 10) + ", " +
              name("d", 16) + "]), body=ExprBoolOp[0..6](op=Or, values=[" + name("a", 0) + ", " +
              name("b", 5) + "]), orelse=" + name("e", 23) + ")"},
+        {"x, y", "ExprTuple[0..4](elts=[" + name("x", 0) + ", " + name("y", 3) +
+                     "], ctx=Load, parenthesized=false)"},
+        {"1,", "ExprTuple[0..2](elts=[" + integer("1", 0) + "], ctx=Load, parenthesized=false)"},
+        {"a, b, ", "ExprTuple[0..5](elts=[" + name("a", 0) + ", " + name("b", 3) +
+                       "], ctx=Load, parenthesized=false)"},
+        {"*a, b", "ExprTuple[0..5](elts=[ExprStarred[0..2](value=" + name("a", 1) +
+                      ", ctx=Load), " + name("b", 4) + "], ctx=Load, parenthesized=false)"},
+        {"*a | b", "ExprStarred[0..6](value=ExprBinOp[1..6](left=" + name("a", 1) +
+                       ", op=BitOr, right=" + name("b", 5) + "), ctx=Load)"},
+    });
+}
+
+// A module's statement takes no unparenthesized named expression: these are read at the entry
+// that does.
+TEST(Expression, NamedExpressions) {
+    expect_positioned_trees({
         {"x := 1",
          "ExprNamedExpr[0..6](target=" + name("x", 0, "Store") + ", value=" + integer("1", 5) + ")",
          0, Entry::Named},
@@ -220,19 +237,6 @@ TEST(Expression, ConditionalLambdaNamedAndTuples) {
          "ExprNamedExpr[0..18](target=" + name("x", 0, "Store") + ", value=ExprIfExp[5..18](test=" +
              name("b", 10) + ", body=" + name("a", 5) + ", orelse=" + name("c", 17) + "))",
          0, Entry::Named},
-        {"x, y", "ExprTuple[0..4](elts=[" + name("x", 0) + ", " + name("y", 3) +
-                     "], ctx=Load, parenthesized=false)"},
-        {"1,", "ExprTuple[0..2](elts=[" + integer("1", 0) + "], ctx=Load, parenthesized=false)"},
-        {"a, b, ", "ExprTuple[0..5](elts=[" + name("a", 0) + ", " + name("b", 3) +
-                       "], ctx=Load, parenthesized=false)"},
-        {"*a, b",
-         "ExprTuple[0..5](elts=[ExprStarred[0..2](value=" + name("a", 1) + ", ctx=Load), " +
-             name("b", 4) + "], ctx=Load, parenthesized=false)",
-         ExprPosition::STARRED_ALLOWED},
-        {"*a | b",
-         "ExprStarred[0..6](value=ExprBinOp[1..6](left=" + name("a", 1) +
-             ", op=BitOr, right=" + name("b", 5) + "), ctx=Load)",
-         ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR},
     });
 }
 
@@ -323,71 +327,72 @@ TEST(Expression, SubscriptsAndSlices) {
 }
 
 TEST(Expression, YieldAndAwait) {
-    const uint8_t yield_ok = ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR |
-                             ExprPosition::YIELD_ALLOWED;
     expect_trees({
-        {"yield", "ExprYield[0..5]", yield_ok},
-        {"yield\n", "ExprYield[0..5]", yield_ok},
-        {"yield a, b",
-         "ExprYield[0..10](value=ExprTuple[6..10](elts=[" + name("a", 6) + ", " + name("b", 9) +
-             "], ctx=Load, parenthesized=false))",
-         yield_ok},
+        {"yield", "ExprYield[0..5]"},
+        {"yield\n", "ExprYield[0..5]"},
+        {"yield a, b", "ExprYield[0..10](value=ExprTuple[6..10](elts=[" + name("a", 6) + ", " +
+                           name("b", 9) + "], ctx=Load, parenthesized=false))"},
         {"yield *a, b",
          "ExprYield[0..11](value=ExprTuple[6..11](elts=[ExprStarred[6..8](value=" + name("a", 7) +
-             ", ctx=Load), " + name("b", 10) + "], ctx=Load, parenthesized=false))",
-         yield_ok},
-        {"yield from a", "ExprYieldFrom[0..12](value=" + name("a", 11) + ")", yield_ok},
+             ", ctx=Load), " + name("b", 10) + "], ctx=Load, parenthesized=false))"},
+        {"yield from a", "ExprYieldFrom[0..12](value=" + name("a", 11) + ")"},
         {"await x", "ExprAwait[0..7](value=" + name("x", 6) + ")"},
     });
 }
 
 TEST(Expression, Placeholders) {
-    struct Case {
-        const char* source;
-        std::string tree;
-        std::string error;
-    };
-    const Case cases[] = {
-        {"a +\n", "ExprBinOp[0..3](left=" + name("a", 0) + ", op=Add, right=" + missing(3) + ")",
-         "Expected an expression at byte range 3..4"},
-        {")", missing(0), "Expected an expression at byte range 0..1"},
-        {".a", "ExprAttribute[0..2](value=" + missing(0) + ", attr=\"a\"[1..2], ctx=Load)",
-         "Expected an expression at byte range 0..1"},
-        {"a.\n", "ExprAttribute[0..2](value=" + name("a", 0) + ", attr=\"\"[2..2], ctx=Load)",
-         "Expected an identifier at byte range 2..3"},
-        {"x.if", "ExprAttribute[0..4](value=" + name("x", 0) + ", attr=\"if\"[2..4], ctx=Load)",
-         "Expected an identifier, but found a keyword `if` that cannot be used here at byte range "
-         "2..4"},
+    expect_recoveries({
+        {"a +\n",
+         "ExprBinOp[0..3](left=" + name("a", 0) + ", op=Add, right=" + missing(3) + ")",
+         {"Expected an expression at byte range 3..4"}},
+        {"a.\n",
+         "ExprAttribute[0..2](value=" + name("a", 0) + ", attr=\"\"[2..2], ctx=Load)",
+         {"Expected an identifier at byte range 2..3"}},
+        {"x.if",
+         "ExprAttribute[0..4](value=" + name("x", 0) + ", attr=\"if\"[2..4], ctx=Load)",
+         {"Expected an identifier, but found a keyword `if` that cannot be used here at byte range "
+          "2..4"}},
         {"a + if",
          "ExprBinOp[0..6](left=" + name("a", 0) + ", op=Add, right=" + name("if", 4) + ")",
-         "Expected an identifier, but found a keyword `if` that cannot be used here at byte range "
-         "4..6"},
+         {"Expected an identifier, but found a keyword `if` that cannot be used here at byte range "
+          "4..6"}},
         {"a[]",
          "ExprSubscript[0..3](value=" + name("a", 0) +
              ", slice=ExprName[2..3](id=\"\", ctx=Invalid), ctx=Load)",
-         "Expected index or slice expression at byte range 2..3"},
+         {"Expected index or slice expression at byte range 2..3"}},
         {"f(a.b=1)",
          "ExprCall[0..8](func=" + name("f", 0) +
              ", arguments=Arguments[1..8](keywords=[Keyword[2..7](arg=\"\"[2..5], value=" +
              integer("1", 6) + ")]))",
-         "Expected a parameter name at byte range 2..5"},
+         {"Expected a parameter name at byte range 2..5"}},
         {"a if b\n",
          "ExprIfExp[0..6](test=" + name("b", 5) + ", body=" + name("a", 0) +
              ", orelse=" + missing(6) + ")",
-         "Expected `else`, found newline at byte range 6..7"},
+         {"Expected `else`, found newline at byte range 6..7"}},
+    });
+}
+
+// No statement starts with these tokens; the expression entry still reads them, around a
+// placeholder.
+TEST(Expression, PlaceholdersWhereNoStatementStarts) {
+    const RecoveryCase cases[] = {
+        {")", missing(0), {"Expected an expression at byte range 0..1"}},
+        {".a",
+         "ExprAttribute[0..2](value=" + missing(0) + ", attr=\"a\"[1..2], ctx=Load)",
+         {"Expected an expression at byte range 0..1"}},
     };
-    for (const Case& c : cases) {
+    for (const RecoveryCase& c : cases) {
         SCOPED_TRACE(c.source);
-        Parsed1 parsed = parse_expr(c.source);
-        EXPECT_EQ(parsed.tree, c.tree);
-        EXPECT_EQ(parsed.first_error(), c.error);
+        Expression parsed = parse_expr(c.source);
+        EXPECT_EQ(parsed.tree, c.expected);
+        std::vector<std::string> errors;
+        for (const ParseError& error : parsed.errors)
+            errors.push_back(error.display());
+        EXPECT_EQ(errors, c.errors);
     }
 }
 
 TEST(Expression, MisplacedConstructs) {
-    const uint8_t starred_bitwise =
-        ExprPosition::STARRED_ALLOWED | ExprPosition::STARRED_AS_BITWISE_OR;
-    const uint8_t yield_ok = starred_bitwise | ExprPosition::YIELD_ALLOWED;
     expect_first_errors({
         {"a + not b", "Boolean 'not' expression cannot be used here at byte range 4..9"},
         {"a == not b", "Boolean 'not' expression cannot be used here at byte range 5..10"},
@@ -395,24 +400,17 @@ TEST(Expression, MisplacedConstructs) {
         {"await -x", "Unary '-' expression cannot be used here at byte range 6..8"},
         {"await ~x", "Unary '~' expression cannot be used here at byte range 6..8"},
         {"await await x", "Await expression cannot be used here at byte range 6..13"},
-        {"x + *y", "Starred expression cannot be used here at byte range 4..6",
-         ExprPosition::STARRED_ALLOWED},
-        {"*y", "Starred expression cannot be used here at byte range 0..2"},
+        {"x + *y", "Starred expression cannot be used here at byte range 4..6"},
         {"1 + lambda: 2", "Lambda expression cannot be used here at byte range 4..13"},
         {"not lambda: 2", "Lambda expression cannot be used here at byte range 4..13"},
-        {"yield", "Yield expression cannot be used here at byte range 0..5"},
-        {"a + yield", "Yield expression cannot be used here at byte range 4..9", yield_ok},
+        {"a + yield", "Yield expression cannot be used here at byte range 4..9"},
         {"yield from a, b",
-         "Unparenthesized tuple expression cannot be used here at byte range 11..15", yield_ok},
-        {"a.b := 1", "Assignment expression target must be an identifier at byte range 0..3", 0,
-         Entry::Named},
-        {"*a or b", "Boolean expression cannot be used here at byte range 1..7", starred_bitwise},
-        {"*not a", "Boolean expression cannot be used here at byte range 1..6", starred_bitwise},
-        {"*lambda: 1", "Lambda expression cannot be used here at byte range 1..10",
-         starred_bitwise},
-        {"*a if b else c", "Conditional expression cannot be used here at byte range 1..14",
-         starred_bitwise},
-        {"*a < b", "Comparison expression cannot be used here at byte range 1..6", starred_bitwise},
+         "Unparenthesized tuple expression cannot be used here at byte range 11..15"},
+        {"*a or b", "Boolean expression cannot be used here at byte range 1..7"},
+        {"*not a", "Boolean expression cannot be used here at byte range 1..6"},
+        {"*lambda: 1", "Lambda expression cannot be used here at byte range 1..10"},
+        {"*a if b else c", "Conditional expression cannot be used here at byte range 1..14"},
+        {"*a < b", "Comparison expression cannot be used here at byte range 1..6"},
         {"a[*b:c]", "Starred expression cannot be used here at byte range 2..4"},
         {"a[x:=1:2]", "Unparenthesized named expression cannot be used here at byte range 2..6"},
         {"a[)", "Expected `:`, found `)` at byte range 2..3"},
@@ -427,26 +425,35 @@ TEST(Expression, MisplacedConstructs) {
     });
 }
 
+// Where the position takes neither a starred nor a yield expression (an expression statement
+// takes both), and a named expression's target.
+TEST(Expression, MisplacedAtTheirOwnPositions) {
+    expect_positioned_errors({
+        {"*y", "Starred expression cannot be used here at byte range 0..2"},
+        {"yield", "Yield expression cannot be used here at byte range 0..5"},
+        {"a.b := 1", "Assignment expression target must be an identifier at byte range 0..3", 0,
+         Entry::Named},
+    });
+}
+
 TEST(Expression, NamedExpressionTargetKeepsItsNode) {
-    Parsed1 parsed = parse_expr("a.b := 1", 0, Entry::Named);
+    Expression parsed = parse_expr("a.b := 1", 0, Entry::Named);
     EXPECT_EQ(parsed.tree, "ExprNamedExpr[0..8](target=ExprAttribute[0..3](value=" + name("a", 0) +
                                ", attr=\"b\"[2..3], ctx=Store), value=" + integer("1", 7) + ")");
 }
 
 TEST(Expression, EveryRepeatedKeywordIsReported) {
-    Parsed1 parsed = parse_expr("f(a=1, b=2, a=3, a=4)");
+    Parsed parsed = parse_all("f(a=1, b=2, a=3, a=4)");
     ASSERT_EQ(parsed.errors.size(), 2u);
     EXPECT_EQ(parsed.errors[0].display(), "Duplicate keyword argument \"a\" at byte range 12..15");
     EXPECT_EQ(parsed.errors[1].display(), "Duplicate keyword argument \"a\" at byte range 17..20");
 }
 
 TEST(Expression, SoftKeywordsAreRecordedAsNames) {
-    std::string_view source = "f(match, case, type)";
-    auto token_source = TokenSource::from_source(source);
-    Parser parser(std::move(token_source).value(), source, ParserOptions{});
-    (void)parser.parse_expression_list(0);
-    const auto& tokens = parser.token_source().tokens();
-    ASSERT_EQ(tokens.size(), 8u);
+    Parsed parsed = parse_all("f(match, case, type)\n");
+    EXPECT_TRUE(parsed.errors.empty()) << all_messages(parsed);
+    const auto& tokens = parsed.tokens;
+    ASSERT_EQ(tokens.size(), 9u);
     for (size_t i : {2u, 4u, 6u})
         EXPECT_EQ(tokens[i].kind, TokenKind::Name) << i;
 }
@@ -462,11 +469,12 @@ TEST(Expression, LongFlatChainsParse) {
         std::string source = "a";
         for (int i = 0; i < count; ++i)
             source += step;
-        auto token_source = TokenSource::from_source(source);
-        Parser parser(std::move(token_source).value(), source, ParserOptions{});
-        ExprWithParens parsed = parser.parse_expression_list(0);
-        EXPECT_TRUE(parser.errors().empty());
-        EXPECT_EQ(parsed.expr.range(), TextRange(0, static_cast<uint32_t>(source.size())));
+        Parsed parsed = parse_all(source);
+        EXPECT_TRUE(parsed.errors.empty());
+        ASSERT_EQ(parsed.syntax.body.size(), 1u);
+        const auto* stmt = parsed.syntax.body.front().as<rudo::python_ast::StmtExpr>();
+        ASSERT_NE(stmt, nullptr);
+        EXPECT_EQ(stmt->value->range(), TextRange(0, static_cast<uint32_t>(source.size())));
     }
 }
 
@@ -492,7 +500,7 @@ TEST(Expression, DeepNestingIsAnError) {
     };
     for (const std::string& source : sources) {
         SCOPED_TRACE(source.substr(0, 12));
-        Parsed1 parsed = parse_expr(source, 0, Entry::Named);
+        Parsed parsed = parse_all(source);
         ASSERT_FALSE(parsed.errors.empty());
         bool nested = false;
         for (const ParseError& error : parsed.errors)
@@ -502,14 +510,14 @@ TEST(Expression, DeepNestingIsAnError) {
 }
 
 // The token after `is` or `not` is looked at once for all the operator loops that stop there;
-// the result is the same as for a short operand.
+// the result is the same as for a short operand. Read by the parser, for the token it stops at.
 TEST(Expression, LookAheadAfterIsAndNotAcrossNestedLoops) {
     std::string big = "'" + std::string(1 << 20, 'x') + "'";
     std::string minus;
     for (int i = 0; i < 150; ++i)
         minus += "-";
     std::string source = minus + "1\n" + big + "\n";
-    Parsed1 parsed = parse_expr(source);
+    Expression parsed = parse_expr(source);
     EXPECT_EQ(parsed.first_error(), "");
     EXPECT_EQ(parsed.next, TokenKind::Newline);
 
@@ -523,6 +531,7 @@ TEST(Expression, LookAheadAfterIsAndNotAcrossNestedLoops) {
 }
 
 // Operands that other areas parse (brackets, strings, generator arguments), seen from here.
+// Read by the parser, which tells whether the expression stood alone in parentheses.
 TEST(Expression, ParenthesizedOperands) {
     struct Case {
         const char* source;
@@ -549,7 +558,7 @@ TEST(Expression, ParenthesizedOperands) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
-        Parsed1 parsed = parse_expr(c.source);
+        Expression parsed = parse_expr(c.source);
         EXPECT_EQ(parsed.tree, c.tree);
         EXPECT_EQ(parsed.in_parentheses, c.in_parentheses);
     }
@@ -582,10 +591,11 @@ TEST(Expression, ErrorsAroundOtherAreasOperands) {
 }
 
 TEST(Expression, GeneratorArgumentUsesTheCallsParentheses) {
-    Parsed1 parsed = parse_expr("f(x for x in y)");
-    EXPECT_EQ(parsed.first_error(), "");
-    EXPECT_NE(parsed.tree.find("args=[ExprGeneratorExp[2..14]("), std::string::npos) << parsed.tree;
-    EXPECT_NE(parsed.tree.find("parenthesized=false)]"), std::string::npos) << parsed.tree;
+    Parsed parsed = parse_all("f(x for x in y)");
+    EXPECT_TRUE(parsed.errors.empty()) << all_messages(parsed);
+    const std::string tree = expression_dump(parsed);
+    EXPECT_NE(tree.find("args=[ExprGeneratorExp[2..14]("), std::string::npos) << tree;
+    EXPECT_NE(tree.find("parenthesized=false)]"), std::string::npos) << tree;
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "rudo/python_parser/parser/statement_rows.h"
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
+#include "rudo/python_parser/parser/parse_case.h"
 
 namespace {
 
@@ -24,42 +24,31 @@ std::string in_case(std::string_view pattern) {
     return "match x:\n    case " + std::string(pattern) + ": pass\n";
 }
 
-// The pattern of the first case of each row's framed source, dumped: with no errors allowed, or
-// whatever the errors (what recovery leaves in its place).
-void check_patterns(const std::vector<Case>& cases, bool recovered) {
-    for (const Case& row : cases) {
-        std::string source = in_case(row.source);
-        SCOPED_TRACE(source);
-        Parsed parsed = parse_module_unchecked(source);
-        if (recovered) {
-            EXPECT_FALSE(parsed.errors.empty());
-        } else {
-            EXPECT_TRUE(parsed.errors.empty()) << parsed.errors.front().display();
-        }
-        ASSERT_EQ(parsed.syntax.body.size(), 1u);
-        const auto* match = parsed.syntax.body.front().as<rudo::python_ast::StmtMatch>();
-        ASSERT_NE(match, nullptr);
-        ASSERT_EQ(match->cases.size(), 1u);
-        EXPECT_EQ(dump(*match->cases.front().pattern), row.expected);
-    }
+// The pattern of the one case of the one match statement.
+std::string pattern_dump(const Parsed& parsed) {
+    if (parsed.syntax.body.size() != 1) return "<not one statement>";
+    const auto* match = parsed.syntax.body.front().as<rudo::python_ast::StmtMatch>();
+    if (match == nullptr) return "<no match statement>";
+    if (match->cases.size() != 1) return "<not one case>";
+    return dump(*match->cases.front().pattern);
 }
 
-void expect_patterns(const std::vector<Case>& cases) {
-    check_patterns(cases, false);
-}
-void expect_recovered_patterns(const std::vector<Case>& cases) {
-    check_patterns(cases, true);
+// Each row's pattern put in its place.
+template <typename Row>
+std::vector<Row> in_cases(std::vector<Row> rows) {
+    for (Row& row : rows)
+        row.source = in_case(row.source);
+    return rows;
 }
 
-void expect_pattern_errors(const std::vector<Case>& cases) {
-    std::vector<std::string> sources;
-    std::vector<Case> framed;
-    sources.reserve(cases.size());
-    for (const Case& row : cases)
-        sources.push_back(in_case(row.source));
-    for (size_t i = 0; i < cases.size(); ++i)
-        framed.push_back({sources[i], cases[i].expected});
-    expect_first_errors(framed);
+void expect_patterns(const std::vector<TreeCase>& rows) {
+    expect_trees(in_cases(rows), pattern_dump);
+}
+void expect_recovered_patterns(const std::vector<TreeCase>& rows) {
+    expect_recovered_trees(in_cases(rows), pattern_dump);
+}
+void expect_pattern_errors(const std::vector<ErrorCase>& rows) {
+    expect_first_errors(in_cases(rows));
 }
 
 TEST(MatchStatement, Statements) {

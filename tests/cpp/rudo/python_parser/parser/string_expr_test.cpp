@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "parse_case.h"
+#include "rudo/python_parser/parser/parse_case.h"
 
 namespace {
 
@@ -143,7 +143,7 @@ const TreeCase TREES[] = {
      "conversion=114, "
      "format_spec=InterpolatedStringFormatSpec[7..9](elements=["
      "InterpolatedStringElementLiteral[7..9](value=\">3\")]))]))"},
-    {"f'{(lambda x: 1)}'", nullptr},
+    {"f'{(lambda x: 1)}'", ""},
 };
 
 TEST(StringTree, ValidSources) {

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "rudo/python_parser/parser/statement_rows.h"
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
+#include "rudo/python_parser/parser/parse_case.h"
 
 namespace {
 
