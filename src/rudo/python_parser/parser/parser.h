@@ -354,7 +354,8 @@ class Parser {
     TokenKind peek() { return token_source_.peek(); }
     std::pair<TokenKind, TokenKind> peek2() { return token_source_.peek2(); }
 
-    // Consumes the current token, which must be of `kind`.
+    // Consumes the current token, which must be of `kind`. In the common case this records the
+    // token, calls the lexer once and counts; trivia and a full token list go out of line.
     void bump(TokenKind kind) {
         if (current_token_kind() != kind) [[unlikely]] {
             bump_mismatch(kind);
