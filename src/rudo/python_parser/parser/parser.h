@@ -447,6 +447,9 @@ class Parser {
                                                                uint8_t min_level,
                                                                ExprPosition position,
                                                                TextSize start);
+    // The same on `left` in place: it takes every operator that binds above `min_level`.
+    void continue_binary_expression(ExprWithParens& left, uint8_t min_level,
+                                    ExprPosition position, TextSize start);
     ExprWithParens parse_lhs_expression(uint8_t min_level, ExprPosition position);
     ExprWithParens parse_unary_expression(UnaryOp op, ExprPosition position);
     ExprWithParens parse_lambda_expr();
@@ -468,6 +471,8 @@ class Parser {
     Expr parse_yield_expression();
     ExprWithParens parse_atom();
     ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
+    // The same on `atom` in place: attributes, calls and subscripts after it.
+    void continue_postfix_expression(ExprWithParens& atom, TextSize start);
     Expr placeholder_expression() const;
     bool last_consumed_is_comma() const;
 
