@@ -105,7 +105,7 @@ class Dumper {
         d.value(*static_cast<const T*>(ptr));
     }
     static void emit_bytes(Dumper& d, const void* ptr) {
-        d.bytes(*static_cast<const NodeString*>(ptr));
+        d.bytes(*static_cast<const NodeText*>(ptr));
     }
     template <typename T>
     static Item item(std::string_view name, const T& value) {
@@ -251,6 +251,7 @@ class Dumper {
     void scalar(ExprContext value) { enumerator(name(value)); }
     void scalar(Singleton value) { enumerator(name(value)); }
     void scalar(const NodeString& value) { text(value); }
+    void scalar(const NodeText& value) { text(value); }
     void scalar(const Name& value) { text(value.as_str()); }
     void scalar(const Identifier& identifier);
     void scalar(const DebugText& debug_text);

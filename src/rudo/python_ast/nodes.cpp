@@ -139,12 +139,6 @@ std::vector<std::string_view> flag_names(TStringFlags flags) {
 // ---------------------------------------------------------------------------------------------
 // String values.
 
-StringLiteralValue StringLiteralValue::single(StringLiteral part) {
-    StringLiteralValue value;
-    value.repr_.emplace<0>(std::move(part));
-    return value;
-}
-
 StringLiteralValue StringLiteralValue::concatenated(List<StringLiteral> parts) {
     if (parts.size() < 2) {
         quarn::panic("Use `StringLiteralValue::single` to create single-part strings");
@@ -155,12 +149,12 @@ StringLiteralValue StringLiteralValue::concatenated(List<StringLiteral> parts) {
 }
 
 std::span<const StringLiteral> StringLiteralValue::parts() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return {single->get(), 1};
+    if (const auto* single = std::get_if<0>(&repr_)) return {single, 1};
     return std::get<1>(repr_).parts;
 }
 
 std::string_view StringLiteralValue::to_str() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return (*single)->value;
+    if (const auto* single = std::get_if<0>(&repr_)) return single->value;
     const auto& concatenated = std::get<1>(repr_);
     return concatenated.joined.get_or_join(concatenated.parts);
 }
@@ -200,12 +194,6 @@ const std::string& StringLiteralValue::JoinedText::get_or_join(
     return *expected;
 }
 
-BytesLiteralValue BytesLiteralValue::single(BytesLiteral part) {
-    BytesLiteralValue value;
-    value.repr_.emplace<0>(std::move(part));
-    return value;
-}
-
 BytesLiteralValue BytesLiteralValue::concatenated(List<BytesLiteral> parts) {
     if (parts.size() < 2) {
         quarn::panic("Use `BytesLiteralValue::single` to create single-part bytestrings");
@@ -216,7 +204,7 @@ BytesLiteralValue BytesLiteralValue::concatenated(List<BytesLiteral> parts) {
 }
 
 std::span<const BytesLiteral> BytesLiteralValue::parts() const {
-    if (const auto* single = std::get_if<0>(&repr_)) return {single->get(), 1};
+    if (const auto* single = std::get_if<0>(&repr_)) return {single, 1};
     return std::get<1>(repr_);
 }
 

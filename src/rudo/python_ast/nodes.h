@@ -28,6 +28,7 @@
 #include "rudo/python_ast/int.h"
 #include "rudo/python_ast/name.h"
 #include "rudo/python_ast/node_index.h"
+#include "rudo/python_ast/node_text.h"
 #include "rudo/python_ast/str_prefix.h"
 #include "rudo/text_size/text_size.h"
 
@@ -167,8 +168,8 @@ struct Identifier {
 
 // The source around the expression of a self-documenting interpolation (`{x = }`).
 struct DebugText {
-    NodeString leading{};   // between `{` and the expression
-    NodeString trailing{};  // from the expression's end to the token after `=`, `=` included
+    NodeText leading{};   // between `{` and the expression
+    NodeText trailing{};  // from the expression's end to the token after `=`, `=` included
 };
 
 // A module's statement list together with the arena that holds its tree (none for a tree built
@@ -253,8 +254,10 @@ inline StringLiteral invalid_string_literal(TextRange range) {
 
 class StringLiteralValue {
   public:
-    StringLiteralValue() : repr_(std::in_place_index<0>, StringLiteral{}) {}
-    static StringLiteralValue single(StringLiteral part);
+    StringLiteralValue() noexcept : repr_(std::in_place_index<0>) {}
+    static StringLiteralValue single(StringLiteral part) noexcept {
+        return StringLiteralValue(std::move(part));
+    }
     // Two or more parts; fewer is an internal invariant failure.
     static StringLiteralValue concatenated(List<StringLiteral> parts);
 
@@ -302,14 +305,20 @@ class StringLiteralValue {
         List<StringLiteral> parts;
         JoinedText joined;
     };
-    // The single part is held apart, so the expression stays small.
-    std::variant<Box<StringLiteral>, Concatenated> repr_;
+    explicit StringLiteralValue(StringLiteral&& part) noexcept
+        : repr_(std::in_place_index<0>, std::move(part)) {}
+
+    // The single part is held in place: its text is a NodeText, so the part is no larger than
+    // a concatenation's list and joined text.
+    std::variant<StringLiteral, Concatenated> repr_;
 };
 
 class BytesLiteralValue {
   public:
-    BytesLiteralValue() : repr_(std::in_place_index<0>, BytesLiteral{}) {}
-    static BytesLiteralValue single(BytesLiteral part);
+    BytesLiteralValue() noexcept : repr_(std::in_place_index<0>) {}
+    static BytesLiteralValue single(BytesLiteral part) noexcept {
+        return BytesLiteralValue(std::move(part));
+    }
     static BytesLiteralValue concatenated(List<BytesLiteral> parts);
 
     bool is_implicit_concatenated() const { return repr_.index() == 1; }
@@ -318,7 +327,10 @@ class BytesLiteralValue {
     std::string bytes() const;
 
   private:
-    std::variant<Box<BytesLiteral>, List<BytesLiteral>> repr_;
+    explicit BytesLiteralValue(BytesLiteral&& part) noexcept
+        : repr_(std::in_place_index<0>, std::move(part)) {}
+
+    std::variant<BytesLiteral, List<BytesLiteral>> repr_;
 };
 
 // A part of an f-string value: a plain literal (held in a box: it is rare and keeps the

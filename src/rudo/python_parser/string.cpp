@@ -20,11 +20,6 @@ using Kind = LexicalErrorType::Kind;
 
 namespace {
 
-void append_code_point(python_ast::NodeString& out, char32_t c) {
-    char buffer[4];
-    out.append(buffer, quarn::encode_utf8(c, buffer));
-}
-
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -191,7 +186,7 @@ quarn::Result<StringParser::EscapedChar, LexicalError> StringParser::parse_escap
     return EscapedChar{EK::Verbatim};
 }
 
-quarn::Result<StringType, LexicalError> StringParser::parse_string() {
+quarn::Result<python_ast::NodeText, LexicalError> StringParser::parse_text() {
     const bool bytes = flags_.is_bytes();
     if (bytes) {
         for (size_t i = 0; i < source_.size(); ++i) {
@@ -200,42 +195,56 @@ quarn::Result<StringType, LexicalError> StringParser::parse_string() {
             }
         }
     }
-    python_ast::NodeString value;
     size_t backslash = flags_.is_raw() ? std::string::npos : source_.find('\\');
-    if (backslash == std::string::npos) {
-        value = python_ast::NodeString(source_);
-    } else {
-        value.reserve(source_.size());
-        while (backslash != std::string::npos) {
-            value.append(source_.substr(cursor_, backslash - cursor_));
-            cursor_ = backslash + 1;
-            auto escaped = parse_escaped_char();
-            if (!escaped) return quarn::Err{std::move(escaped).error()};
-            switch (escaped->kind) {
-                case EscapedChar::Kind::Literal:
-                    if (bytes) {
-                        value += static_cast<char>(escaped->character & 0xFF);
-                    } else {
-                        append_code_point(value, escaped->character);
-                    }
-                    break;
-                case EscapedChar::Kind::Verbatim:
-                    value += '\\';
-                    break;
-                case EscapedChar::Kind::Nothing:
-                    break;
-            }
-            backslash =
-                source_.find('\\', cursor_ + (escaped->kind == EscapedChar::Kind::Verbatim));
+    if (backslash == std::string::npos) return python_ast::NodeText(source_);
+
+    // No escape decodes to more bytes than it is written with, so the body's length is room
+    // enough.
+    python_ast::NodeText value = python_ast::NodeText::with_capacity(source_.size());
+    char* const begin = value.buffer();
+    char* out = begin;
+    while (backslash != std::string::npos) {
+        out = copy(out, cursor_, backslash);
+        cursor_ = backslash + 1;
+        auto escaped = parse_escaped_char();
+        if (!escaped) return quarn::Err{std::move(escaped).error()};
+        switch (escaped->kind) {
+            case EscapedChar::Kind::Literal:
+                if (bytes) {
+                    *out++ = static_cast<char>(escaped->character & 0xFF);
+                } else {
+                    out += quarn::encode_utf8(escaped->character, out);
+                }
+                break;
+            case EscapedChar::Kind::Verbatim:
+                *out++ = '\\';
+                break;
+            case EscapedChar::Kind::Nothing:
+                break;
         }
-        value.append(source_.substr(cursor_));
+        backslash = source_.find('\\', cursor_ + (escaped->kind == EscapedChar::Kind::Verbatim));
     }
-    if (bytes) {
-        return StringType(BytesLiteral{
-            .range = range_, .value = std::move(value), .flags = BytesLiteralFlags::from(flags_)});
+    out = copy(out, cursor_, source_.size());
+    value.resize(static_cast<size_t>(out - begin));
+    return value;
+}
+
+char* StringParser::copy(char* out, size_t from, size_t to) const {
+    std::memcpy(out, source_.data() + from, to - from);
+    return out + (to - from);
+}
+
+quarn::Result<StringType, LexicalError> StringParser::parse_string() {
+    auto value = parse_text();
+    if (!value) return quarn::Err{std::move(value).error()};
+    if (flags_.is_bytes()) {
+        return StringType(BytesLiteral{.range = range_,
+                                       .value = std::move(value).value(),
+                                       .flags = BytesLiteralFlags::from(flags_)});
     }
-    return StringType(StringLiteral{
-        .range = range_, .value = std::move(value), .flags = StringLiteralFlags::from(flags_)});
+    return StringType(StringLiteral{.range = range_,
+                                    .value = std::move(value).value(),
+                                    .flags = StringLiteralFlags::from(flags_)});
 }
 
 quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::parse_element() {
@@ -244,35 +253,38 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
     size_t special = flags_.is_raw() ? std::string::npos : source_.find_first_of(SPECIAL);
     if (special == std::string::npos) {
         return InterpolatedStringElementLiteral{.range = range_,
-                                                .value = python_ast::NodeString(source_)};
+                                                .value = python_ast::NodeText(source_)};
     }
-    python_ast::NodeString value;
-    value.reserve(source_.size());
+    // As for plain strings, the text's length is room enough for its value.
+    python_ast::NodeText value = python_ast::NodeText::with_capacity(source_.size());
+    char* const begin = value.buffer();
+    char* out = begin;
     while (special != std::string::npos) {
-        value.append(source_.substr(cursor_, special - cursor_));
+        out = copy(out, cursor_, special);
         char c = source_[special];
         cursor_ = special + 1;
         if (c == '{' || c == '}') {
             // What is left of a doubled brace: later error ranges shift by the dropped one.
-            value += c;
+            *out++ = c;
             ++offset_;
         } else if (cursor_ >= source_.size() || source_[cursor_] == '{' ||
                    source_[cursor_] == '}') {
             // A backslash does not escape a brace; the brace (a collapsed pair) comes next.
-            value += '\\';
+            *out++ = '\\';
         } else {
             auto escaped = parse_escaped_char();
             if (!escaped) return quarn::Err{std::move(escaped).error()};
             if (escaped->kind == EscapedChar::Kind::Literal) {
-                append_code_point(value, escaped->character);
+                out += quarn::encode_utf8(escaped->character, out);
             } else if (escaped->kind == EscapedChar::Kind::Verbatim) {
-                value += '\\';
-                value += source_[cursor_++];
+                *out++ = '\\';
+                *out++ = source_[cursor_++];
             }
         }
         special = source_.find_first_of(SPECIAL, cursor_);
     }
-    value.append(source_.substr(cursor_));
+    out = copy(out, cursor_, source_.size());
+    value.resize(static_cast<size_t>(out - begin));
     return InterpolatedStringElementLiteral{.range = range_, .value = std::move(value)};
 }
 
@@ -280,6 +292,13 @@ quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view bo
                                                              TextRange range) {
     auto offset = range.start() + static_cast<TextSize>(flags.prefix().len() + flags.quote_len());
     return StringParser(body, flags, offset, range).parse_string();
+}
+
+quarn::Result<python_ast::NodeText, LexicalError> parse_string_text(std::string_view body,
+                                                                  AnyStringFlags flags,
+                                                                  TextRange range) {
+    auto offset = range.start() + static_cast<TextSize>(flags.prefix().len() + flags.quote_len());
+    return StringParser(body, flags, offset, range).parse_text();
 }
 
 quarn::Result<InterpolatedStringElementLiteral, LexicalError>

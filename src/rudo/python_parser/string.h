@@ -32,6 +32,12 @@ std::string_view display(InterpolatedStringKind kind);
 quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view body, AnyStringFlags flags,
                                                              TextRange range);
 
+// The decoded text of a `String` token's body, without the node around it; fails as
+// parse_string_literal does.
+quarn::Result<python_ast::NodeText, LexicalError> parse_string_text(std::string_view body,
+                                                                  AnyStringFlags flags,
+                                                                  TextRange range);
+
 // The value of an f-string or t-string middle (doubled braces already collapsed by the lexer);
 // `range` is the middle token's range.
 quarn::Result<python_ast::InterpolatedStringElementLiteral, LexicalError>
@@ -56,6 +62,8 @@ class StringParser {
         : source_(source), flags_(flags), offset_(offset), range_(range) {}
 
     quarn::Result<StringType, LexicalError> parse_string();
+    // The decoded text of a plain or bytes body, without the node around it.
+    quarn::Result<python_ast::NodeText, LexicalError> parse_text();
     quarn::Result<python_ast::InterpolatedStringElementLiteral, LexicalError> parse_element();
 
     // One escape; the cursor is just after its backslash.
@@ -66,10 +74,12 @@ class StringParser {
   private:
     quarn::Result<EscapedChar, LexicalError> parse_named_escape();
     LexicalError error(LexicalErrorType::Kind kind, size_t start, size_t end) const;
+    // Copies source_[from, to) to `out`; returns the end of the copy.
+    char* copy(char* out, size_t from, size_t to) const;
     size_t char_len_at(size_t pos) const;
 
-    // Borrowed from the source text; the value is built in the tree's memory (reserved once at
-    // the body's length, never shrunk: an arena would keep both buffers).
+    // Borrowed from the source text; a value with escapes is written into one block of the
+    // tree's memory, of the body's length.
     std::string_view source_;
     size_t cursor_ = 0;
     AnyStringFlags flags_;

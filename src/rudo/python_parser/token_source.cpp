@@ -18,11 +18,19 @@ TokenSource::TokenSource(Lexer lexer, size_t source_len) : lexer_(std::move(lexe
 }
 
 void TokenSource::do_bump() {
-    for (;;) {
-        TokenKind kind = lexer_.next_token();
-        if (!python_ast::is_trivia(kind)) return;
-        tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
-    }
+    const TokenKind kind = lexer_.next_token();
+    if (python_ast::is_trivia(kind)) record_trivia_from(kind);
+}
+
+void TokenSource::record_trivia_from(TokenKind kind) {
+    do {
+        record(kind);
+        kind = lexer_.next_token();
+    } while (python_ast::is_trivia(kind));
+}
+
+void TokenSource::grow_tokens() {
+    tokens_.reserve(tokens_.capacity() < 8 ? 16 : tokens_.capacity() * 2);
 }
 
 TokenKind TokenSource::next_non_trivia() {
@@ -76,9 +84,7 @@ void TokenSource::re_lex_logical_token() {
     if (!lexer_.re_lex_logical_token(newline_start)) return;
     if (newline_index) tokens_.resize(*newline_index);
     if (python_ast::is_trivia(lexer_.current_kind())) {
-        tokens_.push_back(
-            Token{lexer_.current_range(), lexer_.current_flags(), lexer_.current_kind()});
-        do_bump();
+        record_trivia_from(lexer_.current_kind());
     }
 }
 

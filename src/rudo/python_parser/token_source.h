@@ -45,13 +45,13 @@ class TokenSource {
     Name take_name() { return lexer_.take_name(); }
 
     // Records the current token with `kind` and moves to the next significant token. Inline:
-    // the parser's one step to the lexer.
+    // the parser's one step to the lexer. Trivia after the token and a full token list are the
+    // rare cases and go out of line.
     void bump(TokenKind kind) {
         record(kind);
-        for (;;) {
-            const TokenKind next = lexer_.next_token();
-            if (!python_ast::is_trivia(next)) return;
-            record(next);
+        const TokenKind next = lexer_.next_token();
+        if (python_ast::is_trivia(next)) [[unlikely]] {
+            record_trivia_from(next);
         }
     }
 
@@ -82,8 +82,19 @@ class TokenSource {
   private:
     explicit TokenSource(Lexer lexer, size_t source_len);
     void record(TokenKind kind) {
+        if (tokens_.size() == tokens_.capacity()) [[unlikely]] {
+            grow_tokens();
+        }
+        // There is room now, so the push never takes the vector's own growth path.
+        if (tokens_.data() + tokens_.size() == tokens_.data() + tokens_.capacity()) {
+            __builtin_unreachable();
+        }
         tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
     }
+    [[gnu::noinline]] void grow_tokens();
+    // The current token is trivia of kind `kind`: records it and every trivia token after it,
+    // until a significant token is current.
+    [[gnu::noinline]] void record_trivia_from(TokenKind kind);
     // Lexes until a significant token is current, recording the trivia met.
     void do_bump();
     // Lexes forward to the next significant token without recording anything.

@@ -469,12 +469,38 @@ RUDO_OUT_OF_LINE void parse_subscript(Parser& p, Expr& expr, TextSize start) {
 
 // The depth guard is held by the operand levels, the conditional level, lambdas, calls and
 // subscripts: every recursion of the expression grammar passes through one of them.
+namespace {
+
+// The levels of an expression below return one named result on every path, so each builds its
+// node in its caller's slot: an operand is not moved on its way up through the levels.
+
+ExprWithParens parse_operand_body(Parser& p, uint8_t min_level, ExprPosition flags) {
+    const TextSize start = p.current_token_range().start();
+    ExprWithParens operand = p.parse_lhs_expression(min_level, flags);
+    p.continue_binary_expression(operand, min_level, flags, start);
+    return operand;
+}
+
+ExprWithParens parse_postfix_form(Parser& p) {
+    const TextSize start = p.current_token_range().start();
+    ExprWithParens atom = p.parse_atom();
+    p.continue_postfix_expression(atom, start);
+    return atom;
+}
+
+ExprWithParens parse_conditional_body(Parser& p, ExprPosition flags) {
+    const TextSize start = p.current_token_range().start();
+    ExprWithParens body = p.parse_operand(LEVEL_LOWEST, flags);
+    if (p.at(TokenKind::If)) body = parse_if_expression(p, std::move(body.expr), start);
+    return body;
+}
+
+}  // namespace
+
 ExprWithParens Parser::parse_operand(uint8_t min_level, ExprPosition flags) {
     NestingGuard guard = enter_nesting();
     if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
-    TextSize start = current_token_range().start();
-    return parse_binary_expression_or_higher_recursive(parse_lhs_expression(min_level, flags),
-                                                       min_level, flags, start);
+    return parse_operand_body(*this, min_level, flags);
 }
 
 std::optional<CmpOp> Parser::comparison_at_current() {
@@ -539,6 +565,12 @@ ExprWithParens Parser::parse_binary_expression_or_higher_recursive(ExprWithParen
                                                                    uint8_t min_level,
                                                                    ExprPosition flags,
                                                                    TextSize start) {
+    continue_binary_expression(left, min_level, flags, start);
+    return left;
+}
+
+void Parser::continue_binary_expression(ExprWithParens& left, uint8_t min_level,
+                                        ExprPosition flags, TextSize start) {
     for (;;) {
         TokenKind kind = current_token_kind();
         if (kind == TokenKind::In && flags.contains(ExprPosition::NO_IN_OPERATOR)) break;
@@ -565,7 +597,6 @@ ExprWithParens Parser::parse_binary_expression_or_higher_recursive(ExprWithParen
         if (!op) break;
         parse_comparison(*this, left, *op, flags, start);
     }
-    return left;
 }
 
 ExprWithParens Parser::parse_unary_expression(UnaryOp op, ExprPosition flags) {
@@ -582,10 +613,7 @@ ExprWithParens Parser::parse_conditional_expression_or_higher_impl(ExprPosition 
     NestingGuard guard = enter_nesting();
     if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
     if (at(TokenKind::Lambda)) return parse_lambda_expr();
-    TextSize start = current_token_range().start();
-    ExprWithParens body = parse_operand(LEVEL_LOWEST, flags);
-    if (!at(TokenKind::If)) return body;
-    return parse_if_expression(*this, std::move(body.expr), start);
+    return parse_conditional_body(*this, flags);
 }
 
 ExprWithParens Parser::parse_lambda_expr() {
@@ -608,15 +636,17 @@ ExprWithParens Parser::parse_lambda_expr() {
 ExprWithParens Parser::parse_named_expression_or_higher(ExprPosition flags) {
     TextSize start = current_token_range().start();
     ExprWithParens target = parse_conditional_expression_or_higher_impl(flags);
-    if (!at(TokenKind::ColonEqual)) return target;
-    return parse_named_expression(*this, std::move(target.expr), start);
+    if (at(TokenKind::ColonEqual)) {
+        target = parse_named_expression(*this, std::move(target.expr), start);
+    }
+    return target;
 }
 
 ExprWithParens Parser::parse_expression_list(ExprPosition flags) {
     TextSize start = current_token_range().start();
     ExprWithParens first = parse_conditional_expression_or_higher_impl(flags);
-    if (!at(TokenKind::Comma)) return first;
-    return parse_tuple_rest(*this, std::move(first.expr), flags, start);
+    if (at(TokenKind::Comma)) first = parse_tuple_rest(*this, std::move(first.expr), flags, start);
+    return first;
 }
 
 ExprWithParens Parser::parse_expression_with_bitwise_or_precedence() {
@@ -664,8 +694,7 @@ ExprWithParens Parser::parse_lhs_expression(uint8_t min_level, ExprPosition flag
         default:
             break;
     }
-    TextSize start = current_token_range().start();
-    return parse_postfix_expression(parse_atom(), start);
+    return parse_postfix_form(*this);
 }
 
 Expr Parser::parse_yield_expression() {
@@ -751,6 +780,11 @@ ExprWithParens Parser::parse_atom() {
 }
 
 ExprWithParens Parser::parse_postfix_expression(ExprWithParens atom, TextSize start) {
+    continue_postfix_expression(atom, start);
+    return atom;
+}
+
+void Parser::continue_postfix_expression(ExprWithParens& atom, TextSize start) {
     for (;;) {
         switch (current_token_kind()) {
             case TokenKind::Dot:
@@ -763,7 +797,7 @@ ExprWithParens Parser::parse_postfix_expression(ExprWithParens atom, TextSize st
                 parse_subscript(*this, atom.expr, start);
                 break;
             default:
-                return atom;
+                return;
         }
         atom.in_parentheses = false;
     }

@@ -354,7 +354,8 @@ class Parser {
     TokenKind peek() { return token_source_.peek(); }
     std::pair<TokenKind, TokenKind> peek2() { return token_source_.peek2(); }
 
-    // Consumes the current token, which must be of `kind`.
+    // Consumes the current token, which must be of `kind`. In the common case this records the
+    // token, calls the lexer once and counts; trivia and a full token list go out of line.
     void bump(TokenKind kind) {
         if (current_token_kind() != kind) [[unlikely]] {
             bump_mismatch(kind);
@@ -446,6 +447,9 @@ class Parser {
                                                                uint8_t min_level,
                                                                ExprPosition position,
                                                                TextSize start);
+    // The same on `left` in place: it takes every operator that binds above `min_level`.
+    void continue_binary_expression(ExprWithParens& left, uint8_t min_level,
+                                    ExprPosition position, TextSize start);
     ExprWithParens parse_lhs_expression(uint8_t min_level, ExprPosition position);
     ExprWithParens parse_unary_expression(UnaryOp op, ExprPosition position);
     ExprWithParens parse_lambda_expr();
@@ -467,6 +471,8 @@ class Parser {
     Expr parse_yield_expression();
     ExprWithParens parse_atom();
     ExprWithParens parse_postfix_expression(ExprWithParens atom, TextSize start);
+    // The same on `atom` in place: attributes, calls and subscripts after it.
+    void continue_postfix_expression(ExprWithParens& atom, TextSize start);
     Expr placeholder_expression() const;
     bool last_consumed_is_comma() const;
 

@@ -37,29 +37,35 @@ void report_interpolated(Parser& parser, InterpolatedStringKind kind,
     }
 }
 
-// One `String` token decoded. A literal that fails to decode leaves an empty placeholder marked
-// invalid, so the tree keeps its shape and the error is reported once.
+// The body of the current `String` token: a view of the source, which outlives the token.
+std::string_view current_string_body(Parser& parser) {
+    const auto* body = std::get_if<StringBody>(&parser.token_source().current_value());
+    return body ? body->text : std::string_view();
+}
+
+// A decoded literal of one `String` token. One that fails to decode leaves an empty placeholder
+// marked invalid, so the tree keeps its shape and the error is reported once.
+template <typename Literal>
+Literal string_part(Parser& parser, quarn::Result<NodeText, LexicalError> decoded,
+                    AnyStringFlags flags, TextRange range) {
+    using Flags = decltype(Literal::flags);
+    if (decoded.ok()) {
+        return Literal{.range = range, .value = std::move(decoded).value(), .flags = Flags::from(flags)};
+    }
+    LexicalError error = std::move(decoded).error();
+    parser.report<ParseErrorId::Lexical>(error.location, std::move(error.error));
+    return Literal{.range = range, .value = {}, .flags = Flags::from(flags).with(Flags::INVALID)};
+}
+
+// The current `String` token, consumed and decoded.
 StringType parse_string_token(Parser& parser) {
     const AnyStringFlags flags(parser.current_token_flags());
     const TextRange range = parser.current_token_range();
-    TokenValue value = parser.bump_value(TokenKind::String);
-    std::string_view body;
-    if (const auto* string_body = std::get_if<StringBody>(&value)) body = string_body->text;
-    auto decoded = parse_string_literal(body, flags, range);
-    if (decoded.ok()) return std::move(decoded).value();
-
-    LexicalError error = std::move(decoded).error();
-    parser.report<ParseErrorId::Lexical>(error.location, std::move(error.error));
-    if (flags.is_bytes()) {
-        return BytesLiteral{
-            .range = range,
-            .value = {},
-            .flags = BytesLiteralFlags::from(flags).with(BytesLiteralFlags::INVALID)};
-    }
-    return StringLiteral{
-        .range = range,
-        .value = {},
-        .flags = StringLiteralFlags::from(flags).with(StringLiteralFlags::INVALID)};
+    const std::string_view body = current_string_body(parser);
+    parser.bump(TokenKind::String);
+    auto decoded = parse_string_text(body, flags, range);
+    if (flags.is_bytes()) return string_part<BytesLiteral>(parser, std::move(decoded), flags, range);
+    return string_part<StringLiteral>(parser, std::move(decoded), flags, range);
 }
 
 Expr single_string(StringType part, TextRange range) {
@@ -147,30 +153,28 @@ Expr concatenate_strings(Parser& parser, std::vector<StringType> parts, TextRang
                              .value = StringLiteralValue::concatenated(std::move(literals))};
 }
 
-}  // namespace
-
-Expr Parser::parse_strings() {
-    const TextSize start = current_token_range().start();
-    // On the heap: a scratch list, gone once its parts have moved into the tree; a lone literal
-    // (the common case) needs none.
+// The run of adjacent string tokens from the current one on; `parts` holds those already
+// decoded, the run started at `start`.
+Expr parse_string_run(Parser& parser, TextSize start, std::vector<StringType> parts) {
+    // On the heap: a scratch list, gone once its parts have moved into the tree; a lone
+    // f-string or t-string needs none.
     std::optional<StringType> first;
-    std::vector<StringType> parts;
     // A long run of adjacent literals is one flat loop, never a recursion; every pass consumes
     // at least the token that starts its part.
-    while (is_string_start(current_token_kind())) {
+    while (is_string_start(parser.current_token_kind())) {
         StringType part;
-        if (at(TokenKind::FStringStart)) {
-            InterpolatedString parsed = parse_interpolated_string(InterpolatedStringKind::FString);
+        if (parser.at(TokenKind::FStringStart)) {
+            Parser::InterpolatedString parsed = parser.parse_interpolated_string(InterpolatedStringKind::FString);
             part = FString{.range = parsed.range,
                            .elements = std::move(parsed.elements),
                            .flags = FStringFlags::from(parsed.flags)};
-        } else if (at(TokenKind::TStringStart)) {
-            InterpolatedString parsed = parse_interpolated_string(InterpolatedStringKind::TString);
+        } else if (parser.at(TokenKind::TStringStart)) {
+            Parser::InterpolatedString parsed = parser.parse_interpolated_string(InterpolatedStringKind::TString);
             part = TString{.range = parsed.range,
                            .elements = std::move(parsed.elements),
                            .flags = TStringFlags::from(parsed.flags)};
         } else {
-            part = parse_string_token(*this);
+            part = parse_string_token(parser);
         }
         if (!first && parts.empty()) {
             first.emplace(std::move(part));
@@ -182,9 +186,49 @@ Expr Parser::parse_strings() {
         }
         parts.push_back(std::move(part));
     }
-    const TextRange range = node_range(start);
+    const TextRange range = parser.node_range(start);
     if (first) return single_string(std::move(*first), range);
-    return concatenate_strings(*this, std::move(parts), range);
+    return concatenate_strings(parser, std::move(parts), range);
+}
+
+}  // namespace
+
+Expr Parser::parse_strings() {
+    const TextSize start = current_token_range().start();
+    if (at(TokenKind::String)) {
+        const AnyStringFlags flags(current_token_flags());
+        const TextRange range = current_token_range();
+        const std::string_view body = current_string_body(*this);
+        bump(TokenKind::String);
+        // A lone literal, the common case, becomes its expression at once; one without escapes
+        // costs one copy of its body.
+        if (!is_string_start(current_token_kind())) [[likely]] {
+            if (!flags.is_bytes() && (flags.is_raw() || body.find('\\') == std::string_view::npos)) {
+                return ExprStringLiteral{
+                    .range = node_range(start),
+                    .value = StringLiteralValue::single(StringLiteral{
+                        .range = range, .value = NodeText(body), .flags = StringLiteralFlags::from(flags)})};
+            }
+            auto decoded = parse_string_text(body, flags, range);
+            if (flags.is_bytes()) {
+                return ExprBytesLiteral{.range = node_range(start),
+                                        .value = BytesLiteralValue::single(string_part<BytesLiteral>(
+                                            *this, std::move(decoded), flags, range))};
+            }
+            return ExprStringLiteral{.range = node_range(start),
+                                     .value = StringLiteralValue::single(string_part<StringLiteral>(
+                                         *this, std::move(decoded), flags, range))};
+        }
+        auto decoded = parse_string_text(body, flags, range);
+        std::vector<StringType> parts;
+        if (flags.is_bytes()) {
+            parts.emplace_back(string_part<BytesLiteral>(*this, std::move(decoded), flags, range));
+        } else {
+            parts.emplace_back(string_part<StringLiteral>(*this, std::move(decoded), flags, range));
+        }
+        return parse_string_run(*this, start, std::move(parts));
+    }
+    return parse_string_run(*this, start, {});
 }
 
 Parser::InterpolatedString Parser::parse_interpolated_string(InterpolatedStringKind kind) {
@@ -259,8 +303,8 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
     if (at(TokenKind::Equal)) {
         bump(TokenKind::Equal);
         debug_text = DebugText{
-            .leading = python_ast::NodeString(src_text(TextRange(lbrace.end(), expr_range.start()))),
-            .trailing = python_ast::NodeString(
+            .leading = NodeText(src_text(TextRange(lbrace.end(), expr_range.start()))),
+            .trailing = NodeText(
                 src_text(TextRange(expr_range.end(), current_token_range().start())))};
     }
 

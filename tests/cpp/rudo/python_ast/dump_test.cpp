@@ -75,7 +75,7 @@ TEST(Dump, LiteralValues) {
     cases.push_back(
         {ExprBytesLiteral{.range = r(0, 9),
                           .value = BytesLiteralValue::single(
-                              BytesLiteral{.range = r(0, 9), .value = NodeString("\xff\0a", 3)})},
+                              BytesLiteral{.range = r(0, 9), .value = NodeText("\xff\0a", 3)})},
          "ExprBytesLiteral[0..9](value=BytesLiteral[0..9](value=b\"\\xff\\x00a\"))",
          R"({"_type": "ExprBytesLiteral", "range": [0, 9], "value": {"_type": )"
          R"("BytesLiteral", "range": [0, 9], "value": "\u00ff\u0000a", "flags": []}})"});

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 
 #include "rudo/python_ast/build.h"
@@ -47,6 +48,43 @@ TEST(Name, EveryLengthRoundTripsThroughCopiesAndMoves) {
         const std::string padded = text + std::string(24, '!');
         EXPECT_EQ(Name(std::string_view(padded).substr(0, text.size()), padded.size()).as_str(),
                   text);
+    }
+}
+
+// A tree's text round-trips through copies, moves and assignments on the heap and in an arena:
+// a copy owns bytes of its own, a moved-from text is empty, embedded zero bytes are kept.
+TEST(NodeText, EveryTextRoundTripsThroughCopiesAndMoves) {
+    const std::string cases[] = {"", "x", std::string("a\0b", 3), std::string(300, 'e')};
+    Arena arena(0);
+    for (Arena* home : {static_cast<Arena*>(nullptr), &arena}) {
+        ArenaScope scope(home);
+        for (const std::string& text : cases) {
+            SCOPED_TRACE(text.size());
+            NodeText value(text);
+            EXPECT_EQ(value, text);
+            EXPECT_EQ(value.size(), text.size());
+            EXPECT_EQ(value.empty(), text.empty());
+            NodeText copy = value;
+            EXPECT_EQ(copy, text);
+            if (!text.empty()) {
+                EXPECT_NE(copy.data(), value.data());
+            }
+            NodeText moved = std::move(copy);
+            EXPECT_EQ(moved, text);
+            EXPECT_TRUE(copy.empty());
+            NodeText assigned("zz");
+            assigned = moved;
+            EXPECT_EQ(assigned, text);
+            assigned = std::move(moved);
+            EXPECT_EQ(assigned, text);
+            EXPECT_TRUE(moved.empty());
+        }
+        // Written in place: the block may be longer than the text.
+        NodeText written = NodeText::with_capacity(8);
+        std::memcpy(written.buffer(), "abc", 3);
+        written.resize(3);
+        EXPECT_EQ(written, "abc");
+        EXPECT_EQ(NodeText(written), "abc");
     }
 }
 
@@ -133,7 +171,7 @@ TEST(KindSets, NumberedInDocumentedOrder) {
 
 StringLiteral part(std::string_view value, TextSize start) {
     auto end = static_cast<TextSize>(start + value.size() + 2);
-    return StringLiteral{.range = r(start, end), .value = NodeString(value)};
+    return StringLiteral{.range = r(start, end), .value = NodeText(value)};
 }
 
 TEST(StringValues, ConcatenationNeedsTwoParts) {

@@ -43,6 +43,8 @@ const TreeCase TREES[] = {
     // Escapes are decoded.
     {"'\\x41\\n'", "ExprStringLiteral[0..8](value=StringLiteral[0..8](value=\"A\\n\"))"},
     {"b'\\xff'", "ExprBytesLiteral[0..7](value=BytesLiteral[0..7](value=b\"\\xff\"))"},
+    // Escapes kept verbatim: the value is as long as the body.
+    {"'\\d\\q'", "ExprStringLiteral[0..6](value=StringLiteral[0..6](value=\"\\\\d\\\\q\"))"},
     // Implicit concatenation: one expression over all parts.
     {"'a' 'b'",
      "ExprStringLiteral[0..7](value=[StringLiteral[0..3](value=\"a\"), "
@@ -214,6 +216,14 @@ const RecoveryCase RECOVERED[] = {
     {"b'\\xZZ'",
      "ExprBytesLiteral[0..7](value=BytesLiteral[0..7](value=b\"\", flags=INVALID))",
      {"Got unexpected unicode at byte range 4..5"}},
+    {"b'\xc3\xa9'",
+     "ExprBytesLiteral[0..5](value=BytesLiteral[0..5](value=b\"\", flags=INVALID))",
+     {"bytes can only contain ASCII literal characters at byte range 2..4"}},
+    // The first part of a concatenation fails alone; the parts after it decode as usual.
+    {"'\\N{NOPE}' 'b'",
+     "ExprStringLiteral[0..14](value=[StringLiteral[0..10](value=\"\", flags=INVALID), "
+     "StringLiteral[11..14](value=\"b\")])",
+     {"Got unexpected unicode at byte range 4..8"}},
     {"f'\\N{NOPE}'",
      "ExprFString[0..11](value=FString[0..11](elements=[InterpolatedStringElementLiteral[2..10]("
      "value=\"\")]))",
