@@ -2,6 +2,11 @@
 // without going through the project index.
 #ifdef QUARN_TEST_HOOKS
 
+#include <initializer_list>
+#include <memory>
+#include <string_view>
+#include <utility>
+
 #include "base/panic.h"
 #include "quarn_rs/classes.h"
 #include "quarn_rs/functions.h"
@@ -16,13 +21,35 @@ namespace {
 
 namespace ast = quarn::ast;
 
-ast::Location at(uint32_t line, uint32_t character, uint32_t end_line, uint32_t end_character) {
-    static const ast::Uri uri = [] {
-        auto parsed = ast::Uri::parse("file:///project/m.py");
-        if (!parsed) quarn::panic("test URI refused");
-        return *parsed;
-    }();
-    return ast::Location{uri, ast::Range{{line, character}, {end_line, end_character}}};
+ast::Range at(uint32_t line, uint32_t character, uint32_t end_line, uint32_t end_character) {
+    return ast::Range{{line, character}, {end_line, end_character}};
+}
+
+// The lists and maps of the samples, in one arena; their texts are literals.
+ast::RecordArena& sample_arena() {
+    static ast::RecordArena* arena = new ast::RecordArena(size_t{4} << 10, size_t{1} << 10);
+    return *arena;
+}
+
+template <typename T>
+ast::Items<T> items(std::initializer_list<T> values) {
+    ast::ItemsWriter<T> out(sample_arena(), values.size());
+    for (const T& value : values)
+        out.push_back(value);
+    return out.done();
+}
+
+template <typename V>
+ast::FlatMap<V> map(std::initializer_list<std::pair<std::string_view, V>> entries) {
+    ast::FlatMapWriter<V> out(sample_arena(), entries.size());
+    for (const auto& [key, value] : entries)
+        out.insert_or_assign(key, value);
+    return out.done();
+}
+
+template <typename Record>
+std::shared_ptr<const Record> shared(const Record& record) {
+    return std::make_shared<const Record>(record);
 }
 
 // @resolver(inputs={"a": "x"}, output="o")
@@ -34,16 +61,19 @@ ast::ResolverAST sample_resolver() {
         .resolver_name = "f",
         .resolver_name_location = at(1, 4, 1, 5),
         .decorator_location = at(0, 0, 0, 40),
-        .kwarg_names = {{"inputs", at(0, 10, 0, 16)}, {"output", at(0, 29, 0, 35)}},
-        .kwargs = {{"inputs", at(0, 17, 0, 27)}, {"output", at(0, 36, 0, 39)}},
-        .kwarg_dict_key_names = {{"inputs", {{"a", at(0, 18, 0, 21)}}}},
-        .kwarg_dict_values = {{"inputs", {{"a", at(0, 23, 0, 26)}}}},
-        .args_in_order = {"a", "b"},
-        .args = {{"a", ast::FunctionArgAST{"a", at(1, 6, 1, 7), std::nullopt}},
-                 {"b", ast::FunctionArgAST{"b", at(1, 9, 1, 15), at(1, 12, 1, 15)}}},
+        .kwarg_names = map<ast::Range>({{"inputs", at(0, 10, 0, 16)}, {"output", at(0, 29, 0, 35)}}),
+        .kwargs = map<ast::Range>({{"inputs", at(0, 17, 0, 27)}, {"output", at(0, 36, 0, 39)}}),
+        .kwarg_dict_key_names =
+            map<ast::LocationMap>({{"inputs", map<ast::Range>({{"a", at(0, 18, 0, 21)}})}}),
+        .kwarg_dict_values =
+            map<ast::LocationMap>({{"inputs", map<ast::Range>({{"a", at(0, 23, 0, 26)}})}}),
+        .args_in_order = items<ast::Text>({"a", "b"}),
+        .args = map<ast::FunctionArgAST>(
+            {{"a", ast::FunctionArgAST{"a", at(1, 6, 1, 7), std::nullopt}},
+             {"b", ast::FunctionArgAST{"b", at(1, 9, 1, 15), at(1, 12, 1, 15)}}}),
         .return_annotation = at(1, 20, 1, 24),
         .missing_return_annotation = std::nullopt,
-        .return_statements = {at(2, 4, 2, 12)},
+        .return_statements = items<ast::Range>({at(2, 4, 2, 12)}),
         .body = at(2, 4, 2, 12),
         .return_arg = at(2, 11, 2, 12),
     };
@@ -68,23 +98,24 @@ ast::ResolverAST sample_function() {
 //     items: int = field(default=0)
 //     total: float
 ast::FeatureClassAST sample_feature_class() {
-    const ast::FeatureFieldAST items{
+    const ast::FeatureFieldAST cart_items{
         .field_name = "items",
         .field_name_location = at(5, 4, 5, 9),
         .comment = "Items in the cart.\n:owner: team-a\n:tags: x, y",
         .description = "Items in the cart.",
         .owner = "team-a",
-        .tags = {"x", "y"},
+        .tags = items<ast::Text>({"x", "y"}),
         .annotation = at(5, 11, 5, 14),
         .feature_call = at(5, 17, 5, 33),
-        .kwarg_names = {{"default", at(5, 23, 5, 30)}},
-        .kwargs = {{"default", at(5, 31, 5, 32)}},
+        .kwarg_names = map<ast::Range>({{"default", at(5, 23, 5, 30)}}),
+        .kwargs = map<ast::Range>({{"default", at(5, 31, 5, 32)}}),
     };
     const ast::FeatureFieldAST total{
         .field_name = "total",
         .field_name_location = at(6, 4, 6, 9),
         .annotation = at(6, 11, 6, 16),
     };
+    const auto fields = map<ast::FeatureFieldAST>({{"items", cart_items}, {"total", total}});
     return ast::FeatureClassAST{
         .module = "pkg.m",
         .namespace_ = "shop",
@@ -93,10 +124,11 @@ ast::FeatureClassAST sample_feature_class() {
         .class_name_location = at(1, 6, 1, 10),
         .class_definition_location = at(1, 0, 1, 11),
         .decorator_location = at(0, 0, 0, 21),
-        .kwarg_names = {{"name", at(0, 9, 0, 13)}},
-        .kwargs = {{"name", at(0, 14, 0, 20)}},
-        .fields = {{"items", items}, {"total", total}},
-        .annotations = {items, total},
+        .kwarg_names = map<ast::Range>({{"name", at(0, 9, 0, 13)}}),
+        .kwargs = map<ast::Range>({{"name", at(0, 14, 0, 20)}}),
+        .fields = fields,
+        .annotations = ast::RecordList<ast::FeatureFieldAST>(
+            items<const ast::FeatureFieldAST*>({&fields.at("items"), &fields.at("total")})),
     };
 }
 
@@ -104,10 +136,9 @@ constexpr Signature kRecordsForTests(CallKind::Function, {}, "_records_for_tests
 
 // (resolver, plain function, feature class), each a new object.
 PyObject* records_for_tests(const Args&) {
-    Ref resolver(wrap_record(std::make_shared<const ast::ResolverAST>(sample_resolver())));
-    Ref function(wrap_record(std::make_shared<const ast::ResolverAST>(sample_function())));
-    Ref feature_class(
-        wrap_record(std::make_shared<const ast::FeatureClassAST>(sample_feature_class())));
+    Ref resolver(wrap_record(shared(sample_resolver())));
+    Ref function(wrap_record(shared(sample_function())));
+    Ref feature_class(wrap_record(shared(sample_feature_class())));
     if (!resolver || !function || !feature_class) return nullptr;
     return PyTuple_Pack(3, resolver.get(), function.get(), feature_class.get());
 }

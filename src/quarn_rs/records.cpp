@@ -32,13 +32,12 @@ Ref to_py(const ast::FeatureFieldAST& record, const Owner& owner) {
     return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(owner, &record)));
 }
 
-Ref to_py(const std::string& text, const Owner&) {
+Ref to_py(const ast::Text& text, const Owner&) {
     return new_str(text);
 }
 
 // The tuple is filled directly: no format string to read.
-Ref to_py(const ast::Location& location, const Owner&) {
-    const ast::Range& r = location.range;
+Ref to_py(const ast::Range& r, const Owner&) {
     const std::array<uint32_t, 4> values = {r.start.line, r.start.character, r.end.line,
                                             r.end.character};
     Ref tuple(PyTuple_New(4));
@@ -70,22 +69,18 @@ Ref list_to_py(const List& items, const Owner& owner) {
 }
 
 template <typename T>
-Ref to_py(const std::vector<T>& items, const Owner& owner) {
+Ref to_py(const ast::Items<T>& items, const Owner& owner) {
     return list_to_py(items, owner);
 }
 
 template <typename T>
-Ref to_py(const ast::RecordRefs<T>& items, const Owner& owner) {
-    return list_to_py(items, owner);
-}
-
-Ref to_py(const ast::FieldList& items, const Owner& owner) {
+Ref to_py(const ast::RecordList<T>& items, const Owner& owner) {
     return list_to_py(items, owner);
 }
 
 // Entries in the map's order, which is the source's.
 template <typename V>
-Ref to_py(const ast::OrderedMap<V>& map, const Owner& owner) {
+Ref to_py(const ast::FlatMap<V>& map, const Owner& owner) {
     Ref dict(PyDict_New());
     if (!dict) return dict;
     for (const auto& [key, value] : map) {
@@ -160,8 +155,8 @@ PyObject* get_kept_field(PyObject* self, void*) {
 
 template <typename T>
 constexpr bool is_immutable_field =
-    std::is_same_v<T, std::string> || std::is_same_v<T, std::optional<std::string>> ||
-    std::is_same_v<T, ast::Location> || std::is_same_v<T, std::optional<ast::Location>>;
+    std::is_same_v<T, ast::Text> || std::is_same_v<T, std::optional<ast::Text>> ||
+    std::is_same_v<T, ast::Range> || std::is_same_v<T, std::optional<ast::Range>>;
 
 template <typename Record, auto Member>
 constexpr PyGetSetDef property(const char* name) {

@@ -1,29 +1,69 @@
-// The records the definition extraction reports. Each owns all its data, so a copy is a deep
-// copy and holds nothing of the parsed file. Callers may rely on no order of the maps; they keep
-// source order (keyword arguments as written, fields in declaration order), which Python users
-// read most easily.
+// The records the definition extraction reports. They are compact views: texts, lists and maps
+// live in a RecordArena that the file's records (ParsedAstFile) keep alive, and a copy of a
+// record is a copy of the view. Nothing in them is ever changed once written. Callers may rely
+// on no order of the maps; they keep source order (keyword arguments as written, fields in
+// declaration order), which Python users read most easily.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
-#include <initializer_list>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <string>
+#include <ranges>
+#include <string_view>
 #include <type_traits>
-#include <vector>
+#include <unordered_map>
+#include <utility>
 
+#include "base/panic.h"
+#include "base/quote.h"
 #include "quarn/ast/location.h"
-#include "quarn/ast/string_map.h"
+#include "quarn/ast/record_arena.h"
 
 namespace quarn::ast {
 
-using LocationMap = OrderedMap<Location>;
+// A text of a record, held by the arena of its records.
+using Text = std::string_view;
 
-// Records of a list held elsewhere, in an order of their own; reads like a list of records.
+// A fixed list of a record, held by the arena of its records.
+template <typename T>
+class Items {
+  public:
+    using value_type = T;
+    using const_iterator = const T*;
+    using iterator = const T*;
+
+    Items() = default;
+    Items(const T* data, size_t size) : data_(data), size_(static_cast<uint32_t>(size)) {}
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+    const T& operator[](size_t i) const { return data_[i]; }
+    const T& front() const { return data_[0]; }
+    const T& back() const { return data_[size_ - 1]; }
+
+    template <std::ranges::sized_range R>
+    friend bool operator==(const Items& a, const R& b) {
+        if (a.size() != std::ranges::size(b)) return false;
+        auto other = std::ranges::begin(b);
+        for (const T& item : a) {
+            if (!(item == *other)) return false;
+            ++other;
+        }
+        return true;
+    }
+
+  private:
+    const T* data_ = nullptr;
+    uint32_t size_ = 0;
+};
+
+// Records held elsewhere (in a map or list of the same arena), listed in an order of their own.
 template <typename Record>
-class RecordRefs {
+class RecordList {
   public:
     class const_iterator {
       public:
@@ -34,7 +74,7 @@ class RecordRefs {
         using reference = const Record&;
 
         const_iterator() = default;
-        explicit const_iterator(typename std::vector<const Record*>::const_iterator at) : at_(at) {}
+        explicit const_iterator(const Record* const* at) : at_(at) {}
         const Record& operator*() const { return **at_; }
         const Record* operator->() const { return *at_; }
         const_iterator& operator++() {
@@ -45,8 +85,13 @@ class RecordRefs {
         friend bool operator==(const const_iterator&, const const_iterator&) = default;
 
       private:
-        typename std::vector<const Record*>::const_iterator at_;
+        const Record* const* at_ = nullptr;
     };
+    using value_type = Record;
+    using iterator = const_iterator;
+
+    RecordList() = default;
+    explicit RecordList(Items<const Record*> refs) : refs_(refs) {}
 
     size_t size() const { return refs_.size(); }
     bool empty() const { return refs_.empty(); }
@@ -54,72 +99,192 @@ class RecordRefs {
     const_iterator begin() const { return const_iterator(refs_.begin()); }
     const_iterator end() const { return const_iterator(refs_.end()); }
 
-    void push_back(const Record& record) { refs_.push_back(&record); }
-    // The same positions in `to`, a copy of the list `from` that these refer to.
-    RecordRefs rebased(const std::vector<Record>& from, const std::vector<Record>& to) const {
-        RecordRefs out;
-        out.refs_.reserve(refs_.size());
-        for (const Record* record : refs_)
-            out.refs_.push_back(&to[static_cast<size_t>(record - from.data())]);
-        return out;
+    friend bool operator==(const RecordList& a, const RecordList& b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (!(a[i] == b[i])) return false;
+        }
+        return true;
     }
 
   private:
-    std::vector<const Record*> refs_;
+    Items<const Record*> refs_;
 };
+
+// Unique text keys with their values, in the order the keys were first given.
+template <typename V>
+class FlatMap {
+  public:
+    struct Entry {
+        Text first;
+        V second;
+        friend bool operator==(const Entry&, const Entry&) = default;
+    };
+    using value_type = Entry;
+    using const_iterator = const Entry*;
+    using iterator = const Entry*;
+
+    FlatMap() = default;
+    explicit FlatMap(Items<Entry> entries) : entries_(entries) {}
+
+    size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const Entry* begin() const { return entries_.begin(); }
+    const Entry* end() const { return entries_.end(); }
+
+    // A linear search: the records' maps are small and read whole far more often.
+    const Entry* find(std::string_view key) const {
+        for (const Entry& entry : entries_) {
+            if (entry.first == key) return &entry;
+        }
+        return end();
+    }
+    bool contains(std::string_view key) const { return find(key) != end(); }
+    const V& at(std::string_view key) const {
+        const Entry* found = find(key);
+        if (found == end()) panic("no entry for the key " + debug_str(key));
+        return found->second;
+    }
+
+    // The same entries, whatever their order.
+    friend bool operator==(const FlatMap& a, const FlatMap& b) {
+        if (a.size() != b.size()) return false;
+        for (const Entry& entry : a) {
+            const Entry* found = b.find(entry.first);
+            if (found == b.end() || !(found->second == entry.second)) return false;
+        }
+        return true;
+    }
+
+  private:
+    Items<Entry> entries_;
+};
+
+// A map being written: room for at most `capacity` entries taken once from the arena. A later
+// value for a key replaces the earlier one in place, as in a Python dict; keys are found by a
+// short scan while the map is small, by a hash table beyond that.
+template <typename V>
+class FlatMapWriter {
+  public:
+    using Entry = typename FlatMap<V>::Entry;
+
+    FlatMapWriter(RecordArena& arena, size_t capacity)
+        : data_(arena.array<Entry>(capacity)), capacity_(capacity) {}
+
+    // `key` must live as long as the records (a text of the arena).
+    void insert_or_assign(Text key, const V& value) {
+        if (V* existing = find(key)) {
+            *existing = value;
+            return;
+        }
+        if (size_ == capacity_) panic("record map written beyond its room");
+        new (&data_[size_]) Entry{key, value};
+        if (index_) {
+            index_->emplace(key, size_);
+        } else if (size_ + 1 == SCAN) {
+            index_.emplace();
+            for (size_t i = 0; i <= size_; ++i)
+                index_->emplace(data_[i].first, i);
+        }
+        ++size_;
+    }
+    V* find(std::string_view key) {
+        if (index_) {
+            const auto found = index_->find(key);
+            return found == index_->end() ? nullptr : &data_[found->second].second;
+        }
+        for (size_t i = 0; i < size_; ++i) {
+            if (data_[i].first == key) return &data_[i].second;
+        }
+        return nullptr;
+    }
+    size_t size() const { return size_; }
+    FlatMap<V> done() const { return FlatMap<V>(Items<Entry>(data_, size_)); }
+
+  private:
+    static constexpr size_t SCAN = 8;
+    Entry* data_;
+    size_t capacity_;
+    size_t size_ = 0;
+    std::optional<std::unordered_map<std::string_view, size_t>> index_;
+};
+
+// A list being written into room for at most `capacity` items.
+template <typename T>
+class ItemsWriter {
+  public:
+    ItemsWriter(RecordArena& arena, size_t capacity)
+        : data_(arena.array<T>(capacity)), capacity_(capacity) {}
+
+    void push_back(const T& item) {
+        if (size_ == capacity_) panic("record list written beyond its room");
+        new (&data_[size_++]) T(item);
+    }
+    T& back() { return data_[size_ - 1]; }
+    size_t size() const { return size_; }
+    Items<T> done() const { return Items<T>(data_, size_); }
+
+  private:
+    T* data_;
+    size_t capacity_;
+    size_t size_ = 0;
+};
+
+using LocationMap = FlatMap<Range>;
 
 // One parameter of a function.
 struct FunctionArgAST {
     // Without `*` or `**`.
-    std::string arg_name;
+    Text arg_name;
     // The name through the annotation, stars included, default value excluded.
-    Location arg_location;
-    std::optional<Location> annotation;
+    Range arg_location;
+    std::optional<Range> annotation;
 
     friend bool operator==(const FunctionArgAST&, const FunctionArgAST&) = default;
 };
 
-// One function definition at any depth; a resolver when it carries a resolver decorator.
+// One function definition at any depth; a resolver when it carries a resolver decorator. Every
+// location of a file's records lies in the file of the records' `uri`.
 struct ResolverAST {
-    std::string module;
-    std::string resolver_name;
-    Location resolver_name_location;
+    Text module;
+    Text resolver_name;
+    Range resolver_name_location;
     // Present exactly for resolvers.
-    std::optional<Location> decorator_location;
+    std::optional<Range> decorator_location;
     // Keyword name of the decorator call -> location of the name, and of the value.
     LocationMap kwarg_names;
     LocationMap kwargs;
     // Keyword whose value is a dict display -> string key -> location of the key, of its value.
-    OrderedMap<LocationMap> kwarg_dict_key_names;
-    OrderedMap<LocationMap> kwarg_dict_values;
+    FlatMap<LocationMap> kwarg_dict_key_names;
+    FlatMap<LocationMap> kwarg_dict_values;
     // In parameter order; a repeated name is listed each time.
-    std::vector<std::string> args_in_order;
-    OrderedMap<FunctionArgAST> args;
-    std::optional<Location> return_annotation;
+    Items<Text> args_in_order;
+    FlatMap<FunctionArgAST> args;
+    std::optional<Range> return_annotation;
     // The `:` ending the header of a function without a return annotation.
-    std::optional<Location> missing_return_annotation;
-    std::vector<Location> return_statements;
+    std::optional<Range> missing_return_annotation;
+    Items<Range> return_statements;
     // From the first body statement to the end of the last one.
-    std::optional<Location> body;
+    std::optional<Range> body;
     // The value of the body's first top-level `return`.
-    std::optional<Location> return_arg;
+    std::optional<Range> return_arg;
 
     friend bool operator==(const ResolverAST&, const ResolverAST&) = default;
 };
 
 // One field of a feature class.
 struct FeatureFieldAST {
-    std::string field_name;
-    Location field_name_location;
+    Text field_name;
+    Range field_name_location;
     // The comment block above the field, its lines joined with "\n".
-    std::optional<std::string> comment;
+    std::optional<Text> comment;
     // The block's lines that are neither `:owner:` nor `:tags:` lines.
-    std::optional<std::string> description;
-    std::optional<std::string> owner;
-    std::vector<std::string> tags;
-    std::optional<Location> annotation;
+    std::optional<Text> description;
+    std::optional<Text> owner;
+    Items<Text> tags;
+    std::optional<Range> annotation;
     // The assigned value.
-    std::optional<Location> feature_call;
+    std::optional<Range> feature_call;
     // Keyword name of the value call -> location of the name, and of the value.
     LocationMap kwarg_names;
     LocationMap kwargs;
@@ -127,96 +292,46 @@ struct FeatureFieldAST {
     friend bool operator==(const FeatureFieldAST&, const FeatureFieldAST&) = default;
 };
 
-// The annotated-field records of a class: each is the class's record of that name in `fields`
-// when the two agree (the usual case), or a record of its own. Reads like a list of records; a
-// copy owns every record it lists.
-class FieldList {
-  public:
-    FieldList() = default;
-    FieldList(std::initializer_list<FeatureFieldAST> records) {
-        for (const FeatureFieldAST& record : records)
-            push_back_own(record);
-    }
-    FieldList(FieldList&&) noexcept = default;
-    FieldList& operator=(FieldList&&) noexcept = default;
-    FieldList(const FieldList& other) {
-        for (const FeatureFieldAST& record : other)
-            push_back_own(record);
-    }
-    FieldList& operator=(const FieldList& other) {
-        if (this != &other) *this = FieldList(other);
-        return *this;
-    }
-
-    size_t size() const { return refs_.size(); }
-    bool empty() const { return refs_.empty(); }
-    const FeatureFieldAST& operator[](size_t i) const { return refs_[i]; }
-    RecordRefs<FeatureFieldAST>::const_iterator begin() const { return refs_.begin(); }
-    RecordRefs<FeatureFieldAST>::const_iterator end() const { return refs_.end(); }
-
-    // `record` must outlive the list and never move: an element of the finished `fields` map.
-    void push_back_shared(const FeatureFieldAST& record) { refs_.push_back(record); }
-    void push_back_own(FeatureFieldAST record) {
-        own_.push_back(std::make_unique<const FeatureFieldAST>(std::move(record)));
-        refs_.push_back(*own_.back());
-    }
-
-    friend bool operator==(const FieldList& a, const FieldList& b) {
-        return std::equal(a.begin(), a.end(), b.begin(), b.end());
-    }
-
-  private:
-    RecordRefs<FeatureFieldAST> refs_;
-    std::vector<std::unique_ptr<const FeatureFieldAST>> own_;
-};
-
 // One feature class.
 struct FeatureClassAST {
-    std::string module;
+    Text module;
     // `namespace` in the record's documented shape; the decorator's `name` keyword or the
     // snake_case class name.
-    std::string namespace_;
-    std::string class_name;
+    Text namespace_;
+    Text class_name;
     // Dedented, from the line of the first decorator to the end of the class's last line.
-    std::string source;
-    Location class_name_location;
+    Text source;
+    Range class_name_location;
     // The whole line holding the class name.
-    Location class_definition_location;
+    Range class_definition_location;
     // A class without the feature decorator is no feature class, so this is never absent.
-    Location decorator_location;
+    Range decorator_location;
     LocationMap kwarg_names;
     LocationMap kwargs;
     // Field name -> the merged record of that name.
-    OrderedMap<FeatureFieldAST> fields;
-    // One per annotated field statement, in source order.
-    FieldList annotations;
+    FlatMap<FeatureFieldAST> fields;
+    // One per annotated field statement, in source order: the record of `fields` when the two
+    // agree (the usual case), or a record of its own.
+    RecordList<FeatureFieldAST> annotations;
 
     friend bool operator==(const FeatureClassAST&, const FeatureClassAST&) = default;
 };
 
-// `annotations` refers into `fields` of the same record: moving one must keep its elements.
-static_assert(std::is_nothrow_move_constructible_v<FeatureClassAST>);
+static_assert(std::is_trivially_destructible_v<ResolverAST>);
+static_assert(std::is_trivially_destructible_v<FeatureClassAST>);
 
 // The typed records of one file; immutable once built and shared by the index and its callers.
+// A copy shares the arena, so it shows the same records.
 struct ParsedAstFile {
-    std::vector<FeatureClassAST> feature_classes;
+    // Holds every text, list and map of the records below.
+    std::shared_ptr<const RecordArena> arena;
+    // The file's URI, which all its locations carry; absent when there are no records.
+    std::optional<Uri> uri;
+    Items<FeatureClassAST> feature_classes;
     // Every function definition at any depth, outer before inner, in source order otherwise.
-    std::vector<ResolverAST> functions;
+    Items<ResolverAST> functions;
     // The entries of `functions` that carry a resolver decorator, in the same order.
-    RecordRefs<ResolverAST> resolvers;
-
-    ParsedAstFile() = default;
-    // A moved vector keeps its elements where they are, so `resolvers` stays valid.
-    ParsedAstFile(ParsedAstFile&&) noexcept = default;
-    ParsedAstFile& operator=(ParsedAstFile&&) noexcept = default;
-    ParsedAstFile(const ParsedAstFile& other)
-        : feature_classes(other.feature_classes),
-          functions(other.functions),
-          resolvers(other.resolvers.rebased(other.functions, functions)) {}
-    ParsedAstFile& operator=(const ParsedAstFile& other) {
-        if (this != &other) *this = ParsedAstFile(other);
-        return *this;
-    }
+    RecordList<ResolverAST> resolvers;
 };
 
 }  // namespace quarn::ast

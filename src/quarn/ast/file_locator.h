@@ -14,17 +14,18 @@ class FileLocator {
     FileLocator(std::string_view source, std::optional<Uri> uri)
         : context_(source), uri_(std::move(uri)) {}
 
-    // Absent exactly when the file has no URI.
-    std::optional<Location> location(TextRange bytes) const {
+    // The range of a location in the file; absent exactly when the file has no URI.
+    std::optional<Range> location(TextRange bytes) const {
         if (!uri_) return std::nullopt;
-        return Location{*uri_, context_.range(bytes)};
+        return context_.range(bytes);
     }
     template <typename Node>
-    std::optional<Location> location_of(const Node& node) const {
+    std::optional<Range> location_of(const Node& node) const {
         return location(node.range());
     }
 
     bool has_uri() const { return uri_.has_value(); }
+    const std::optional<Uri>& uri() const { return uri_; }
     const LocationContext& context() const { return context_; }
     std::string_view source() const { return context_.source(); }
 

@@ -32,11 +32,11 @@ inline quarn::Result<quarn::ast::ParsedAstFile> extract(const std::string& sourc
 }
 
 // The range of a present location; an absent one fails the test.
-inline ::testing::AssertionResult located_at(const std::optional<quarn::ast::Location>& location,
+inline ::testing::AssertionResult located_at(const std::optional<quarn::ast::Range>& location,
                                              const quarn::ast::Range& expected) {
     if (!location) return ::testing::AssertionFailure() << "no location";
-    if (location->range == expected) return ::testing::AssertionSuccess();
-    const auto& got = location->range;
+    if (*location == expected) return ::testing::AssertionSuccess();
+    const auto& got = *location;
     return ::testing::AssertionFailure()
            << "range (" << got.start.line << "," << got.start.character << ")-(" << got.end.line
            << "," << got.end.character << ")";
