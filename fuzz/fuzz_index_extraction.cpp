@@ -168,13 +168,14 @@ void check_extraction(std::string_view text) {
             fail("syntax error without its range", parsed.error());
         return;
     }
-    ParsedFileCache file;
+    auto kept = std::make_shared<ParsedFileCache>();
+    ParsedFileCache& file = *kept;
     file.path = std::string(PATH);
     file.source = std::string(text);
     file.imports = collect_imports(parsed->suite);
     file.comment_ranges = std::move(parsed->comment_ranges);
 
-    const ParsedAstFile records = parse_ast_file_with_feature_module(file, parsed->suite, MODULE);
+    const ParsedAstFile records = parse_ast_file_with_feature_module(kept, parsed->suite, MODULE);
     const std::optional<Uri> uri = file_uri_for_path(PATH);
     if (!uri) fail("no URI for an absolute path", PATH);
     if (!records.functions.empty() || !records.feature_classes.empty()) {

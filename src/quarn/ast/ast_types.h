@@ -323,8 +323,10 @@ static_assert(std::is_trivially_destructible_v<FeatureClassAST>);
 // The typed records of one file; immutable once built and shared by the index and its callers.
 // A copy shares the arena, so it shows the same records.
 struct ParsedAstFile {
-    // Holds every text, list and map of the records below.
+    // Hold every text, list and map of the records below: the arena they were written into, and
+    // the file's source, which texts the source spells out as they are point into.
     std::shared_ptr<const RecordArena> arena;
+    std::shared_ptr<const void> source;
     // The file's URI, which all its locations carry; absent when there are no records.
     std::optional<Uri> uri;
     Items<FeatureClassAST> feature_classes;

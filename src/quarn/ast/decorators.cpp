@@ -68,7 +68,7 @@ std::pair<LocationMap, LocationMap> keyword_location_maps(std::span<const py::Ke
         const size_t found = source.substr(p, q - p).find(name);
         if (found == std::string_view::npos) continue;
         const auto n = static_cast<TextSize>(p + found);
-        const Text key = arena.text(name);
+        const Text key = source.substr(p + found, name.size());
         if (auto at = locator.location(TextRange(n, n + static_cast<TextSize>(name.size())))) {
             names.insert_or_assign(key, *at);
         }

@@ -56,7 +56,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     FeatureClassAST record{
         .module = module,
         .namespace_ = {},
-        .class_name = arena.text(c.name.as_str()),
+        .class_name = locator.keep(c.name.as_str(), c.name.range, arena),
         .source = {},
         .class_name_location = *class_name_location,
         .class_definition_location = *class_definition_location,
@@ -73,9 +73,10 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
         if (feature_field_name(statement)) fields.push_back(&statement);
     }
     // The metadata of each commented name, written into the arena once.
+    const auto metadata_of_names = field_metadata(c, fields, parsed, locator);
     std::unordered_map<std::string_view, FeatureFieldAST> commented;
-    for (const auto& [name, metadata] : field_metadata(c, fields, parsed, locator)) {
-        FeatureFieldAST& blank = commented[arena.text(name)];
+    for (const auto& [name, metadata] : metadata_of_names) {
+        FeatureFieldAST& blank = commented[name];
         if (metadata.comment) blank.comment = arena.text(*metadata.comment);
         if (metadata.description) blank.description = arena.text(*metadata.description);
         if (metadata.owner) blank.owner = arena.text(*metadata.owner);
@@ -84,10 +85,10 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             tags.push_back(arena.text(tag));
         blank.tags = tags.done();
     }
-    auto new_field = [&](std::string_view name, Range location) {
+    auto new_field = [&](std::string_view name, const py::Expr& target, Range location) {
         const auto found = commented.find(name);
         FeatureFieldAST field = found == commented.end() ? FeatureFieldAST{} : found->second;
-        field.field_name = found == commented.end() ? arena.text(name) : found->first;
+        field.field_name = locator.keep(name, target.range(), arena);
         field.field_name_location = location;
         return field;
     };
@@ -119,7 +120,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
         const std::string_view name = *feature_field_name(*statement);
         auto name_location = locator.location_of(*annotated->target);
         if (!name_location) return std::nullopt;
-        FeatureFieldAST field = new_field(name, *name_location);
+        FeatureFieldAST field = new_field(name, *annotated->target, *name_location);
         field.annotation = locator.location_of(*annotated->annotation);
         if (annotated->value && annotated->value->is<py::ExprCall>()) {
             field.feature_call = locator.location_of(*annotated->value);
@@ -151,7 +152,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             existing->kwargs = {};
             keywords_of(*assigned->value, *existing);
         } else {
-            FeatureFieldAST field = new_field(name, *name_location);
+            FeatureFieldAST field = new_field(name, assigned->targets.front(), *name_location);
             field.feature_call = locator.location_of(*assigned->value);
             keywords_of(*assigned->value, field);
             existing = std::move(field);
@@ -184,7 +185,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
         for (const py::Keyword& keyword : keywords) {
             if (!keyword.arg || keyword.arg->as_str() != "name") continue;
             if (const auto* literal = single_string(*keyword.value)) {
-                record.namespace_ = arena.text(literal->value.to_str());
+                record.namespace_ = locator.keep(literal->value.to_str(), literal->range, arena);
                 named = true;
                 break;
             }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "quarn/ast/location.h"
+#include "quarn/ast/record_arena.h"
 
 namespace quarn::ast {
 
@@ -22,6 +23,19 @@ class FileLocator {
     template <typename Node>
     std::optional<Range> location_of(const Node& node) const {
         return location(node.range());
+    }
+
+    // `text` as a record keeps it: the same bytes where the source has them between `where`'s
+    // ends (the records keep the source alive), or else a copy in `arena`.
+    std::string_view keep(std::string_view text, TextRange where, RecordArena& arena) const {
+        const std::string_view source = context_.source();
+        if (where.start() <= where.end() && where.end() <= source.size()) {
+            const std::string_view written = source.substr(where.start(), where.end() - where.start());
+            if (const size_t at = written.find(text); at != std::string_view::npos) {
+                return written.substr(at, text.size());
+            }
+        }
+        return arena.text(text);
     }
 
     bool has_uri() const { return uri_.has_value(); }

@@ -42,11 +42,11 @@ void dict_keyword_maps(std::span<const py::Keyword> keywords, const FileLocator&
             if (!item.key) continue;
             const auto* literal = single_string(*item.key);
             if (!literal) continue;
-            const Text text = arena.text(literal->value.to_str());
+            const Text text = locator.keep(literal->value.to_str(), literal->range, arena);
             if (auto at = locator.location_of(*item.key)) keys.insert_or_assign(text, *at);
             if (auto at = locator.location_of(*item.value)) item_values.insert_or_assign(text, *at);
         }
-        const Text name = arena.text(keyword.arg->as_str());
+        const Text name = locator.keep(keyword.arg->as_str(), keyword.arg->range, arena);
         if (keys.size() > 0) all_keys.insert_or_assign(name, keys.done());
         if (item_values.size() > 0) all_values.insert_or_assign(name, item_values.done());
     }
@@ -75,7 +75,7 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text modul
 
     ResolverAST record{
         .module = module,
-        .resolver_name = arena.text(f.name.as_str()),
+        .resolver_name = locator.keep(f.name.as_str(), f.name.range, arena),
         .resolver_name_location = *name_location,
         .decorator_location = std::nullopt,
         .kwarg_names = {},
@@ -99,7 +99,7 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text modul
         auto location = locator.location(parameter.range);
         if (!location) return std::nullopt;
         const FunctionArgAST arg{
-            .arg_name = arena.text(parameter.name.as_str()),
+            .arg_name = locator.keep(parameter.name.as_str(), parameter.name.range, arena),
             .arg_location = *location,
             .annotation =
                 parameter.annotation ? locator.location_of(*parameter.annotation) : std::nullopt,

@@ -25,7 +25,7 @@ Result<std::shared_ptr<const ParsedAstFile>> AstProjectIndexInner::records(std::
             parse->statements.emplace(std::move(again->suite));
         }
         return std::make_shared<const ParsedAstFile>(parse_ast_file_with_feature_module(
-            file, *parse->statements, parser_cache.module_name_for_path(path), arena));
+            parse->file, *parse->statements, parser_cache.module_name_for_path(path), arena));
     });
 }
 

@@ -101,6 +101,8 @@ std::string_view dedent(std::string_view text, RecordArena& arena) {
     const size_t cut = shared_indent(text);
     size_t length = 0;
     each_dedented_piece(text, cut, [&length](std::string_view piece) { length += piece.size(); });
+    // Nothing cut and no blank line emptied: the text is its own dedent.
+    if (cut == 0 && length == text.size()) return text;
     if (length == 0) return {};
     char* const out = arena.array<char>(length);
     size_t at = 0;

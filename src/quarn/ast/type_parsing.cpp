@@ -8,16 +8,17 @@
 
 namespace quarn::ast {
 
-ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
-                                                 std::span<const rudo::python_ast::Stmt> suite,
-                                                 std::string_view module) {
+ParsedAstFile parse_ast_file_with_feature_module(
+    const std::shared_ptr<const ParsedFileCache>& parsed,
+    std::span<const rudo::python_ast::Stmt> suite, std::string_view module) {
     return parse_ast_file_with_feature_module(parsed, suite, module, RecordArena::for_file());
 }
 
-ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
-                                                 std::span<const rudo::python_ast::Stmt> suite,
-                                                 std::string_view module,
-                                                 std::shared_ptr<RecordArena> arena) {
+ParsedAstFile parse_ast_file_with_feature_module(
+    const std::shared_ptr<const ParsedFileCache>& file,
+    std::span<const rudo::python_ast::Stmt> suite, std::string_view module,
+    std::shared_ptr<RecordArena> arena) {
+    const ParsedFileCache& parsed = *file;
     ParsedAstFile out;
     // One URI for the whole file: every record is located against the same text.
     const FileLocator locator(parsed.source, file_uri_for_path(parsed.path));
@@ -52,6 +53,7 @@ ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& parsed,
     out.feature_classes =
         collect_feature_class_asts(parsed, definitions.classes, module_text, locator, room);
     out.arena = std::move(arena);
+    out.source = std::shared_ptr<const void>(file, parsed.source.data());
     return out;
 }
 

@@ -27,7 +27,7 @@ inline quarn::Result<quarn::ast::ParsedAstFile> extract(const std::string& sourc
     auto cache = quarn::ast::AstFileParserCache::with_filesystem(root, fs);
     auto parsed = cache.read_parsed_file(path);
     if (!parsed.ok()) return quarn::Err(parsed.error());
-    return quarn::ast::parse_ast_file_with_feature_module(*parsed->file, *parsed->statements,
+    return quarn::ast::parse_ast_file_with_feature_module(parsed->file, *parsed->statements,
                                                           cache.module_name_for_path(path));
 }
 
