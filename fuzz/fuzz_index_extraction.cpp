@@ -70,10 +70,11 @@ class Lines {
 
 class Checker {
   public:
-    explicit Checker(std::string_view text) : text_(text), lines_(text) {}
+    Checker(std::string_view text, FileLines file) : text_(text), lines_(text), file_(file) {}
 
     // The text a location covers.
-    std::string_view at(const Range& location, std::string_view what) const {
+    std::string_view at(const TextRange& bytes, std::string_view what) const {
+        const Range location = file_.range(bytes);
         const auto start = lines_.offset(location.start);
         const auto end = lines_.offset(location.end);
         if (!start || !end) fail("location outside the text", what);
@@ -81,12 +82,12 @@ class Checker {
         return text_.substr(*start, *end - *start);
     }
 
-    void optional(const std::optional<Range>& location, std::string_view what) const {
+    void optional(const std::optional<TextRange>& location, std::string_view what) const {
         if (location) (void)at(*location, what);
     }
 
     // A name's location covers the name as written, whenever normalisation cannot change it.
-    void name(const Range& location, std::string_view name, std::string_view what) const {
+    void name(const TextRange& location, std::string_view name, std::string_view what) const {
         const std::string_view written = at(location, what);
         if (is_ascii(written) && written != name) fail("name not where its location says", name);
     }
@@ -124,7 +125,7 @@ class Checker {
         optional(f.return_annotation, "return annotation");
         if (f.missing_return_annotation && at(*f.missing_return_annotation, "header colon") != ":")
             fail("missing return annotation is not a colon", f.resolver_name);
-        for (const Range& location : f.return_statements)
+        for (const TextRange& location : f.return_statements)
             (void)at(location, "return statement");
         optional(f.body, "body");
         optional(f.return_arg, "return value");
@@ -157,6 +158,7 @@ class Checker {
   private:
     std::string_view text_;
     Lines lines_;
+    FileLines file_;
 };
 
 void check_extraction(std::string_view text) {
@@ -181,7 +183,8 @@ void check_extraction(std::string_view text) {
     if (!records.functions.empty() || !records.feature_classes.empty()) {
         if (!records.uri || !(*records.uri == *uri)) fail("records of another URI", PATH);
     }
-    const Checker checker(file.source);
+    if (!records.lines) fail("records without their lines", PATH);
+    const Checker checker(file.source, FileLines{records.lines.get()});
     for (const ResolverAST& f : records.functions)
         checker.function(f);
     for (const FeatureClassAST& c : records.feature_classes)

@@ -111,47 +111,93 @@ class RecordList {
     Items<const Record*> refs_;
 };
 
-// Unique text keys with their values, in the order the keys were first given.
+// How a map reads the key and the value of its entries: a key held beside its value...
 template <typename V>
-class FlatMap {
-  public:
+struct PairKeys {
     struct Entry {
         Text first;
         V second;
         friend bool operator==(const Entry&, const Entry&) = default;
     };
-    using value_type = Entry;
-    using const_iterator = const Entry*;
-    using iterator = const Entry*;
+    using Value = V;
+    static Text key(const Entry& entry) { return entry.first; }
+    static const V& value(const Entry& entry) { return entry.second; }
+    static V& value(Entry& entry) { return entry.second; }
+};
 
-    FlatMap() = default;
-    explicit FlatMap(Items<Entry> entries) : entries_(entries) {}
+// ...or records that carry their own name, which is the key: no second copy of it.
+template <typename Record, Text Record::*Name>
+struct NamedRecords {
+    using Entry = Record;
+    using Value = Record;
+    static Text key(const Record& record) { return record.*Name; }
+    static const Record& value(const Record& record) { return record; }
+    static Record& value(Record& record) { return record; }
+};
+
+// Unique text keys with their values, in the order the keys were first given.
+template <typename Keys>
+class EntryMap {
+  public:
+    using Entry = typename Keys::Entry;
+    using Value = typename Keys::Value;
+    // What a walk over the map yields.
+    struct Item {
+        Text first;
+        const Value& second;
+    };
+    class const_iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Item;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = Item;
+
+        const_iterator() = default;
+        explicit const_iterator(const Entry* at) : at_(at) {}
+        Item operator*() const { return Item{Keys::key(*at_), Keys::value(*at_)}; }
+        const_iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        const_iterator operator++(int) { return const_iterator(at_++); }
+        friend bool operator==(const const_iterator&, const const_iterator&) = default;
+
+      private:
+        const Entry* at_ = nullptr;
+    };
+    using iterator = const_iterator;
+
+    EntryMap() = default;
+    explicit EntryMap(Items<Entry> entries) : entries_(entries) {}
 
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
-    const Entry* begin() const { return entries_.begin(); }
-    const Entry* end() const { return entries_.end(); }
+    const_iterator begin() const { return const_iterator(entries_.begin()); }
+    const_iterator end() const { return const_iterator(entries_.end()); }
 
-    // A linear search: the records' maps are small and read whole far more often.
-    const Entry* find(std::string_view key) const {
+    // A scan: keys are looked up only while a map is written (see EntryMapWriter); a finished
+    // map is read whole.
+    const Value* find(std::string_view key) const {
         for (const Entry& entry : entries_) {
-            if (entry.first == key) return &entry;
+            if (Keys::key(entry) == key) return &Keys::value(entry);
         }
-        return end();
+        return nullptr;
     }
-    bool contains(std::string_view key) const { return find(key) != end(); }
-    const V& at(std::string_view key) const {
-        const Entry* found = find(key);
-        if (found == end()) panic("no entry for the key " + debug_str(key));
-        return found->second;
+    bool contains(std::string_view key) const { return find(key) != nullptr; }
+    const Value& at(std::string_view key) const {
+        const Value* found = find(key);
+        if (found == nullptr) panic("no entry for the key " + debug_str(key));
+        return *found;
     }
 
     // The same entries, whatever their order.
-    friend bool operator==(const FlatMap& a, const FlatMap& b) {
+    friend bool operator==(const EntryMap& a, const EntryMap& b) {
         if (a.size() != b.size()) return false;
-        for (const Entry& entry : a) {
-            const Entry* found = b.find(entry.first);
-            if (found == b.end() || !(found->second == entry.second)) return false;
+        for (const Entry& entry : a.entries_) {
+            const Value* found = b.find(Keys::key(entry));
+            if (found == nullptr || !(*found == Keys::value(entry))) return false;
         }
         return true;
     }
@@ -160,54 +206,78 @@ class FlatMap {
     Items<Entry> entries_;
 };
 
-// A map being written: room for at most `capacity` entries taken once from the arena. A later
-// value for a key replaces the earlier one in place, as in a Python dict; keys are found by a
-// short scan while the map is small, by a hash table beyond that.
 template <typename V>
-class FlatMapWriter {
-  public:
-    using Entry = typename FlatMap<V>::Entry;
+using FlatMap = EntryMap<PairKeys<V>>;
+template <typename Record, Text Record::*Name>
+using RecordMap = EntryMap<NamedRecords<Record, Name>>;
 
-    FlatMapWriter(RecordArena& arena, size_t capacity)
+// A map being written: room for at most `capacity` entries taken once from the arena. A later
+// entry for a key replaces the earlier one in place, as in a Python dict; keys are found by a
+// short scan while the map is small, by a hash table beyond that.
+template <typename Keys>
+class EntryMapWriter {
+  public:
+    using Entry = typename Keys::Entry;
+    using Value = typename Keys::Value;
+
+    EntryMapWriter(RecordArena& arena, size_t capacity)
         : data_(arena.array<Entry>(capacity)), capacity_(capacity) {}
 
-    // `key` must live as long as the records (a text of the arena).
-    void insert_or_assign(Text key, const V& value) {
-        if (V* existing = find(key)) {
-            *existing = value;
+    // The entry's key must live as long as the records (a text of the arena or the source).
+    void insert_or_assign(const Entry& entry) {
+        const Text key = Keys::key(entry);
+        if (Entry* existing = find_entry(key)) {
+            *existing = entry;
             return;
         }
         if (size_ == capacity_) panic("record map written beyond its room");
-        new (&data_[size_]) Entry{key, value};
+        new (&data_[size_]) Entry(entry);
         if (index_) {
             index_->emplace(key, size_);
         } else if (size_ + 1 == SCAN) {
             index_.emplace();
             for (size_t i = 0; i <= size_; ++i)
-                index_->emplace(data_[i].first, i);
+                index_->emplace(Keys::key(data_[i]), i);
         }
         ++size_;
     }
-    V* find(std::string_view key) {
+    Value* find(std::string_view key) {
+        Entry* entry = find_entry(key);
+        return entry ? &Keys::value(*entry) : nullptr;
+    }
+    size_t size() const { return size_; }
+    EntryMap<Keys> done() const { return EntryMap<Keys>(Items<Entry>(data_, size_)); }
+
+  private:
+    Entry* find_entry(std::string_view key) {
         if (index_) {
             const auto found = index_->find(key);
-            return found == index_->end() ? nullptr : &data_[found->second].second;
+            return found == index_->end() ? nullptr : &data_[found->second];
         }
         for (size_t i = 0; i < size_; ++i) {
-            if (data_[i].first == key) return &data_[i].second;
+            if (Keys::key(data_[i]) == key) return &data_[i];
         }
         return nullptr;
     }
-    size_t size() const { return size_; }
-    FlatMap<V> done() const { return FlatMap<V>(Items<Entry>(data_, size_)); }
 
-  private:
     static constexpr size_t SCAN = 8;
     Entry* data_;
     size_t capacity_;
     size_t size_ = 0;
     std::optional<std::unordered_map<std::string_view, size_t>> index_;
 };
+
+template <typename V>
+class FlatMapWriter : public EntryMapWriter<PairKeys<V>> {
+  public:
+    using EntryMapWriter<PairKeys<V>>::EntryMapWriter;
+    using EntryMapWriter<PairKeys<V>>::insert_or_assign;
+    // `key` must live as long as the records.
+    void insert_or_assign(Text key, const V& value) { insert_or_assign({key, value}); }
+};
+
+template <typename Record, Text Record::*Name>
+using RecordMapWriter = EntryMapWriter<NamedRecords<Record, Name>>;
 
 // A list being written into room for at most `capacity` items.
 template <typename T>
@@ -230,27 +300,40 @@ class ItemsWriter {
     size_t size_ = 0;
 };
 
-using LocationMap = FlatMap<Range>;
+// Locations are byte ranges of the file's source; a reader turns them into lines and characters
+// through the file's lines (`FileLines`), which is cheaper than doing so for every location.
+using LocationMap = FlatMap<TextRange>;
+
+// The lines of the file a record lies in. It takes no part in comparisons: two records are
+// equal when they say the same, whichever file holds them.
+struct FileLines {
+    const LocationContext* lines = nullptr;
+
+    Range range(TextRange bytes) const { return lines->range_at(bytes); }
+    friend bool operator==(const FileLines&, const FileLines&) { return true; }
+};
 
 // One parameter of a function.
 struct FunctionArgAST {
     // Without `*` or `**`.
     Text arg_name;
     // The name through the annotation, stars included, default value excluded.
-    Range arg_location;
-    std::optional<Range> annotation;
+    TextRange arg_location;
+    std::optional<TextRange> annotation;
 
     friend bool operator==(const FunctionArgAST&, const FunctionArgAST&) = default;
 };
 
 // One function definition at any depth; a resolver when it carries a resolver decorator. Every
-// location of a file's records lies in the file of the records' `uri`.
+// location of a file's records lies in the file of the records' `uri`, as a byte range of its
+// source that `file` turns into lines and characters.
 struct ResolverAST {
+    FileLines file;
     Text module;
     Text resolver_name;
-    Range resolver_name_location;
+    TextRange resolver_name_location;
     // Present exactly for resolvers.
-    std::optional<Range> decorator_location;
+    std::optional<TextRange> decorator_location;
     // Keyword name of the decorator call -> location of the name, and of the value.
     LocationMap kwarg_names;
     LocationMap kwargs;
@@ -259,41 +342,73 @@ struct ResolverAST {
     FlatMap<LocationMap> kwarg_dict_values;
     // In parameter order; a repeated name is listed each time.
     Items<Text> args_in_order;
-    FlatMap<FunctionArgAST> args;
-    std::optional<Range> return_annotation;
+    RecordMap<FunctionArgAST, &FunctionArgAST::arg_name> args;
+    std::optional<TextRange> return_annotation;
     // The `:` ending the header of a function without a return annotation.
-    std::optional<Range> missing_return_annotation;
-    Items<Range> return_statements;
+    std::optional<TextRange> missing_return_annotation;
+    Items<TextRange> return_statements;
     // From the first body statement to the end of the last one.
-    std::optional<Range> body;
+    std::optional<TextRange> body;
     // The value of the body's first top-level `return`.
-    std::optional<Range> return_arg;
+    std::optional<TextRange> return_arg;
 
     friend bool operator==(const ResolverAST&, const ResolverAST&) = default;
 };
 
-// One field of a feature class.
-struct FeatureFieldAST {
-    Text field_name;
-    Range field_name_location;
-    // The comment block above the field, its lines joined with "\n".
+// What the comment block above a field says; written once per commented name of a class and
+// shared by that name's records.
+struct FieldComment {
+    // The block's lines joined with "\n".
     std::optional<Text> comment;
     // The block's lines that are neither `:owner:` nor `:tags:` lines.
     std::optional<Text> description;
     std::optional<Text> owner;
     Items<Text> tags;
-    std::optional<Range> annotation;
+
+    friend bool operator==(const FieldComment&, const FieldComment&) = default;
+};
+
+// A field's comment block, or none; compared by what it says.
+class FieldCommentRef {
+  public:
+    FieldCommentRef() = default;
+    explicit FieldCommentRef(const FieldComment* block) : block_(block) {}
+
+    const FieldComment& operator*() const {
+        static constexpr FieldComment none{};
+        return block_ ? *block_ : none;
+    }
+    friend bool operator==(const FieldCommentRef& a, const FieldCommentRef& b) {
+        return *a == *b;
+    }
+
+  private:
+    const FieldComment* block_ = nullptr;
+};
+
+// One field of a feature class.
+struct FeatureFieldAST {
+    Text field_name;
+    TextRange field_name_location;
+    FieldCommentRef comment_block;
+    std::optional<TextRange> annotation;
     // The assigned value.
-    std::optional<Range> feature_call;
+    std::optional<TextRange> feature_call;
     // Keyword name of the value call -> location of the name, and of the value.
     LocationMap kwarg_names;
     LocationMap kwargs;
+
+    const std::optional<Text>& comment() const { return (*comment_block).comment; }
+    const std::optional<Text>& description() const { return (*comment_block).description; }
+    const std::optional<Text>& owner() const { return (*comment_block).owner; }
+    const Items<Text>& tags() const { return (*comment_block).tags; }
 
     friend bool operator==(const FeatureFieldAST&, const FeatureFieldAST&) = default;
 };
 
 // One feature class.
 struct FeatureClassAST {
+    FileLines file;
     Text module;
     // `namespace` in the record's documented shape; the decorator's `name` keyword or the
     // snake_case class name.
@@ -301,15 +416,15 @@ struct FeatureClassAST {
     Text class_name;
     // Dedented, from the line of the first decorator to the end of the class's last line.
     Text source;
-    Range class_name_location;
+    TextRange class_name_location;
     // The whole line holding the class name.
-    Range class_definition_location;
+    TextRange class_definition_location;
     // A class without the feature decorator is no feature class, so this is never absent.
-    Range decorator_location;
+    TextRange decorator_location;
     LocationMap kwarg_names;
     LocationMap kwargs;
     // Field name -> the merged record of that name.
-    FlatMap<FeatureFieldAST> fields;
+    RecordMap<FeatureFieldAST, &FeatureFieldAST::field_name> fields;
     // One per annotated field statement, in source order: the record of `fields` when the two
     // agree (the usual case), or a record of its own.
     RecordList<FeatureFieldAST> annotations;
@@ -327,6 +442,8 @@ struct ParsedAstFile {
     // the file's source, which texts the source spells out as they are point into.
     std::shared_ptr<const RecordArena> arena;
     std::shared_ptr<const void> source;
+    // Where the source's lines start, to turn the records' byte ranges into positions.
+    std::shared_ptr<const LocationContext> lines;
     // The file's URI, which all its locations carry; absent when there are no records.
     std::optional<Uri> uri;
     Items<FeatureClassAST> feature_classes;

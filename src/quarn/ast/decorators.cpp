@@ -55,8 +55,8 @@ std::pair<LocationMap, LocationMap> keyword_location_maps(std::span<const py::Ke
                                                           const FileLocator& locator,
                                                           RecordArena& arena) {
     if (keywords.empty()) return {};
-    FlatMapWriter<Range> names(arena, keywords.size());
-    FlatMapWriter<Range> values(arena, keywords.size());
+    FlatMapWriter<TextRange> names(arena, keywords.size());
+    FlatMapWriter<TextRange> values(arena, keywords.size());
     const std::string_view source = locator.source();
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;

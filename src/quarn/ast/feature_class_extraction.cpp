@@ -54,6 +54,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     if (!decorator_location) return std::nullopt;
 
     FeatureClassAST record{
+        .file = locator.lines(),
         .module = module,
         .namespace_ = {},
         .class_name = locator.keep(c.name.as_str(), c.name.range, arena),
@@ -76,16 +77,18 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     const auto metadata_of_names = field_metadata(c, fields, parsed, locator);
     std::unordered_map<std::string_view, FeatureFieldAST> commented;
     for (const auto& [name, metadata] : metadata_of_names) {
-        FeatureFieldAST& blank = commented[name];
-        if (metadata.comment) blank.comment = arena.text(*metadata.comment);
-        if (metadata.description) blank.description = arena.text(*metadata.description);
-        if (metadata.owner) blank.owner = arena.text(*metadata.owner);
+        FieldComment* const block = arena.array<FieldComment>(1);
+        new (block) FieldComment{};
+        if (metadata.comment) block->comment = arena.text(*metadata.comment);
+        if (metadata.description) block->description = arena.text(*metadata.description);
+        if (metadata.owner) block->owner = arena.text(*metadata.owner);
         ItemsWriter<Text> tags(arena, metadata.tags.size());
         for (const std::string& tag : metadata.tags)
             tags.push_back(arena.text(tag));
-        blank.tags = tags.done();
+        block->tags = tags.done();
+        commented[name].comment_block = FieldCommentRef(block);
     }
-    auto new_field = [&](std::string_view name, const py::Expr& target, Range location) {
+    auto new_field = [&](std::string_view name, const py::Expr& target, TextRange location) {
         const auto found = commented.find(name);
         FeatureFieldAST field = found == commented.end() ? FeatureFieldAST{} : found->second;
         field.field_name = locator.keep(name, target.range(), arena);
@@ -159,12 +162,11 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
         }
     }
 
-    // The names of the slots are unique: the entries are written as they stand.
-    using FieldEntry = FlatMap<FeatureFieldAST>::Entry;
-    FieldEntry* const entries = arena.array<FieldEntry>(slots.size());
+    // The names of the slots are unique: the records are written as they stand.
+    FeatureFieldAST* const entries = arena.array<FeatureFieldAST>(slots.size());
     for (size_t k = 0; k < slots.size(); ++k)
-        new (&entries[k]) FieldEntry{slots[k]->field_name, *slots[k]};
-    record.fields = FlatMap<FeatureFieldAST>(Items<FieldEntry>(entries, slots.size()));
+        new (&entries[k]) FeatureFieldAST(*slots[k]);
+    record.fields = decltype(record.fields)(Items<FeatureFieldAST>(entries, slots.size()));
     ItemsWriter<const FeatureFieldAST*> listed(arena, annotations.size());
     for (const Annotation& annotation : annotations) {
         if (annotation.own) {
@@ -172,7 +174,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             new (own) FeatureFieldAST(*annotation.own);
             listed.push_back(own);
         } else {
-            listed.push_back(&entries[annotation.slot].second);
+            listed.push_back(&entries[annotation.slot]);
         }
     }
     record.annotations = RecordList<FeatureFieldAST>(listed.done());

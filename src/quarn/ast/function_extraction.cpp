@@ -36,8 +36,8 @@ void dict_keyword_maps(std::span<const py::Keyword> keywords, const FileLocator&
         if (!keyword.arg) continue;
         const auto* dict = keyword.value->as<py::ExprDict>();
         if (!dict) continue;
-        FlatMapWriter<Range> keys(arena, dict->items.size());
-        FlatMapWriter<Range> item_values(arena, dict->items.size());
+        FlatMapWriter<TextRange> keys(arena, dict->items.size());
+        FlatMapWriter<TextRange> item_values(arena, dict->items.size());
         for (const py::DictItem& item : dict->items) {
             if (!item.key) continue;
             const auto* literal = single_string(*item.key);
@@ -74,6 +74,7 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text modul
     const std::string_view source = locator.source();
 
     ResolverAST record{
+        .file = locator.lines(),
         .module = module,
         .resolver_name = locator.keep(f.name.as_str(), f.name.range, arena),
         .resolver_name_location = *name_location,
@@ -92,7 +93,7 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text modul
     };
 
     ItemsWriter<Text> args_in_order(arena, f.parameters->len());
-    FlatMapWriter<FunctionArgAST> args(arena, f.parameters->len());
+    RecordMapWriter<FunctionArgAST, &FunctionArgAST::arg_name> args(arena, f.parameters->len());
     for (const py::AnyParameterRef item : f.parameters->iter()) {
         const py::Parameter& parameter = item.parameter();
         // The file's URI is formed once, so this is present whenever the name's location is.
@@ -105,7 +106,7 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text modul
                 parameter.annotation ? locator.location_of(*parameter.annotation) : std::nullopt,
         };
         args_in_order.push_back(arg.arg_name);
-        args.insert_or_assign(arg.arg_name, arg);
+        args.insert_or_assign(arg);
     }
     record.args_in_order = args_in_order.done();
     record.args = args.done();
@@ -126,7 +127,7 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text modul
     }
 
     const auto returns = return_statements(f.body);
-    ItemsWriter<Range> return_locations(arena, returns.size());
+    ItemsWriter<TextRange> return_locations(arena, returns.size());
     for (const py::StmtReturn* statement : returns) {
         if (auto at = locator.location(statement->range)) return_locations.push_back(*at);
     }

@@ -114,13 +114,13 @@ std::optional<Location> file_location_for_range(std::string_view path, const Ran
     return Location{std::move(*uri), range};
 }
 
-size_t LocationContext::line_of(TextSize offset) const {
+size_t LocationContext::search_line(TextSize offset, size_t hint) const {
     if (offset > source_.size()) {
         quarn::panic(fmt::format("offset {} is beyond the end of a text of {} bytes", offset,
                                  source_.size()));
     }
     const std::span<const TextSize> starts = line_index_.line_starts();
-    size_t line = last_line_;
+    size_t line = hint;
     auto search = [&](size_t from, size_t to) {
         return static_cast<size_t>(
                    std::upper_bound(starts.begin() + from, starts.begin() + to, offset) -
@@ -138,8 +138,12 @@ size_t LocationContext::line_of(TextSize offset) const {
             ++line;
         }
     }
-    last_line_ = line;
     return line;
+}
+
+size_t LocationContext::line_of(TextSize offset) const {
+    last_line_ = search_line(offset, last_line_);
+    return last_line_;
 }
 
 uint32_t LocationContext::line(TextSize offset) const {
@@ -147,7 +151,10 @@ uint32_t LocationContext::line(TextSize offset) const {
 }
 
 Position LocationContext::position(TextSize offset) const {
-    const size_t line = line_of(offset);
+    return position_at(offset, line_of(offset));
+}
+
+Position LocationContext::position_at(TextSize offset, size_t line) const {
     const TextSize start = line_index_.line_starts()[line];
     size_t column = offset - start;
     if (line_index_.kind() == rudo::source_file::LineIndexKind::Utf8) {

@@ -119,13 +119,23 @@ class LocationContext {
     Range range(TextRange range) const {
         return Range{position(range.start()), position(range.end())};
     }
+    // The same without the remembered line, so any number of threads may ask at once.
+    Range range_at(TextRange range) const {
+        const size_t first = search_line(range.start(), 0);
+        return Range{position_at(range.start(), first),
+                     position_at(range.end(), search_line(range.end(), first))};
+    }
 
     std::string_view source() const { return source_; }
     const LineIndex& line_index() const { return line_index_; }
 
   private:
-    // The index of the line that holds `offset`.
+    // The index of the line that holds `offset`, searched from line `hint`.
+    size_t search_line(TextSize offset, size_t hint) const;
+    // The index of the line that holds `offset`, remembered for the next call.
     size_t line_of(TextSize offset) const;
+    // `offset` on its line `line`.
+    Position position_at(TextSize offset, size_t line) const;
 
     std::string_view source_;
     LineIndex line_index_;

@@ -93,4 +93,9 @@ size_t RecordArena::bytes_reserved() const {
     return reserved_;
 }
 
+size_t RecordArena::bytes_carved() const {
+    const std::lock_guard lock(mutex_);
+    return reserved_ - static_cast<size_t>(end_ - cur_);
+}
+
 }  // namespace quarn::ast

@@ -41,8 +41,10 @@ class RecordArena {
     // A copy of `text` owned by the arena.
     std::string_view text(std::string_view text);
 
-    // Bytes taken from the chunk resource or the heap so far, for benchmarks.
+    // Bytes taken from the chunk resource or the heap so far, and the part of them handed to
+    // writers (a thread's slab counts whole), for benchmarks.
     size_t bytes_reserved() const;
+    size_t bytes_carved() const;
 
   private:
     void* allocate_slow(size_t bytes, size_t alignment);

@@ -54,6 +54,7 @@ ParsedAstFile parse_ast_file_with_feature_module(
         collect_feature_class_asts(parsed, definitions.classes, module_text, locator, room);
     out.arena = std::move(arena);
     out.source = std::shared_ptr<const void>(file, parsed.source.data());
+    out.lines = locator.kept_lines();
     return out;
 }
 
