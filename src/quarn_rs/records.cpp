@@ -29,15 +29,19 @@ using Owner = std::shared_ptr<const void>;
 struct Context {
     const Owner& owner;
     ast::FileLines file;
+    // The line of the last location read through this record object: its locations lie close
+    // together, so the next one is found from there in a step or two.
+    size_t& line;
 };
 
 Ref to_py(const ast::FunctionArgAST& record, const Context& context) {
     return Ref(
-        wrap_record(std::shared_ptr<const ast::FunctionArgAST>(context.owner, &record), context.file));
+        wrap_record(std::shared_ptr<const ast::FunctionArgAST>(context.owner, &record), context.file,
+                    context.line));
 }
 Ref to_py(const ast::FeatureFieldAST& record, const Context& context) {
     return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(context.owner, &record),
-                           context.file));
+                           context.file, context.line));
 }
 
 Ref to_py(const ast::Text& text, const Context&) {
@@ -46,7 +50,7 @@ Ref to_py(const ast::Text& text, const Context&) {
 
 // The tuple is filled directly: no format string to read.
 Ref to_py(const ast::TextRange& bytes, const Context& context) {
-    const ast::Range r = context.file.range(bytes);
+    const ast::Range r = context.file.range(bytes, context.line);
     const std::array<uint32_t, 4> values = {r.start.line, r.start.character, r.end.line,
                                             r.end.character};
     Ref tuple(PyTuple_New(4));
@@ -122,6 +126,8 @@ template <typename Record>
 struct RecordObject {
     PyObject_HEAD Shared<Record> record;
     ast::FileLines file;
+    // Read and written only with the interpreter lock held.
+    size_t line;
     std::array<PyObject*, kept_slots<Record>> kept;
 };
 
@@ -145,8 +151,9 @@ void dealloc_record(PyObject* self) {
 template <typename Record, auto Member>
 PyObject* get_field(PyObject* self, void*) {
     return guarded([self]() -> PyObject* {
-        const RecordObject<Record>& object = record_object<Record>(self);
-        return to_py(std::invoke(Member, *object.record), Context{object.record, object.file})
+        RecordObject<Record>& object = record_object<Record>(self);
+        return to_py(std::invoke(Member, *object.record),
+                     Context{object.record, object.file, object.line})
             .release();
     });
 }
@@ -159,7 +166,8 @@ PyObject* get_kept_field(PyObject* self, void*) {
         RecordObject<Record>& object = record_object<Record>(self);
         PyObject*& kept = object.kept[Slot];
         if (kept == nullptr) {
-            kept = to_py(std::invoke(Member, *object.record), Context{object.record, object.file})
+            kept = to_py(std::invoke(Member, *object.record),
+                         Context{object.record, object.file, object.line})
                        .release();
         }
         Py_XINCREF(kept);
@@ -258,13 +266,14 @@ TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
 
 // The type's allocator hands out zeroed memory: every kept slot starts empty.
 template <typename Record>
-PyObject* wrap(PyTypeObject* type, Shared<Record> record, ast::FileLines file) {
+PyObject* wrap(PyTypeObject* type, Shared<Record> record, ast::FileLines file, size_t line) {
     if (type == nullptr) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     RecordObject<Record>& object = record_object<Record>(self);
     new (&object.record) Shared<Record>(std::move(record));
     object.file = file;
+    object.line = line;
     return self;
 }
 
@@ -296,17 +305,19 @@ PyTypeObject* resolver_ast_type() {
 
 PyObject* wrap_record(std::shared_ptr<const ResolverAST> record) {
     const ast::FileLines file = record->file;
-    return wrap(resolver_ast_type(), std::move(record), file);
+    return wrap(resolver_ast_type(), std::move(record), file, 0);
 }
 PyObject* wrap_record(std::shared_ptr<const FeatureClassAST> record) {
     const ast::FileLines file = record->file;
-    return wrap(feature_class_ast_type(), std::move(record), file);
+    return wrap(feature_class_ast_type(), std::move(record), file, 0);
 }
-PyObject* wrap_record(std::shared_ptr<const FunctionArgAST> record, ast::FileLines file) {
-    return wrap(function_arg_ast_type(), std::move(record), file);
+PyObject* wrap_record(std::shared_ptr<const FunctionArgAST> record, ast::FileLines file,
+                      size_t line) {
+    return wrap(function_arg_ast_type(), std::move(record), file, line);
 }
-PyObject* wrap_record(std::shared_ptr<const FeatureFieldAST> record, ast::FileLines file) {
-    return wrap(feature_field_ast_type(), std::move(record), file);
+PyObject* wrap_record(std::shared_ptr<const FeatureFieldAST> record, ast::FileLines file,
+                      size_t line) {
+    return wrap(feature_field_ast_type(), std::move(record), file, line);
 }
 
 }  // namespace quarn_rs

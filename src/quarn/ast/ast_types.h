@@ -310,6 +310,8 @@ struct FileLines {
     const LocationContext* lines = nullptr;
 
     Range range(TextRange bytes) const { return lines->range_at(bytes); }
+    // The same, read near the line of the last range read with `line`.
+    Range range(TextRange bytes, size_t& line) const { return lines->range_near(bytes, line); }
     friend bool operator==(const FileLines&, const FileLines&) { return true; }
 };
 

@@ -120,11 +120,10 @@ class LocationContext {
         return Range{position(range.start()), position(range.end())};
     }
     // The same without the remembered line, so any number of threads may ask at once.
-    Range range_at(TextRange range) const {
-        const size_t first = search_line(range.start(), 0);
-        return Range{position_at(range.start(), first),
-                     position_at(range.end(), search_line(range.end(), first))};
-    }
+    Range range_at(TextRange range) const;
+    // The same, the lines searched from `line` on, which is then left at the end's line: a
+    // reader of nearby ranges passes the same `line` each time.
+    Range range_near(TextRange range, size_t& line) const;
 
     std::string_view source() const { return source_; }
     const LineIndex& line_index() const { return line_index_; }

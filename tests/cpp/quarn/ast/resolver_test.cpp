@@ -70,6 +70,24 @@ TEST(Resolvers, ReportParametersReturnsAndBody) {
     EXPECT_TRUE(r.kwarg_dict_key_names.empty());
 }
 
+// A repeated parameter name is listed each time; its record is the last one, in the place of
+// the first.
+TEST(Resolvers, ARepeatedParameterKeepsItsFirstPlaceAndItsLastRecord) {
+    const auto file = must_extract("def f(x, y, x: int = 1): pass\n");
+    ASSERT_EQ(file.functions.size(), 1u);
+    const ResolverAST& r = file.functions[0];
+    EXPECT_EQ(r.args_in_order, (std::vector<std::string>{"x", "y", "x"}));
+    std::vector<std::string> keys;
+    for (const auto& [name, arg] : r.args) {
+        EXPECT_EQ(arg.arg_name, name);
+        keys.push_back(std::string(name));
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"x", "y"}));
+    EXPECT_TRUE(located_at(file, r.args.at("x").arg_location, range(0, 12, 0, 18)));
+    EXPECT_TRUE(located_at(file, r.args.at("x").annotation, range(0, 15, 0, 18)));
+    EXPECT_TRUE(located_at(file, r.args.at("y").arg_location, range(0, 9, 0, 10)));
+}
+
 TEST(Resolvers, AnnotationsOfParametersAndReturn) {
     const auto file = must_extract("def f(a: int, /, b: \"s\" = 1, *, c) -> None:\n    pass\n");
     ASSERT_EQ(file.functions.size(), 1u);
