@@ -94,7 +94,8 @@ ast::ResolverAST sample_resolver() {
         .resolver_name = "f",
         .resolver_name_location = at(1, 4, 1, 5),
         .decorator_location = at(0, 0, 0, 40),
-        .kwarg_names = map<ast::TextRange>({{"inputs", at(0, 10, 0, 16)}, {"output", at(0, 29, 0, 35)}}),
+        .kwarg_names =
+            map<ast::TextRange>({{"inputs", at(0, 10, 0, 16)}, {"output", at(0, 29, 0, 35)}}),
         .kwargs = map<ast::TextRange>({{"inputs", at(0, 17, 0, 27)}, {"output", at(0, 36, 0, 39)}}),
         .kwarg_dict_key_names =
             map<ast::LocationMap>({{"inputs", map<ast::TextRange>({{"a", at(0, 18, 0, 21)}})}}),

@@ -4,8 +4,8 @@
 // object afterwards; every other read builds new Python values (dicts, lists, record objects),
 // so nothing a caller does to a result reaches the record.
 #include <array>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -35,9 +35,8 @@ struct Context {
 };
 
 Ref to_py(const ast::FunctionArgAST& record, const Context& context) {
-    return Ref(
-        wrap_record(std::shared_ptr<const ast::FunctionArgAST>(context.owner, &record), context.file,
-                    context.line));
+    return Ref(wrap_record(std::shared_ptr<const ast::FunctionArgAST>(context.owner, &record),
+                           context.file, context.line));
 }
 Ref to_py(const ast::FeatureFieldAST& record, const Context& context) {
     return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(context.owner, &record),

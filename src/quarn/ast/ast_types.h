@@ -380,9 +380,7 @@ class FieldCommentRef {
         static constexpr FieldComment none{};
         return block_ ? *block_ : none;
     }
-    friend bool operator==(const FieldCommentRef& a, const FieldCommentRef& b) {
-        return *a == *b;
-    }
+    friend bool operator==(const FieldCommentRef& a, const FieldCommentRef& b) { return *a == *b; }
 
   private:
     const FieldComment* block_ = nullptr;

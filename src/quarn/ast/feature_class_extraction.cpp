@@ -1,9 +1,9 @@
 #include "quarn/ast/feature_class_extraction.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <new>
-#include <array>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -31,8 +31,7 @@ size_t whole_line_start(std::string_view source, size_t offset) {
 }
 
 std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
-                                                 const ParsedFileCache& parsed,
-                                                 Text module,
+                                                 const ParsedFileCache& parsed, Text module,
                                                  const StringSet& feature_names,
                                                  const FileLocator& locator, RecordArena& arena) {
     const std::string_view source = locator.source();
@@ -219,9 +218,10 @@ std::optional<std::string_view> feature_field_name(const Stmt& statement) {
     return std::nullopt;
 }
 
-Items<FeatureClassAST> collect_feature_class_asts(
-    const ParsedFileCache& parsed, std::span<const py::StmtClassDef* const> classes, Text module,
-    const FileLocator& locator, RecordArena& arena) {
+Items<FeatureClassAST> collect_feature_class_asts(const ParsedFileCache& parsed,
+                                                  std::span<const py::StmtClassDef* const> classes,
+                                                  Text module, const FileLocator& locator,
+                                                  RecordArena& arena) {
     constexpr std::array<std::string_view, 1> symbols = {"features"};
     const StringSet feature_names =
         collect_import_names_for_symbols_from_map(parsed.imports, FEATURES_MODULE, symbols);

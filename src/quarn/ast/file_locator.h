@@ -34,7 +34,8 @@ class FileLocator {
     std::string_view keep(std::string_view text, TextRange where, RecordArena& arena) const {
         const std::string_view source = context_.source();
         if (where.start() <= where.end() && where.end() <= source.size()) {
-            const std::string_view written = source.substr(where.start(), where.end() - where.start());
+            const std::string_view written =
+                source.substr(where.start(), where.end() - where.start());
             if (const size_t at = written.find(text); at != std::string_view::npos) {
                 return written.substr(at, text.size());
             }

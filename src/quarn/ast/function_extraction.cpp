@@ -67,8 +67,8 @@ StringSet resolver_decorator_names(const ImportTable& imports) {
 }
 
 std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text module,
-                                        const StringSet& resolver_names,
-                                        const FileLocator& locator, RecordArena& arena) {
+                                        const StringSet& resolver_names, const FileLocator& locator,
+                                        RecordArena& arena) {
     auto name_location = locator.location(f.name.range);
     if (!name_location) return std::nullopt;
     const std::string_view source = locator.source();

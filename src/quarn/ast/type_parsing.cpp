@@ -14,10 +14,10 @@ ParsedAstFile parse_ast_file_with_feature_module(
     return parse_ast_file_with_feature_module(parsed, suite, module, RecordArena::for_file());
 }
 
-ParsedAstFile parse_ast_file_with_feature_module(
-    const std::shared_ptr<const ParsedFileCache>& file,
-    std::span<const rudo::python_ast::Stmt> suite, std::string_view module,
-    std::shared_ptr<RecordArena> arena) {
+ParsedAstFile parse_ast_file_with_feature_module(const std::shared_ptr<const ParsedFileCache>& file,
+                                                 std::span<const rudo::python_ast::Stmt> suite,
+                                                 std::string_view module,
+                                                 std::shared_ptr<RecordArena> arena) {
     const ParsedFileCache& parsed = *file;
     ParsedAstFile out;
     // One URI for the whole file: every record is located against the same text.

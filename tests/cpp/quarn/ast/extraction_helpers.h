@@ -44,9 +44,9 @@ inline ::testing::AssertionResult located_at(const quarn::ast::ParsedAstFile& fi
            << "," << got.end.character << ")";
 }
 
-inline ::testing::AssertionResult located_at(
-    const quarn::Result<quarn::ast::ParsedAstFile>& file,
-    const std::optional<quarn::ast::TextRange>& location, const quarn::ast::Range& expected) {
+inline ::testing::AssertionResult located_at(const quarn::Result<quarn::ast::ParsedAstFile>& file,
+                                             const std::optional<quarn::ast::TextRange>& location,
+                                             const quarn::ast::Range& expected) {
     if (!file.ok()) return ::testing::AssertionFailure() << file.error();
     return located_at(*file, location, expected);
 }

@@ -64,8 +64,8 @@ TEST(FeatureClasses, NamespaceFromTheNameKeywordOrTheClassName) {
     const auto file =
         must_extract(IMPORT + "@features(max_staleness=\"1d\")\nclass A:\n    x: int\n");
     ASSERT_EQ(file.feature_classes.size(), 1u);
-    EXPECT_TRUE(
-        located_at(file, file.feature_classes[0].kwarg_names.at("max_staleness"), range(1, 10, 1, 23)));
+    EXPECT_TRUE(located_at(file, file.feature_classes[0].kwarg_names.at("max_staleness"),
+                           range(1, 10, 1, 23)));
     EXPECT_TRUE(
         located_at(file, file.feature_classes[0].kwargs.at("max_staleness"), range(1, 24, 1, 28)));
 }
@@ -254,7 +254,8 @@ TEST(FeatureClasses, LineBreaksCountAsTheLineIndexCountsThem) {
         ASSERT_EQ(file.feature_classes.size(), 1u);
         const FeatureClassAST& a = file.feature_classes[0];
         EXPECT_TRUE(located_at(file, a.class_name_location, range(3, 8, 3, 9)));
-        EXPECT_TRUE(located_at(file, a.class_definition_location, range(3, 0, 3, c.definition_end)));
+        EXPECT_TRUE(
+            located_at(file, a.class_definition_location, range(3, 0, 3, c.definition_end)));
         EXPECT_TRUE(located_at(file, a.fields.at("x").field_name_location, range(5, 4, 5, 5)));
         EXPECT_EQ(a.fields.at("x").comment(), "doc");
         EXPECT_EQ(a.source, "@features" + e + "class A:  # c" + e + "  # doc" + e + "  x: int" + e);

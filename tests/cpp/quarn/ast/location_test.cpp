@@ -8,8 +8,8 @@
 #include <string>
 #include <type_traits>
 
-#include "quarn/ast/temp_dir.h"
 #include "quarn/ast/ast_types.h"
+#include "quarn/ast/temp_dir.h"
 
 namespace {
 

@@ -116,8 +116,7 @@ TEST(ProjectIndex, KeepsTheListAsPassedAndReadsOnlyTheModuleAskedFor) {
     fs->put("/p/notes.txt", DEF);
     const auto index = index_over(fs, files);
     EXPECT_EQ(index.files(), files);
-    EXPECT_EQ(uri_of(index, index.shared_function_ast("m7", "f"), {"/p/m7.py"}),
-              "file:///p/m7.py");
+    EXPECT_EQ(uri_of(index, index.shared_function_ast("m7", "f"), {"/p/m7.py"}), "file:///p/m7.py");
     EXPECT_EQ(fs->reads(), 1);
     EXPECT_EQ(fs->reads_of("/p/m7.py"), 1);
     EXPECT_EQ(uri_of(index, index.shared_function_ast("notes.txt", "f"), {"/p/notes.txt"}),
@@ -322,9 +321,7 @@ TEST(WarmUp, LookupsRacingTheWorkersSeeWhatASingleThreadSees) {
         bool operator==(const Answers&) const = default;
     };
     // A copy of the record, which stays readable as long as its index.
-    auto value = [](const auto& shared) {
-        return shared ? std::optional(*shared) : std::nullopt;
-    };
+    auto value = [](const auto& shared) { return shared ? std::optional(*shared) : std::nullopt; };
     auto ask = [&](const AstProjectIndex& index) {
         Answers a;
         for (int m = 0; m < 40; ++m) {

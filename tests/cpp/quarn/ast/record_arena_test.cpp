@@ -79,7 +79,8 @@ TEST(RecordArena, ThreadsWriteApartAndTextsStay) {
                 for (int k = 0; k < TEXTS; ++k) {
                     // Every 500th text is larger than a slab.
                     const size_t size = k % 500 == 0 ? 40000 : 1 + k % 37;
-                    written[t].push_back(arena->text(std::string(size, static_cast<char>('a' + t))));
+                    written[t].push_back(
+                        arena->text(std::string(size, static_cast<char>('a' + t))));
                 }
             });
         }
