@@ -1,6 +1,7 @@
-// The records the definition extraction reports. They are compact views: texts, lists and maps
-// live in a RecordArena that the file's records (ParsedAstFile) keep alive, and a copy of a
-// record is a copy of the view. Nothing in them is ever changed once written. Callers may rely
+// The records the definition extraction reports. They are compact views: lists, maps and the
+// texts the source does not spell out as they are live in a RecordArena, the other texts in the
+// file's source, locations are byte ranges of that source; the file's records (ParsedAstFile)
+// keep all of it alive, and a copy of a record is a copy of the view. Nothing in them is ever changed once written. Callers may rely
 // on no order of the maps; they keep source order (keyword arguments as written, fields in
 // declaration order), which Python users read most easily.
 #pragma once
@@ -23,7 +24,7 @@
 
 namespace quarn::ast {
 
-// A text of a record, held by the arena of its records.
+// A text of a record, held by the arena of its records or by their file's source.
 using Text = std::string_view;
 
 // A fixed list of a record, held by the arena of its records.
@@ -444,7 +445,8 @@ struct ParsedAstFile {
     std::shared_ptr<const void> source;
     // Where the source's lines start, to turn the records' byte ranges into positions.
     std::shared_ptr<const LocationContext> lines;
-    // The file's URI, which all its locations carry; absent when there are no records.
+    // The file's URI, which all its locations carry; absent for a file without one, which has
+    // no records.
     std::optional<Uri> uri;
     Items<FeatureClassAST> feature_classes;
     // Every function definition at any depth, outer before inner, in source order otherwise.
