@@ -70,24 +70,24 @@ class Lines {
 
 class Checker {
   public:
-    Checker(std::string_view text, const Uri& uri) : text_(text), lines_(text), uri_(uri) {}
+    Checker(std::string_view text, FileLines file) : text_(text), lines_(text), file_(file) {}
 
     // The text a location covers.
-    std::string_view at(const Location& location, std::string_view what) const {
-        if (!(location.uri == uri_)) fail("location on another URI", what);
-        const auto start = lines_.offset(location.range.start);
-        const auto end = lines_.offset(location.range.end);
+    std::string_view at(const TextRange& bytes, std::string_view what) const {
+        const Range location = file_.range(bytes);
+        const auto start = lines_.offset(location.start);
+        const auto end = lines_.offset(location.end);
         if (!start || !end) fail("location outside the text", what);
         if (*start > *end) fail("inverted location", what);
         return text_.substr(*start, *end - *start);
     }
 
-    void optional(const std::optional<Location>& location, std::string_view what) const {
+    void optional(const std::optional<TextRange>& location, std::string_view what) const {
         if (location) (void)at(*location, what);
     }
 
     // A name's location covers the name as written, whenever normalisation cannot change it.
-    void name(const Location& location, std::string_view name, std::string_view what) const {
+    void name(const TextRange& location, std::string_view name, std::string_view what) const {
         const std::string_view written = at(location, what);
         if (is_ascii(written) && written != name) fail("name not where its location says", name);
     }
@@ -112,7 +112,7 @@ class Checker {
         for (const auto& [keyword, values] : f.kwarg_dict_values)
             for (const auto& [key, location] : values)
                 (void)at(location, "dict value");
-        for (const std::string& arg : f.args_in_order)
+        for (const std::string_view arg : f.args_in_order)
             if (!f.args.contains(arg)) fail("parameter without its record", arg);
         for (const auto& [arg_name, arg] : f.args) {
             if (arg.arg_name != arg_name) fail("parameter under another name", arg_name);
@@ -125,7 +125,7 @@ class Checker {
         optional(f.return_annotation, "return annotation");
         if (f.missing_return_annotation && at(*f.missing_return_annotation, "header colon") != ":")
             fail("missing return annotation is not a colon", f.resolver_name);
-        for (const Location& location : f.return_statements)
+        for (const TextRange& location : f.return_statements)
             (void)at(location, "return statement");
         optional(f.body, "body");
         optional(f.return_arg, "return value");
@@ -158,7 +158,7 @@ class Checker {
   private:
     std::string_view text_;
     Lines lines_;
-    const Uri& uri_;
+    FileLines file_;
 };
 
 void check_extraction(std::string_view text) {
@@ -170,16 +170,21 @@ void check_extraction(std::string_view text) {
             fail("syntax error without its range", parsed.error());
         return;
     }
-    ParsedFileCache file;
+    auto kept = std::make_shared<ParsedFileCache>();
+    ParsedFileCache& file = *kept;
     file.path = std::string(PATH);
     file.source = std::string(text);
     file.imports = collect_imports(parsed->suite);
     file.comment_ranges = std::move(parsed->comment_ranges);
 
-    const ParsedAstFile records = parse_ast_file_with_feature_module(file, parsed->suite, MODULE);
+    const ParsedAstFile records = parse_ast_file_with_feature_module(kept, parsed->suite, MODULE);
     const std::optional<Uri> uri = file_uri_for_path(PATH);
     if (!uri) fail("no URI for an absolute path", PATH);
-    const Checker checker(file.source, *uri);
+    if (!records.functions.empty() || !records.feature_classes.empty()) {
+        if (!records.uri || !(*records.uri == *uri)) fail("records of another URI", PATH);
+    }
+    if (!records.lines) fail("records without their lines", PATH);
+    const Checker checker(file.source, FileLines{records.lines.get()});
     for (const ResolverAST& f : records.functions)
         checker.function(f);
     for (const FeatureClassAST& c : records.feature_classes)

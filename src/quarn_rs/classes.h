@@ -67,10 +67,14 @@ using TypeGetter = PyTypeObject* (*)();
 // The classes in registration order.
 std::span<const TypeGetter> module_classes();
 
-// Record objects sharing the given immutable records; new references, or null with an error set.
+// Record objects sharing the given immutable (non-null) records; new references, or null with an
+// error set. A nested record is read through the lines of the file of the record it belongs to,
+// its locations searched from `line`, one the other record read last.
 PyObject* wrap_record(std::shared_ptr<const quarn::ast::ResolverAST> record);
 PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureClassAST> record);
-PyObject* wrap_record(std::shared_ptr<const quarn::ast::FunctionArgAST> record);
-PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureFieldAST> record);
+PyObject* wrap_record(std::shared_ptr<const quarn::ast::FunctionArgAST> record,
+                      quarn::ast::FileLines file, size_t line);
+PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureFieldAST> record,
+                      quarn::ast::FileLines file, size_t line);
 
 }  // namespace quarn_rs

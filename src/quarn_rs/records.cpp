@@ -5,6 +5,7 @@
 // so nothing a caller does to a result reaches the record.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -21,24 +22,34 @@ namespace ast = quarn::ast;
 namespace {
 
 // Python forms of the record fields. `owner` keeps alive the records that a field belongs to, so
-// that a nested record object shares it instead of a copy. The two nested record kinds come first
-// so that the container templates below find them.
+// that a nested record object shares it instead of a copy; `file` turns the field's byte ranges
+// into lines and characters. The two nested record kinds come first so that the container
+// templates below find them.
 using Owner = std::shared_ptr<const void>;
+struct Context {
+    const Owner& owner;
+    ast::FileLines file;
+    // The line of the last location read through this record object: its locations lie close
+    // together, so the next one is found from there in a step or two.
+    size_t& line;
+};
 
-Ref to_py(const ast::FunctionArgAST& record, const Owner& owner) {
-    return Ref(wrap_record(std::shared_ptr<const ast::FunctionArgAST>(owner, &record)));
+Ref to_py(const ast::FunctionArgAST& record, const Context& context) {
+    return Ref(wrap_record(std::shared_ptr<const ast::FunctionArgAST>(context.owner, &record),
+                           context.file, context.line));
 }
-Ref to_py(const ast::FeatureFieldAST& record, const Owner& owner) {
-    return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(owner, &record)));
+Ref to_py(const ast::FeatureFieldAST& record, const Context& context) {
+    return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(context.owner, &record),
+                           context.file, context.line));
 }
 
-Ref to_py(const std::string& text, const Owner&) {
+Ref to_py(const ast::Text& text, const Context&) {
     return new_str(text);
 }
 
 // The tuple is filled directly: no format string to read.
-Ref to_py(const ast::Location& location, const Owner&) {
-    const ast::Range& r = location.range;
+Ref to_py(const ast::TextRange& bytes, const Context& context) {
+    const ast::Range r = context.file.range(bytes, context.line);
     const std::array<uint32_t, 4> values = {r.start.line, r.start.character, r.end.line,
                                             r.end.character};
     Ref tuple(PyTuple_New(4));
@@ -52,17 +63,17 @@ Ref to_py(const ast::Location& location, const Owner&) {
 }
 
 template <typename T>
-Ref to_py(const std::optional<T>& value, const Owner& owner) {
-    return value ? to_py(*value, owner) : Ref::borrow(Py_None);
+Ref to_py(const std::optional<T>& value, const Context& context) {
+    return value ? to_py(*value, context) : Ref::borrow(Py_None);
 }
 
 template <typename List>
-Ref list_to_py(const List& items, const Owner& owner) {
+Ref list_to_py(const List& items, const Context& context) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) return list;
     Py_ssize_t i = 0;
     for (const auto& element : items) {
-        Ref item = to_py(element, owner);
+        Ref item = to_py(element, context);
         if (!item) return item;  // the list drops what was made so far
         PyList_SET_ITEM(list.get(), i++, item.release());
     }
@@ -70,28 +81,24 @@ Ref list_to_py(const List& items, const Owner& owner) {
 }
 
 template <typename T>
-Ref to_py(const std::vector<T>& items, const Owner& owner) {
-    return list_to_py(items, owner);
+Ref to_py(const ast::Items<T>& items, const Context& context) {
+    return list_to_py(items, context);
 }
 
 template <typename T>
-Ref to_py(const ast::RecordRefs<T>& items, const Owner& owner) {
-    return list_to_py(items, owner);
-}
-
-Ref to_py(const ast::FieldList& items, const Owner& owner) {
-    return list_to_py(items, owner);
+Ref to_py(const ast::RecordList<T>& items, const Context& context) {
+    return list_to_py(items, context);
 }
 
 // Entries in the map's order, which is the source's.
-template <typename V>
-Ref to_py(const ast::OrderedMap<V>& map, const Owner& owner) {
+template <typename Keys>
+Ref to_py(const ast::EntryMap<Keys>& map, const Context& context) {
     Ref dict(PyDict_New());
     if (!dict) return dict;
     for (const auto& [key, value] : map) {
         Ref py_key = new_str(key);
         if (!py_key) return py_key;
-        Ref py_value = to_py(value, owner);
+        Ref py_value = to_py(value, context);
         if (!py_value || PyDict_SetItem(dict.get(), py_key.get(), py_value.get()) < 0) return Ref();
     }
     return dict;
@@ -117,6 +124,9 @@ constexpr size_t kept_slots<ast::FeatureFieldAST> = 7;
 template <typename Record>
 struct RecordObject {
     PyObject_HEAD Shared<Record> record;
+    ast::FileLines file;
+    // Read and written only with the interpreter lock held.
+    size_t line;
     std::array<PyObject*, kept_slots<Record>> kept;
 };
 
@@ -140,8 +150,10 @@ void dealloc_record(PyObject* self) {
 template <typename Record, auto Member>
 PyObject* get_field(PyObject* self, void*) {
     return guarded([self]() -> PyObject* {
-        const Shared<Record>& record = record_object<Record>(self).record;
-        return to_py((*record).*Member, record).release();
+        RecordObject<Record>& object = record_object<Record>(self);
+        return to_py(std::invoke(Member, *object.record),
+                     Context{object.record, object.file, object.line})
+            .release();
     });
 }
 
@@ -152,7 +164,11 @@ PyObject* get_kept_field(PyObject* self, void*) {
     return guarded([self]() -> PyObject* {
         RecordObject<Record>& object = record_object<Record>(self);
         PyObject*& kept = object.kept[Slot];
-        if (kept == nullptr) kept = to_py((*object.record).*Member, object.record).release();
+        if (kept == nullptr) {
+            kept = to_py(std::invoke(Member, *object.record),
+                         Context{object.record, object.file, object.line})
+                       .release();
+        }
         Py_XINCREF(kept);
         return kept;
     });
@@ -160,8 +176,8 @@ PyObject* get_kept_field(PyObject* self, void*) {
 
 template <typename T>
 constexpr bool is_immutable_field =
-    std::is_same_v<T, std::string> || std::is_same_v<T, std::optional<std::string>> ||
-    std::is_same_v<T, ast::Location> || std::is_same_v<T, std::optional<ast::Location>>;
+    std::is_same_v<T, ast::Text> || std::is_same_v<T, std::optional<ast::Text>> ||
+    std::is_same_v<T, ast::TextRange> || std::is_same_v<T, std::optional<ast::TextRange>>;
 
 template <typename Record, auto Member>
 constexpr PyGetSetDef property(const char* name) {
@@ -170,7 +186,7 @@ constexpr PyGetSetDef property(const char* name) {
 
 template <typename Record, auto Member, size_t Slot>
 constexpr PyGetSetDef kept(const char* name) {
-    using Field = std::remove_cvref_t<decltype(std::declval<const Record&>().*Member)>;
+    using Field = std::remove_cvref_t<std::invoke_result_t<decltype(Member), const Record&>>;
     static_assert(is_immutable_field<Field>, "only immutable values are kept");
     return PyGetSetDef{name, &get_kept_field<Record, Member, Slot>, nullptr, "", nullptr};
 }
@@ -249,11 +265,14 @@ TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
 
 // The type's allocator hands out zeroed memory: every kept slot starts empty.
 template <typename Record>
-PyObject* wrap(PyTypeObject* type, Shared<Record> record) {
+PyObject* wrap(PyTypeObject* type, Shared<Record> record, ast::FileLines file, size_t line) {
     if (type == nullptr) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
-    new (&record_object<Record>(self).record) Shared<Record>(std::move(record));
+    RecordObject<Record>& object = record_object<Record>(self);
+    new (&object.record) Shared<Record>(std::move(record));
+    object.file = file;
+    object.line = line;
     return self;
 }
 
@@ -284,16 +303,20 @@ PyTypeObject* resolver_ast_type() {
 }
 
 PyObject* wrap_record(std::shared_ptr<const ResolverAST> record) {
-    return wrap(resolver_ast_type(), std::move(record));
+    const ast::FileLines file = record->file;
+    return wrap(resolver_ast_type(), std::move(record), file, 0);
 }
 PyObject* wrap_record(std::shared_ptr<const FeatureClassAST> record) {
-    return wrap(feature_class_ast_type(), std::move(record));
+    const ast::FileLines file = record->file;
+    return wrap(feature_class_ast_type(), std::move(record), file, 0);
 }
-PyObject* wrap_record(std::shared_ptr<const FunctionArgAST> record) {
-    return wrap(function_arg_ast_type(), std::move(record));
+PyObject* wrap_record(std::shared_ptr<const FunctionArgAST> record, ast::FileLines file,
+                      size_t line) {
+    return wrap(function_arg_ast_type(), std::move(record), file, line);
 }
-PyObject* wrap_record(std::shared_ptr<const FeatureFieldAST> record) {
-    return wrap(feature_field_ast_type(), std::move(record));
+PyObject* wrap_record(std::shared_ptr<const FeatureFieldAST> record, ast::FileLines file,
+                      size_t line) {
+    return wrap(feature_field_ast_type(), std::move(record), file, line);
 }
 
 }  // namespace quarn_rs

@@ -52,10 +52,11 @@ const py::ExprStringLiteral* single_string(const py::Expr& expr) {
 }
 
 std::pair<LocationMap, LocationMap> keyword_location_maps(std::span<const py::Keyword> keywords,
-                                                          const FileLocator& locator) {
-    std::pair<LocationMap, LocationMap> maps;
-    maps.first.reserve(keywords.size());
-    maps.second.reserve(keywords.size());
+                                                          const FileLocator& locator,
+                                                          RecordArena& arena) {
+    if (keywords.empty()) return {};
+    FlatMapWriter<TextRange> names(arena, keywords.size());
+    FlatMapWriter<TextRange> values(arena, keywords.size());
     const std::string_view source = locator.source();
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;
@@ -67,15 +68,13 @@ std::pair<LocationMap, LocationMap> keyword_location_maps(std::span<const py::Ke
         const size_t found = source.substr(p, q - p).find(name);
         if (found == std::string_view::npos) continue;
         const auto n = static_cast<TextSize>(p + found);
-        const std::string key(name);
+        const Text key = source.substr(p + found, name.size());
         if (auto at = locator.location(TextRange(n, n + static_cast<TextSize>(name.size())))) {
-            maps.first.insert_or_assign(key, std::move(*at));
+            names.insert_or_assign(key, *at);
         }
-        if (auto at = locator.location_of(*keyword.value)) {
-            maps.second.insert_or_assign(key, std::move(*at));
-        }
+        if (auto at = locator.location_of(*keyword.value)) values.insert_or_assign(key, *at);
     }
-    return maps;
+    return {names.done(), values.done()};
 }
 
 }  // namespace quarn::ast

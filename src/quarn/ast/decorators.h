@@ -30,7 +30,9 @@ const rudo::python_ast::ExprStringLiteral* single_string(const rudo::python_ast:
 
 // Keyword name -> location of the name, and -> location of the value, for the named keywords of
 // a call whose name is found as written between the keyword's start and its value.
+// Their texts are written into `arena`.
 std::pair<LocationMap, LocationMap> keyword_location_maps(
-    std::span<const rudo::python_ast::Keyword> keywords, const FileLocator& locator);
+    std::span<const rudo::python_ast::Keyword> keywords, const FileLocator& locator,
+    RecordArena& arena);
 
 }  // namespace quarn::ast

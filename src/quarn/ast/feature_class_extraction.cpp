@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <new>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -29,10 +31,9 @@ size_t whole_line_start(std::string_view source, size_t offset) {
 }
 
 std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
-                                                 const ParsedFileCache& parsed,
-                                                 std::string_view module,
+                                                 const ParsedFileCache& parsed, Text module,
                                                  const StringSet& feature_names,
-                                                 const FileLocator& locator) {
+                                                 const FileLocator& locator, RecordArena& arena) {
     const std::string_view source = locator.source();
     auto class_name_location = locator.location(c.name.range);
     if (!class_name_location) return std::nullopt;
@@ -52,13 +53,14 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     if (!decorator_location) return std::nullopt;
 
     FeatureClassAST record{
-        .module = std::string(module),
+        .file = locator.lines(),
+        .module = module,
         .namespace_ = {},
-        .class_name = std::string(c.name.as_str()),
+        .class_name = locator.keep(c.name.as_str(), c.name.range, arena),
         .source = {},
-        .class_name_location = std::move(*class_name_location),
-        .class_definition_location = std::move(*class_definition_location),
-        .decorator_location = std::move(*decorator_location),
+        .class_name_location = *class_name_location,
+        .class_definition_location = *class_definition_location,
+        .decorator_location = *decorator_location,
         .kwarg_names = {},
         .kwargs = {},
         .fields = {},
@@ -70,16 +72,32 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     for (const Stmt& statement : c.body) {
         if (feature_field_name(statement)) fields.push_back(&statement);
     }
-    const auto metadata = field_metadata(c, fields, parsed, locator);
-    const FieldCommentMetadata no_metadata;
-    auto metadata_of = [&](std::string_view name) -> const FieldCommentMetadata& {
-        const auto found = metadata.find(name);
-        return found == metadata.end() ? no_metadata : found->second;
+    // The metadata of each commented name, written into the arena once.
+    const auto metadata_of_names = field_metadata(c, fields, parsed, locator);
+    std::unordered_map<std::string_view, FeatureFieldAST> commented;
+    for (const auto& [name, metadata] : metadata_of_names) {
+        FieldComment* const block = arena.array<FieldComment>(1);
+        new (block) FieldComment{};
+        if (metadata.comment) block->comment = arena.text(*metadata.comment);
+        if (metadata.description) block->description = arena.text(*metadata.description);
+        if (metadata.owner) block->owner = arena.text(*metadata.owner);
+        ItemsWriter<Text> tags(arena, metadata.tags.size());
+        for (const std::string& tag : metadata.tags)
+            tags.push_back(arena.text(tag));
+        block->tags = tags.done();
+        commented[name].comment_block = FieldCommentRef(block);
+    }
+    auto new_field = [&](std::string_view name, const py::Expr& target, TextRange location) {
+        const auto found = commented.find(name);
+        FeatureFieldAST field = found == commented.end() ? FeatureFieldAST{} : found->second;
+        field.field_name = locator.keep(name, target.range(), arena);
+        field.field_name_location = location;
+        return field;
     };
     auto keywords_of = [&](const py::Expr& value, FeatureFieldAST& field) {
         if (const auto* call = value.as<py::ExprCall>()) {
             std::tie(field.kwarg_names, field.kwargs) =
-                keyword_location_maps(call->arguments.keywords.as_span(), locator);
+                keyword_location_maps(call->arguments.keywords.as_span(), locator, arena);
         }
     };
     // One slot per field name, in the order of the name's first statement: the order `fields`
@@ -104,8 +122,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
         const std::string_view name = *feature_field_name(*statement);
         auto name_location = locator.location_of(*annotated->target);
         if (!name_location) return std::nullopt;
-        FeatureFieldAST field =
-            new_feature_field_ast(std::string(name), std::move(*name_location), metadata_of(name));
+        FeatureFieldAST field = new_field(name, *annotated->target, *name_location);
         field.annotation = locator.location_of(*annotated->annotation);
         if (annotated->value && annotated->value->is<py::ExprCall>()) {
             field.feature_call = locator.location_of(*annotated->value);
@@ -137,41 +154,45 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
             existing->kwargs = {};
             keywords_of(*assigned->value, *existing);
         } else {
-            FeatureFieldAST field = new_feature_field_ast(
-                std::string(name), std::move(*name_location), metadata_of(name));
+            FeatureFieldAST field = new_field(name, assigned->targets.front(), *name_location);
             field.feature_call = locator.location_of(*assigned->value);
             keywords_of(*assigned->value, field);
             existing = std::move(field);
         }
     }
 
-    record.fields.reserve(slots.size());
-    for (std::optional<FeatureFieldAST>& field : slots) {
-        std::string name = field->field_name;
-        record.fields.emplace_back_new(std::move(name), std::move(*field));
-    }
-    for (Annotation& annotation : annotations) {
+    // The names of the slots are unique: the records are written as they stand.
+    FeatureFieldAST* const entries = arena.array<FeatureFieldAST>(slots.size());
+    for (size_t k = 0; k < slots.size(); ++k)
+        new (&entries[k]) FeatureFieldAST(*slots[k]);
+    record.fields = decltype(record.fields)(Items<FeatureFieldAST>(entries, slots.size()));
+    ItemsWriter<const FeatureFieldAST*> listed(arena, annotations.size());
+    for (const Annotation& annotation : annotations) {
         if (annotation.own) {
-            record.annotations.push_back_own(std::move(*annotation.own));
+            FeatureFieldAST* const own = arena.array<FeatureFieldAST>(1);
+            new (own) FeatureFieldAST(*annotation.own);
+            listed.push_back(own);
         } else {
-            record.annotations.push_back_shared(record.fields.value_at(annotation.slot));
+            listed.push_back(&entries[annotation.slot]);
         }
     }
+    record.annotations = RecordList<FeatureFieldAST>(listed.done());
 
     bool named = false;
     if (const auto* call = decorator->expression->as<py::ExprCall>()) {
         auto keywords = call->arguments.keywords.as_span();
-        std::tie(record.kwarg_names, record.kwargs) = keyword_location_maps(keywords, locator);
+        std::tie(record.kwarg_names, record.kwargs) =
+            keyword_location_maps(keywords, locator, arena);
         for (const py::Keyword& keyword : keywords) {
             if (!keyword.arg || keyword.arg->as_str() != "name") continue;
             if (const auto* literal = single_string(*keyword.value)) {
-                record.namespace_ = std::string(literal->value.to_str());
+                record.namespace_ = locator.keep(literal->value.to_str(), literal->range, arena);
                 named = true;
                 break;
             }
         }
     }
-    if (!named) record.namespace_ = quarn::utils::to_snake_case(record.class_name);
+    if (!named) record.namespace_ = arena.text(quarn::utils::to_snake_case(record.class_name));
 
     const size_t first_line = c.decorator_list.empty()
                                   ? size_t{c.range.start()}
@@ -179,7 +200,7 @@ std::optional<FeatureClassAST> feature_class_ast(const py::StmtClassDef& c,
     const size_t begin = whole_line_start(source, std::min(first_line, source.size()));
     const auto [end_break, end_length] =
         next_line_break(source, std::min<size_t>(c.range.end(), source.size()));
-    record.source = dedent(source.substr(begin, end_break + end_length - begin));
+    record.source = dedent(source.substr(begin, end_break + end_length - begin), arena);
     return record;
 }
 
@@ -197,37 +218,24 @@ std::optional<std::string_view> feature_field_name(const Stmt& statement) {
     return std::nullopt;
 }
 
-FeatureFieldAST new_feature_field_ast(std::string name, Location location,
-                                      const FieldCommentMetadata& metadata) {
-    return FeatureFieldAST{
-        .field_name = std::move(name),
-        .field_name_location = std::move(location),
-        .comment = metadata.comment,
-        .description = metadata.description,
-        .owner = metadata.owner,
-        .tags = metadata.tags,
-        .annotation = std::nullopt,
-        .feature_call = std::nullopt,
-        .kwarg_names = {},
-        .kwargs = {},
-    };
-}
-
-std::vector<FeatureClassAST> collect_feature_class_asts(
-    const ParsedFileCache& parsed, std::span<const py::StmtClassDef* const> classes,
-    std::string_view module, const FileLocator& locator) {
+Items<FeatureClassAST> collect_feature_class_asts(const ParsedFileCache& parsed,
+                                                  std::span<const py::StmtClassDef* const> classes,
+                                                  Text module, const FileLocator& locator,
+                                                  RecordArena& arena) {
     constexpr std::array<std::string_view, 1> symbols = {"features"};
     const StringSet feature_names =
         collect_import_names_for_symbols_from_map(parsed.imports, FEATURES_MODULE, symbols);
+    if (feature_names.empty()) return {};
     std::vector<FeatureClassAST> out;
-    if (feature_names.empty()) return out;
     for (const py::StmtClassDef* c : classes) {
         quarn::pause_point();
-        if (auto record = feature_class_ast(*c, parsed, module, feature_names, locator)) {
-            out.push_back(std::move(*record));
+        if (auto record = feature_class_ast(*c, parsed, module, feature_names, locator, arena)) {
+            out.push_back(*record);
         }
     }
-    return out;
+    FeatureClassAST* const kept = arena.array<FeatureClassAST>(out.size());
+    std::uninitialized_copy(out.begin(), out.end(), kept);
+    return Items<FeatureClassAST>(kept, out.size());
 }
 
 }  // namespace quarn::ast

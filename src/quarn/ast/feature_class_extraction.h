@@ -19,12 +19,10 @@ namespace quarn::ast {
 // `name: annotation [= value]`.
 std::optional<std::string_view> feature_field_name(const rudo::python_ast::Stmt& statement);
 
-FeatureFieldAST new_feature_field_ast(std::string name, Location location,
-                                      const FieldCommentMetadata& metadata);
-
-// The feature classes among `classes` (every class of the file, in pre-order).
-std::vector<FeatureClassAST> collect_feature_class_asts(
+// The feature classes among `classes` (every class of the file, in pre-order), written into
+// `arena` (`module` is a text of it).
+Items<FeatureClassAST> collect_feature_class_asts(
     const ParsedFileCache& parsed, std::span<const rudo::python_ast::StmtClassDef* const> classes,
-    std::string_view module, const FileLocator& locator);
+    Text module, const FileLocator& locator, RecordArena& arena);
 
 }  // namespace quarn::ast

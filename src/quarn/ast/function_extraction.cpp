@@ -24,25 +24,34 @@ std::vector<const py::StmtReturn*> return_statements(std::span<const Stmt> body)
 }
 
 void dict_keyword_maps(std::span<const py::Keyword> keywords, const FileLocator& locator,
-                       OrderedMap<LocationMap>& key_names, OrderedMap<LocationMap>& values) {
+                       RecordArena& arena, FlatMap<LocationMap>& key_names,
+                       FlatMap<LocationMap>& values) {
+    size_t dicts = 0;
+    for (const py::Keyword& keyword : keywords)
+        dicts += keyword.arg && keyword.value->is<py::ExprDict>();
+    if (dicts == 0) return;
+    FlatMapWriter<LocationMap> all_keys(arena, dicts);
+    FlatMapWriter<LocationMap> all_values(arena, dicts);
     for (const py::Keyword& keyword : keywords) {
         if (!keyword.arg) continue;
         const auto* dict = keyword.value->as<py::ExprDict>();
         if (!dict) continue;
-        LocationMap keys;
-        LocationMap item_values;
+        FlatMapWriter<TextRange> keys(arena, dict->items.size());
+        FlatMapWriter<TextRange> item_values(arena, dict->items.size());
         for (const py::DictItem& item : dict->items) {
             if (!item.key) continue;
             const auto* literal = single_string(*item.key);
             if (!literal) continue;
-            const std::string text(literal->value.to_str());
+            const Text text = locator.keep(literal->value.to_str(), literal->range, arena);
             if (auto at = locator.location_of(*item.key)) keys.insert_or_assign(text, *at);
             if (auto at = locator.location_of(*item.value)) item_values.insert_or_assign(text, *at);
         }
-        const std::string name(keyword.arg->as_str());
-        if (!keys.empty()) key_names.insert_or_assign(name, std::move(keys));
-        if (!item_values.empty()) values.insert_or_assign(name, std::move(item_values));
+        const Text name = locator.keep(keyword.arg->as_str(), keyword.arg->range, arena);
+        if (keys.size() > 0) all_keys.insert_or_assign(name, keys.done());
+        if (item_values.size() > 0) all_values.insert_or_assign(name, item_values.done());
     }
+    key_names = all_keys.done();
+    values = all_values.done();
 }
 
 }  // namespace
@@ -57,17 +66,18 @@ StringSet resolver_decorator_names(const ImportTable& imports) {
     return names;
 }
 
-std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::string_view module,
-                                        const StringSet& resolver_names,
-                                        const FileLocator& locator) {
+std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, Text module,
+                                        const StringSet& resolver_names, const FileLocator& locator,
+                                        RecordArena& arena) {
     auto name_location = locator.location(f.name.range);
     if (!name_location) return std::nullopt;
     const std::string_view source = locator.source();
 
     ResolverAST record{
-        .module = std::string(module),
-        .resolver_name = std::string(f.name.as_str()),
-        .resolver_name_location = std::move(*name_location),
+        .file = locator.lines(),
+        .module = module,
+        .resolver_name = locator.keep(f.name.as_str(), f.name.range, arena),
+        .resolver_name_location = *name_location,
         .decorator_location = std::nullopt,
         .kwarg_names = {},
         .kwargs = {},
@@ -82,23 +92,24 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         .return_arg = std::nullopt,
     };
 
-    record.args_in_order.reserve(f.parameters->len());
-    record.args.reserve(f.parameters->len());
+    ItemsWriter<Text> args_in_order(arena, f.parameters->len());
+    RecordMapWriter<FunctionArgAST, &FunctionArgAST::arg_name> args(arena, f.parameters->len());
     for (const py::AnyParameterRef item : f.parameters->iter()) {
         const py::Parameter& parameter = item.parameter();
         // The file's URI is formed once, so this is present whenever the name's location is.
         auto location = locator.location(parameter.range);
         if (!location) return std::nullopt;
-        FunctionArgAST arg{
-            .arg_name = std::string(parameter.name.as_str()),
-            .arg_location = std::move(*location),
+        const FunctionArgAST arg{
+            .arg_name = locator.keep(parameter.name.as_str(), parameter.name.range, arena),
+            .arg_location = *location,
             .annotation =
                 parameter.annotation ? locator.location_of(*parameter.annotation) : std::nullopt,
         };
-        record.args_in_order.push_back(arg.arg_name);
-        std::string key = arg.arg_name;
-        record.args.insert_or_assign(std::move(key), std::move(arg));
+        args_in_order.push_back(arg.arg_name);
+        args.insert_or_assign(arg);
     }
+    record.args_in_order = args_in_order.done();
+    record.args = args.done();
 
     if (f.returns) {
         record.return_annotation = locator.location_of(*f.returns);
@@ -116,10 +127,11 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
     }
 
     const auto returns = return_statements(f.body);
-    record.return_statements.reserve(returns.size());
+    ItemsWriter<TextRange> return_locations(arena, returns.size());
     for (const py::StmtReturn* statement : returns) {
-        if (auto at = locator.location(statement->range)) record.return_statements.push_back(*at);
+        if (auto at = locator.location(statement->range)) return_locations.push_back(*at);
     }
+    record.return_statements = return_locations.done();
 
     if (!f.body.empty()) {
         record.body = locator.location(
@@ -136,8 +148,9 @@ std::optional<ResolverAST> resolver_ast(const py::StmtFunctionDef& f, std::strin
         record.decorator_location = locator.location_of(*decorator->expression);
         if (const auto* call = decorator->expression->as<py::ExprCall>()) {
             auto keywords = call->arguments.keywords.as_span();
-            std::tie(record.kwarg_names, record.kwargs) = keyword_location_maps(keywords, locator);
-            dict_keyword_maps(keywords, locator, record.kwarg_dict_key_names,
+            std::tie(record.kwarg_names, record.kwargs) =
+                keyword_location_maps(keywords, locator, arena);
+            dict_keyword_maps(keywords, locator, arena, record.kwarg_dict_key_names,
                               record.kwarg_dict_values);
         }
     }

@@ -114,13 +114,13 @@ std::optional<Location> file_location_for_range(std::string_view path, const Ran
     return Location{std::move(*uri), range};
 }
 
-size_t LocationContext::line_of(TextSize offset) const {
+size_t LocationContext::search_line(TextSize offset, size_t hint) const {
     if (offset > source_.size()) {
         quarn::panic(fmt::format("offset {} is beyond the end of a text of {} bytes", offset,
                                  source_.size()));
     }
     const std::span<const TextSize> starts = line_index_.line_starts();
-    size_t line = last_line_;
+    size_t line = hint;
     auto search = [&](size_t from, size_t to) {
         return static_cast<size_t>(
                    std::upper_bound(starts.begin() + from, starts.begin() + to, offset) -
@@ -138,8 +138,40 @@ size_t LocationContext::line_of(TextSize offset) const {
             ++line;
         }
     }
-    last_line_ = line;
     return line;
+}
+
+Range LocationContext::range_at(TextRange range) const {
+    // The start's line by a search of the whole table; the end lies on it or a little after.
+    const std::span<const TextSize> starts = line_index_.line_starts();
+    const auto after = std::upper_bound(starts.begin(), starts.end(), range.start());
+    // Checks the offset against the text as well.
+    const size_t first_line =
+        search_line(range.start(), static_cast<size_t>(after - starts.begin()) - 1);
+    return Range{position_at(range.start(), first_line),
+                 position_at(range.end(), search_line(range.end(), first_line))};
+}
+
+Range LocationContext::range_near(TextRange range, size_t& line) const {
+    const std::span<const TextSize> starts = line_index_.line_starts();
+    // Most ranges a reader asks for in turn lie on the line of the last one, and within it.
+    auto on = [&starts](size_t at, TextSize offset) {
+        return at < starts.size() && starts[at] <= offset &&
+               (at + 1 == starts.size() || offset < starts[at + 1]);
+    };
+    if (line_index_.kind() == rudo::source_file::LineIndexKind::Ascii && line != 0 &&
+        range.end() <= source_.size() && on(line, range.start()) && on(line, range.end())) {
+        const auto l = static_cast<uint32_t>(line);
+        return Range{{l, range.start() - starts[line]}, {l, range.end() - starts[line]}};
+    }
+    const size_t first_line = search_line(range.start(), std::min(line, starts.size() - 1));
+    line = search_line(range.end(), first_line);
+    return Range{position_at(range.start(), first_line), position_at(range.end(), line)};
+}
+
+size_t LocationContext::line_of(TextSize offset) const {
+    last_line_ = search_line(offset, last_line_);
+    return last_line_;
 }
 
 uint32_t LocationContext::line(TextSize offset) const {
@@ -147,7 +179,10 @@ uint32_t LocationContext::line(TextSize offset) const {
 }
 
 Position LocationContext::position(TextSize offset) const {
-    const size_t line = line_of(offset);
+    return position_at(offset, line_of(offset));
+}
+
+Position LocationContext::position_at(TextSize offset, size_t line) const {
     const TextSize start = line_index_.line_starts()[line];
     size_t column = offset - start;
     if (line_index_.kind() == rudo::source_file::LineIndexKind::Utf8) {

@@ -119,13 +119,22 @@ class LocationContext {
     Range range(TextRange range) const {
         return Range{position(range.start()), position(range.end())};
     }
+    // The same without the remembered line, so any number of threads may ask at once.
+    Range range_at(TextRange range) const;
+    // The same, the lines searched from `line` on, which is then left at the end's line: a
+    // reader of nearby ranges passes the same `line` each time.
+    Range range_near(TextRange range, size_t& line) const;
 
     std::string_view source() const { return source_; }
     const LineIndex& line_index() const { return line_index_; }
 
   private:
-    // The index of the line that holds `offset`.
+    // The index of the line that holds `offset`, searched from line `hint`.
+    size_t search_line(TextSize offset, size_t hint) const;
+    // The index of the line that holds `offset`, remembered for the next call.
     size_t line_of(TextSize offset) const;
+    // `offset` on its line `line`.
+    Position position_at(TextSize offset, size_t line) const;
 
     std::string_view source_;
     LineIndex line_index_;

@@ -25,7 +25,7 @@ Result<std::shared_ptr<const ParsedAstFile>> AstProjectIndexInner::records(std::
             parse->statements.emplace(std::move(again->suite));
         }
         return std::make_shared<const ParsedAstFile>(parse_ast_file_with_feature_module(
-            file, *parse->statements, parser_cache.module_name_for_path(path)));
+            parse->file, *parse->statements, parser_cache.module_name_for_path(path), arena));
     });
 }
 
@@ -102,12 +102,6 @@ auto first_in(const FilePtr& file, const Records& records, Field name_of, std::s
     return nullptr;
 }
 
-template <typename Record>
-std::optional<Record> copy_of(const SharedRecord<Record>& found) {
-    if (!found) return std::nullopt;
-    return *found;
-}
-
 }  // namespace
 
 template <typename List>
@@ -174,36 +168,6 @@ SharedRecord<FeatureClassAST> AstProjectIndex::shared_feature_class_ast_in_file(
     // A file that cannot be read or parsed holds no record of that name.
     if (!file.ok()) return nullptr;
     return first_in(*file, (*file)->feature_classes, &FeatureClassAST::class_name, class_name);
-}
-
-std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
-                                                         std::string_view function_name) const {
-    return copy_of(shared_function_ast(module, function_name));
-}
-
-std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module,
-                                                         std::string_view resolver_name) const {
-    return copy_of(shared_resolver_ast(module, resolver_name));
-}
-
-std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(
-    std::string_view module, std::string_view class_name) const {
-    return copy_of(shared_feature_class_ast(module, class_name));
-}
-
-std::optional<ResolverAST> AstProjectIndex::function_ast_in_file(
-    std::string_view file_path, std::string_view function_name) const {
-    return copy_of(shared_function_ast_in_file(file_path, function_name));
-}
-
-std::optional<ResolverAST> AstProjectIndex::resolver_ast_in_file(
-    std::string_view file_path, std::string_view resolver_name) const {
-    return copy_of(shared_resolver_ast_in_file(file_path, resolver_name));
-}
-
-std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
-    std::string_view file_path, std::string_view class_name) const {
-    return copy_of(shared_feature_class_ast_in_file(file_path, class_name));
 }
 
 void AstProjectIndex::nonblocking_start_index() const {

@@ -40,6 +40,8 @@ struct AstProjectIndexInner {
     Result<std::shared_ptr<const ParsedAstFile>> records(std::string_view path);
 
     AstFileParserCache parser_cache;
+    // Where the records of every file are written; kept alive by each file's records too.
+    std::shared_ptr<RecordArena> arena = RecordArena::for_index();
     // Path exactly as asked for -> its memo slot. Entries are never removed.
     MemoMap<std::shared_ptr<const ParsedAstFile>> typed_entries{
         "typed AST entry map lock poisoned", "typed AST cache lock poisoned for "};
@@ -67,30 +69,15 @@ class AstProjectIndex {
     Result<std::shared_ptr<const ParsedAstFile>> get_parsed_ast_file(std::string_view path) const;
 
     // The first record of that module and name over the files in list order; files that cannot
-    // be read or parsed are passed over. Only the files of that module are read.
-    std::optional<ResolverAST> function_ast(std::string_view module,
-                                            std::string_view function_name) const;
-    std::optional<ResolverAST> resolver_ast(std::string_view module,
-                                            std::string_view resolver_name) const;
-    std::optional<FeatureClassAST> feature_class_ast(std::string_view module,
-                                                     std::string_view class_name) const;
-
-    // The first record of that name in one file, whatever its module.
-    std::optional<ResolverAST> function_ast_in_file(std::string_view file_path,
-                                                    std::string_view function_name) const;
-    std::optional<ResolverAST> resolver_ast_in_file(std::string_view file_path,
-                                                    std::string_view resolver_name) const;
-    std::optional<FeatureClassAST> feature_class_ast_in_file(std::string_view file_path,
-                                                             std::string_view class_name) const;
-
-    // The same six lookups without the copy: the memoised record itself, shared and immutable,
-    // or null.
+    // be read or parsed are passed over. Only the files of that module are read. The memoised
+    // record itself, shared and immutable, or null.
     SharedRecord<ResolverAST> shared_function_ast(std::string_view module,
                                                   std::string_view function_name) const;
     SharedRecord<ResolverAST> shared_resolver_ast(std::string_view module,
                                                   std::string_view resolver_name) const;
     SharedRecord<FeatureClassAST> shared_feature_class_ast(std::string_view module,
                                                            std::string_view class_name) const;
+    // The first record of that name in one file, whatever its module.
     SharedRecord<ResolverAST> shared_function_ast_in_file(std::string_view file_path,
                                                           std::string_view function_name) const;
     SharedRecord<ResolverAST> shared_resolver_ast_in_file(std::string_view file_path,

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <cstring>
 #include <optional>
 
 #include "base/utf8.h"
@@ -53,9 +54,10 @@ bool is_blank(std::string_view text) {
     return true;
 }
 
-// Two walks over the lines, one for the shared indentation and one for the output, so nothing
-// but the result is built.
-std::string dedent(std::string_view text) {
+namespace {
+
+// The indentation the non-blank lines of `text` share.
+size_t shared_indent(std::string_view text) {
     std::optional<std::string_view> prefix;
     each_line(text, [&prefix](std::string_view content, std::string_view) {
         if (is_blank(content)) return;
@@ -72,14 +74,43 @@ std::string dedent(std::string_view text) {
         }
         prefix = prefix->substr(0, common);
     });
-    const size_t cut = prefix ? prefix->size() : 0;
+    return prefix ? prefix->size() : 0;
+}
+
+// Hands `put` the pieces of the dedented text in order.
+template <typename Put>
+void each_dedented_piece(std::string_view text, size_t cut, Put put) {
+    each_line(text, [&put, cut](std::string_view content, std::string_view terminator) {
+        if (!is_blank(content)) put(content.substr(cut));
+        put(terminator);
+    });
+}
+
+}  // namespace
+
+std::string dedent(std::string_view text) {
+    const size_t cut = shared_indent(text);
     std::string out;
     out.reserve(text.size());
-    each_line(text, [&out, cut](std::string_view content, std::string_view terminator) {
-        if (!is_blank(content)) out += content.substr(cut);
-        out += terminator;
-    });
+    each_dedented_piece(text, cut, [&out](std::string_view piece) { out += piece; });
     return out;
+}
+
+// One walk for the length, one to write: the text is made once, where it stays.
+std::string_view dedent(std::string_view text, RecordArena& arena) {
+    const size_t cut = shared_indent(text);
+    size_t length = 0;
+    each_dedented_piece(text, cut, [&length](std::string_view piece) { length += piece.size(); });
+    // Nothing cut and no blank line emptied: the text is its own dedent.
+    if (cut == 0 && length == text.size()) return text;
+    if (length == 0) return {};
+    char* const out = arena.array<char>(length);
+    size_t at = 0;
+    each_dedented_piece(text, cut, [out, &at](std::string_view piece) {
+        std::memcpy(out + at, piece.data(), piece.size());
+        at += piece.size();
+    });
+    return {out, length};
 }
 
 }  // namespace quarn::ast

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+#include "quarn/ast/record_arena.h"
+
 namespace quarn::ast {
 
 // The length of the white space character starting at `at`, or 0.
@@ -21,5 +23,7 @@ std::pair<size_t, size_t> next_line_break(std::string_view source, size_t offset
 // `text` less the indentation its non-blank lines share; blank lines keep only their line break,
 // and line breaks (`\n`, `\r\n`, a lone `\r`) stay as they were.
 std::string dedent(std::string_view text);
+// The same, as `text` itself when nothing changes, or else written into `arena`.
+std::string_view dedent(std::string_view text, RecordArena& arena);
 
 }  // namespace quarn::ast

@@ -27,19 +27,28 @@ inline quarn::Result<quarn::ast::ParsedAstFile> extract(const std::string& sourc
     auto cache = quarn::ast::AstFileParserCache::with_filesystem(root, fs);
     auto parsed = cache.read_parsed_file(path);
     if (!parsed.ok()) return quarn::Err(parsed.error());
-    return quarn::ast::parse_ast_file_with_feature_module(*parsed->file, *parsed->statements,
+    return quarn::ast::parse_ast_file_with_feature_module(parsed->file, *parsed->statements,
                                                           cache.module_name_for_path(path));
 }
 
-// The range of a present location; an absent one fails the test.
-inline ::testing::AssertionResult located_at(const std::optional<quarn::ast::Location>& location,
+// The positions of a present location of `file`'s records; an absent one fails the test.
+inline ::testing::AssertionResult located_at(const quarn::ast::ParsedAstFile& file,
+                                             const std::optional<quarn::ast::TextRange>& location,
                                              const quarn::ast::Range& expected) {
     if (!location) return ::testing::AssertionFailure() << "no location";
-    if (location->range == expected) return ::testing::AssertionSuccess();
-    const auto& got = location->range;
+    if (!file.lines) return ::testing::AssertionFailure() << "no lines to read the location by";
+    const quarn::ast::Range got = file.lines->range_at(*location);
+    if (got == expected) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "range (" << got.start.line << "," << got.start.character << ")-(" << got.end.line
            << "," << got.end.character << ")";
+}
+
+inline ::testing::AssertionResult located_at(const quarn::Result<quarn::ast::ParsedAstFile>& file,
+                                             const std::optional<quarn::ast::TextRange>& location,
+                                             const quarn::ast::Range& expected) {
+    if (!file.ok()) return ::testing::AssertionFailure() << file.error();
+    return located_at(*file, location, expected);
 }
 
 }  // namespace quarn_test

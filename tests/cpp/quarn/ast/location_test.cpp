@@ -8,8 +8,8 @@
 #include <string>
 #include <type_traits>
 
-#include "quarn/ast/temp_dir.h"
 #include "quarn/ast/ast_types.h"
+#include "quarn/ast/temp_dir.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ using quarn::ast::Uri;
 using quarn_test::ScopedCwd;
 using quarn_test::TempDir;
 
-// Records are plain owned data: results are handed out as copies.
+// Records are cheap views of their file's records, which a copy shares.
 static_assert(std::is_copy_constructible_v<ResolverAST>);
 static_assert(std::is_copy_constructible_v<FeatureClassAST>);
 static_assert(!std::is_default_constructible_v<Location>, "no location without a real URI");
@@ -49,6 +49,11 @@ TEST(LocationContext, TurnsByteRangesIntoZeroBasedLinesAndCharacters) {
         {"name = 1\n", {7, 8}, range(0, 7, 0, 8)},
         // The line break belongs to its line; the offset after it starts the next one.
         {"name = 1\n", {8, 9}, range(0, 8, 1, 0)},
+        // Parts on one later line, across lines, and up to the start of the next line.
+        {"a\nbcd\nef", {2, 4}, range(1, 0, 1, 2)},
+        {"a\nbcd\nef", {3, 7}, range(1, 1, 2, 1)},
+        {"a\nbcd\nef", {2, 6}, range(1, 0, 2, 0)},
+        {"a\nbcd\nef", {8, 8}, range(2, 2, 2, 2)},
         // Two-byte and four-byte characters count one each.
         {"a\nb\nx = \"\xC3\xA9\"", {8, 12}, range(2, 4, 2, 7)},
         {"a\nb\nx = \"\xF0\x9F\x98\x80\"", {8, 14}, range(2, 4, 2, 7)},
@@ -68,9 +73,17 @@ TEST(LocationContext, TurnsByteRangesIntoZeroBasedLinesAndCharacters) {
          range(1, 0, 1, 2)},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.source) + " " + rudo::text_size::debug(c.bytes));
         const LocationContext context(c.source);
-        EXPECT_EQ(context.range(c.bytes), c.expected)
-            << testing::PrintToString(c.source) << " " << rudo::text_size::debug(c.bytes);
+        EXPECT_EQ(context.range(c.bytes), c.expected);
+        // A reader of the records asks from any thread, with or without the line it read last,
+        // which may be any line or none of the text's.
+        EXPECT_EQ(context.range_at(c.bytes), c.expected);
+        for (size_t hint : {size_t{0}, size_t{1}, size_t{2}, size_t{1000}}) {
+            size_t line = hint;
+            EXPECT_EQ(context.range_near(c.bytes, line), c.expected) << "from line " << hint;
+            EXPECT_EQ(line, c.expected.end.line) << "from line " << hint;
+        }
     }
 }
 

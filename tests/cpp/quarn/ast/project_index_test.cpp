@@ -31,8 +31,20 @@ AstProjectIndex index_over(const std::shared_ptr<MemoryFileSystem>& fs, Paths fi
     return *AstProjectIndex::with_filesystem(std::move(root), std::move(files), fs);
 }
 
-std::string uri_of(const std::optional<quarn::ast::ResolverAST>& record) {
-    return record ? record->resolver_name_location.uri.as_str() : "<none>";
+// The URI of the file among `paths` whose records hold `record`.
+template <typename Record>
+std::string uri_of(const AstProjectIndex& index, const quarn::ast::SharedRecord<Record>& record,
+                   const Paths& paths) {
+    if (!record) return "<none>";
+    for (const std::string& path : paths) {
+        const auto file = index.get_parsed_ast_file(path);
+        if (!file.ok()) continue;
+        for (const auto& candidate : (*file)->functions)
+            if (static_cast<const void*>(&candidate) == record.get()) return (*file)->uri->as_str();
+        for (const auto& candidate : (*file)->feature_classes)
+            if (static_cast<const void*>(&candidate) == record.get()) return (*file)->uri->as_str();
+    }
+    return "<elsewhere>";
 }
 
 TEST(ProjectIndex, ModuleLookupsTakeTheFirstFileInListOrder) {
@@ -41,11 +53,12 @@ TEST(ProjectIndex, ModuleLookupsTakeTheFirstFileInListOrder) {
     fs->put("/o2/x.py", DEF);
     // Both lie outside the root, so both are module x.
     const auto forward = index_over(fs, {"/o1/x.py", "/o2/x.py"});
-    EXPECT_EQ(uri_of(forward.function_ast("x", "f")), "file:///o1/x.py");
+    const Paths both = {"/o1/x.py", "/o2/x.py"};
+    EXPECT_EQ(uri_of(forward, forward.shared_function_ast("x", "f"), both), "file:///o1/x.py");
     const auto reversed = index_over(fs, {"/o2/x.py", "/o1/x.py"});
-    EXPECT_EQ(uri_of(reversed.function_ast("x", "f")), "file:///o2/x.py");
-    EXPECT_EQ(forward.function_ast("x", "g"), std::nullopt);
-    EXPECT_EQ(forward.function_ast("y", "f"), std::nullopt);
+    EXPECT_EQ(uri_of(reversed, reversed.shared_function_ast("x", "f"), both), "file:///o2/x.py");
+    EXPECT_EQ(forward.shared_function_ast("x", "g"), nullptr);
+    EXPECT_EQ(forward.shared_function_ast("y", "f"), nullptr);
 }
 
 TEST(ProjectIndex, LookupsPassOverFilesThatFail) {
@@ -57,13 +70,12 @@ TEST(ProjectIndex, LookupsPassOverFilesThatFail) {
             "@online\ndef f(x): pass\n"
             "@features\nclass A:\n    x: int\n");
     const auto index = index_over(fs, {"/a/m.py", "/b/m.py", "/c/m.py"});
-    EXPECT_EQ(uri_of(index.function_ast("m", "f")), "file:///c/m.py");
-    EXPECT_EQ(uri_of(index.resolver_ast("m", "f")), "file:///c/m.py");
-    ASSERT_TRUE(index.feature_class_ast("m", "A").has_value());
-    EXPECT_EQ(index.feature_class_ast("m", "A")->class_definition_location.uri.as_str(),
-              "file:///c/m.py");
-    EXPECT_EQ(index.function_ast_in_file("/a/m.py", "f"), std::nullopt);
-    EXPECT_EQ(index.function_ast_in_file("/b/m.py", "f"), std::nullopt);
+    const Paths all = {"/a/m.py", "/b/m.py", "/c/m.py"};
+    EXPECT_EQ(uri_of(index, index.shared_function_ast("m", "f"), all), "file:///c/m.py");
+    EXPECT_EQ(uri_of(index, index.shared_resolver_ast("m", "f"), all), "file:///c/m.py");
+    EXPECT_EQ(uri_of(index, index.shared_feature_class_ast("m", "A"), all), "file:///c/m.py");
+    EXPECT_EQ(index.shared_function_ast_in_file("/a/m.py", "f"), nullptr);
+    EXPECT_EQ(index.shared_function_ast_in_file("/b/m.py", "f"), nullptr);
     auto missing = index.get_parsed_ast_file("/a/m.py");
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error(), "Failed to read /a/m.py: No such file or directory (os error 2)");
@@ -79,18 +91,17 @@ TEST(ProjectIndex, LookupsInAFileIgnoreTheModule) {
             "def f(x): pass\n"
             "@online\ndef f(y): pass\n");
     const auto index = index_over(fs, {"/p/pkg/a.py"});
-    auto first = index.function_ast_in_file("/p/pkg/a.py", "f");
-    ASSERT_TRUE(first.has_value());
+    auto first = index.shared_function_ast_in_file("/p/pkg/a.py", "f");
+    ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->module, "pkg.a");
     EXPECT_EQ(first->args_in_order, Paths{"x"});
-    auto resolver = index.resolver_ast_in_file("/p/pkg/a.py", "f");
-    ASSERT_TRUE(resolver.has_value());
+    auto resolver = index.shared_resolver_ast_in_file("/p/pkg/a.py", "f");
+    ASSERT_NE(resolver, nullptr);
     EXPECT_EQ(resolver->args_in_order, Paths{"y"});
-    EXPECT_EQ(index.function_ast("pkg.a", "f")->args_in_order, Paths{"x"});
-    EXPECT_EQ(index.resolver_ast("pkg.a", "f")->args_in_order, Paths{"y"});
-    // The same memoised records, copied out: a change to a copy changes nothing.
-    first->resolver_name = "changed";
-    EXPECT_EQ(index.function_ast_in_file("/p/pkg/a.py", "f")->resolver_name, "f");
+    EXPECT_EQ(index.shared_function_ast("pkg.a", "f")->args_in_order, Paths{"x"});
+    EXPECT_EQ(index.shared_resolver_ast("pkg.a", "f")->args_in_order, Paths{"y"});
+    // The same memoised record each time.
+    EXPECT_EQ(index.shared_function_ast_in_file("/p/pkg/a.py", "f"), first);
 }
 
 TEST(ProjectIndex, KeepsTheListAsPassedAndReadsOnlyTheModuleAskedFor) {
@@ -105,13 +116,14 @@ TEST(ProjectIndex, KeepsTheListAsPassedAndReadsOnlyTheModuleAskedFor) {
     fs->put("/p/notes.txt", DEF);
     const auto index = index_over(fs, files);
     EXPECT_EQ(index.files(), files);
-    EXPECT_EQ(uri_of(index.function_ast("m7", "f")), "file:///p/m7.py");
+    EXPECT_EQ(uri_of(index, index.shared_function_ast("m7", "f"), {"/p/m7.py"}), "file:///p/m7.py");
     EXPECT_EQ(fs->reads(), 1);
     EXPECT_EQ(fs->reads_of("/p/m7.py"), 1);
-    EXPECT_EQ(uri_of(index.function_ast("notes.txt", "f")), "file:///p/notes.txt");
+    EXPECT_EQ(uri_of(index, index.shared_function_ast("notes.txt", "f"), {"/p/notes.txt"}),
+              "file:///p/notes.txt");
     EXPECT_EQ(fs->reads(), 2);
-    (void)index.function_ast("m7", "f");
-    (void)index.function_ast("nothing", "f");
+    (void)index.shared_function_ast("m7", "f");
+    (void)index.shared_function_ast("nothing", "f");
     EXPECT_EQ(fs->reads(), 2);
 }
 
@@ -127,12 +139,16 @@ TEST(ProjectIndex, BuildsTheSameRecordsFromAFileTheCacheParsedBefore) {
     const auto fresh = index_over(fs, {"/p/m.py"});
     const auto index = index_over(fs, {"/p/m.py"});
     ASSERT_TRUE(index.parser_cache().read_parsed_file("/p/m.py").ok());
-    const auto resolver = index.resolver_ast("m", "r");
-    ASSERT_TRUE(resolver.has_value());
-    EXPECT_EQ(resolver, fresh.resolver_ast("m", "r"));
-    const auto feature_class = index.feature_class_ast_in_file("/p/m.py", "C");
-    ASSERT_TRUE(feature_class.has_value());
-    EXPECT_EQ(feature_class, fresh.feature_class_ast_in_file("/p/m.py", "C"));
+    const auto resolver = index.shared_resolver_ast("m", "r");
+    const auto fresh_resolver = fresh.shared_resolver_ast("m", "r");
+    ASSERT_NE(resolver, nullptr);
+    ASSERT_NE(fresh_resolver, nullptr);
+    EXPECT_EQ(*resolver, *fresh_resolver);
+    const auto feature_class = index.shared_feature_class_ast_in_file("/p/m.py", "C");
+    const auto fresh_class = fresh.shared_feature_class_ast_in_file("/p/m.py", "C");
+    ASSERT_NE(feature_class, nullptr);
+    ASSERT_NE(fresh_class, nullptr);
+    EXPECT_EQ(*feature_class, *fresh_class);
     // Read once by each index's own cache.
     EXPECT_EQ(fs->reads_of("/p/m.py"), 2);
 }
@@ -225,15 +241,15 @@ TEST(WarmUp, FailuresStayWithTheirFileAndTheWorkerGoesOn) {
     auto failed = index.get_parsed_ast_file("/p/a.py");
     ASSERT_FALSE(failed.ok());
     EXPECT_EQ(failed.error(), "typed AST cache lock poisoned for /p/a.py");
-    EXPECT_EQ(index.function_ast_in_file("/p/a.py", "f"), std::nullopt);
-    EXPECT_TRUE(index.function_ast_in_file("/p/b.py", "f").has_value());
-    EXPECT_TRUE(index.function_ast("d", "f").has_value());
+    EXPECT_EQ(index.shared_function_ast_in_file("/p/a.py", "f"), nullptr);
+    EXPECT_TRUE(index.shared_function_ast_in_file("/p/b.py", "f") != nullptr);
+    EXPECT_TRUE(index.shared_function_ast("d", "f") != nullptr);
     EXPECT_EQ(fs->reads(), 4);
     // Running out of memory says nothing about the file: it is read again once memory is back.
-    EXPECT_THROW((void)index.function_ast_in_file("/p/c.py", "f"), std::bad_alloc);
+    EXPECT_THROW((void)index.shared_function_ast_in_file("/p/c.py", "f"), std::bad_alloc);
     out_of_memory = false;
-    EXPECT_TRUE(index.function_ast_in_file("/p/c.py", "f").has_value());
-    EXPECT_TRUE(index.function_ast("c", "f").has_value());
+    EXPECT_TRUE(index.shared_function_ast_in_file("/p/c.py", "f") != nullptr);
+    EXPECT_TRUE(index.shared_function_ast("c", "f") != nullptr);
     EXPECT_EQ(fs->reads(), 6);
 }
 
@@ -250,8 +266,8 @@ TEST(WarmUp, AFileOutOfDescriptorsIsLeftToLaterLookups) {
     ASSERT_FALSE(failed.ok());
     EXPECT_EQ(failed.error(), "Failed to read /p/b.py: Too many open files (os error 24)");
     error = 0;
-    EXPECT_TRUE(index.function_ast("b", "f").has_value());
-    EXPECT_TRUE(index.function_ast_in_file("/p/b.py", "f").has_value());
+    EXPECT_TRUE(index.shared_function_ast("b", "f") != nullptr);
+    EXPECT_TRUE(index.shared_function_ast_in_file("/p/b.py", "f") != nullptr);
     EXPECT_EQ(fs->reads_of("/p/b.py"), 3);
     EXPECT_EQ(fs->reads_of("/p/a.py"), 1);
 }
@@ -304,17 +320,20 @@ TEST(WarmUp, LookupsRacingTheWorkersSeeWhatASingleThreadSees) {
         std::vector<std::optional<quarn::ast::FeatureClassAST>> classes;
         bool operator==(const Answers&) const = default;
     };
+    // A copy of the record, which stays readable as long as its index.
+    auto value = [](const auto& shared) { return shared ? std::optional(*shared) : std::nullopt; };
     auto ask = [&](const AstProjectIndex& index) {
         Answers a;
         for (int m = 0; m < 40; ++m) {
             const std::string module = fmt::format("m{}", m);
-            a.functions.push_back(index.function_ast(module, "f"));
-            a.resolvers.push_back(index.resolver_ast(module, fmt::format("r{}", m)));
-            a.classes.push_back(index.feature_class_ast(module, "C"));
+            a.functions.push_back(value(index.shared_function_ast(module, "f")));
+            a.resolvers.push_back(value(index.shared_resolver_ast(module, fmt::format("r{}", m))));
+            a.classes.push_back(value(index.shared_feature_class_ast(module, "C")));
         }
         return a;
     };
-    const Answers expected = ask(index_over(fs, files));
+    const auto reference = index_over(fs, files);
+    const Answers expected = ask(reference);
     for (int round = 0; round < 3; ++round) {
         const auto index = index_over(fs, files);
         constexpr int LOOKERS = 8;

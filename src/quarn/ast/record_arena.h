@@ -1,0 +1,66 @@
+// The memory of an index's records: texts and arrays bump-allocated from large chunks, freed all
+// at once with the arena. Records are written once and never freed one by one, so nothing is
+// kept per allocation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace quarn::ast {
+
+class RecordArena {
+  public:
+    // The arena of a project index: chunks of the chunk resource's size (huge pages where the
+    // kernel gives them), carved into slabs that each writing thread fills without a lock.
+    static std::shared_ptr<RecordArena> for_index();
+    // The arena of one file's records outside an index: small blocks from the heap.
+    static std::shared_ptr<RecordArena> for_file();
+
+    RecordArena(size_t chunk_bytes, size_t slab_bytes);
+    RecordArena(const RecordArena&) = delete;
+    RecordArena& operator=(const RecordArena&) = delete;
+    ~RecordArena();
+
+    // Thread-safe. Never fails but by throwing std::bad_alloc.
+    void* allocate(size_t bytes, size_t alignment);
+
+    // Room for `n` objects of `T`, not constructed: records hold only trivially destructible
+    // parts, so nothing is ever destroyed.
+    template <typename T>
+    T* array(size_t n) {
+        static_assert(std::is_trivially_destructible_v<T>);
+        if (n == 0) return nullptr;
+        return static_cast<T*>(allocate(n * sizeof(T), alignof(T)));
+    }
+    // A copy of `text` owned by the arena.
+    std::string_view text(std::string_view text);
+
+    // Bytes taken from the chunk resource or the heap so far, and the part of them handed to
+    // writers (a thread's slab counts whole), for benchmarks.
+    size_t bytes_reserved() const;
+    size_t bytes_carved() const;
+
+  private:
+    void* allocate_slow(size_t bytes, size_t alignment);
+
+    const uint64_t id_;
+    const size_t chunk_bytes_;
+    const size_t slab_bytes_;
+    mutable std::mutex mutex_;
+    struct Block {
+        void* data;
+        size_t bytes;
+    };
+    std::vector<Block> blocks_;
+    char* cur_ = nullptr;
+    char* end_ = nullptr;
+    size_t reserved_ = 0;
+};
+
+}  // namespace quarn::ast
