@@ -1,7 +1,11 @@
 #include "quarn/utils/namespace.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include <re2/re2.h>
 #include <unicode/ustring.h>
@@ -40,20 +44,40 @@ struct SnakeRewrite {
 };
 
 // The three rewrites in the order they run: "(.)([A-Z][a-z]+)", "__([A-Z])", "([a-z0-9])([A-Z])".
-// Function-local statics: each pattern is compiled once, on first use, and callers racing on the
-// first use wait for the one that builds it. Never destroyed: a daemon thread of the interpreter
-// may still apply one while the process runs its exit handlers.
-const SnakeRewrite& split_before_capitalised_word() {
-    static const SnakeRewrite* const rewrite = new SnakeRewrite("(.)([A-Z][a-z]+)", "\\1_\\2");
-    return *rewrite;
+struct SnakeRewrites {
+    SnakeRewrite split_before_capitalised_word{"(.)([A-Z][a-z]+)", "\\1_\\2"};
+    SnakeRewrite collapse_underscores_before_capital{"__([A-Z])", "_\\1"};
+    SnakeRewrite split_lower_or_digit_from_capital{"([a-z0-9])([A-Z])", "\\1_\\2"};
+    // The set a child of a fork stopped using, kept reachable rather than freed.
+    mutable const SnakeRewrites* abandoned = nullptr;
+};
+
+// The set in use, compiled on first use without a lock: threads racing on it may each compile a
+// set, and the first one published wins. Never destroyed: a daemon thread of the interpreter may
+// still apply one while the process runs its exit handlers.
+std::atomic<const SnakeRewrites*> current_rewrites{nullptr};
+
+const SnakeRewrites& rewrites() {
+    const SnakeRewrites* set = current_rewrites.load(std::memory_order_acquire);
+    if (set != nullptr) [[likely]]
+        return *set;
+    auto* fresh = new SnakeRewrites;
+    if (current_rewrites.compare_exchange_strong(set, fresh, std::memory_order_acq_rel))
+        return *fresh;
+    delete fresh;
+    return *set;
 }
-const SnakeRewrite& collapse_underscores_before_capital() {
-    static const SnakeRewrite* const rewrite = new SnakeRewrite("__([A-Z])", "_\\1");
-    return *rewrite;
-}
-const SnakeRewrite& split_lower_or_digit_from_capital() {
-    static const SnakeRewrite* const rewrite = new SnakeRewrite("([a-z0-9])([A-Z])", "\\1_\\2");
-    return *rewrite;
+
+// A compiled pattern builds its matching states on demand under locks of its own, so the child of
+// a fork may find one held by a thread it lacks: the child's first use compiles a set of its own.
+// The parent's set is kept, never freed: a lock in it may never be released.
+const SnakeRewrites* abandoned_rewrites = nullptr;
+
+void forget_rewrites_in_child() {
+    const SnakeRewrites* set = current_rewrites.exchange(nullptr, std::memory_order_relaxed);
+    if (set == nullptr) return;
+    set->abandoned = abandoned_rewrites;
+    abandoned_rewrites = set;
 }
 
 // Necessary conditions for a match of each pattern, tested on bytes.
@@ -160,18 +184,25 @@ std::string to_lower_in_pieces(std::string_view text, size_t max_piece) {
 }  // namespace detail
 
 void prepare_patterns() {
-    // A pattern builds its matching machinery on its first match too, so each is also run once.
-    std::string text = "aHTTPResponse__X";
-    split_before_capitalised_word().apply(text);
-    collapse_underscores_before_capital().apply(text);
-    split_lower_or_digit_from_capital().apply(text);
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // A pattern builds its matching machinery on its first match too, so each is also run once.
+        const SnakeRewrites& r = rewrites();
+        std::string text = "aHTTPResponse__X";
+        r.split_before_capitalised_word.apply(text);
+        r.collapse_underscores_before_capital.apply(text);
+        r.split_lower_or_digit_from_capital.apply(text);
+        if (pthread_atfork(nullptr, nullptr, &forget_rewrites_in_child) != 0)
+            quarn::panic("failed to register the fork handlers");
+    });
 }
 
 std::string to_snake_case(std::string_view name) {
     std::string text(name);
-    if (has_capitalised_word_after_start(text)) split_before_capitalised_word().apply(text);
-    if (has_underscores_before_capital(text)) collapse_underscores_before_capital().apply(text);
-    if (has_lower_or_digit_before_capital(text)) split_lower_or_digit_from_capital().apply(text);
+    const SnakeRewrites& r = rewrites();
+    if (has_capitalised_word_after_start(text)) r.split_before_capitalised_word.apply(text);
+    if (has_underscores_before_capital(text)) r.collapse_underscores_before_capital.apply(text);
+    if (has_lower_or_digit_before_capital(text)) r.split_lower_or_digit_from_capital.apply(text);
     if (is_ascii(text)) {
         for (char& c : text) {
             if (is_upper(c)) c = char(c - 'A' + 'a');
