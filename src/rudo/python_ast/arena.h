@@ -31,9 +31,9 @@ namespace rudo::python_ast {
 // MAX_BLOCK, so a big tree takes few blocks and a small one wastes little. A request of more
 // than a quarter of the next block, or one that does not fit where more than a 32nd of the
 // current block is left, gets a block of its own at its exact size, so neither a large list nor
-// the tail of a block is wasted on the other. Nothing is given back before the
-// arena goes, except the last allocation, whose bytes the next one reuses, and the unused end
-// of the current block once the tree is finished (`trim`).
+// the tail of a block is wasted on the other. Nothing is given back before the arena goes,
+// except the last allocation, whose bytes the next one reuses, and the unused end of the current
+// block once the tree is finished (`trim`).
 class Arena {
   public:
     static constexpr size_t MIN_BLOCK = size_t{4} << 10;
