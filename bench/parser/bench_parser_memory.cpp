@@ -26,7 +26,8 @@ std::atomic<size_t> allocations{0};
 std::atomic<size_t> live_bytes{0};
 std::atomic<size_t> peak_bytes{0};
 
-// Heap bytes live now plus the arenas' large chunks, which bypass operator new.
+// Heap bytes live now plus the arenas' chunks, which bypass operator new (released chunks the
+// chunk cache keeps are not counted: no tree holds them).
 size_t held_bytes() {
     return live_bytes.load() + quarn::ChunkResource::bytes_in_use();
 }
@@ -94,6 +95,17 @@ using rudo::python_parser::parse_module_unchecked;
 using rudo::python_parser::Parsed;
 
 #ifdef QUARN_COUNT_ALLOCATIONS
+// Lines of /proc/self/maps: the process's mappings.
+size_t process_mappings() {
+    std::FILE* maps = std::fopen("/proc/self/maps", "r");
+    if (maps == nullptr) return 0;
+    size_t lines = 0;
+    for (int c = std::fgetc(maps); c != EOF; c = std::fgetc(maps))
+        lines += c == '\n';
+    std::fclose(maps);
+    return lines;
+}
+
 int count_allocations() {
     const quarn_bench::Corpus& c = quarn_bench::corpus();
     size_t tokens = 0;
@@ -121,8 +133,11 @@ int count_allocations() {
         parsed = Parsed{};  // tokens and errors released
         tree = held_bytes() - base;
     }
-    // Every file's tree kept at once (tokens and errors dropped), as a cache keeps them.
+    // Every file's tree kept at once (tokens and errors dropped), as a cache keeps them, and the
+    // mappings of the process meanwhile (the kernel allows a limited number).
     size_t corpus_tree = 0;
+    const size_t mappings_before = process_mappings();
+    size_t mappings_kept = 0;
     {
         const size_t start = held_bytes();
         std::vector<rudo::python_ast::ModModule> trees;
@@ -131,6 +146,7 @@ int count_allocations() {
         for (const auto& text : c.files)
             trees.push_back(std::move(parse_module_unchecked(text).syntax));
         corpus_tree = held_bytes() - start - reserved;
+        mappings_kept = process_mappings();
     }
     std::printf("files=%zu\nsource_bytes=%zu\ntokens=%zu\nallocations=%zu\n", c.files.size(),
                 c.bytes, tokens, count);
@@ -142,6 +158,8 @@ int count_allocations() {
                 static_cast<double>(corpus_tree) / static_cast<double>(c.bytes));
     std::printf("peak_bytes_per_source_byte=%.2f\n",
                 static_cast<double>(peak) / static_cast<double>(largest.size()));
+    std::printf("corpus_tree_mappings=%zu (%zu before)\n", mappings_kept, mappings_before);
+    std::printf("chunk_cache_bytes=%zu\n", quarn::ChunkResource::bytes_cached());
     return 0;
 }
 #else

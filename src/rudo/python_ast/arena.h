@@ -26,15 +26,20 @@
 
 namespace rudo::python_ast {
 
-// A bump allocator over blocks of BLOCK bytes; a request of more than a quarter block gets a
-// block of its own at its exact size, so neither a large list nor the tail of a block is wasted
-// on the other. Nothing is given back before the arena goes, except the last allocation, whose
-// bytes the next one reuses.
+// A bump allocator over chunks of the chunk resource. The first block is sized from what the
+// caller expects the tree to take; each later one is as large as all before it together, up to
+// MAX_BLOCK, so a big tree takes few blocks and a small one wastes little. A request of more
+// than a quarter of the next block, or one that does not fit where more than a 32nd of the
+// current block is left, gets a block of its own at its exact size, so neither a large list nor
+// the tail of a block is wasted on the other. Nothing is given back before the arena goes,
+// except the last allocation, whose bytes the next one reuses, and the unused end of the current
+// block once the tree is finished (`trim`).
 class Arena {
   public:
-    static constexpr size_t BLOCK = size_t{16} << 10;
+    static constexpr size_t MIN_BLOCK = size_t{4} << 10;
+    static constexpr size_t MAX_BLOCK = size_t{2} << 20;
 
-    // `expected_bytes` is kept for callers that size the arena; blocks are of one size.
+    // `expected_bytes`: about what the tree will take; the first block is that large.
     explicit Arena(size_t expected_bytes);
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
@@ -62,6 +67,13 @@ class Arena {
 #endif
     }
 
+    // Gives back the unused end of the current block: the tree is complete. Later allocations
+    // still work.
+    void trim() noexcept;
+
+    // Bytes of the blocks the arena holds (the heap in sanitizer builds: none).
+    size_t bytes_held() const noexcept;
+
     // Keeps a text computed after the parse, possibly by several threads at once, until the
     // arena goes.
     const std::string* keep(std::unique_ptr<std::string> text);
@@ -73,14 +85,19 @@ class Arena {
     void deallocate_per_node(void* p) noexcept;
     std::unique_ptr<PerNode> per_node_;
 #else
-    // Each block starts with the link to the one allocated before it.
+    // Each block starts with the link to the block allocated before it and what giving it back
+    // takes.
     struct BlockHeader {
         BlockHeader* previous;
+        size_t size;
+        bool mapped;
     };
     void* allocate_slow(size_t bytes, size_t alignment);
-    BlockHeader* blocks_ = nullptr;
+    BlockHeader* blocks_ = nullptr;  // the block bumped into, when `end_` is set
     uintptr_t next_ = 0;
     uintptr_t end_ = 0;
+    size_t next_block_;
+    size_t held_ = 0;
 #endif
     std::mutex kept_mutex_;
     std::vector<std::unique_ptr<std::string>> kept_;

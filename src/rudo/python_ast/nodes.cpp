@@ -262,11 +262,6 @@ std::span<const TString> TStringValue::parts() const {
 // ---------------------------------------------------------------------------------------------
 // Suite.
 
-namespace {
-// First buffer of the arena a copied suite gets; it grows from there.
-constexpr size_t COPY_ARENA_BYTES = size_t{64} << 10;
-}  // namespace
-
 Suite::Suite(List<Stmt>&& stmts) noexcept : stmts_(std::move(stmts)) {}
 
 Suite::Suite(std::initializer_list<Stmt> stmts) : stmts_(stmts) {}
@@ -276,11 +271,13 @@ Suite::Suite(const Suite& other) {
         stmts_ = other.stmts_;
         return;
     }
-    auto arena = std::make_unique<Arena>(COPY_ARENA_BYTES);
+    // The copy takes about what the original holds.
+    auto arena = std::make_unique<Arena>(other.arena_->bytes_held());
     {
         ArenaScope scope(arena.get());
         stmts_ = other.stmts_;
     }
+    arena->trim();
     arena_ = std::move(arena);
 }
 

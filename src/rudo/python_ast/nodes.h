@@ -186,8 +186,12 @@ class Suite {
     Suite& operator=(Suite&& other) noexcept;
     ~Suite();
 
-    // Hands the tree's arena to the suite; the statements must live in it.
-    void adopt_arena(std::unique_ptr<Arena> arena) noexcept { arena_ = std::move(arena); }
+    // Hands the finished tree's arena to the suite, which gives back the arena's unused end; the
+    // statements must live in it.
+    void adopt_arena(std::unique_ptr<Arena> arena) noexcept {
+        arena_ = std::move(arena);
+        if (arena_) arena_->trim();
+    }
     const Arena* arena() const noexcept { return arena_.get(); }
 
     List<Stmt>& stmts() noexcept { return stmts_; }

@@ -1,12 +1,16 @@
 // A parsed tree lives in its parse's arena: the module's suite owns it, moves hand it over, copies
-// go into an arena of their own, and texts joined after the parse stay with the tree.
+// go into an arena of their own, and texts joined after the parse stay with the tree. The arena's
+// blocks are sized from what the tree is expected to take, its unused end goes back once the tree
+// is finished, and the next parse reuses the blocks a dropped tree gave back.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/chunk_resource.h"
 #include "rudo/python_ast/arena.h"
 #include "rudo/python_ast/dump.h"
 #include "rudo/python_parser/parser/parse.h"
@@ -107,5 +111,74 @@ TEST(TreeArena, ScopesNestAndRestoreTheHeap) {
     }
     EXPECT_EQ(py::current_arena(), nullptr);
 }
+
+#ifndef RUDO_AST_ARENA_PER_NODE
+constexpr size_t KiB = size_t{1} << 10;
+
+TEST(TreeArena, BlocksGrowFromTheExpectedSizeAndTheEndGoesBackWhenTrimmed) {
+    struct Case {
+        size_t expected;
+        size_t allocated;  // in allocations of 64 bytes
+        size_t held;       // bytes held before the trim
+        size_t trimmed;    // and after
+    };
+    const Case cases[] = {
+        // The first block is the expected size, no less than the smallest block; the trim
+        // keeps the pages in use, the block's header with them.
+        {300 * KiB, 64 * KiB, 300 * KiB, 68 * KiB},
+        {100, 1 * KiB, 4 * KiB, 4 * KiB},
+        // Each later block is as large as all before it together: 64, 64, 128 KiB; a mapped
+        // block keeps no less than what is mapped.
+        {64 * KiB, 130 * KiB, 256 * KiB, 128 * KiB + quarn::ChunkResource::MAPPED},
+        // Up to 2 MiB, and no more.
+        {3 * 1024 * KiB, 2 * 1024 * KiB + 100 * KiB, 4 * 1024 * KiB, 2 * 1024 * KiB + 104 * KiB},
+        // A block too small to be mapped stays whole.
+        {12 * KiB, 8 * KiB, 12 * KiB, 12 * KiB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.expected << " expecting, " << c.allocated);
+        quarn::ChunkResource::release_cache();
+        py::Arena arena(c.expected);
+        std::vector<char*> blocks;
+        for (size_t done = 0; done < c.allocated; done += 64) {
+            char* p = static_cast<char*>(arena.allocate(64, 8));
+            std::memset(p, 1, 64);
+            blocks.push_back(p);
+        }
+        EXPECT_EQ(arena.bytes_held(), c.held);
+        arena.trim();
+        EXPECT_EQ(arena.bytes_held(), c.trimmed);
+        // What was allocated is untouched by the trim, and allocation goes on after it.
+        for (char* p : blocks)
+            ASSERT_EQ(p[63], 1);
+        std::memset(arena.allocate(4 * KiB, 8), 2, 4 * KiB);
+    }
+}
+
+// A steady stream of parses of one file takes its blocks from the cache, where the trees before
+// it left them, instead of new memory.
+TEST(TreeArena, ADroppedTreesBlocksServeTheNextParse) {
+    quarn::ChunkResource::release_cache();
+    std::string source;
+    for (int i = 0; i < 2000; ++i)
+        source += "x = a*b + c*(d - e)/f**2 - g[i]*h(j, k)\n";
+    size_t held = 0;
+    {
+        Parsed first = parse_module_unchecked(source);
+        held = first.syntax.body.arena()->bytes_held();
+        ASSERT_GT(held, 4 * quarn::ChunkResource::MAPPED);
+    }
+    EXPECT_GE(quarn::ChunkResource::bytes_cached(), held);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const size_t mapped = quarn::ChunkResource::bytes_mapped();
+        Parsed again = parse_module_unchecked(source);
+        EXPECT_EQ(again.syntax.body.size(), 2000u);
+        EXPECT_EQ(quarn::ChunkResource::bytes_mapped(), mapped);
+        // No more than a block's worth of trimming beyond the first tree.
+        EXPECT_LE(again.syntax.body.arena()->bytes_held(), held + quarn::ChunkResource::MAPPED);
+    }
+}
+#endif
 
 }  // namespace
