@@ -90,10 +90,20 @@ Ref to_py(const ast::RecordList<T>& items, const Context& context) {
     return list_to_py(items, context);
 }
 
+// A dict with room for `entries` without growing on the way.
+Ref new_dict(size_t entries) {
+#if PY_VERSION_HEX < 0x030D0000
+    return Ref(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries)));
+#else
+    (void)entries;
+    return Ref(PyDict_New());
+#endif
+}
+
 // Entries in the map's order, which is the source's.
 template <typename Keys>
 Ref to_py(const ast::EntryMap<Keys>& map, const Context& context) {
-    Ref dict(PyDict_New());
+    Ref dict = new_dict(map.size());
     if (!dict) return dict;
     for (const auto& [key, value] : map) {
         Ref py_key = new_str(key);
@@ -144,6 +154,24 @@ void dealloc_record(PyObject* self) {
     object.record.~Shared<Record>();
     type->tp_free(self);
     Py_DECREF(type);
+}
+
+// A map of named records (`args`, `fields`): the name made for the key is also the new record
+// object's kept name, so reading it there makes no second string.
+template <typename Record, ast::Text Record::*Name>
+Ref to_py(const ast::RecordMap<Record, Name>& map, const Context& context) {
+    static_assert(kept_slots<Record> > 0, "the name is the record's first kept value");
+    Ref dict = new_dict(map.size());
+    if (!dict) return dict;
+    for (const auto& [key, record] : map) {
+        Ref py_key = new_str(key);
+        if (!py_key) return py_key;
+        Ref py_record = to_py(record, context);
+        if (!py_record) return py_record;
+        record_object<Record>(py_record.get()).kept[0] = Ref::borrow(py_key.get()).release();
+        if (PyDict_SetItem(dict.get(), py_key.get(), py_record.get()) < 0) return Ref();
+    }
+    return dict;
 }
 
 // One read-only property per field: `Member` of the record shared by a `Record` object.
@@ -215,6 +243,7 @@ PyGetSetDef resolver_properties[] = {
     {},
 };
 
+// A record of a named map keeps its name in slot 0 (see the map's conversion above).
 PyGetSetDef function_arg_properties[] = {
     kept<FunctionArgAST, &FunctionArgAST::arg_name, 0>("arg_name"),
     kept<FunctionArgAST, &FunctionArgAST::arg_location, 1>("arg_location"),
