@@ -282,7 +282,7 @@ print(f"{forked - before:.4f} {done - forked:.4f}")
 
 def test_fork_does_not_wait_for_the_workers_files(tmp_path):
     path = tmp_path / "big.py"
-    path.write_text(big_module(30000), encoding="utf-8")
+    path.write_text(big_module(150000), encoding="utf-8")
     for _ in range(3):
         done = subprocess.run([sys.executable, "-c", FORK_LATENCY, str(path), str(tmp_path)],
                               capture_output=True, text=True, timeout=120, env=child_env(),

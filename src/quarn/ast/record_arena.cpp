@@ -28,7 +28,7 @@ char* align_up(char* p, size_t alignment) {
 }  // namespace
 
 std::shared_ptr<RecordArena> RecordArena::for_index() {
-    return std::make_shared<RecordArena>(quarn::ChunkResource::CHUNK, size_t{16} << 10);
+    return std::make_shared<RecordArena>(quarn::ChunkResource::HUGE, size_t{16} << 10);
 }
 
 std::shared_ptr<RecordArena> RecordArena::for_file() {
@@ -41,8 +41,7 @@ RecordArena::RecordArena(size_t chunk_bytes, size_t slab_bytes)
       slab_bytes_(slab_bytes) {}
 
 RecordArena::~RecordArena() {
-    for (const Block& block : blocks_)
-        quarn::ChunkResource::instance().deallocate(block.data, block.bytes, alignof(max_align_t));
+    for (const quarn::Chunk& block : blocks_) quarn::ChunkResource::give_back(block);
 }
 
 void* RecordArena::allocate(size_t bytes, size_t alignment) {
@@ -61,12 +60,14 @@ void* RecordArena::allocate_slow(size_t bytes, size_t alignment) {
     auto carve = [this](size_t size, size_t align) -> char* {
         char* at = cur_ ? align_up(cur_, align) : nullptr;
         if (!at || at > end_ || size > static_cast<size_t>(end_ - at)) {
-            const size_t block = std::max(chunk_bytes_, size + align);
-            void* data = quarn::ChunkResource::instance().allocate(block, alignof(max_align_t));
-            blocks_.push_back({data, block});
-            reserved_ += block;
-            cur_ = static_cast<char*>(data);
-            end_ = cur_ + block;
+            // Room for the block first, so that a chunk taken is never lost.
+            if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 4);
+            const quarn::Chunk block =
+                quarn::ChunkResource::take(std::max(chunk_bytes_, size + align));
+            blocks_.push_back(block);
+            reserved_ += block.size;
+            cur_ = static_cast<char*>(block.data);
+            end_ = cur_ + block.size;
             at = align_up(cur_, align);
         }
         cur_ = at + size;

@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/chunk_resource.h"
+
 namespace quarn::ast {
 
 class RecordArena {
@@ -53,11 +55,7 @@ class RecordArena {
     const size_t chunk_bytes_;
     const size_t slab_bytes_;
     mutable std::mutex mutex_;
-    struct Block {
-        void* data;
-        size_t bytes;
-    };
-    std::vector<Block> blocks_;
+    std::vector<quarn::Chunk> blocks_;
     char* cur_ = nullptr;
     char* end_ = nullptr;
     size_t reserved_ = 0;
