@@ -456,7 +456,7 @@ class Parser {
     ExprName parse_name();
     Identifier parse_identifier();
     Identifier parse_missing_identifier();
-    ExprAttribute parse_attribute_expression(Expr value, TextSize start);
+    ExprAttribute parse_attribute_expression(Expr&& value, TextSize start);
     Arguments parse_arguments();
     void bump_cmp_op(python_ast::CmpOp op);
     // One subscript element: an expression or a slice.
