@@ -534,8 +534,8 @@ class Parser {
     Stmt parse_type_alias_statement();
     Stmt parse_expression_or_assignment_statement();
     Stmt parse_annotated_assignment(TextSize start, ExprWithParens target);
-    Stmt parse_assignment(TextSize start, Expr first);
-    Stmt parse_augmented_assignment(TextSize start, Expr target, python_ast::Operator op);
+    Stmt parse_assignment(TextSize start, Expr&& first);
+    Stmt parse_augmented_assignment(TextSize start, Expr&& target, python_ast::Operator op);
 
   public:
     // ---- compound.cpp ----
