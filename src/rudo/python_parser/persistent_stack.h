@@ -9,7 +9,9 @@
 namespace rudo::python_parser {
 
 // The top entry lives inline and can be changed in place; the entries below it form an immutable
-// list whose nodes are shared between copies. Single-threaded by design: one parse owns it.
+// list whose nodes are shared between copies. A node that a pop leaves unreferenced is kept for the
+// next push of the same stack, so a block structure that goes in and out does not allocate once
+// per level. Single-threaded by design: one parse owns it.
 template <typename T>
 class PersistentStack {
   public:
@@ -46,7 +48,14 @@ class PersistentStack {
         }
         return *this;
     }
-    ~PersistentStack() { release(below_); }
+    ~PersistentStack() {
+        release(below_);
+        while (spare_) {
+            Node* next = spare_->next;
+            delete spare_;
+            spare_ = next;
+        }
+    }
 
     bool empty() const { return size_ == 0; }
     size_t size() const { return size_; }
@@ -55,7 +64,18 @@ class PersistentStack {
     const T& top() const { return *top_; }
 
     void push(T value) {
-        if (top_) below_ = new Node{std::move(*top_), below_, 1};
+        if (top_) {
+            if (spare_) {
+                Node* node = spare_;
+                spare_ = node->next;
+                node->value = std::move(*top_);
+                node->next = below_;
+                node->refs = 1;
+                below_ = node;
+            } else {
+                below_ = new Node{std::move(*top_), below_, 1};
+            }
+        }
         top_ = std::move(value);
         ++size_;
     }
@@ -69,8 +89,14 @@ class PersistentStack {
         Node* node = below_;
         top_ = node->value;
         below_ = node->next;
+        if (node->refs == 1) {
+            // Only this stack held the node: its reference to the next node passes to `below_`.
+            node->next = spare_;
+            spare_ = node;
+            return;
+        }
+        --node->refs;
         retain(below_);
-        release(node);
     }
 
   private:
@@ -95,6 +121,8 @@ class PersistentStack {
     std::optional<T> top_;
     Node* below_ = nullptr;
     size_t size_ = 0;
+    // Unreferenced nodes of this stack, linked through `next`; never shared with a copy.
+    Node* spare_ = nullptr;
 };
 
 }  // namespace rudo::python_parser

@@ -803,7 +803,7 @@ void Parser::continue_postfix_expression(ExprWithParens& atom, TextSize start) {
     }
 }
 
-ExprAttribute Parser::parse_attribute_expression(Expr value, TextSize start) {
+ExprAttribute Parser::parse_attribute_expression(Expr&& value, TextSize start) {
     bump(TokenKind::Dot);
     Identifier attr = parse_identifier();
     return ExprAttribute{.range = node_range(start),

@@ -456,7 +456,7 @@ class Parser {
     ExprName parse_name();
     Identifier parse_identifier();
     Identifier parse_missing_identifier();
-    ExprAttribute parse_attribute_expression(Expr value, TextSize start);
+    ExprAttribute parse_attribute_expression(Expr&& value, TextSize start);
     Arguments parse_arguments();
     void bump_cmp_op(python_ast::CmpOp op);
     // One subscript element: an expression or a slice.
@@ -534,8 +534,8 @@ class Parser {
     Stmt parse_type_alias_statement();
     Stmt parse_expression_or_assignment_statement();
     Stmt parse_annotated_assignment(TextSize start, ExprWithParens target);
-    Stmt parse_assignment(TextSize start, Expr first);
-    Stmt parse_augmented_assignment(TextSize start, Expr target, python_ast::Operator op);
+    Stmt parse_assignment(TextSize start, Expr&& first);
+    Stmt parse_augmented_assignment(TextSize start, Expr&& target, python_ast::Operator op);
 
   public:
     // ---- compound.cpp ----

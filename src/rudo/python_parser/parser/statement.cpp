@@ -340,7 +340,7 @@ Stmt Parser::parse_annotated_assignment(TextSize start, ExprWithParens target) {
                          .simple = simple};
 }
 
-Stmt Parser::parse_assignment(TextSize start, Expr first) {
+Stmt Parser::parse_assignment(TextSize start, Expr&& first) {
     bump(TokenKind::Equal);
     auto gathered = list<Expr>();
     gathered.push_back(std::move(first));
@@ -363,7 +363,7 @@ Stmt Parser::parse_assignment(TextSize start, Expr first) {
         .range = node_range(start), .targets = std::move(targets), .value = std::move(value)};
 }
 
-Stmt Parser::parse_augmented_assignment(TextSize start, Expr target, Operator op) {
+Stmt Parser::parse_augmented_assignment(TextSize start, Expr&& target, Operator op) {
     bump_any();
     if (!target.is<ExprName>() && !target.is<ExprAttribute>() && !target.is<ExprSubscript>()) {
         report<ParseErrorId::InvalidAugmentedAssignmentTarget>(target.range());

@@ -290,4 +290,45 @@ TEST(Indentation, CountsSaturateInsteadOfWrapping) {
     EXPECT_EQ(Indentation({4, 4}).compare(Indentation({2, 1})), Indentation::Order::Greater);
 }
 
+// Levels given up by pops are reused by later pushes; a copy taken before (as a checkpoint takes
+// one) must keep its own levels however the original goes in and out afterwards.
+TEST(Indentation, CopiesKeepTheirLevelsWhileTheOriginalReusesItsOwn) {
+    auto level = [](uint32_t n) { return Indentation{n, n}; };
+    auto drain = [](Indentations stack) {
+        std::vector<uint32_t> columns;
+        while (!stack.empty()) {
+            columns.push_back(stack.current().column);
+            stack.pop();
+        }
+        return columns;
+    };
+    Indentations stack;
+    for (uint32_t n : {1u, 2u, 3u})
+        stack.push(level(n));
+    stack.pop();
+    stack.pop();
+    stack.push(level(4));
+    stack.push(level(5));
+    EXPECT_EQ(drain(stack), (std::vector<uint32_t>{5, 4, 1}));
+
+    Indentations copy = stack;
+    stack.pop();
+    stack.pop();
+    stack.push(level(6));
+    stack.push(level(7));
+    stack.push(level(8));
+    EXPECT_EQ(drain(copy), (std::vector<uint32_t>{5, 4, 1}));
+    EXPECT_EQ(drain(stack), (std::vector<uint32_t>{8, 7, 6, 1}));
+
+    copy.pop();
+    copy.push(level(9));
+    stack.pop();
+    stack.push(level(10));
+    EXPECT_EQ(drain(copy), (std::vector<uint32_t>{9, 4, 1}));
+    EXPECT_EQ(drain(stack), (std::vector<uint32_t>{10, 7, 6, 1}));
+    copy = stack;
+    EXPECT_EQ(copy.size(), 4u);
+    EXPECT_EQ(drain(copy), (std::vector<uint32_t>{10, 7, 6, 1}));
+}
+
 }  // namespace
