@@ -1,6 +1,9 @@
 #include "rudo/python_parser/token_source.h"
 
+#include <algorithm>
+
 #include "base/panic.h"
+#include "base/pause_point.h"
 
 namespace rudo::python_parser {
 
@@ -21,8 +24,22 @@ void TokenSource::do_bump() {
     for (;;) {
         TokenKind kind = lexer_.next_token();
         if (!python_ast::is_trivia(kind)) return;
-        tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
+        push(Token{lexer_.current_range(), lexer_.current_flags(), kind});
     }
+}
+
+void TokenSource::grow_tokens() {
+    // A big file's tokens take tens of megabytes: they move slice by slice, with a pause point
+    // between two, so that a pause never waits for the whole copy and its page faults.
+    constexpr size_t SLICE = size_t{1} << 16;
+    std::vector<Token> bigger;
+    bigger.reserve(std::max<size_t>(2 * tokens_.capacity(), 16));
+    for (size_t done = 0; done < tokens_.size(); done += SLICE) {
+        quarn::pause_point();
+        const size_t end = std::min(tokens_.size(), done + SLICE);
+        bigger.insert(bigger.end(), tokens_.begin() + done, tokens_.begin() + end);
+    }
+    tokens_ = std::move(bigger);
 }
 
 TokenKind TokenSource::next_non_trivia() {
@@ -76,8 +93,7 @@ void TokenSource::re_lex_logical_token() {
     if (!lexer_.re_lex_logical_token(newline_start)) return;
     if (newline_index) tokens_.resize(*newline_index);
     if (python_ast::is_trivia(lexer_.current_kind())) {
-        tokens_.push_back(
-            Token{lexer_.current_range(), lexer_.current_flags(), lexer_.current_kind()});
+        push(Token{lexer_.current_range(), lexer_.current_flags(), lexer_.current_kind()});
         do_bump();
     }
 }

@@ -82,8 +82,15 @@ class TokenSource {
   private:
     explicit TokenSource(Lexer lexer, size_t source_len);
     void record(TokenKind kind) {
-        tokens_.push_back(Token{lexer_.current_range(), lexer_.current_flags(), kind});
+        push(Token{lexer_.current_range(), lexer_.current_flags(), kind});
     }
+    void push(const Token& token) {
+        if (tokens_.size() == tokens_.capacity()) [[unlikely]]
+            grow_tokens();
+        tokens_.push_back(token);
+    }
+    // Doubles the room for tokens.
+    void grow_tokens();
     // Lexes until a significant token is current, recording the trivia met.
     void do_bump();
     // Lexes forward to the next significant token without recording anything.
