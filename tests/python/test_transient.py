@@ -127,7 +127,13 @@ def big_file(tmp_path_factory):
     return path, str(root)
 
 
-@pytest.mark.skipif(bool(SANITIZER), reason="a sanitizer's runtime needs descriptors of its own")
+# The address sanitizer build checks vptrs too, and with no descriptor left that check reports a
+# sound object as one with an invalid vptr: it reads the object through a pipe, and pipe() fails.
+# A suppression of that check has no effect with no descriptor left either, and pipe() needs two
+# descriptors where the read needs one, so none can be left for it.
+@pytest.mark.skipif(SANITIZER == "address",
+                    reason="with no descriptor left the vptr check's own pipe fails and it reports "
+                           "a sound object")
 def test_running_out_of_file_descriptors_is_not_remembered(big_file):
     run(OUT_OF_DESCRIPTORS, *big_file)
 
