@@ -36,13 +36,17 @@ def threads():
     # The field after the command's parenthesised name are the state, then 17 more to the count.
     return int(os.pread(STAT, 4096, 0).rsplit(b")", 1)[1].split()[17])
 
-# The threads of an idle process: a thread started and ended first, since a sanitizer starts a
-# background thread of its own beside the process's first new thread.
-first = threading.Thread(target=lambda: None)
-first.start()
-first.join()
-time.sleep(0.05)
 IDLE_THREADS = threads()
+
+def count_idle_threads():
+    # A sanitizer's runtime starts a thread of its own beside the process's first new thread: one
+    # thread started and ended first makes it one of the idle process's threads.
+    global IDLE_THREADS
+    first = threading.Thread(target=lambda: None)
+    first.start()
+    first.join()
+    time.sleep(0.05)
+    IDLE_THREADS = threads()
 
 def wait_for_workers():
     while threads() > IDLE_THREADS:
@@ -59,6 +63,7 @@ def check(cache, index, path):
 # the index lookups and the warm-up; then they are given back.
 OUT_OF_DESCRIPTORS = COMMON + """
 path, root = sys.argv[1:3]
+count_idle_threads()
 cache = q.AstFileParserCache([path], root)
 index = q.AstProjectIndex([path], root)
 warmed = q.AstProjectIndex([path], root)
@@ -146,6 +151,7 @@ def test_running_out_of_memory_is_not_remembered(big_file):
 # The time until the warm-up threads have ended, with the index kept and with it dropped at once.
 DROPPED = COMMON + """
 root, paths = sys.argv[1], sys.argv[2:]
+count_idle_threads()
 
 def warm_up(drop):
     index = q.AstProjectIndex(paths, root)
