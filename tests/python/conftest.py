@@ -1,6 +1,23 @@
+import os
+
 import pytest
 
 import quarn_rs
+
+
+def _sanitizer():
+    # Named by the CTest entries of the sanitizer builds; a run by hand shows it in the preloaded
+    # runtime.
+    named = os.environ.get("QUARN_TEST_SANITIZER")
+    if named is not None:
+        return named
+    preload = os.environ.get("LD_PRELOAD", "")
+    return "address" if "libasan" in preload else "thread" if "libtsan" in preload else ""
+
+
+# "address", "thread" or "" (no sanitizer). Sanitized processes run many times slower: the heavy
+# cases take fewer rounds or files under one.
+SANITIZER = _sanitizer()
 
 
 @pytest.fixture

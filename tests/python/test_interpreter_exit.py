@@ -6,7 +6,10 @@ import sys
 
 import pytest
 
-RUNS = 20
+from conftest import SANITIZER
+
+# Fewer under a sanitizer, whose processes start and run many times slower.
+RUNS = 8 if SANITIZER else 20
 
 # Each expression is one call that releases the interpreter lock; `fs`, `cache` and `path` are
 # set up by the script.

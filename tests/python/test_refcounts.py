@@ -9,10 +9,9 @@ import sys
 import pytest
 
 import quarn_rs as q
-from conftest import write_project
+from conftest import SANITIZER, write_project
 
 N = 100_000
-UNDER_SANITIZER = "san" in os.environ.get("LD_PRELOAD", "")
 
 
 def _resident_bytes():
@@ -43,7 +42,7 @@ def _assert_no_growth(name, call, arguments=()):
     grown = sys.getallocatedblocks() - blocks
     assert grown < 100, f"{name}: {grown} Python blocks more after {N} calls"
     assert [sys.getrefcount(a) for a in arguments] == counts, f"{name}: argument references"
-    if not UNDER_SANITIZER:
+    if not SANITIZER:
         rss = _resident_bytes() - resident
         assert rss < 16 << 20, f"{name}: resident set grew by {rss} bytes"
 

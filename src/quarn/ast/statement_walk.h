@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "base/pause_point.h"
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_ast/statement_visitor.h"
 
@@ -36,6 +37,8 @@ void each_statement(std::span<const rudo::python_ast::Stmt> body, Visit visit) {
         const Stmt& stmt = rest.front();
         rest = rest.subspan(1);
         if (rest.empty()) pending.pop_back();
+        // A file of many statements may be held still between two of them.
+        quarn::pause_point();
         visit(stmt);
         nested.bodies.clear();
         rudo::python_ast::walk_stmt(nested, stmt);

@@ -1,6 +1,9 @@
 #include "rudo/python_parser/token_source.h"
 
+#include <algorithm>
+
 #include "base/panic.h"
+#include "base/pause_point.h"
 
 namespace rudo::python_parser {
 
@@ -30,7 +33,17 @@ void TokenSource::record_trivia_from(TokenKind kind) {
 }
 
 void TokenSource::grow_tokens() {
-    tokens_.reserve(tokens_.capacity() < 8 ? 16 : tokens_.capacity() * 2);
+    // A big file's tokens take tens of megabytes: they move slice by slice, with a pause point
+    // between two, so that a pause never waits for the whole copy and its page faults.
+    constexpr size_t SLICE = size_t{1} << 16;
+    std::vector<Token> bigger;
+    bigger.reserve(std::max<size_t>(2 * tokens_.capacity(), 16));
+    for (size_t done = 0; done < tokens_.size(); done += SLICE) {
+        quarn::pause_point();
+        const size_t end = std::min(tokens_.size(), done + SLICE);
+        bigger.insert(bigger.end(), tokens_.begin() + done, tokens_.begin() + end);
+    }
+    tokens_ = std::move(bigger);
 }
 
 TokenKind TokenSource::next_non_trivia() {

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "base/panic.h"
+#include "base/pause_point.h"
 
 namespace rudo::source_file {
 namespace {
@@ -78,6 +79,8 @@ LineIndex LineIndex::from_source_text(std::string_view text) {
         if (!lf) break;
         starts.push_back(static_cast<TextSize>(lf - begin + 1));
         cursor = lf + 1;
+        // The index of a big file may be held still between two lines.
+        quarn::pause_point();
     }
     inner->kind = has_non_ascii(text) ? LineIndexKind::Utf8 : LineIndexKind::Ascii;
     return LineIndex(std::move(inner));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/panic.h"
+#include "base/pause_point.h"
 #include "rudo/python_ast/nodes.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -152,8 +153,11 @@ class ListBuilder {
     python_ast::List<T> take() {
         python_ast::List<T> list;
         list.reserve(count_);
-        for (size_t i = 0; i < count_; ++i)
+        for (size_t i = 0; i < count_; ++i) {
+            // A module's statements may be hundreds of thousands: the move may be held still.
+            if (i % 1024 == 0) quarn::pause_point();
             list.push_back(std::move((*this)[i]));
+        }
         clear();
         return list;
     }

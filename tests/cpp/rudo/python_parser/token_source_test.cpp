@@ -55,6 +55,18 @@ TEST(TokenSource, RecordsEveryTokenButTheFinalEndOfFile) {
         EXPECT_EQ(as_vector(result.tokens), plain.tokens) << source;
         EXPECT_EQ(result.errors, plain.errors) << source;
     }
+    // A token a byte, far more than the room made at the start: the list grows several times,
+    // the last time by several slices, and keeps every token in order.
+    std::string dense;
+    for (int i = 0; i < 40000; ++i)
+        dense += "f(a,b)#\n";
+    Lexed plain = lex_all(dense);
+    plain.tokens.pop_back();
+    std::vector<Token> recorded = as_vector(consume_all(make(dense)).tokens);
+    ASSERT_EQ(recorded.size(), size_t{8} * 40000);
+    EXPECT_EQ(ranged(std::vector<Token>(recorded.end() - 2, recorded.end())),
+              "Comment 319998..319999, Newline 319999..320000");
+    EXPECT_EQ(recorded, plain.tokens);
 }
 
 TEST(TokenSource, PeekSkipsTriviaAndChangesNothing) {
