@@ -1,9 +1,9 @@
 // The records the definition extraction reports. They are compact views: lists, maps and the
 // texts the source does not spell out as they are live in a RecordArena, the other texts in the
 // file's source, locations are byte ranges of that source; the file's records (ParsedAstFile)
-// keep all of it alive, and a copy of a record is a copy of the view. Nothing in them is ever changed once written. Callers may rely
-// on no order of the maps; they keep source order (keyword arguments as written, fields in
-// declaration order), which Python users read most easily.
+// keep all of it alive, and a copy of a record is a copy of the view. Nothing in them is ever
+// changed once written. Callers may rely on no order of the maps; they keep source order (keyword
+// arguments as written, fields in declaration order), which Python users read most easily.
 #pragma once
 
 #include <cstddef>

@@ -41,7 +41,8 @@ RecordArena::RecordArena(size_t chunk_bytes, size_t slab_bytes)
       slab_bytes_(slab_bytes) {}
 
 RecordArena::~RecordArena() {
-    for (const quarn::Chunk& block : blocks_) quarn::ChunkResource::give_back(block);
+    for (const quarn::Chunk& block : blocks_)
+        quarn::ChunkResource::give_back(block);
 }
 
 void* RecordArena::allocate(size_t bytes, size_t alignment) {

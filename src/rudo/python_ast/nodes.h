@@ -428,7 +428,7 @@ struct Parameters {
     List<ParameterWithDefault> args{};
     OptionalBox<Parameter> vararg{};          // `*name`
     List<ParameterWithDefault> kwonlyargs{};  // after `*` or `*name`
-    OptionalBox<Parameter> kwarg{};                  // `**name`
+    OptionalBox<Parameter> kwarg{};           // `**name`
     static constexpr std::string_view KIND = "Parameters";
 
     class Iterator;
@@ -598,40 +598,39 @@ class NodeKinds : public Variant {
 // Stmt, Expr and Pattern nest to any depth: their copy and destruction work through an
 // explicit worklist instead of recursion. A moved-from node is a payload-free leaf (`Leaf`), so
 // its destructor has nothing left to walk and a subtree is never visited twice.
-#define RUDO_AST_DEEP_KIND(Self, Variant, Leaf)                 \
-    class Self : public NodeKinds<Self, Variant> {              \
-      public:                                                   \
-        using NodeKinds::NodeKinds;                             \
-        Self(const Self& other);                                \
-        Self(Self&& other) noexcept                             \
-            : NodeKinds(Steal{}, std::move(other.as_variant())) { \
-            other.as_variant().template emplace<Leaf>();        \
-        }                                                       \
-        Self& operator=(const Self& other) {                    \
-            if (this != &other) *this = Self(other);            \
-            return *this;                                       \
-        }                                                       \
-        Self& operator=(Self&& other) noexcept {                \
-            if (this != &other) {                               \
-                as_variant() = static_cast<Variant&&>(other);   \
-                other.as_variant().template emplace<Leaf>();    \
-            }                                                   \
-            return *this;                                       \
-        }                                                       \
-        ~Self() {                                               \
-            const size_t kind = this->index();                  \
-            if (kind < MAY_NEST.size() && MAY_NEST[kind]) {     \
-                destroy_nested();                               \
-            }                                                   \
-        }                                                       \
-                                                                \
-      private:                                                  \
-        template <typename T>                                   \
-        friend struct DeepOps;                                  \
-        Self() = default;                                       \
-        /* By kind: whether it can hold nodes of its own kind. */ \
-        static const std::array<bool, std::variant_size_v<Variant>> MAY_NEST; \
-        void destroy_nested() noexcept;                         \
+#define RUDO_AST_DEEP_KIND(Self, Variant, Leaf)                                           \
+    class Self : public NodeKinds<Self, Variant> {                                        \
+      public:                                                                             \
+        using NodeKinds::NodeKinds;                                                       \
+        Self(const Self& other);                                                          \
+        Self(Self&& other) noexcept : NodeKinds(Steal{}, std::move(other.as_variant())) { \
+            other.as_variant().template emplace<Leaf>();                                  \
+        }                                                                                 \
+        Self& operator=(const Self& other) {                                              \
+            if (this != &other) *this = Self(other);                                      \
+            return *this;                                                                 \
+        }                                                                                 \
+        Self& operator=(Self&& other) noexcept {                                          \
+            if (this != &other) {                                                         \
+                as_variant() = static_cast<Variant&&>(other);                             \
+                other.as_variant().template emplace<Leaf>();                              \
+            }                                                                             \
+            return *this;                                                                 \
+        }                                                                                 \
+        ~Self() {                                                                         \
+            const size_t kind = this->index();                                            \
+            if (kind < MAY_NEST.size() && MAY_NEST[kind]) {                               \
+                destroy_nested();                                                         \
+            }                                                                             \
+        }                                                                                 \
+                                                                                          \
+      private:                                                                            \
+        template <typename T>                                                             \
+        friend struct DeepOps;                                                            \
+        Self() = default;                                                                 \
+        /* By kind: whether it can hold nodes of its own kind. */                         \
+        static const std::array<bool, std::variant_size_v<Variant>> MAY_NEST;             \
+        void destroy_nested() noexcept;                                                   \
     };
 RUDO_AST_DEEP_KIND(Expr, ExprVariant, ExprNoneLiteral)
 RUDO_AST_DEEP_KIND(Pattern, PatternVariant, PatternMatchSingleton)

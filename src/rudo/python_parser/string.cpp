@@ -288,21 +288,23 @@ quarn::Result<InterpolatedStringElementLiteral, LexicalError> StringParser::pars
     return InterpolatedStringElementLiteral{.range = range_, .value = std::move(value)};
 }
 
-quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view body, AnyStringFlags flags,
+quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view body,
+                                                             AnyStringFlags flags,
                                                              TextRange range) {
     auto offset = range.start() + static_cast<TextSize>(flags.prefix().len() + flags.quote_len());
     return StringParser(body, flags, offset, range).parse_string();
 }
 
 quarn::Result<python_ast::NodeText, LexicalError> parse_string_text(std::string_view body,
-                                                                  AnyStringFlags flags,
-                                                                  TextRange range) {
+                                                                    AnyStringFlags flags,
+                                                                    TextRange range) {
     auto offset = range.start() + static_cast<TextSize>(flags.prefix().len() + flags.quote_len());
     return StringParser(body, flags, offset, range).parse_text();
 }
 
 quarn::Result<InterpolatedStringElementLiteral, LexicalError>
-parse_interpolated_string_literal_element(std::string_view text, AnyStringFlags flags, TextRange range) {
+parse_interpolated_string_literal_element(std::string_view text, AnyStringFlags flags,
+                                          TextRange range) {
     return StringParser(text, flags, range.start(), range).parse_element();
 }
 

@@ -29,19 +29,20 @@ std::string_view display(InterpolatedStringKind kind);
 
 // The value of a `String` token: `body` is its text between the quotes as written, `range` the
 // whole literal, prefix and quotes included.
-quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view body, AnyStringFlags flags,
-                                                             TextRange range);
+quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view body,
+                                                             AnyStringFlags flags, TextRange range);
 
 // The decoded text of a `String` token's body, without the node around it; fails as
 // parse_string_literal does.
 quarn::Result<python_ast::NodeText, LexicalError> parse_string_text(std::string_view body,
-                                                                  AnyStringFlags flags,
-                                                                  TextRange range);
+                                                                    AnyStringFlags flags,
+                                                                    TextRange range);
 
 // The value of an f-string or t-string middle (doubled braces already collapsed by the lexer);
 // `range` is the middle token's range.
 quarn::Result<python_ast::InterpolatedStringElementLiteral, LexicalError>
-parse_interpolated_string_literal_element(std::string_view text, AnyStringFlags flags, TextRange range);
+parse_interpolated_string_literal_element(std::string_view text, AnyStringFlags flags,
+                                          TextRange range);
 
 // The decoder over one body.
 class StringParser {

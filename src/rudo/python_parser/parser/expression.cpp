@@ -569,8 +569,8 @@ ExprWithParens Parser::parse_binary_expression_or_higher_recursive(ExprWithParen
     return left;
 }
 
-void Parser::continue_binary_expression(ExprWithParens& left, uint8_t min_level,
-                                        ExprPosition flags, TextSize start) {
+void Parser::continue_binary_expression(ExprWithParens& left, uint8_t min_level, ExprPosition flags,
+                                        TextSize start) {
     for (;;) {
         TokenKind kind = current_token_kind();
         if (kind == TokenKind::In && flags.contains(ExprPosition::NO_IN_OPERATOR)) break;

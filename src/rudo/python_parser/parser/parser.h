@@ -448,8 +448,8 @@ class Parser {
                                                                ExprPosition position,
                                                                TextSize start);
     // The same on `left` in place: it takes every operator that binds above `min_level`.
-    void continue_binary_expression(ExprWithParens& left, uint8_t min_level,
-                                    ExprPosition position, TextSize start);
+    void continue_binary_expression(ExprWithParens& left, uint8_t min_level, ExprPosition position,
+                                    TextSize start);
     ExprWithParens parse_lhs_expression(uint8_t min_level, ExprPosition position);
     ExprWithParens parse_unary_expression(UnaryOp op, ExprPosition position);
     ExprWithParens parse_lambda_expr();

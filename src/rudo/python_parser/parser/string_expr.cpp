@@ -50,7 +50,8 @@ Literal string_part(Parser& parser, quarn::Result<NodeText, LexicalError> decode
                     AnyStringFlags flags, TextRange range) {
     using Flags = decltype(Literal::flags);
     if (decoded.ok()) {
-        return Literal{.range = range, .value = std::move(decoded).value(), .flags = Flags::from(flags)};
+        return Literal{
+            .range = range, .value = std::move(decoded).value(), .flags = Flags::from(flags)};
     }
     LexicalError error = std::move(decoded).error();
     parser.report<ParseErrorId::Lexical>(error.location, std::move(error.error));
@@ -64,7 +65,8 @@ StringType parse_string_token(Parser& parser) {
     const std::string_view body = current_string_body(parser);
     parser.bump(TokenKind::String);
     auto decoded = parse_string_text(body, flags, range);
-    if (flags.is_bytes()) return string_part<BytesLiteral>(parser, std::move(decoded), flags, range);
+    if (flags.is_bytes())
+        return string_part<BytesLiteral>(parser, std::move(decoded), flags, range);
     return string_part<StringLiteral>(parser, std::move(decoded), flags, range);
 }
 
@@ -164,12 +166,14 @@ Expr parse_string_run(Parser& parser, TextSize start, std::vector<StringType> pa
     while (is_string_start(parser.current_token_kind())) {
         StringType part;
         if (parser.at(TokenKind::FStringStart)) {
-            Parser::InterpolatedString parsed = parser.parse_interpolated_string(InterpolatedStringKind::FString);
+            Parser::InterpolatedString parsed =
+                parser.parse_interpolated_string(InterpolatedStringKind::FString);
             part = FString{.range = parsed.range,
                            .elements = std::move(parsed.elements),
                            .flags = FStringFlags::from(parsed.flags)};
         } else if (parser.at(TokenKind::TStringStart)) {
-            Parser::InterpolatedString parsed = parser.parse_interpolated_string(InterpolatedStringKind::TString);
+            Parser::InterpolatedString parsed =
+                parser.parse_interpolated_string(InterpolatedStringKind::TString);
             part = TString{.range = parsed.range,
                            .elements = std::move(parsed.elements),
                            .flags = TStringFlags::from(parsed.flags)};
@@ -203,17 +207,20 @@ Expr Parser::parse_strings() {
         // A lone literal, the common case, becomes its expression at once; one without escapes
         // costs one copy of its body.
         if (!is_string_start(current_token_kind())) [[likely]] {
-            if (!flags.is_bytes() && (flags.is_raw() || body.find('\\') == std::string_view::npos)) {
-                return ExprStringLiteral{
-                    .range = node_range(start),
-                    .value = StringLiteralValue::single(StringLiteral{
-                        .range = range, .value = NodeText(body), .flags = StringLiteralFlags::from(flags)})};
+            if (!flags.is_bytes() &&
+                (flags.is_raw() || body.find('\\') == std::string_view::npos)) {
+                return ExprStringLiteral{.range = node_range(start),
+                                         .value = StringLiteralValue::single(StringLiteral{
+                                             .range = range,
+                                             .value = NodeText(body),
+                                             .flags = StringLiteralFlags::from(flags)})};
             }
             auto decoded = parse_string_text(body, flags, range);
             if (flags.is_bytes()) {
-                return ExprBytesLiteral{.range = node_range(start),
-                                        .value = BytesLiteralValue::single(string_part<BytesLiteral>(
-                                            *this, std::move(decoded), flags, range))};
+                return ExprBytesLiteral{
+                    .range = node_range(start),
+                    .value = BytesLiteralValue::single(
+                        string_part<BytesLiteral>(*this, std::move(decoded), flags, range))};
             }
             return ExprStringLiteral{.range = node_range(start),
                                      .value = StringLiteralValue::single(string_part<StringLiteral>(
@@ -304,8 +311,8 @@ InterpolatedStringElementInterpolation Parser::parse_interpolation_element(
         bump(TokenKind::Equal);
         debug_text = DebugText{
             .leading = NodeText(src_text(TextRange(lbrace.end(), expr_range.start()))),
-            .trailing = NodeText(
-                src_text(TextRange(expr_range.end(), current_token_range().start())))};
+            .trailing =
+                NodeText(src_text(TextRange(expr_range.end(), current_token_range().start())))};
     }
 
     int8_t conversion = -1;

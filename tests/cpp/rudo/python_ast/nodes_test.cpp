@@ -28,8 +28,14 @@ TEST(Identifier, ValidExactlyWhenNonEmpty) {
 // elsewhere), multi-byte text and long text.
 TEST(Name, EveryLengthRoundTripsThroughCopiesAndMoves) {
     const std::string lead_last = std::string(23, 'a') + "\xc3";
-    const std::string cases[] = {"", "x", std::string(23, 'b'), std::string(24, 'c'), lead_last,
-                                 "\xc3\xa9t\xc3\xa9", std::string(25, 'd'), std::string(300, 'e')};
+    const std::string cases[] = {"",
+                                 "x",
+                                 std::string(23, 'b'),
+                                 std::string(24, 'c'),
+                                 lead_last,
+                                 "\xc3\xa9t\xc3\xa9",
+                                 std::string(25, 'd'),
+                                 std::string(300, 'e')};
     for (const std::string& text : cases) {
         SCOPED_TRACE(text.size());
         Name name(text);
@@ -306,15 +312,17 @@ TEST(Moves, LeaveAPayloadFreeLeafBehind) {
     EXPECT_TRUE(moved.is<ExprNoneLiteral>());
     EXPECT_EQ(std::get<ExprCall>(assigned).func.get(), func);
 
-    Stmt loop = StmtWhile{.range = r(0, 20), .test = name("x", r(6, 7)), .body = body(pass(r(9, 13)))};
+    Stmt loop =
+        StmtWhile{.range = r(0, 20), .test = name("x", r(6, 7)), .body = body(pass(r(9, 13)))};
     Stmt moved_loop = std::move(loop);
     EXPECT_TRUE(loop.is<StmtPass>());
     EXPECT_EQ(std::get<StmtWhile>(moved_loop).body.size(), 1u);
 
     Pattern alternatives = PatternMatchOr{
         .range = r(0, 5),
-        .patterns = {Pattern(PatternMatchValue{.range = r(0, 1), .value = int_literal(1, r(0, 1))}),
-                     Pattern(PatternMatchValue{.range = r(4, 5), .value = int_literal(2, r(4, 5))})}};
+        .patterns = {
+            Pattern(PatternMatchValue{.range = r(0, 1), .value = int_literal(1, r(0, 1))}),
+            Pattern(PatternMatchValue{.range = r(4, 5), .value = int_literal(2, r(4, 5))})}};
     Pattern moved_pattern = std::move(alternatives);
     EXPECT_TRUE(alternatives.is<PatternMatchSingleton>());
     EXPECT_EQ(std::get<PatternMatchOr>(moved_pattern).patterns.size(), 2u);

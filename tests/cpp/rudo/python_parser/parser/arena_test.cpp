@@ -28,7 +28,8 @@ constexpr const char* SOURCES[] = {
     "n = 123456789012345678901234567890 + 0x_ff + 1.5 + 2j\n",
     "f'{x=!r:>{width}} and {y}' f'tail'\n",
     "@dec\nclass C(B, metaclass=M):\n    def m[T](self, a: int = 1, /, *args, k, **kw) -> T:\n"
-    "        for i in range(3):\n            match i:\n                case [1, *rest] | {'k': _}:\n"
+    "        for i in range(3):\n            match i:\n                case [1, *rest] | {'k': "
+    "_}:\n"
     "                    pass\n        return [j async for j in g() if j]\n",
 };
 
@@ -54,11 +55,10 @@ TEST(TreeArena, CopiesAndMovesKeepEveryNodeAfterTheParseIsGone) {
         EXPECT_NE(copy.arena(), nullptr);
         EXPECT_NE(copy.arena(), arena);
         parsed.reset();
-        {
-            py::Suite dropped = std::move(moved);
-        }
+        { py::Suite dropped = std::move(moved); }
         parsed = std::make_unique<Parsed>();
-        parsed->syntax.range = py::TextRange(0, static_cast<py::TextSize>(std::string(source).size()));
+        parsed->syntax.range =
+            py::TextRange(0, static_cast<py::TextSize>(std::string(source).size()));
         parsed->syntax.body = std::move(copy);
         EXPECT_EQ(py::dump(parsed->syntax), expected);
 
@@ -71,7 +71,8 @@ TEST(TreeArena, CopiesAndMovesKeepEveryNodeAfterTheParseIsGone) {
 
 TEST(TreeArena, TextJoinedAfterTheParseStaysWithTheTree) {
     Parsed parsed = parse_module_unchecked("'ab' 'cd' \"ef\"\n");
-    const auto& value = parsed.syntax.body[0].as<py::StmtExpr>()->value->as<py::ExprStringLiteral>()->value;
+    const auto& value =
+        parsed.syntax.body[0].as<py::StmtExpr>()->value->as<py::ExprStringLiteral>()->value;
     EXPECT_FALSE(value.is_joined());
     std::vector<std::string_view> seen(4);
     std::vector<std::thread> threads;
@@ -85,8 +86,7 @@ TEST(TreeArena, TextJoinedAfterTheParseStaysWithTheTree) {
     }
     // A copy of the suite joins again in its own arena only when asked; the copy kept the text.
     py::Suite copy = parsed.syntax.body;
-    const auto& copied =
-        copy[0].as<py::StmtExpr>()->value->as<py::ExprStringLiteral>()->value;
+    const auto& copied = copy[0].as<py::StmtExpr>()->value->as<py::ExprStringLiteral>()->value;
     EXPECT_TRUE(copied.is_joined());
     EXPECT_EQ(copied.to_str(), "abcdef");
     EXPECT_NE(copied.to_str().data(), value.to_str().data());
