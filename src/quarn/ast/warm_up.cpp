@@ -22,6 +22,21 @@
 #include "quarn/utils/namespace.h"
 #include "rudo/python_parser/parser/parse.h"
 
+// glibc's heap is given back after a warm-up. Not in sanitizer builds, whose allocator is not
+// glibc's: there the first trim, in a worker, is what sets glibc's heap up, and glibc's count of
+// the threads on its main heap comes out wrong (it aborts on a malloc assertion as threads end).
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define QUARN_TRIM_HEAP 1
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#undef QUARN_TRIM_HEAP
+#define QUARN_TRIM_HEAP 0
+#endif
+#endif
+#else
+#define QUARN_TRIM_HEAP 0
+#endif
+
 namespace quarn::ast {
 namespace {
 
@@ -129,7 +144,7 @@ void run_worker(uint64_t id, std::shared_ptr<const std::vector<std::string>> fil
         warm_up_files(*files, weak_inner, users, workers, worker);
         files.reset();
         weak_inner.reset();
-#ifdef __GLIBC__
+#if QUARN_TRIM_HEAP
         // The trees and texts this thread's parses dropped lie free in its heap, between what the
         // index keeps: given back, a warm-up keeps about what the same lookups on one thread do.
         if (!stopping()) malloc_trim(0);
