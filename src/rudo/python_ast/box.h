@@ -120,8 +120,7 @@ class Seq {
     Seq(std::initializer_list<T> items) { adopt(items.begin(), items.size()); }
     // `n` elements, the i-th constructed from `element(i)`.
     template <typename F>
-    requires std::is_invocable_v<F&, size_t>
-    Seq(size_t n, F&& element) {
+    requires std::is_invocable_v<F&, size_t> Seq(size_t n, F&& element) {
         if (n == 0) return;
         char* block = static_cast<char*>(node_allocate(bytes_for(n), ALIGN));
         T* data = reinterpret_cast<T*>(block + HEADER);

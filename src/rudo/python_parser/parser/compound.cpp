@@ -274,7 +274,8 @@ ElifElseClause Parser::parse_elif_or_else_clause(ElifOrElse which) {
         bump(TokenKind::Else);
     }
     expect(TokenKind::Colon);
-    python_ast::List<Stmt> body = parse_body(which == ElifOrElse::Elif ? Clause::Elif : Clause::Else);
+    python_ast::List<Stmt> body =
+        parse_body(which == ElifOrElse::Elif ? Clause::Elif : Clause::Else);
     return ElifElseClause{
         .range = node_range(start), .test = std::move(test), .body = std::move(body)};
 }

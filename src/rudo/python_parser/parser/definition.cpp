@@ -56,7 +56,8 @@ StmtFunctionDef Parser::parse_function_definition(python_ast::List<Decorator> de
                            .body = std::move(body)};
 }
 
-StmtClassDef Parser::parse_class_definition(python_ast::List<Decorator> decorator_list, TextSize start) {
+StmtClassDef Parser::parse_class_definition(python_ast::List<Decorator> decorator_list,
+                                            TextSize start) {
     bump(TokenKind::Class);
     Identifier name = parse_identifier();
     OptionalBox<TypeParams> type_params;

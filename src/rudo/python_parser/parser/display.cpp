@@ -89,8 +89,7 @@ ExprWithParens Parser::parse_list_like_expression() {
         elts.push_back(parse_named_expression_or_higher(ELEMENT_POSITION).expr);
     });
     expect(TokenKind::Rsqb);
-    return {
-        ExprList{.range = node_range(start), .elts = elts.take(), .ctx = ExprContext::Load}};
+    return {ExprList{.range = node_range(start), .elts = elts.take(), .ctx = ExprContext::Load}};
 }
 
 ExprWithParens Parser::parse_set_or_dict_like_expression() {
