@@ -7,16 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUARN_CHUNK_POISON 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUARN_CHUNK_POISON 1
-#endif
-#endif
-#ifdef QUARN_CHUNK_POISON
-#include <sanitizer/asan_interface.h>
-#endif
+#include "base/sanitizer.h"
 
 namespace quarn {
 
@@ -48,7 +39,7 @@ size_t round_up(size_t bytes, size_t unit) {
 }
 
 void poison(void* p, size_t size) {
-#ifdef QUARN_CHUNK_POISON
+#if QUARN_ASAN
     ASAN_POISON_MEMORY_REGION(p, size);
 #else
     (void)p;
@@ -56,7 +47,7 @@ void poison(void* p, size_t size) {
 #endif
 }
 void unpoison(void* p, size_t size) {
-#ifdef QUARN_CHUNK_POISON
+#if QUARN_ASAN
     ASAN_UNPOISON_MEMORY_REGION(p, size);
 #else
     (void)p;

@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "base/panic.h"
+#include "base/sanitizer.h"
 #include "quarn/ast/fork_gate.h"
 #include "quarn/ast/project_index.h"
 #include "quarn/utils/namespace.h"
@@ -25,14 +26,8 @@
 // glibc's heap is given back after a warm-up. Not in sanitizer builds, whose allocator is not
 // glibc's: there the first trim, in a worker, is what sets glibc's heap up, and glibc's count of
 // the threads on its main heap comes out wrong (it aborts on a malloc assertion as threads end).
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if defined(__GLIBC__) && !QUARN_SANITIZED
 #define QUARN_TRIM_HEAP 1
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#undef QUARN_TRIM_HEAP
-#define QUARN_TRIM_HEAP 0
-#endif
-#endif
 #else
 #define QUARN_TRIM_HEAP 0
 #endif

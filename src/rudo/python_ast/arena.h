@@ -16,12 +16,10 @@
 
 #include <cstdint>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include "base/sanitizer.h"
+
+#if QUARN_SANITIZED
 #define RUDO_AST_ARENA_PER_NODE 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define RUDO_AST_ARENA_PER_NODE 1
-#endif
 #endif
 
 namespace rudo::python_ast {

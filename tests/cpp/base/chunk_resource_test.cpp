@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/sanitizer.h"
+
 namespace {
 
 using quarn::Chunk;
@@ -218,15 +220,7 @@ TEST_F(ChunkCache, AForkedChildUsesTheCacheWhileAnotherThreadWasInIt) {
     busy.join();
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define CHUNK_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CHUNK_TEST_ASAN 1
-#endif
-#endif
-
-#ifdef CHUNK_TEST_ASAN
+#if QUARN_ASAN
 TEST_F(ChunkCache, ACachedChunkIsPoisoned) {
     const Chunk chunk = ChunkResource::take(256 * KiB);
     auto* bytes = static_cast<volatile char*>(chunk.data);

@@ -7,23 +7,16 @@
 #include <optional>
 
 #include "base/pause_point.h"
+#include "base/sanitizer.h"
 #include "rudo/python_parser/parser/parser.h"
 
 namespace rudo::python_parser {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define RUDO_PARSER_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define RUDO_PARSER_SANITIZED 1
-#endif
-#endif
-
 // Stack a parse may take at the nesting limit: optimized frames stay well inside 4 MiB at the
 // deepest nesting; unoptimized and sanitized frames are several times larger.
-#if defined(__OPTIMIZE__) && !defined(RUDO_PARSER_SANITIZED)
+#if defined(__OPTIMIZE__) && !QUARN_SANITIZED
 constexpr size_t PARSE_STACK_NEED = size_t{4} << 20;
 #else
 constexpr size_t PARSE_STACK_NEED = size_t{24} << 20;

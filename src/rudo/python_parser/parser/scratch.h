@@ -11,18 +11,8 @@
 
 #include "base/panic.h"
 #include "base/pause_point.h"
+#include "base/sanitizer.h"
 #include "rudo/python_ast/nodes.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define RUDO_SCRATCH_POISON 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define RUDO_SCRATCH_POISON 1
-#endif
-#endif
-#ifdef RUDO_SCRATCH_POISON
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace rudo::python_parser {
 
@@ -42,7 +32,7 @@ class ScratchStack {
     ~ScratchStack() {
         truncate(0);
         for (T* chunk : chunks_) {
-#ifdef RUDO_SCRATCH_POISON
+#if QUARN_ASAN
             ASAN_UNPOISON_MEMORY_REGION(chunk, CHUNK * sizeof(T));
 #endif
             ::operator delete(chunk, CHUNK * sizeof(T), std::align_val_t(alignof(T)));
@@ -60,7 +50,7 @@ class ScratchStack {
     T& emplace(A&&... args) {
         if (size_ == chunks_.size() * CHUNK) add_chunk();
         T* slot = &chunks_[size_ >> CHUNK_SHIFT][size_ & (CHUNK - 1)];
-#ifdef RUDO_SCRATCH_POISON
+#if QUARN_ASAN
         ASAN_UNPOISON_MEMORY_REGION(slot, sizeof(T));
 #endif
         T* element = ::new (slot) T(std::forward<A>(args)...);
@@ -73,7 +63,7 @@ class ScratchStack {
         while (size_ > n) {
             T* slot = &at(--size_);
             slot->~T();
-#ifdef RUDO_SCRATCH_POISON
+#if QUARN_ASAN
             ASAN_POISON_MEMORY_REGION(slot, sizeof(T));
 #endif
         }
@@ -86,7 +76,7 @@ class ScratchStack {
         if (chunks_.size() == chunks_.capacity()) chunks_.reserve(2 * chunks_.size() + 8);
         auto* chunk =
             static_cast<T*>(::operator new(CHUNK * sizeof(T), std::align_val_t(alignof(T))));
-#ifdef RUDO_SCRATCH_POISON
+#if QUARN_ASAN
         ASAN_POISON_MEMORY_REGION(chunk, CHUNK * sizeof(T));
 #endif
         chunks_.push_back(chunk);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/panic.h"
+#include "base/sanitizer.h"
 #include "quarn/ast/fork_gate.h"
 #include "quarn/ast/memory_fs.h"
 #include "quarn/ast/project_index.h"
@@ -228,7 +229,7 @@ TEST(ParsedFileCache, AllocationFailuresAreNotMemoised) {
 // A thread has claimed the path and is paused inside its computation when the process forks: the
 // child has no such thread, and computes the path afresh instead of waiting for it.
 TEST(ParsedFileCache, AForkedChildComputesWhatAMissingThreadHadBegun) {
-#if defined(__SANITIZE_THREAD__)
+#if QUARN_TSAN
     GTEST_SKIP() << "ThreadSanitizer cannot start the parse's helper thread in such a child";
 #endif
     quarn::ast::prepare_process();
