@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
         fmt::print("warmed index memory:      {:9.1f} MB = {:.2f} bytes per source byte\n",
                    used / 1e6, static_cast<double>(used) / static_cast<double>(source_bytes));
         const auto& records = *index.inner()->arena;
-        fmt::print("  of which records:       {:9.1f} MB in chunks, {:.1f} MB written\n",
+        fmt::print("  of which records, sources: {:7.1f} MB in chunks, {:.1f} MB written\n",
                    records.bytes_reserved() / 1e6, records.bytes_carved() / 1e6);
     }
 

@@ -58,9 +58,10 @@ Outcome reported(const TransientFailure& failure) {
     return Err(std::string(failure.what()));
 }
 
-// The outcome of `path`; the statements of a successful parse go to `statements`.
-Outcome compute(const AstFileSystem& filesystem, std::string_view path,
-                std::optional<rudo::python_ast::Suite>& statements) {
+// The outcome of `path`; the statements of a successful parse go to `statements`, its text to
+// `arena`.
+Outcome compute(const AstFileSystem& filesystem, const std::shared_ptr<RecordArena>& arena,
+                std::string_view path, std::optional<rudo::python_ast::Suite>& statements) {
     Result<std::string, IoError> text =
         path.find('\0') != std::string_view::npos
             // The system would open the shorter path before the NUL: another file.
@@ -75,7 +76,10 @@ Outcome compute(const AstFileSystem& filesystem, std::string_view path,
     if (!parsed.ok()) return Err(fmt::format("Failed to parse {}: {}", path, parsed.error()));
     auto file = std::make_shared<ParsedFileCache>();
     file->path = std::string(path);
-    file->source = std::move(*text);
+    // Copied only once the parse succeeded, so a failure keeps nothing in the arena; the tree
+    // holds copies of its texts, never views of the source.
+    file->source = text->empty() ? std::string_view("") : arena->text(*text);
+    file->arena = arena;
     file->imports = collect_imports(parsed->suite);
     file->comment_ranges = std::move(parsed->comment_ranges);
     statements.emplace(std::move(parsed->suite));
@@ -114,7 +118,7 @@ Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_fi
 Result<FileParse> AstFileParserCache::read_parsed_file(std::string_view path) const {
     FileParse parse;
     auto outcome = inner_->entries.get(
-        path, [&] { return compute(*inner_->filesystem, path, parse.statements); });
+        path, [&] { return compute(*inner_->filesystem, inner_->arena, path, parse.statements); });
     if (!outcome.ok()) return Err(std::move(outcome).error());
     parse.file = std::move(*outcome);
     return parse;

@@ -5,8 +5,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "quarn/ast/record_arena.h"
 #include "quarn/ast/string_map.h"
 #include "rudo/python_ast/nodes.h"
 #include "rudo/python_trivia/comment_ranges.h"
@@ -19,10 +21,14 @@ using ImportTable = StringMap<StringMap<StringSet>>;
 
 // Immutable once built; shared by the cache entry and every caller that received it.
 struct ParsedFileCache {
+    // Holds `source`: the cache's arena, where the kept texts of all its files lie side by side
+    // (a heap block per file would cost a page fault per few files). Empty for a text owned
+    // elsewhere.
+    std::shared_ptr<const RecordArena> arena;
     // Exactly as passed to `get_parsed_file`.
     std::string path;
     // The whole file as the file system returned it; every range below points into it.
-    std::string source;
+    std::string_view source;
     ImportTable imports;
     rudo::python_trivia::CommentRanges comment_ranges;
 };
