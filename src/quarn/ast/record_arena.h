@@ -24,6 +24,8 @@ class RecordArena {
     // The arena of one file's records outside an index: small blocks from the heap.
     static std::shared_ptr<RecordArena> for_file();
 
+    // Requests of more than half a slab are carved from the current chunk under the arena's lock;
+    // one of more than half a chunk takes a block of its own, and the chunk goes on being carved.
     RecordArena(size_t chunk_bytes, size_t slab_bytes);
     RecordArena(const RecordArena&) = delete;
     RecordArena& operator=(const RecordArena&) = delete;

@@ -299,6 +299,34 @@ TEST(ParsedFileCache, ParsesOnceAndKeepsTheFirstContent) {
     EXPECT_TRUE(empty->file->comment_ranges.empty());
 }
 
+// A parsed file handed out keeps its source readable after the cache and every handle on it
+// are gone: empty, small and larger-than-half-a-chunk texts alike.
+TEST(ParsedFileCache, AParsedFileKeepsItsSourceAfterTheCacheIsGone) {
+    std::string large = "x = 1\n";
+    while (large.size() < (size_t{3} << 19))
+        large += "value_of_a_long_line = [1, 2, 3]  # a comment\n";
+    const std::map<std::string, std::string, std::less<>> texts = {
+        {"/p/empty.py", ""},
+        {"/p/small.py", "from m import a\n"},
+        {"/p/large.py", large},
+        {"/p/after.py", "y = 2\n"},
+    };
+    std::vector<std::pair<std::string, std::shared_ptr<const quarn::ast::ParsedFileCache>>> kept;
+    {
+        auto cache = AstFileParserCache::with_filesystem("/p", memory(texts));
+        for (const auto& [path, text] : texts) {
+            auto parsed = cache.get_parsed_file(path);
+            ASSERT_TRUE(parsed.ok()) << parsed.error();
+            kept.emplace_back(path, *parsed);
+        }
+    }
+    for (const auto& [path, file] : kept) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(file->source, texts.at(path));
+        EXPECT_NE(file->source.data(), nullptr);
+    }
+}
+
 TEST(ParsedFileCache, NamesOnlyTheFirstSyntaxError) {
     // `x = [` ends in the lexer's end-of-file error at 5..5; the valid line after it changes
     // nothing.
