@@ -25,8 +25,8 @@ namespace {
 
 using quarn::ast::AstFileParserCache;
 using quarn::ast::collect_imports;
+using quarn::ast::ImportNames;
 using quarn::ast::ImportTable;
-using quarn::ast::StringSet;
 using quarn_test::MemoryFileSystem;
 using quarn_test::TempDir;
 namespace py = rudo::python_ast;
@@ -119,7 +119,7 @@ TEST(ParsedFileCache, TheStatementsGoToTheCallThatParsedTheFile) {
     ASSERT_EQ(first->statements->size(), 2u);
     EXPECT_TRUE((*first->statements)[0].is<py::StmtImportFrom>());
     EXPECT_EQ(first->file->source, "from m import a\nx = 1  # one\n");
-    EXPECT_EQ(first->file->imports.at("m").at("a"), StringSet{"a"});
+    EXPECT_EQ(first->file->imports.at("m").at("a"), ImportNames{"a"});
     ASSERT_EQ(first->file->comment_ranges.size(), 1u);
     // Later calls share the record; the statements went with the first one.
     auto second = cache.read_parsed_file("/p/a.py");
@@ -138,7 +138,7 @@ TEST(ParsedFileCache, TheStatementsGoToTheCallThatParsedTheFile) {
     // A plain call drops the statements of its parse: a later call gets none either.
     auto dropped = cache.get_parsed_file("/p/c.py");
     ASSERT_TRUE(dropped.ok()) << dropped.error();
-    EXPECT_EQ((*dropped)->imports.at("n").at("b"), StringSet{"c"});
+    EXPECT_EQ((*dropped)->imports.at("n").at("b"), ImportNames{"c"});
     auto after = cache.read_parsed_file("/p/c.py");
     ASSERT_TRUE(after.ok());
     EXPECT_EQ(after->file.get(), dropped->get());
@@ -221,7 +221,7 @@ TEST(ParsedFileCache, AllocationFailuresAreNotMemoised) {
     out_of_memory = false;
     auto again = cache.get_parsed_file("/p/a.py");
     ASSERT_TRUE(again.ok()) << again.error();
-    EXPECT_EQ((*again)->imports.at("m").at("a"), StringSet{"a"});
+    EXPECT_EQ((*again)->imports.at("m").at("a"), ImportNames{"a"});
     EXPECT_EQ(fs->reads_of("/p/a.py"), 3);
 }
 
@@ -356,8 +356,8 @@ py::Stmt from_import(std::optional<std::string_view> module, py::List<py::Alias>
     return stmt;
 }
 
-StringSet set(std::initializer_list<std::string_view> names) {
-    StringSet out;
+ImportNames set(std::initializer_list<std::string_view> names) {
+    ImportNames out;
     for (auto n : names)
         out.emplace(n);
     return out;
