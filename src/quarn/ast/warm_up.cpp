@@ -51,8 +51,9 @@ struct WarmUpRegistry {
     std::condition_variable idle;
     // Workers not yet ended: the one count exit and the tests wait on.
     size_t live = 0;
-    // Set at exit: a worker starts no further file.
-    bool stopping = false;
+    // Set at exit: a worker starts no further file. Read between every two files without the
+    // lock, which the workers would otherwise all take once per file.
+    std::atomic<bool> stopping{false};
     uint64_t next_id = 0;
     std::map<uint64_t, std::thread> running;
     std::vector<std::thread> ended;
@@ -76,9 +77,7 @@ void forget_workers_after_fork() {
 }
 
 bool stopping() {
-    WarmUpRegistry& r = registry();
-    const std::lock_guard lock(r.mutex);
-    return r.stopping;
+    return registry().stopping.load(std::memory_order_acquire);
 }
 
 void end_worker(uint64_t id) {
@@ -194,7 +193,7 @@ void stop_warm_up_threads() {
     {
         WarmUpRegistry& r = registry();
         const std::lock_guard lock(r.mutex);
-        r.stopping = true;
+        r.stopping.store(true, std::memory_order_release);
     }
     // Workers between two files see the flag and end at once; the others finish their file.
     wait_until_idle();
