@@ -173,7 +173,7 @@ void check_extraction(std::string_view text) {
     auto kept = std::make_shared<ParsedFileCache>();
     ParsedFileCache& file = *kept;
     file.path = std::string(PATH);
-    file.source = std::string(text);
+    file.source = text;
     file.imports = collect_imports(parsed->suite);
     file.comment_ranges = std::move(parsed->comment_ranges);
 

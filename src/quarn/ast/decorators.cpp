@@ -30,7 +30,8 @@ StringSet collect_import_names_for_symbols_from_map(const ImportTable& imports,
         for (const std::string_view symbol : symbols) {
             const auto locals = found->second.find(symbol);
             if (locals == found->second.end()) continue;
-            names.insert(locals->second.begin(), locals->second.end());
+            for (const auto& local : locals->second)
+                names.emplace(local);
         }
     }
     return names;

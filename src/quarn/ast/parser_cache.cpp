@@ -1,6 +1,8 @@
 #include "quarn/ast/parser_cache.h"
 
 #include <cerrno>
+#include <tuple>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -58,9 +60,10 @@ Outcome reported(const TransientFailure& failure) {
     return Err(std::string(failure.what()));
 }
 
-// The outcome of `path`; the statements of a successful parse go to `statements`.
-Outcome compute(const AstFileSystem& filesystem, std::string_view path,
-                std::optional<rudo::python_ast::Suite>& statements) {
+// The outcome of `path`; the statements of a successful parse go to `statements`, its text to
+// `arena`.
+Outcome compute(const AstFileSystem& filesystem, const std::shared_ptr<RecordArena>& arena,
+                std::string_view path, std::optional<rudo::python_ast::Suite>& statements) {
     Result<std::string, IoError> text =
         path.find('\0') != std::string_view::npos
             // The system would open the shorter path before the NUL: another file.
@@ -73,27 +76,47 @@ Outcome compute(const AstFileSystem& filesystem, std::string_view path,
     }
     auto parsed = parse_source(*text);
     if (!parsed.ok()) return Err(fmt::format("Failed to parse {}: {}", path, parsed.error()));
-    auto file = std::make_shared<ParsedFileCache>();
-    file->path = std::string(path);
-    file->source = std::move(*text);
-    file->imports = collect_imports(parsed->suite);
-    file->comment_ranges = std::move(parsed->comment_ranges);
+    // Written into the arena only once the parse succeeded, so a failure keeps nothing there;
+    // the tree holds copies of its texts, never views of the source. The table is made in
+    // place: assigned, it would be copied to the heap.
+    auto file = std::make_shared<const ParsedFileCache>(ParsedFileCache{
+        .arena = arena,
+        .path = std::string(path),
+        .source = text->empty() ? std::string_view("") : arena->text(*text),
+        .imports = collect_imports(parsed->suite, arena->resource()),
+        .comment_ranges = std::move(parsed->comment_ranges),
+    });
     statements.emplace(std::move(parsed->suite));
-    return std::shared_ptr<const ParsedFileCache>(std::move(file));
+    return file;
 }
 
 }  // namespace
 
-ImportTable collect_imports(std::span<const rudo::python_ast::Stmt> suite) {
-    ImportTable imports;
+namespace {
+
+// The entry of `key`, made when missing. Looked up first: an entry made for a key already there
+// would leave its memory unused in an arena.
+template <typename Map>
+typename Map::mapped_type& entry_of(Map& map, std::string_view key) {
+    if (auto found = map.find(key); found != map.end()) return found->second;
+    return map.emplace(std::piecewise_construct, std::forward_as_tuple(key), std::tuple<>())
+        .first->second;
+}
+
+}  // namespace
+
+ImportTable collect_imports(std::span<const rudo::python_ast::Stmt> suite,
+                            std::pmr::memory_resource* memory) {
+    ImportTable imports(memory);
     for (const auto& stmt : suite) {
         const auto* from = stmt.as<rudo::python_ast::StmtImportFrom>();
         if (!from || from->level != 0 || !from->module) continue;
         // The module's entry exists even when no name lands in it.
-        auto& names = imports[std::string(from->module->as_str())];
+        auto& names = entry_of(imports, from->module->as_str());
         for (const auto& alias : from->names) {
             const auto local = alias.asname ? alias.asname->as_str() : alias.name.as_str();
-            names[std::string(alias.name.as_str())].emplace(local);
+            auto& locals = entry_of(names, alias.name.as_str());
+            if (!locals.contains(local)) locals.emplace(local);
         }
     }
     return imports;
@@ -114,7 +137,7 @@ Result<std::shared_ptr<const ParsedFileCache>> AstFileParserCache::get_parsed_fi
 Result<FileParse> AstFileParserCache::read_parsed_file(std::string_view path) const {
     FileParse parse;
     auto outcome = inner_->entries.get(
-        path, [&] { return compute(*inner_->filesystem, path, parse.statements); });
+        path, [&] { return compute(*inner_->filesystem, inner_->arena, path, parse.statements); });
     if (!outcome.ok()) return Err(std::move(outcome).error());
     parse.file = std::move(*outcome);
     return parse;

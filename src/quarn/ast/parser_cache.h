@@ -13,6 +13,7 @@
 #include "quarn/ast/ast_filesystem.h"
 #include "quarn/ast/memo_map.h"
 #include "quarn/ast/parser_cache_types.h"
+#include "quarn/ast/record_arena.h"
 #include "quarn/ast/string_map.h"
 
 namespace quarn::ast {
@@ -36,6 +37,9 @@ struct AstFileParserCacheInner {
     // Root-joined path -> module name, for every listed file. Written only before the handle is
     // shared, so read without a lock.
     const StringMap<std::string> module_names;
+    // Where the sources of the parsed files are kept, each entry keeping it alive; the project
+    // index over this cache writes its records there too.
+    const std::shared_ptr<RecordArena> arena = RecordArena::for_index();
     // Path exactly as asked for -> its memo slot. Entries are never removed.
     MemoMap<std::shared_ptr<const ParsedFileCache>> entries{"AST file entry map lock poisoned",
                                                             "AST parse cache lock poisoned for "};

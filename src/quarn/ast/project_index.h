@@ -40,8 +40,9 @@ struct AstProjectIndexInner {
     Result<std::shared_ptr<const ParsedAstFile>> records(std::string_view path);
 
     AstFileParserCache parser_cache;
-    // Where the records of every file are written; kept alive by each file's records too.
-    std::shared_ptr<RecordArena> arena = RecordArena::for_index();
+    // Where the records of every file are written, beside the sources the parsed-file cache
+    // keeps; kept alive by each file's records too.
+    std::shared_ptr<RecordArena> arena = parser_cache.inner()->arena;
     // Path exactly as asked for -> its memo slot. Entries are never removed.
     MemoMap<std::shared_ptr<const ParsedAstFile>> typed_entries{
         "typed AST entry map lock poisoned", "typed AST cache lock poisoned for "};

@@ -63,6 +63,14 @@ void* RecordArena::allocate_slow(size_t bytes, size_t alignment) {
         if (!at || at > end_ || size > static_cast<size_t>(end_ - at)) {
             // Room for the block first, so that a chunk taken is never lost.
             if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 4);
+            if (size + align > chunk_bytes_ / 2) {
+                // A large request (a big file's source) gets a block of its own, and the
+                // current chunk goes on being carved: its end is not left unused for it.
+                const quarn::Chunk block = quarn::ChunkResource::take(size + align);
+                blocks_.push_back(block);
+                reserved_ += block.size;
+                return align_up(static_cast<char*>(block.data), align);
+            }
             const quarn::Chunk block =
                 quarn::ChunkResource::take(std::max(chunk_bytes_, size + align));
             blocks_.push_back(block);
@@ -74,7 +82,7 @@ void* RecordArena::allocate_slow(size_t bytes, size_t alignment) {
         cur_ = at + size;
         return at;
     };
-    // Large requests get room of their own; the rest a new slab for this thread.
+    // Large requests are carved directly; the rest go to a new slab for this thread.
     if (bytes + alignment > slab_bytes_ / 2) return carve(bytes, alignment);
     char* const start = carve(slab_bytes_, alignof(max_align_t));
     slab = Slab{id_, start, start + slab_bytes_};

@@ -6,6 +6,7 @@
 #include <malloc.h>
 #endif
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -45,8 +46,9 @@ struct WarmUpRegistry {
     std::condition_variable idle;
     // Workers not yet ended: the one count exit and the tests wait on.
     size_t live = 0;
-    // Set at exit: a worker starts no further file.
-    bool stopping = false;
+    // Set at exit: a worker starts no further file. Read between every two files without the
+    // lock, which the workers would otherwise all take once per file.
+    std::atomic<bool> stopping{false};
     uint64_t next_id = 0;
     std::map<uint64_t, std::thread> running;
     std::vector<std::thread> ended;
@@ -70,9 +72,7 @@ void forget_workers_after_fork() {
 }
 
 bool stopping() {
-    WarmUpRegistry& r = registry();
-    const std::lock_guard lock(r.mutex);
-    return r.stopping;
+    return registry().stopping.load(std::memory_order_acquire);
 }
 
 void end_worker(uint64_t id) {
@@ -130,23 +130,32 @@ void warm_up_files(const std::vector<std::string>& files,
     }
 }
 
+// The workers of one warm-up that have not finished their files yet.
+using Remaining = std::shared_ptr<std::atomic<size_t>>;
+
 void run_worker(uint64_t id, std::shared_ptr<const std::vector<std::string>> files,
                 std::weak_ptr<AstProjectIndexInner> weak_inner, std::weak_ptr<const void> users,
-                size_t workers, size_t worker) {
+                Remaining remaining, size_t workers, size_t worker) {
     // Left after the worker has recorded its end.
     const fork_gate::Enlisted enlisted;
     try {
         warm_up_files(*files, weak_inner, users, workers, worker);
         files.reset();
         weak_inner.reset();
-#if QUARN_TRIM_HEAP
-        // The trees and texts this thread's parses dropped lie free in its heap, between what the
-        // index keeps: given back, a warm-up keeps about what the same lookups on one thread do.
-        if (!stopping()) malloc_trim(0);
-#endif
     } catch (...) {
         // Nobody waits for a worker's outcome, and nothing may reach std::terminate from it.
     }
+    // The last worker of the warm-up gives the heap back, once: a trim walks every thread's
+    // heap, and one made while other workers still parse would hand back pages they fault in
+    // again at once.
+    const bool last = remaining->fetch_sub(1, std::memory_order_acq_rel) == 1;
+#if QUARN_TRIM_HEAP
+    // The trees and texts the parses dropped lie free in the workers' heaps, between what the
+    // index keeps: given back, a warm-up keeps about what the same lookups on one thread do.
+    if (last && !stopping()) malloc_trim(0);
+#else
+    (void)last;
+#endif
     end_worker(id);
 }
 
@@ -179,7 +188,7 @@ void stop_warm_up_threads() {
     {
         WarmUpRegistry& r = registry();
         const std::lock_guard lock(r.mutex);
-        r.stopping = true;
+        r.stopping.store(true, std::memory_order_release);
     }
     // Workers between two files see the flag and end at once; the others finish their file.
     wait_until_idle();
@@ -191,13 +200,17 @@ void warm_up::start(const std::shared_ptr<const std::vector<std::string>>& files
     register_exit_handler();
     join_ended();
     WarmUpRegistry& r = registry();
+    const Remaining remaining = std::make_shared<std::atomic<size_t>>(workers);
     for (size_t i = 0; i < workers; ++i) {
         // The registry lock is held until the thread is recorded, so that it cannot end first.
         const std::lock_guard lock(r.mutex);
         const uint64_t id = r.next_id++;
         try {
-            r.running.emplace(id, std::thread(run_worker, id, files, inner, users, workers, i));
+            r.running.emplace(
+                id, std::thread(run_worker, id, files, inner, users, remaining, workers, i));
         } catch (const std::system_error& error) {
+            // The workers never started do not count; the heap then stays as the others leave it.
+            remaining->fetch_sub(workers - i, std::memory_order_acq_rel);
             panic(fmt::format("failed to spawn thread: {}", error.what()));
         }
         ++r.live;

@@ -26,8 +26,8 @@ namespace {
 
 using quarn::ast::AstFileParserCache;
 using quarn::ast::collect_imports;
+using quarn::ast::ImportNames;
 using quarn::ast::ImportTable;
-using quarn::ast::StringSet;
 using quarn_test::MemoryFileSystem;
 using quarn_test::TempDir;
 namespace py = rudo::python_ast;
@@ -120,7 +120,7 @@ TEST(ParsedFileCache, TheStatementsGoToTheCallThatParsedTheFile) {
     ASSERT_EQ(first->statements->size(), 2u);
     EXPECT_TRUE((*first->statements)[0].is<py::StmtImportFrom>());
     EXPECT_EQ(first->file->source, "from m import a\nx = 1  # one\n");
-    EXPECT_EQ(first->file->imports.at("m").at("a"), StringSet{"a"});
+    EXPECT_EQ(first->file->imports.at("m").at("a"), ImportNames{"a"});
     ASSERT_EQ(first->file->comment_ranges.size(), 1u);
     // Later calls share the record; the statements went with the first one.
     auto second = cache.read_parsed_file("/p/a.py");
@@ -139,7 +139,7 @@ TEST(ParsedFileCache, TheStatementsGoToTheCallThatParsedTheFile) {
     // A plain call drops the statements of its parse: a later call gets none either.
     auto dropped = cache.get_parsed_file("/p/c.py");
     ASSERT_TRUE(dropped.ok()) << dropped.error();
-    EXPECT_EQ((*dropped)->imports.at("n").at("b"), StringSet{"c"});
+    EXPECT_EQ((*dropped)->imports.at("n").at("b"), ImportNames{"c"});
     auto after = cache.read_parsed_file("/p/c.py");
     ASSERT_TRUE(after.ok());
     EXPECT_EQ(after->file.get(), dropped->get());
@@ -222,7 +222,7 @@ TEST(ParsedFileCache, AllocationFailuresAreNotMemoised) {
     out_of_memory = false;
     auto again = cache.get_parsed_file("/p/a.py");
     ASSERT_TRUE(again.ok()) << again.error();
-    EXPECT_EQ((*again)->imports.at("m").at("a"), StringSet{"a"});
+    EXPECT_EQ((*again)->imports.at("m").at("a"), ImportNames{"a"});
     EXPECT_EQ(fs->reads_of("/p/a.py"), 3);
 }
 
@@ -300,6 +300,34 @@ TEST(ParsedFileCache, ParsesOnceAndKeepsTheFirstContent) {
     EXPECT_TRUE(empty->file->comment_ranges.empty());
 }
 
+// A parsed file handed out keeps its source readable after the cache and every handle on it
+// are gone: empty, small and larger-than-half-a-chunk texts alike.
+TEST(ParsedFileCache, AParsedFileKeepsItsSourceAfterTheCacheIsGone) {
+    std::string large = "x = 1\n";
+    while (large.size() < (size_t{3} << 19))
+        large += "value_of_a_long_line = [1, 2, 3]  # a comment\n";
+    const std::map<std::string, std::string, std::less<>> texts = {
+        {"/p/empty.py", ""},
+        {"/p/small.py", "from m import a\n"},
+        {"/p/large.py", large},
+        {"/p/after.py", "y = 2\n"},
+    };
+    std::vector<std::pair<std::string, std::shared_ptr<const quarn::ast::ParsedFileCache>>> kept;
+    {
+        auto cache = AstFileParserCache::with_filesystem("/p", memory(texts));
+        for (const auto& [path, text] : texts) {
+            auto parsed = cache.get_parsed_file(path);
+            ASSERT_TRUE(parsed.ok()) << parsed.error();
+            kept.emplace_back(path, *parsed);
+        }
+    }
+    for (const auto& [path, file] : kept) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(file->source, texts.at(path));
+        EXPECT_NE(file->source.data(), nullptr);
+    }
+}
+
 TEST(ParsedFileCache, NamesOnlyTheFirstSyntaxError) {
     // `x = [` ends in the lexer's end-of-file error at 5..5; the valid line after it changes
     // nothing.
@@ -329,8 +357,8 @@ py::Stmt from_import(std::optional<std::string_view> module, py::List<py::Alias>
     return stmt;
 }
 
-StringSet set(std::initializer_list<std::string_view> names) {
-    StringSet out;
+ImportNames set(std::initializer_list<std::string_view> names) {
+    ImportNames out;
     for (auto n : names)
         out.emplace(n);
     return out;

@@ -61,6 +61,34 @@ TEST(ProjectIndex, ModuleLookupsTakeTheFirstFileInListOrder) {
     EXPECT_EQ(forward.shared_function_ast("y", "f"), nullptr);
 }
 
+// A record keeps what it points into (its texts, the file's source and lines) after the index,
+// its parsed-file cache and the warm-up's workers are gone.
+TEST(ProjectIndex, ARecordOutlivesTheIndexThatMadeIt) {
+    auto fs = std::make_shared<MemoryFileSystem>();
+    fs->put("/p/m.py",
+            "from quarn import online\n"
+            "@online\n"
+            "def resolve_total(amount, *, rate=2):\n"
+            "    return amount * rate\n");
+    quarn::ast::SharedRecord<quarn::ast::ResolverAST> record;
+    {
+        const auto index = index_over(fs, {"/p/m.py"});
+        index.nonblocking_start_index();
+        quarn::ast::detail::wait_for_warm_up_threads();
+        record = index.shared_resolver_ast("m", "resolve_total");
+    }
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->module, "m");
+    EXPECT_EQ(record->resolver_name, "resolve_total");
+    ASSERT_EQ(record->args_in_order.size(), 2u);
+    EXPECT_EQ(record->args_in_order[0], "amount");
+    EXPECT_EQ(record->args_in_order[1], "rate");
+    // The name's location is the def line's name, line 2 (0-based) from column 4.
+    const auto at = record->file.range(record->resolver_name_location);
+    EXPECT_EQ(at.start.line, 2u);
+    EXPECT_EQ(at.start.character, 4u);
+}
+
 TEST(ProjectIndex, LookupsPassOverFilesThatFail) {
     auto fs = std::make_shared<MemoryFileSystem>();
     fs->put("/b/m.py", "def f(:\n");

@@ -96,6 +96,25 @@ TEST(RecordArena, ThreadsWriteApartAndTextsStay) {
     }
 }
 
+// A request of more than half a chunk takes a block of its own: the current chunk's room is
+// left to the slabs after it instead of being given up for a new chunk.
+TEST(RecordArena, ALargeRequestLeavesTheChunkToTheRequestsAfterIt) {
+    // Chunks of 4 KiB, slabs of 1 KiB; texts are aligned to 1.
+    RecordArena arena(4096, 1024);
+    const std::string_view first = arena.text(std::string(100, 'a'));
+    EXPECT_EQ(arena.bytes_reserved(), 4096u);
+    const std::string_view large = arena.text(std::string(3500, 'b'));
+    EXPECT_EQ(arena.bytes_reserved(), 4096u + 3501u);
+    // Two more requests still fit in the first chunk.
+    const std::string_view second = arena.text(std::string(1000, 'c'));
+    const std::string_view third = arena.text(std::string(1000, 'd'));
+    EXPECT_EQ(arena.bytes_reserved(), 4096u + 3501u);
+    EXPECT_EQ(first, std::string(100, 'a'));
+    EXPECT_EQ(large, std::string(3500, 'b'));
+    EXPECT_EQ(second, std::string(1000, 'c'));
+    EXPECT_EQ(third, std::string(1000, 'd'));
+}
+
 // Two arenas used in turn by one thread never hand out each other's memory.
 TEST(RecordArena, ArenasUsedInTurnStayApart) {
     auto first = RecordArena::for_file();
