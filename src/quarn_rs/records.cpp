@@ -3,13 +3,16 @@
 // immutable (a text, a location tuple, None) makes it on the first read and hands out the same
 // object afterwards; every other read builds new Python values (dicts, lists, record objects),
 // so nothing a caller does to a result reaches the record.
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -19,12 +22,114 @@ namespace quarn_rs {
 
 namespace ast = quarn::ast;
 
+// Python strs of the short names a record tree reads over and over (the same keywords in the
+// call of every field, the same tags), made once for the tree: a name read again is a reference
+// taken, and a dict it goes into finds its hash made already. The record object at the root of
+// a tree and the nested ones made from it share one, counted; it is used and released only with
+// the interpreter lock held. It holds strs alone, so it takes no part in a reference cycle.
+class TextPool {
+  public:
+    void acquire() { ++refs_; }
+    void release() {
+        if (--refs_ == 0) delete this;
+    }
+    // A new reference to the str of `text`, or null with an error set.
+    Ref str(std::string_view text);
+
+  private:
+    ~TextPool() {
+        for (PyObject* str : strs_)
+            Py_XDECREF(str);
+    }
+
+    static constexpr size_t SLOTS = 64;  // a power of two
+    // Never more entries, so that every probe meets an empty slot; names beyond them are made
+    // anew on each read, as any other text.
+    static constexpr size_t ENTRIES = 48;
+    static constexpr size_t LONGEST = 32;
+    size_t refs_ = 1;
+    size_t used_ = 0;
+    std::array<uint32_t, SLOTS> hashes_{};
+    std::array<PyObject*, SLOTS> strs_{};
+};
+
+namespace {
+
+// The strs of the ASCII characters, made once for the process: a one-letter tag or name is read
+// as often as any other.
+PyObject* ascii_chars() {
+    static std::atomic<PyObject*> slot;
+    return process_object(slot, []() -> PyObject* {
+        Ref table(PyTuple_New(128));
+        if (!table) return nullptr;
+        for (int c = 0; c < 128; ++c) {
+            PyObject* str = PyUnicode_FromOrdinal(c);
+            if (str == nullptr) return nullptr;
+            PyTuple_SET_ITEM(table.get(), c, str);
+        }
+        return table.release();
+    });
+}
+
+uint64_t load_word(const char* at) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+}  // namespace
+
+Ref TextPool::str(std::string_view text) {
+    const size_t size = text.size();
+    if (size == 1 && static_cast<unsigned char>(text[0]) < 128) {
+        PyObject* const chars = ascii_chars();
+        if (chars == nullptr) return Ref();
+        return Ref::borrow(PyTuple_GET_ITEM(chars, static_cast<unsigned char>(text[0])));
+    }
+    if (size < 2 || size > LONGEST) return new_str(text);
+    // Whole words, the last one overlapping the one before it; a name shorter than a word is
+    // read byte by byte.
+    uint64_t seen = 0;
+    uint64_t mixed = size;
+    if (size >= 8) {
+        for (size_t at = 0; at < size; at += 8) {
+            const uint64_t word = load_word(text.data() + std::min(at, size - 8));
+            seen |= word;
+            mixed = (mixed ^ word) * 0x9E3779B97F4A7C15ULL;
+        }
+    } else {
+        uint64_t word = 0;
+        for (size_t i = 0; i < size; ++i)
+            word |= uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+        seen = word;
+        mixed = (mixed ^ word) * 0x9E3779B97F4A7C15ULL;
+    }
+    // Only ASCII names are kept: their strs hold the same bytes, compared as they are.
+    if ((seen & 0x8080808080808080ULL) != 0) return new_str(text);
+    const auto hash = static_cast<uint32_t>(mixed >> 32);
+    for (size_t i = hash & (SLOTS - 1);; i = (i + 1) & (SLOTS - 1)) {
+        PyObject* kept = strs_[i];
+        if (kept == nullptr) {
+            Ref made = new_str(text);
+            if (made && used_ < ENTRIES) {
+                strs_[i] = Ref::borrow(made.get()).release();
+                hashes_[i] = hash;
+                ++used_;
+            }
+            return made;
+        }
+        if (hashes_[i] == hash && static_cast<size_t>(PyUnicode_GET_LENGTH(kept)) == text.size() &&
+            std::memcmp(PyUnicode_1BYTE_DATA(kept), text.data(), text.size()) == 0)
+            return Ref::borrow(kept);
+    }
+}
+
 namespace {
 
 // Python forms of the record fields. `owner` keeps alive the records that a field belongs to, so
 // that a nested record object shares it instead of a copy; `file` turns the field's byte ranges
-// into lines and characters. The two nested record kinds come first so that the container
-// templates below find them.
+// into lines and characters; `pool` is the names of the record object's tree, made on first use.
+// The two nested record kinds come first so that the container templates below find them.
 using Owner = std::shared_ptr<const void>;
 struct Context {
     const Owner& owner;
@@ -32,19 +137,42 @@ struct Context {
     // The line of the last location read through this record object: its locations lie close
     // together, so the next one is found from there in a step or two.
     size_t& line;
+    TextPool*& pool;
+
+    // Null only when it cannot be made (std::bad_alloc then).
+    TextPool& names() const {
+        if (pool == nullptr) pool = new TextPool();
+        return *pool;
+    }
 };
 
 Ref to_py(const ast::FunctionArgAST& record, const Context& context) {
     return Ref(wrap_record(std::shared_ptr<const ast::FunctionArgAST>(context.owner, &record),
-                           context.file, context.line));
+                           context.file, context.line, &context.names()));
 }
 Ref to_py(const ast::FeatureFieldAST& record, const Context& context) {
     return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(context.owner, &record),
-                           context.file, context.line));
+                           context.file, context.line, &context.names()));
 }
 
 Ref to_py(const ast::Text& text, const Context&) {
     return new_str(text);
+}
+
+// The ints of the lines and characters that most locations have, made once for the process.
+constexpr uint32_t SMALL_INTS = 1024;
+PyObject* small_ints() {
+    static std::atomic<PyObject*> slot;
+    return process_object(slot, []() -> PyObject* {
+        Ref table(PyTuple_New(SMALL_INTS));
+        if (!table) return nullptr;
+        for (uint32_t i = 0; i < SMALL_INTS; ++i) {
+            PyObject* value = PyLong_FromUnsignedLong(i);
+            if (value == nullptr) return nullptr;
+            PyTuple_SET_ITEM(table.get(), i, value);
+        }
+        return table.release();
+    });
 }
 
 // The tuple is filled directly: no format string to read.
@@ -52,11 +180,19 @@ Ref to_py(const ast::TextRange& bytes, const Context& context) {
     const ast::Range r = context.file.range(bytes, context.line);
     const std::array<uint32_t, 4> values = {r.start.line, r.start.character, r.end.line,
                                             r.end.character};
+    PyObject* const ints = small_ints();
+    if (ints == nullptr) return Ref();
     Ref tuple(PyTuple_New(4));
     if (!tuple) return tuple;
     for (size_t i = 0; i < values.size(); ++i) {
-        PyObject* value = PyLong_FromUnsignedLong(values[i]);
-        if (value == nullptr) return Ref();  // the tuple drops what was made so far
+        PyObject* value;
+        if (values[i] < SMALL_INTS) {
+            value = PyTuple_GET_ITEM(ints, values[i]);
+            Py_INCREF(value);
+        } else {
+            value = PyLong_FromUnsignedLong(values[i]);
+            if (value == nullptr) return Ref();  // the tuple drops what was made so far
+        }
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), value);
     }
     return tuple;
@@ -85,6 +221,20 @@ Ref to_py(const ast::Items<T>& items, const Context& context) {
     return list_to_py(items, context);
 }
 
+// Names (tags, parameters in order) come from the tree's pool.
+Ref to_py(const ast::Items<ast::Text>& names, const Context& context) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(names.size())));
+    if (!list) return list;
+    TextPool& pool = context.names();
+    Py_ssize_t i = 0;
+    for (const ast::Text name : names) {
+        Ref item = pool.str(name);
+        if (!item) return item;  // the list drops what was made so far
+        PyList_SET_ITEM(list.get(), i++, item.release());
+    }
+    return list;
+}
+
 template <typename T>
 Ref to_py(const ast::RecordList<T>& items, const Context& context) {
     return list_to_py(items, context);
@@ -100,13 +250,14 @@ Ref new_dict(size_t entries) {
 #endif
 }
 
-// Entries in the map's order, which is the source's.
+// Entries in the map's order, which is the source's; the keys are names of the tree's pool.
 template <typename Keys>
 Ref to_py(const ast::EntryMap<Keys>& map, const Context& context) {
     Ref dict = new_dict(map.size());
     if (!dict) return dict;
+    TextPool& pool = context.names();
     for (const auto& [key, value] : map) {
-        Ref py_key = new_str(key);
+        Ref py_key = pool.str(key);
         if (!py_key) return py_key;
         Ref py_value = to_py(value, context);
         if (!py_value || PyDict_SetItem(dict.get(), py_key.get(), py_value.get()) < 0) return Ref();
@@ -129,14 +280,16 @@ constexpr size_t kept_slots<ast::FeatureClassAST> = 7;
 template <>
 constexpr size_t kept_slots<ast::FeatureFieldAST> = 7;
 
-// The layout of a record object: the shared record, then the values made so far (null until a
-// property is first read). Nothing kept refers to another object, so no reference cycle forms.
+// The layout of a record object: the shared record, the names of its tree (null until one is
+// first read), then the values made so far (null until a property is first read). Nothing kept
+// refers to another object, so no reference cycle forms.
 template <typename Record>
 struct RecordObject {
     PyObject_HEAD Shared<Record> record;
     ast::FileLines file;
     // Read and written only with the interpreter lock held.
     size_t line;
+    TextPool* pool;
     std::array<PyObject*, kept_slots<Record>> kept;
 };
 
@@ -151,6 +304,7 @@ void dealloc_record(PyObject* self) {
     RecordObject<Record>& object = record_object<Record>(self);
     for (PyObject* value : object.kept)
         Py_XDECREF(value);
+    if (object.pool != nullptr) object.pool->release();
     object.record.~Shared<Record>();
     type->tp_free(self);
     Py_DECREF(type);
@@ -180,7 +334,7 @@ PyObject* get_field(PyObject* self, void*) {
     return guarded([self]() -> PyObject* {
         RecordObject<Record>& object = record_object<Record>(self);
         return to_py(std::invoke(Member, *object.record),
-                     Context{object.record, object.file, object.line})
+                     Context{object.record, object.file, object.line, object.pool})
             .release();
     });
 }
@@ -194,7 +348,7 @@ PyObject* get_kept_field(PyObject* self, void*) {
         PyObject*& kept = object.kept[Slot];
         if (kept == nullptr) {
             kept = to_py(std::invoke(Member, *object.record),
-                         Context{object.record, object.file, object.line})
+                         Context{object.record, object.file, object.line, object.pool})
                        .release();
         }
         Py_XINCREF(kept);
@@ -292,9 +446,11 @@ TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
                            properties};
 }
 
-// The type's allocator hands out zeroed memory: every kept slot starts empty.
+// The type's allocator hands out zeroed memory: every kept slot starts empty. A nested record
+// object shares the pool of names of the object it was read from.
 template <typename Record>
-PyObject* wrap(PyTypeObject* type, Shared<Record> record, ast::FileLines file, size_t line) {
+PyObject* wrap(PyTypeObject* type, Shared<Record> record, ast::FileLines file, size_t line,
+               TextPool* pool) {
     if (type == nullptr) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
@@ -302,6 +458,10 @@ PyObject* wrap(PyTypeObject* type, Shared<Record> record, ast::FileLines file, s
     new (&object.record) Shared<Record>(std::move(record));
     object.file = file;
     object.line = line;
+    if (pool != nullptr) {
+        pool->acquire();
+        object.pool = pool;
+    }
     return self;
 }
 
@@ -333,19 +493,19 @@ PyTypeObject* resolver_ast_type() {
 
 PyObject* wrap_record(std::shared_ptr<const ResolverAST> record) {
     const ast::FileLines file = record->file;
-    return wrap(resolver_ast_type(), std::move(record), file, 0);
+    return wrap(resolver_ast_type(), std::move(record), file, 0, nullptr);
 }
 PyObject* wrap_record(std::shared_ptr<const FeatureClassAST> record) {
     const ast::FileLines file = record->file;
-    return wrap(feature_class_ast_type(), std::move(record), file, 0);
+    return wrap(feature_class_ast_type(), std::move(record), file, 0, nullptr);
 }
 PyObject* wrap_record(std::shared_ptr<const FunctionArgAST> record, ast::FileLines file,
-                      size_t line) {
-    return wrap(function_arg_ast_type(), std::move(record), file, line);
+                      size_t line, TextPool* pool) {
+    return wrap(function_arg_ast_type(), std::move(record), file, line, pool);
 }
 PyObject* wrap_record(std::shared_ptr<const FeatureFieldAST> record, ast::FileLines file,
-                      size_t line) {
-    return wrap(feature_field_ast_type(), std::move(record), file, line);
+                      size_t line, TextPool* pool) {
+    return wrap(feature_field_ast_type(), std::move(record), file, line, pool);
 }
 
 }  // namespace quarn_rs
