@@ -31,9 +31,10 @@ PyObject* interned(std::atomic<PyObject*>& slot, const char* text) {
 }
 
 Ref new_str(std::string_view utf8) {
-    // An ASCII text is copied straight into a new str, without the decoder's checks; the
-    // decoder keeps the texts of one character, for which it hands out the interpreter's own.
-    if (utf8.size() > 1 && is_ascii(utf8)) {
+    // A short ASCII text is copied straight into a new str, without the decoder's checks; the
+    // decoder keeps the texts of one character, for which it hands out the interpreter's own,
+    // and the long ones, which it reads in one pass.
+    if (utf8.size() > 1 && utf8.size() <= 256 && is_ascii(utf8)) {
         PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127);
         if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), utf8.data(), utf8.size());
         return Ref(str);

@@ -1,5 +1,6 @@
 // The four record classes. Each object shares one immutable record (with the rest of its file's
-// records, which the index keeps anyway) and never changes it. A property whose value is
+// records, which the index keeps anyway; a record read through another, a field of a class,
+// holds the other's object, which shares them) and never changes it. A property whose value is
 // immutable (a text, a location tuple, None) makes it on the first read and hands out the same
 // object afterwards; every other read builds new Python values (dicts, lists, record objects),
 // so nothing a caller does to a result reaches the record.
@@ -126,20 +127,21 @@ Ref TextPool::str(std::string_view text) {
 
 namespace {
 
-// Python forms of the record fields. `owner` keeps alive the records that a field belongs to, so
-// that a nested record object shares it instead of a copy; `file` turns the field's byte ranges
-// into lines and characters; `pool` is the names of the record object's tree, made on first use.
-// The two nested record kinds come first so that the container templates below find them.
-using Owner = std::shared_ptr<const void>;
+// Python forms of the record fields. `root` is the record object that keeps alive the records a
+// field belongs to: a nested record object holds a reference to it instead of a share of the
+// records, which costs no atomic count; `file` turns the field's byte ranges into lines and
+// characters; `pool` is the names of the record object's tree, made on first use. The two nested
+// record kinds come first so that the container templates below find them.
 struct Context {
-    const Owner& owner;
+    PyObject* root;
     ast::FileLines file;
-    // The line of the last location read through this record object: its locations lie close
-    // together, so the next one is found from there in a step or two.
+    // The line of the last location read through the record objects of the tree: their
+    // locations lie close together, read mostly in the source's order (the fields of a class
+    // one after the other), so the next one is found from there in a step or two.
     size_t& line;
     TextPool*& pool;
 
-    // Null only when it cannot be made (std::bad_alloc then).
+    // Throws std::bad_alloc when it cannot be made.
     TextPool& names() const {
         if (pool == nullptr) pool = new TextPool();
         return *pool;
@@ -147,12 +149,10 @@ struct Context {
 };
 
 Ref to_py(const ast::FunctionArgAST& record, const Context& context) {
-    return Ref(wrap_record(std::shared_ptr<const ast::FunctionArgAST>(context.owner, &record),
-                           context.file, context.line, &context.names()));
+    return Ref(wrap_record(record, context.root, context.file, context.line, &context.names()));
 }
 Ref to_py(const ast::FeatureFieldAST& record, const Context& context) {
-    return Ref(wrap_record(std::shared_ptr<const ast::FeatureFieldAST>(context.owner, &record),
-                           context.file, context.line, &context.names()));
+    return Ref(wrap_record(record, context.root, context.file, context.line, &context.names()));
 }
 
 Ref to_py(const ast::Text& text, const Context&) {
@@ -280,15 +280,24 @@ constexpr size_t kept_slots<ast::FeatureClassAST> = 7;
 template <>
 constexpr size_t kept_slots<ast::FeatureFieldAST> = 7;
 
-// The layout of a record object: the shared record, the names of its tree (null until one is
-// first read), then the values made so far (null until a property is first read). Nothing kept
-// refers to another object, so no reference cycle forms.
+// Records read only through another record, which keeps them alive.
+template <typename Record>
+constexpr bool is_nested =
+    std::is_same_v<Record, ast::FunctionArgAST> || std::is_same_v<Record, ast::FeatureFieldAST>;
+
+// The layout of a record object: the record (shared by a root, held by `root` for a nested one),
+// the names of its tree (null until one is first read), then the values made so far (null until
+// a property is first read). Nothing kept refers to another object, and a root refers to none of
+// the nested objects made from it, so no reference cycle forms.
 template <typename Record>
 struct RecordObject {
-    PyObject_HEAD Shared<Record> record;
+    PyObject_HEAD std::conditional_t<is_nested<Record>, const Record*, Shared<Record>> record;
+    // Nested objects only: the root object read from (a new reference).
+    PyObject* root;
     ast::FileLines file;
-    // Read and written only with the interpreter lock held.
-    size_t line;
+    // The tree's line of the last location read, held by the root (see Context). Read and
+    // written only with the interpreter lock held.
+    std::conditional_t<is_nested<Record>, size_t*, size_t> line;
     TextPool* pool;
     std::array<PyObject*, kept_slots<Record>> kept;
 };
@@ -305,7 +314,11 @@ void dealloc_record(PyObject* self) {
     for (PyObject* value : object.kept)
         Py_XDECREF(value);
     if (object.pool != nullptr) object.pool->release();
-    object.record.~Shared<Record>();
+    if constexpr (is_nested<Record>) {
+        Py_DECREF(object.root);
+    } else {
+        object.record.~Shared<Record>();
+    }
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -328,28 +341,47 @@ Ref to_py(const ast::RecordMap<Record, Name>& map, const Context& context) {
     return dict;
 }
 
+// What the fields of a `Record` object are read with.
+template <typename Record>
+Context context_of(PyObject* self) {
+    RecordObject<Record>& object = record_object<Record>(self);
+    if constexpr (is_nested<Record>) {
+        return Context{object.root, object.file, *object.line, object.pool};
+    } else {
+        return Context{self, object.file, object.line, object.pool};
+    }
+}
+
 // One read-only property per field: `Member` of the record shared by a `Record` object.
 template <typename Record, auto Member>
 PyObject* get_field(PyObject* self, void*) {
     return guarded([self]() -> PyObject* {
-        RecordObject<Record>& object = record_object<Record>(self);
-        return to_py(std::invoke(Member, *object.record),
-                     Context{object.record, object.file, object.line, object.pool})
+        return to_py(std::invoke(Member, *record_object<Record>(self).record),
+                     context_of<Record>(self))
             .release();
     });
 }
 
+// A name that many records of a tree repeat (a field's owner) comes from the tree's pool.
+Ref name_to_py(const std::optional<ast::Text>& name, const Context& context) {
+    return name ? context.names().str(*name) : Ref::borrow(Py_None);
+}
+
 // The same for an immutable value, made once into the object's slot `Slot`.
-template <typename Record, auto Member, size_t Slot>
+
+template <typename Record, auto Member, size_t Slot, bool Name>
 PyObject* get_kept_field(PyObject* self, void*) {
     static_assert(Slot < kept_slots<Record>);
     return guarded([self]() -> PyObject* {
         RecordObject<Record>& object = record_object<Record>(self);
         PyObject*& kept = object.kept[Slot];
         if (kept == nullptr) {
-            kept = to_py(std::invoke(Member, *object.record),
-                         Context{object.record, object.file, object.line, object.pool})
-                       .release();
+            const auto& value = std::invoke(Member, *object.record);
+            if constexpr (Name) {
+                kept = name_to_py(value, context_of<Record>(self)).release();
+            } else {
+                kept = to_py(value, context_of<Record>(self)).release();
+            }
         }
         Py_XINCREF(kept);
         return kept;
@@ -366,11 +398,16 @@ constexpr PyGetSetDef property(const char* name) {
     return PyGetSetDef{name, &get_field<Record, Member>, nullptr, "", nullptr};
 }
 
-template <typename Record, auto Member, size_t Slot>
+template <typename Record, auto Member, size_t Slot, bool Name = false>
 constexpr PyGetSetDef kept(const char* name) {
     using Field = std::remove_cvref_t<std::invoke_result_t<decltype(Member), const Record&>>;
     static_assert(is_immutable_field<Field>, "only immutable values are kept");
-    return PyGetSetDef{name, &get_kept_field<Record, Member, Slot>, nullptr, "", nullptr};
+    return PyGetSetDef{name, &get_kept_field<Record, Member, Slot, Name>, nullptr, "", nullptr};
+}
+
+template <typename Record, auto Member, size_t Slot>
+constexpr PyGetSetDef kept_name(const char* name) {
+    return kept<Record, Member, Slot, true>(name);
 }
 
 using ast::FeatureClassAST;
@@ -426,7 +463,7 @@ PyGetSetDef feature_field_properties[] = {
     kept<FeatureFieldAST, &FeatureFieldAST::field_name_location, 1>("field_name_location"),
     kept<FeatureFieldAST, &FeatureFieldAST::comment, 2>("comment"),
     kept<FeatureFieldAST, &FeatureFieldAST::description, 3>("description"),
-    kept<FeatureFieldAST, &FeatureFieldAST::owner, 4>("owner"),
+    kept_name<FeatureFieldAST, &FeatureFieldAST::owner, 4>("owner"),
     property<FeatureFieldAST, &FeatureFieldAST::tags>("tags"),
     kept<FeatureFieldAST, &FeatureFieldAST::annotation, 5>("annotation"),
     kept<FeatureFieldAST, &FeatureFieldAST::feature_call, 6>("feature_call"),
@@ -447,15 +484,21 @@ TypeDescription record_type(const char* full_name, PyGetSetDef* properties) {
 }
 
 // The type's allocator hands out zeroed memory: every kept slot starts empty. A nested record
-// object shares the pool of names of the object it was read from.
-template <typename Record>
-PyObject* wrap(PyTypeObject* type, Shared<Record> record, ast::FileLines file, size_t line,
+// object holds the root it was read from and shares its pool of names.
+template <typename Record, typename Held, typename Line>
+PyObject* wrap(PyTypeObject* type, Held record, PyObject* root, ast::FileLines file, Line line,
                TextPool* pool) {
     if (type == nullptr) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     RecordObject<Record>& object = record_object<Record>(self);
-    new (&object.record) Shared<Record>(std::move(record));
+    if constexpr (is_nested<Record>) {
+        object.record = record;
+        Py_INCREF(root);
+        object.root = root;
+    } else {
+        new (&object.record) Shared<Record>(std::move(record));
+    }
     object.file = file;
     object.line = line;
     if (pool != nullptr) {
@@ -493,19 +536,21 @@ PyTypeObject* resolver_ast_type() {
 
 PyObject* wrap_record(std::shared_ptr<const ResolverAST> record) {
     const ast::FileLines file = record->file;
-    return wrap(resolver_ast_type(), std::move(record), file, 0, nullptr);
+    return wrap<ResolverAST>(resolver_ast_type(), std::move(record), nullptr, file, size_t{0},
+                             nullptr);
 }
 PyObject* wrap_record(std::shared_ptr<const FeatureClassAST> record) {
     const ast::FileLines file = record->file;
-    return wrap(feature_class_ast_type(), std::move(record), file, 0, nullptr);
+    return wrap<FeatureClassAST>(feature_class_ast_type(), std::move(record), nullptr, file,
+                                 size_t{0}, nullptr);
 }
-PyObject* wrap_record(std::shared_ptr<const FunctionArgAST> record, ast::FileLines file,
-                      size_t line, TextPool* pool) {
-    return wrap(function_arg_ast_type(), std::move(record), file, line, pool);
+PyObject* wrap_record(const FunctionArgAST& record, PyObject* root, ast::FileLines file,
+                      size_t& line, TextPool* pool) {
+    return wrap<FunctionArgAST>(function_arg_ast_type(), &record, root, file, &line, pool);
 }
-PyObject* wrap_record(std::shared_ptr<const FeatureFieldAST> record, ast::FileLines file,
-                      size_t line, TextPool* pool) {
-    return wrap(feature_field_ast_type(), std::move(record), file, line, pool);
+PyObject* wrap_record(const FeatureFieldAST& record, PyObject* root, ast::FileLines file,
+                      size_t& line, TextPool* pool) {
+    return wrap<FeatureFieldAST>(feature_field_ast_type(), &record, root, file, &line, pool);
 }
 
 }  // namespace quarn_rs
