@@ -89,7 +89,7 @@ Ref TextPool::str(std::string_view text) {
     }
     if (size < 2 || size > LONGEST) return new_str(text);
     // Whole words, the last one overlapping the one before it; a name shorter than a word is
-    // read byte by byte.
+    // read as two halves that overlap the same way, or byte by byte below four.
     uint64_t seen = 0;
     uint64_t mixed = size;
     if (size >= 8) {
@@ -99,9 +99,17 @@ Ref TextPool::str(std::string_view text) {
             mixed = (mixed ^ word) * 0x9E3779B97F4A7C15ULL;
         }
     } else {
-        uint64_t word = 0;
-        for (size_t i = 0; i < size; ++i)
-            word |= uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+        uint64_t word;
+        if (size >= 4) {
+            uint32_t low, high;
+            std::memcpy(&low, text.data(), 4);
+            std::memcpy(&high, text.data() + size - 4, 4);
+            word = low | uint64_t{high} << 32;
+        } else {
+            word = uint64_t{static_cast<unsigned char>(text[0])} |
+                   uint64_t{static_cast<unsigned char>(text[1])} << 8 |
+                   uint64_t{static_cast<unsigned char>(text[size - 1])} << 16;
+        }
         seen = word;
         mixed = (mixed ^ word) * 0x9E3779B97F4A7C15ULL;
     }

@@ -433,3 +433,26 @@ def test_locations_of_a_tree_read_in_any_order(tmp_path, order):
     gc.collect()
     assert field.kwargs == {"k": (7, 24, 7, 25), "long_name": (7, 37, 7, 38)}
     assert field.owner == "o"
+
+
+def test_locations_beyond_a_thousand_lines_and_columns(tmp_path):
+    pad = "x" * 1100
+    source = (
+        "from quarn.features import features, feature\n"
+        + "# pad\n" * 1100
+        + "@features\nclass Far:\n"
+        + f'    f: int = feature(pad="{pad}", last=2)\n'
+    )
+    (path,) = write_project(tmp_path, {"far.py": source})
+    far = q.AstProjectIndex([path], str(tmp_path)).feature_class_ast("far", "Far")
+    field = far.fields["f"]
+    cases = [
+        (far.class_name_location, (1102, 6, 1102, 9)),
+        (field.field_name_location, (1103, 4, 1103, 5)),
+        (field.feature_call, (1103, 13, 1103, 1136)),
+        (field.kwarg_names, {"pad": (1103, 21, 1103, 24), "last": (1103, 1129, 1103, 1133)}),
+        (field.kwargs, {"pad": (1103, 25, 1103, 1127), "last": (1103, 1134, 1103, 1135)}),
+    ]
+    for got, expected in cases:
+        assert got == expected
+    assert all(type(n) is int for n in field.kwargs["last"])
