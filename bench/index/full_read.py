@@ -9,9 +9,15 @@ bench/index_vs_ast.py does, and the same loop over plain Python objects that hol
                                    run it with two values of N and divide the difference in
                                    instructions by the difference in reads
     full_read.py --reads N --plain the same over the plain objects
+    full_read.py --against SO      the same reads through the module built as SO too (another
+                                   build of quarn_rs, e.g. main's), in turns in this process: the
+                                   ratio of the two holds on a loaded machine, where wall times
+                                   of separate runs swing
 """
 
 import argparse
+import importlib.machinery
+import importlib.util
 import os
 import sys
 import tempfile
@@ -58,12 +64,38 @@ def best_us(call, rounds):
     return best * 1e6
 
 
+# Another build of the module, loaded beside the one imported above (its types are its own).
+def load_module(path):
+    loader = importlib.machinery.ExtensionFileLoader("quarn_rs", path)
+    spec = importlib.util.spec_from_file_location("quarn_rs", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def compare(path, other, rounds):
+    root = os.path.dirname(path)
+    indexes = {"this build": quarn_rs.AstProjectIndex([path], root),
+               "--against": load_module(other).AstProjectIndex([path], root)}
+    best = dict.fromkeys(indexes, float("inf"))
+    for _ in range(15):
+        for name, index in indexes.items():
+            start = time.perf_counter()
+            for _ in range(rounds):
+                full_read(index.feature_class_ast("wide", "Wide"))
+            best[name] = min(best[name], (time.perf_counter() - start) / rounds * 1e6)
+    for name, us in best.items():
+        print(f"full read, {name}: {us:8.2f} us")
+    print(f"--against / this build: {best['--against'] / best['this build']:.3f}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=4000)
     parser.add_argument("--reads", type=int, default=None)
     parser.add_argument("--plain", action="store_true",
                         help="with --reads: read the plain objects instead")
+    parser.add_argument("--against", metavar="SO", default=None)
     options = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="quarn_full_read_") as root:
         path = os.path.join(root, "wide.py")
@@ -72,6 +104,9 @@ def main():
         index = quarn_rs.AstProjectIndex([path], root)
         record = index.feature_class_ast("wide", "Wide")
         assert record is not None and len(record.fields) == 33
+        if options.against is not None:
+            compare(path, options.against, max(options.rounds // 2, 1))
+            return 0
 
         def read():
             full_read(index.feature_class_ast("wide", "Wide"))
