@@ -67,14 +67,19 @@ using TypeGetter = PyTypeObject* (*)();
 // The classes in registration order.
 std::span<const TypeGetter> module_classes();
 
+// The strs of the names that the record objects of one tree share (records.cpp).
+class TextPool;
+
 // Record objects sharing the given immutable (non-null) records; new references, or null with an
-// error set. A nested record is read through the lines of the file of the record it belongs to,
-// its locations searched from `line`, one the other record read last.
+// error set. A nested record belongs to the records that the record object `root` shares, and
+// holds `root` to keep them alive; it is read through the lines of the file of that record, its
+// locations searched from `line`, the one the root's tree read last, which it keeps for the
+// tree (a field of `root`, which outlives it), and takes a share of the root's pool of names.
 PyObject* wrap_record(std::shared_ptr<const quarn::ast::ResolverAST> record);
 PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureClassAST> record);
-PyObject* wrap_record(std::shared_ptr<const quarn::ast::FunctionArgAST> record,
-                      quarn::ast::FileLines file, size_t line);
-PyObject* wrap_record(std::shared_ptr<const quarn::ast::FeatureFieldAST> record,
-                      quarn::ast::FileLines file, size_t line);
+PyObject* wrap_record(const quarn::ast::FunctionArgAST& record, PyObject* root,
+                      quarn::ast::FileLines file, size_t& line, TextPool* pool);
+PyObject* wrap_record(const quarn::ast::FeatureFieldAST& record, PyObject* root,
+                      quarn::ast::FileLines file, size_t& line, TextPool* pool);
 
 }  // namespace quarn_rs

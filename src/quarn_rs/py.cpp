@@ -1,14 +1,44 @@
 #include "quarn_rs/py.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include <fmt/format.h>
 
 namespace quarn_rs {
+
+namespace {
+
+// Eight bytes at a time: the texts of records are ASCII nearly always.
+bool is_ascii(std::string_view text) {
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    uint64_t seen = 0;
+    for (; end - at >= 8; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, at, 8);
+        seen |= word;
+    }
+    for (; at < end; ++at)
+        seen |= static_cast<unsigned char>(*at);
+    return (seen & 0x8080808080808080ULL) == 0;
+}
+
+}  // namespace
 
 PyObject* interned(std::atomic<PyObject*>& slot, const char* text) {
     return process_object(slot, [text] { return PyUnicode_InternFromString(text); });
 }
 
 Ref new_str(std::string_view utf8) {
+    // A short ASCII text is copied straight into a new str, without the decoder's checks; the
+    // decoder keeps the texts of one character, for which it hands out the interpreter's own,
+    // and the long ones, which it reads in one pass.
+    if (utf8.size() > 1 && utf8.size() <= 256 && is_ascii(utf8)) {
+        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127);
+        if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), utf8.data(), utf8.size());
+        return Ref(str);
+    }
     return Ref(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "replace"));
 }
 

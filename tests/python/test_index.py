@@ -1,5 +1,6 @@
 """The project index and the parsed-file cache over small projects written by the tests."""
 
+import gc
 import os
 import threading
 
@@ -330,3 +331,128 @@ def test_dicts_come_in_source_order(tmp_path):
     ]
     for got, expected in cases:
         assert list(got) == expected
+
+
+# Thirty fields whose calls and comments repeat some names and not others: more distinct names
+# than a record tree keeps for reuse, names of one character, names beyond ASCII, and a name
+# longer than any kept one.
+LONG_NAME = "a_keyword_name_of_forty_one_characters_x"
+NAMES_FIELDS = 30
+
+
+def names_source():
+    lines = ["from quarn.features import features, feature", "", "", "@features", "class Names:"]
+    for k in range(NAMES_FIELDS):
+        lines += [
+            f"    # :owner: team-{k % 2}",
+            f"    # :tags: common, t{k}, ünï, z",
+            f"    f{k}: int = feature(shared=1, x=2, é=3, {LONG_NAME}=4, kw{k}=5)",
+        ]
+    return "\n".join(lines) + "\n"
+
+
+def test_names_read_through_a_tree_are_each_their_own_text(tmp_path):
+    (path,) = write_project(tmp_path, {"names.py": names_source()})
+    index = q.AstProjectIndex([path], str(tmp_path))
+    # Two trees at once, read in turns: neither sees the other's names.
+    trees = [index.feature_class_ast("names", "Names") for _ in range(2)]
+    fields = [list(tree.fields.values()) for tree in trees]
+    for k in range(NAMES_FIELDS):
+        keywords = ["shared", "x", "é", LONG_NAME, f"kw{k}"]
+        for tree_fields in fields:
+            field = tree_fields[k]
+            for got in (field.kwarg_names, field.kwargs):
+                assert list(got) == keywords
+                assert all(type(key) is str for key in got)
+                # Looked up by equal strs made here: the keys hash as any str does.
+                assert all(key in got for key in [f"kw{k}", "shared", "x", "\u00e9"])
+                assert "kw" not in got and f"kw{k + 1}" not in got
+            assert field.tags == ["common", f"t{k}", "ünï", "z"]
+            assert field.owner == f"team-{k % 2}"
+    # A changed result does not reach the names of a later read.
+    tags = fields[0][0].tags
+    tags[0] += "!"
+    assert fields[0][1].tags[0] == "common" and trees[0].fields["f0"].tags[0] == "common"
+
+
+LINES_SOURCE = """\
+from quarn.features import features, feature
+
+
+@features(name="n")
+class C:
+    a: int = feature(k=1)
+    # :owner: o
+    bb: str = feature(k=2, long_name=3)
+"""
+
+# (record, property, value), the records named by a path from the class.
+LINES_CASES = [
+    ((), "decorator_location", (3, 1, 3, 19)),
+    ((), "class_name_location", (4, 6, 4, 7)),
+    ((), "kwarg_names", {"name": (3, 10, 3, 14)}),
+    ((), "kwargs", {"name": (3, 15, 3, 18)}),
+    (("a",), "field_name_location", (5, 4, 5, 5)),
+    (("a",), "annotation", (5, 7, 5, 10)),
+    (("a",), "feature_call", (5, 13, 5, 25)),
+    (("a",), "kwarg_names", {"k": (5, 21, 5, 22)}),
+    (("a",), "kwargs", {"k": (5, 23, 5, 24)}),
+    (("bb",), "field_name_location", (7, 4, 7, 6)),
+    (("bb",), "annotation", (7, 8, 7, 11)),
+    (("bb",), "feature_call", (7, 14, 7, 39)),
+    (("bb",), "kwarg_names", {"k": (7, 22, 7, 23), "long_name": (7, 27, 7, 36)}),
+    (("bb",), "kwargs", {"k": (7, 24, 7, 25), "long_name": (7, 37, 7, 38)}),
+    (("annotations", 1), "field_name_location", (7, 4, 7, 6)),
+    (("annotations", 0), "feature_call", (5, 13, 5, 25)),
+]
+
+
+@pytest.mark.parametrize("order", ["forward", "backward", "interleaved"])
+def test_locations_of_a_tree_read_in_any_order(tmp_path, order):
+    (path,) = write_project(tmp_path, {"lines.py": LINES_SOURCE})
+    index = q.AstProjectIndex([path], str(tmp_path))
+    cases = list(LINES_CASES)
+    if order == "backward":
+        cases.reverse()
+    elif order == "interleaved":
+        cases = cases[::2] + cases[1::2][::-1]
+    record = index.feature_class_ast("lines", "C")
+    # The nested records are made first, then read in the order of the cases.
+    nested = {
+        ("a",): record.fields["a"],
+        ("bb",): record.fields["bb"],
+        ("annotations", 0): record.annotations[0],
+        ("annotations", 1): record.annotations[1],
+        (): record,
+    }
+    for where, name, expected in cases:
+        assert getattr(nested[where], name) == expected, (where, name)
+    # A nested record read after its class and the index are gone reads the same.
+    field = nested[("bb",)]
+    del record, nested, index
+    gc.collect()
+    assert field.kwargs == {"k": (7, 24, 7, 25), "long_name": (7, 37, 7, 38)}
+    assert field.owner == "o"
+
+
+def test_locations_beyond_a_thousand_lines_and_columns(tmp_path):
+    pad = "x" * 1100
+    source = (
+        "from quarn.features import features, feature\n"
+        + "# pad\n" * 1100
+        + "@features\nclass Far:\n"
+        + f'    f: int = feature(pad="{pad}", last=2)\n'
+    )
+    (path,) = write_project(tmp_path, {"far.py": source})
+    far = q.AstProjectIndex([path], str(tmp_path)).feature_class_ast("far", "Far")
+    field = far.fields["f"]
+    cases = [
+        (far.class_name_location, (1102, 6, 1102, 9)),
+        (field.field_name_location, (1103, 4, 1103, 5)),
+        (field.feature_call, (1103, 13, 1103, 1136)),
+        (field.kwarg_names, {"pad": (1103, 21, 1103, 24), "last": (1103, 1129, 1103, 1133)}),
+        (field.kwargs, {"pad": (1103, 25, 1103, 1127), "last": (1103, 1134, 1103, 1135)}),
+    ]
+    for got, expected in cases:
+        assert got == expected
+    assert all(type(n) is int for n in field.kwargs["last"])
