@@ -1,6 +1,7 @@
 #include "rudo/python_parser/lexer.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -66,11 +67,6 @@ std::string nfkc(std::string_view text) {
 
 // --- Keywords, from the one token-kind table ------------------------------------------------
 
-struct Keyword {
-    std::string_view text;
-    TokenKind kind;
-};
-
 constexpr std::array<std::string_view, python_ast::TOKEN_KIND_COUNT> SOURCE_TEXTS = {
 #define TOKEN_KIND(name, display, source) source,
 #include "rudo/python_ast/token_kind.def"
@@ -81,45 +77,73 @@ constexpr size_t FIRST_KEYWORD = static_cast<size_t>(TokenKind::And);
 constexpr size_t KEYWORD_COUNT = static_cast<size_t>(TokenKind::Type) - FIRST_KEYWORD + 1;
 constexpr size_t MAX_KEYWORD_LEN = 8;
 
-// Keywords by a perfect hash of the first byte, the last byte and the length: one probe and one
-// comparison per name. The factors were searched for this keyword set; the table construction
-// below refuses to compile should a new keyword collide.
-constexpr size_t KEYWORD_SLOTS = 128;
-constexpr size_t keyword_slot(uint8_t first, uint8_t last, size_t len) {
-    return (first + 59u * last + 7u * len) & (KEYWORD_SLOTS - 1);
+// Keywords by a perfect multiplicative hash of the name's bytes, read as one zero-padded 64-bit
+// word: one multiplication, one probe and one comparison per name. Identifier bytes are never
+// zero, so equal words mean equal texts of equal length. The multiplier is searched for at
+// compile time; the search refuses to compile should it find none for a new keyword set.
+constexpr unsigned KEYWORD_SLOT_BITS = 7;
+constexpr size_t KEYWORD_SLOTS = size_t{1} << KEYWORD_SLOT_BITS;
+
+// A name's bytes are loaded from memory into the word in this order.
+static_assert(std::endian::native == std::endian::little);
+constexpr uint64_t keyword_word(std::string_view text) {
+    uint64_t word = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        word |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
+    return word;
+}
+constexpr size_t keyword_slot(uint64_t word, uint64_t multiplier) {
+    return static_cast<size_t>((word * multiplier) >> (64 - KEYWORD_SLOT_BITS));
 }
 
 struct KeywordTable {
-    std::array<Keyword, KEYWORD_SLOTS> slots{};
-    bool collision = false;
+    uint64_t multiplier = 0;
+    std::array<uint64_t, KEYWORD_SLOTS> words{};
+    std::array<TokenKind, KEYWORD_SLOTS> kinds{};
+    bool found = false;
 };
 
 constexpr KeywordTable make_keyword_table() {
     KeywordTable table;
-    for (size_t i = 0; i < KEYWORD_COUNT; ++i) {
-        std::string_view text = SOURCE_TEXTS[FIRST_KEYWORD + i];
-        if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) table.collision = true;
-        Keyword& slot = table.slots[keyword_slot(static_cast<uint8_t>(text.front()),
-                                                 static_cast<uint8_t>(text.back()), text.size())];
-        if (!slot.text.empty()) table.collision = true;
-        slot = {text, static_cast<TokenKind>(FIRST_KEYWORD + i)};
+    uint64_t candidate = 0x9E3779B97F4A7C15u;
+    for (int attempt = 0; attempt < 100'000 && !table.found; ++attempt) {
+        candidate = candidate * 6364136223846793005u + 1442695040888963407u;
+        const uint64_t multiplier = candidate | 1;
+        KeywordTable trial;
+        trial.multiplier = multiplier;
+        trial.found = true;
+        for (size_t i = 0; i < KEYWORD_COUNT && trial.found; ++i) {
+            std::string_view text = SOURCE_TEXTS[FIRST_KEYWORD + i];
+            if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) return KeywordTable{};
+            const uint64_t word = keyword_word(text);
+            const size_t slot = keyword_slot(word, multiplier);
+            if (trial.words[slot] != 0) {
+                trial.found = false;
+            } else {
+                trial.words[slot] = word;
+                trial.kinds[slot] = static_cast<TokenKind>(FIRST_KEYWORD + i);
+            }
+        }
+        if (trial.found) table = trial;
     }
     return table;
 }
 constexpr KeywordTable KEYWORDS = make_keyword_table();
-static_assert(!KEYWORDS.collision, "two keywords share a slot of the keyword hash");
+static_assert(KEYWORDS.found, "no multiplier hashes the keywords without a collision");
 
-std::optional<TokenKind> keyword(std::string_view text) {
-    if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) return std::nullopt;
-    const Keyword& k = KEYWORDS.slots[keyword_slot(static_cast<uint8_t>(text.front()),
-                                                   static_cast<uint8_t>(text.back()), text.size())];
-    if (k.text.size() != text.size()) return std::nullopt;
-    for (size_t i = 1; i + 1 < text.size(); ++i) {
-        if (k.text[i] != text[i]) return std::nullopt;
+// The keyword kind of a name of 2 to MAX_KEYWORD_LEN ASCII bytes at `text`, where `readable`
+// bytes may be read.
+inline std::optional<TokenKind> keyword(const char* text, size_t len, size_t readable) {
+    uint64_t word = 0;
+    if (readable >= sizeof(word)) [[likely]] {
+        std::memcpy(&word, text, sizeof(word));
+        word &= ~uint64_t{0} >> (64 - 8 * len);
+    } else {
+        std::memcpy(&word, text, len);
     }
-    // The hash does not tell every first and last byte apart.
-    if (k.text.front() != text.front() || k.text.back() != text.back()) return std::nullopt;
-    return k.kind;
+    const size_t slot = keyword_slot(word, KEYWORDS.multiplier);
+    if (KEYWORDS.words[slot] != word) return std::nullopt;
+    return KEYWORDS.kinds[slot];
 }
 
 // --- String prefixes -------------------------------------------------------------------------
@@ -289,29 +313,45 @@ Lexer::Lexer(std::string_view source, TextSize start_offset) : source_(source) {
 const TokenValue Lexer::NO_VALUE{};
 
 TokenKind Lexer::next_token() {
-    cursor_.start_token();
-    has_value_ = false;
+    value_state_ = ValueState::None;
     current_flags_ = 0;
-    TokenKind kind = lex_token();
+    TokenKind kind = slow_path_ ? lex_slow_token() : lex_token();
     // An abandoned token keeps the range of its error.
     if (kind != TokenKind::Unknown) current_range_ = cursor_.token_range();
     current_kind_ = kind;
     return kind;
 }
 
-// Inside a line, outside interpolated strings and with no dedent pending, a token costs one
-// test of that state, the blanks before it and one dispatch on its first byte.
+// Inside a line, outside interpolated strings and with no dedent pending, a token costs the
+// test of one byte, at most one space before it and one dispatch on its first byte.
 inline TokenKind Lexer::lex_token() {
-    if (!interpolated_strings_.empty() || pending_indentation_ || state_ == LexerState::LineStart)
-        [[unlikely]] {
-        return lex_line_start();
+    const TextSize blank_start = cursor_.offset();
+    int c = cursor_.first();
+    if (c == ' ') {
+        cursor_.bump_unchecked();
+        c = cursor_.first();
     }
+    cursor_.start_token();
+    return lex_char(c, blank_start);
+}
+
+// A continuation's errors reach back to the first blank.
+TokenKind Lexer::lex_blanks_then_char(TextSize blank_start) {
+    cursor_.set_offset(blank_start);
+    cursor_.start_token();
     cursor_.skip_blanks();
     if (cursor_.first() == '\\') {
         if (auto kind = skip_whitespace()) return *kind;
     }
     cursor_.start_token();
-    return lex_char(cursor_.first());
+    return lex_char(cursor_.first(), cursor_.offset());
+}
+
+TokenKind Lexer::lex_slow_token() {
+    cursor_.start_token();
+    const TokenKind kind = lex_line_start();
+    update_slow_path();
+    return kind;
 }
 
 TokenKind Lexer::lex_line_start() {
@@ -333,7 +373,7 @@ TokenKind Lexer::lex_line_start() {
     }
 
     cursor_.start_token();
-    return lex_char(cursor_.first());
+    return lex_char(cursor_.first(), cursor_.offset());
 }
 
 TokenKind Lexer::push_error(LexicalErrorType error, TextRange range) {
@@ -454,6 +494,12 @@ std::optional<TokenKind> Lexer::skip_whitespace() {
 }
 
 TokenKind Lexer::consume_end() {
+    const TokenKind kind = consume_end_of_input();
+    update_slow_path();
+    return kind;
+}
+
+TokenKind Lexer::consume_end_of_input() {
     TextRange at_end = TextRange::empty(cursor_.offset());
     while (!interpolated_strings_.empty()) {
         LexicalErrorType error =
@@ -480,6 +526,7 @@ TokenKind Lexer::consume_end() {
 TokenKind Lexer::lex_newline() {
     if (nesting_ == 0 && (state_ == LexerState::AfterAssign || state_ == LexerState::InLine)) {
         state_ = LexerState::LineStart;
+        slow_path_ = true;
         return TokenKind::Newline;
     }
     if (!interpolated_strings_.empty()) {
@@ -500,10 +547,16 @@ TokenKind Lexer::lex_comment() {
 // --- Operators and the first character -------------------------------------------------------
 
 // One dispatch on the first byte (or the end of the input) picks the token.
-inline TokenKind Lexer::lex_char(int c) {
+inline TokenKind Lexer::lex_char(int c, TextSize blank_start) {
     switch (c) {
         case Cursor::EOF_CHAR:
             return consume_end();
+        // More blanks, or a line continuation, than the one space the caller skips.
+        case ' ':
+        case '\t':
+        case '\f':
+        case '\\':
+            return lex_blanks_then_char(blank_start);
         case 'a' ... 'z':
         case 'A' ... 'Z':
         case '_':
@@ -717,19 +770,24 @@ TokenKind Lexer::lex_name_text(bool all_ascii) {
     // A non-ASCII character ends the keyword check even when it ends the name.
     if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]]
         return lex_unicode_name();
-    std::string_view text = cursor_.token_text();
-    if (auto kind = keyword(text)) return *kind;
-    // The source past the name may be read: short names are copied in one fixed-size move.
-    Name name(text, source_.size() - cursor_.token_start());
+    const TextSize start = cursor_.token_start();
+    const size_t len = cursor_.offset() - start;
+    if (len - 2 <= MAX_KEYWORD_LEN - 2) {
+        if (auto kind = keyword(cursor_.data() + start, len, source_.size() - start)) return *kind;
+    }
+    value_state_ = ValueState::PendingName;
+    return TokenKind::Name;
+}
+
+void Lexer::store_pending_name() const {
     // Most tokens with a value are names: replacing one in place skips the variant's
     // destroy-and-construct dispatch.
     if (Name* slot = std::get_if<Name>(&current_value_)) {
-        *slot = std::move(name);
-        has_value_ = true;
+        *slot = pending_name();
     } else {
-        set_value<Name>(std::move(name));
+        current_value_.emplace<Name>(pending_name());
     }
-    return TokenKind::Name;
+    value_state_ = ValueState::Stored;
 }
 
 TokenKind Lexer::lex_unicode_name() {
@@ -750,6 +808,7 @@ TokenKind Lexer::lex_prefixed_string(TokenFlags prefix, char quote) {
         if (quote == '"') current_flags_ |= DOUBLE_QUOTES;
         if (cursor_.eat_char2(quote, quote)) current_flags_ |= TRIPLE_QUOTED;
         interpolated_strings_.push(InterpolatedStringContext{nesting_, 0, current_flags_});
+        slow_path_ = true;
         return (prefix & F_PREFIX) ? TokenKind::FStringStart : TokenKind::TStringStart;
     }
     return lex_string(quote);
@@ -1006,9 +1065,13 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
 }
 
 Name Lexer::take_name() {
-    Name* name = has_value_ ? std::get_if<Name>(&current_value_) : nullptr;
+    if (value_state_ == ValueState::PendingName) {
+        value_state_ = ValueState::None;
+        return pending_name();
+    }
+    Name* name = value_state_ == ValueState::Stored ? std::get_if<Name>(&current_value_) : nullptr;
     if (name == nullptr) quarn::unreachable();
-    has_value_ = false;
+    value_state_ = ValueState::None;
     return std::move(*name);
 }
 
@@ -1033,6 +1096,7 @@ void Lexer::rewind(LexerCheckpoint checkpoint) {
     pending_indentation_ = checkpoint.pending_indentation;
     interpolated_strings_ = std::move(checkpoint.interpolated_strings);
     errors_.truncate(checkpoint.errors_len);
+    update_slow_path();
 }
 
 bool Lexer::re_lex_logical_token(std::optional<TextSize> non_logical_newline_start) {
@@ -1047,6 +1111,7 @@ bool Lexer::re_lex_logical_token(std::optional<TextSize> non_logical_newline_sta
     }
     cursor_.set_offset(*non_logical_newline_start);
     state_ = LexerState::InLine;
+    update_slow_path();
     next_token();
     return true;
 }
@@ -1076,10 +1141,11 @@ bool Lexer::re_lex_string_token_in_interpolation_element(InterpolatedStringKind 
     current_kind_ =
         kind == InterpolatedStringKind::TString ? TokenKind::TStringEnd : TokenKind::FStringEnd;
     current_range_ = TextRange::at(start, quote_len);
-    has_value_ = false;
+    value_state_ = ValueState::None;
     current_flags_ = 0;
     nesting_ = context.nesting;
     interpolated_strings_.pop();
+    update_slow_path();
     cursor_.set_offset(start + quote_len);
     return true;
 }
