@@ -65,6 +65,103 @@ std::string nfkc(std::string_view text) {
     return out;
 }
 
+// --- Byte classes ----------------------------------------------------------------------------
+
+// What the first byte of a token says about it: one class per way of going on. Indexed by the
+// byte plus one, so that the end of the input (Cursor::EOF_CHAR) is a class of its own.
+enum class ByteClass : uint8_t {
+    End,
+    Blank,
+    PrefixLetter,
+    NameStart,
+    Zero,
+    Digit,
+    NonAscii,
+    Quote,
+    Hash,
+    LineFeed,
+    CarriageReturn,
+    Rbrace,
+    Lpar,
+    Lsqb,
+    Lbrace,
+    Rpar,
+    Rsqb,
+    Colon,
+    Exclamation,
+    Percent,
+    Amper,
+    Plus,
+    Circumflex,
+    Vbar,
+    At,
+    Star,
+    Slash,
+    Minus,
+    Less,
+    Greater,
+    Equal,
+    Dot,
+    Comma,
+    Semi,
+    Tilde,
+    Other,
+};
+
+constexpr std::array<ByteClass, 257> make_byte_classes() {
+    std::array<ByteClass, 257> classes{};
+    for (auto& c : classes)
+        c = ByteClass::Other;
+    auto set = [&](int byte, ByteClass c) { classes[static_cast<size_t>(byte + 1)] = c; };
+    set(Cursor::EOF_CHAR, ByteClass::End);
+    for (int b : {' ', '\t', '\f', '\\'})
+        set(b, ByteClass::Blank);
+    for (int b = 'a'; b <= 'z'; ++b) {
+        set(b, ByteClass::NameStart);
+        set(b - 'a' + 'A', ByteClass::NameStart);
+    }
+    set('_', ByteClass::NameStart);
+    // Every two-letter prefix starts with a one-letter one.
+    for (int b : {'b', 'B', 'f', 'F', 'r', 'R', 't', 'T', 'u', 'U'})
+        set(b, ByteClass::PrefixLetter);
+    set('0', ByteClass::Zero);
+    for (int b = '1'; b <= '9'; ++b)
+        set(b, ByteClass::Digit);
+    for (int b = 0x80; b <= 0xFF; ++b)
+        set(b, ByteClass::NonAscii);
+    set('"', ByteClass::Quote);
+    set('\'', ByteClass::Quote);
+    set('#', ByteClass::Hash);
+    set('\n', ByteClass::LineFeed);
+    set('\r', ByteClass::CarriageReturn);
+    set('}', ByteClass::Rbrace);
+    set('(', ByteClass::Lpar);
+    set('[', ByteClass::Lsqb);
+    set('{', ByteClass::Lbrace);
+    set(')', ByteClass::Rpar);
+    set(']', ByteClass::Rsqb);
+    set(':', ByteClass::Colon);
+    set('!', ByteClass::Exclamation);
+    set('%', ByteClass::Percent);
+    set('&', ByteClass::Amper);
+    set('+', ByteClass::Plus);
+    set('^', ByteClass::Circumflex);
+    set('|', ByteClass::Vbar);
+    set('@', ByteClass::At);
+    set('*', ByteClass::Star);
+    set('/', ByteClass::Slash);
+    set('-', ByteClass::Minus);
+    set('<', ByteClass::Less);
+    set('>', ByteClass::Greater);
+    set('=', ByteClass::Equal);
+    set('.', ByteClass::Dot);
+    set(',', ByteClass::Comma);
+    set(';', ByteClass::Semi);
+    set('~', ByteClass::Tilde);
+    return classes;
+}
+constexpr std::array<ByteClass, 257> BYTE_CLASSES = make_byte_classes();
+
 // --- Keywords, from the one token-kind table ------------------------------------------------
 
 constexpr std::array<std::string_view, python_ast::TOKEN_KIND_COUNT> SOURCE_TEXTS = {
@@ -326,6 +423,8 @@ TokenKind Lexer::next_token() {
 // test of one byte, at most one space before it and one dispatch on its first byte.
 inline TokenKind Lexer::lex_token() {
     const TextSize blank_start = cursor_.offset();
+    // Whether a space comes first is a coin toss: stepping over it without a branch spares
+    // the mispredictions.
     int c = cursor_.first();
     if (c == ' ') {
         cursor_.bump_unchecked();
@@ -349,6 +448,44 @@ TokenKind Lexer::lex_blanks_then_char(TextSize blank_start) {
 
 TokenKind Lexer::lex_slow_token() {
     cursor_.start_token();
+    if (state_ == LexerState::LineStart && interpolated_strings_.empty() && !pending_indentation_) {
+        // Most lines are blank or indented by spaces alone to the current level.
+        const TextSize spaces = cursor_.skip_spaces();
+        const int c = cursor_.first();
+        switch (c) {
+            case Cursor::EOF_CHAR:
+            case '\n':
+            case '\r':
+            case '#':
+                // No indentation is compared, and the line start stays.
+                cursor_.start_token();
+                return lex_char(c, cursor_.offset());
+            case ' ':
+            case '\t':
+            case '\f':
+            case '\\':
+                break;
+            default:
+                if (Indentation{}.add_spaces(spaces) == indentations_.current()) {
+                    state_ = LexerState::LineWithContent;
+                    // What lexes the token raises the flag should it open an interpolated string.
+                    slow_path_ = false;
+                    cursor_.start_token();
+                    return lex_char(c, cursor_.offset());
+                }
+                break;
+        }
+        // Another level, or blanks other than spaces: measured from where the spaces end.
+        TokenKind kind;
+        if (auto indentation = eat_indentation(spaces)) {
+            kind = *indentation;
+        } else {
+            cursor_.start_token();
+            kind = lex_char(cursor_.first(), cursor_.offset());
+        }
+        update_slow_path();
+        return kind;
+    }
     const TokenKind kind = lex_line_start();
     update_slow_path();
     return kind;
@@ -364,7 +501,8 @@ TokenKind Lexer::lex_line_start() {
     }
 
     if (state_ == LexerState::LineStart) {
-        if (auto kind = eat_indentation()) return *kind;
+        // Most lines are indented by spaces alone.
+        if (auto kind = eat_indentation(cursor_.skip_spaces())) return *kind;
     } else {
         cursor_.skip_blanks();
         if (cursor_.first() == '\\') {
@@ -407,9 +545,8 @@ std::optional<TokenKind> Lexer::handle_pending_dedent() {
                       TextRange::empty(cursor_.offset()));
 }
 
-std::optional<TokenKind> Lexer::eat_indentation() {
-    // Most lines are indented by spaces alone.
-    Indentation indentation = Indentation{}.add_spaces(cursor_.skip_spaces());
+std::optional<TokenKind> Lexer::eat_indentation(TextSize spaces) {
+    Indentation indentation = Indentation{}.add_spaces(spaces);
     for (;;) {
         int c = cursor_.first();
         if (c == ' ') {
@@ -546,23 +683,35 @@ TokenKind Lexer::lex_comment() {
 
 // --- Operators and the first character -------------------------------------------------------
 
+[[gnu::always_inline]] inline TokenKind Lexer::lex_name_text(bool all_ascii) {
+    cursor_.skip_ascii_identifier();
+    // A non-ASCII character ends the keyword check even when it ends the name.
+    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]]
+        return lex_unicode_name();
+    const TextSize start = cursor_.token_start();
+    const size_t len = cursor_.offset() - start;
+    if (len - 2 <= MAX_KEYWORD_LEN - 2) {
+        if (auto kind = keyword(cursor_.data() + start, len, source_.size() - start)) return *kind;
+    }
+    value_state_ = ValueState::PendingName;
+    return TokenKind::Name;
+}
+
 // One dispatch on the first byte (or the end of the input) picks the token.
 inline TokenKind Lexer::lex_char(int c, TextSize blank_start) {
-    switch (c) {
-        case Cursor::EOF_CHAR:
+    switch (BYTE_CLASSES[c + 1]) {
+        case ByteClass::End:
             return consume_end();
         // More blanks, or a line continuation, than the one space the caller skips.
-        case ' ':
-        case '\t':
-        case '\f':
-        case '\\':
+        case ByteClass::Blank:
             return lex_blanks_then_char(blank_start);
-        case 'a' ... 'z':
-        case 'A' ... 'Z':
-        case '_':
+        case ByteClass::PrefixLetter:
             start_in_line();
             return lex_identifier(c);
-        case '0':
+        case ByteClass::NameStart:
+            start_in_line();
+            return lex_name_text(true);
+        case ByteClass::Zero:
             start_in_line();
             switch (cursor_.first()) {
                 case 'x':
@@ -577,109 +726,108 @@ inline TokenKind Lexer::lex_char(int c, TextSize blank_start) {
                 default:
                     return lex_decimal_number(c);
             }
-        case '1' ... '9':
+        case ByteClass::Digit:
             start_in_line();
             return lex_decimal_number(c);
-        case 0x80 ... 0xFF: {
+        case ByteClass::NonAscii: {
             TextSize length;
             char32_t ch = cursor_.peek_char(length);
             cursor_.skip_bytes(length);
             state_ = LexerState::InLine;
             return lex_non_ascii(ch);
         }
-        case '#':
+        case ByteClass::Hash:
             cursor_.bump_unchecked();
             return lex_comment();
-        case '\n':
+        case ByteClass::LineFeed:
             cursor_.bump_unchecked();
             return lex_newline();
-        case '\r':
+        case ByteClass::CarriageReturn:
             cursor_.bump_unchecked();
             cursor_.eat_char('\n');
             return lex_newline();
-        case '}':
+        case ByteClass::Rbrace:
             cursor_.bump_unchecked();
             return lex_rbrace();
-        case '"':
-        case '\'':
+        case ByteClass::Quote:
             start_in_line();
             return lex_string(static_cast<char>(c));
-        case '(':
+        case ByteClass::Lpar:
             start_in_line();
             raise_nesting();
             return TokenKind::Lpar;
-        case '[':
+        case ByteClass::Lsqb:
             start_in_line();
             raise_nesting();
             return TokenKind::Lsqb;
-        case '{':
+        case ByteClass::Lbrace:
             start_in_line();
             raise_nesting();
             return TokenKind::Lbrace;
-        case ')':
+        case ByteClass::Rpar:
             start_in_line();
             lower_nesting();
             return TokenKind::Rpar;
-        case ']':
+        case ByteClass::Rsqb:
             start_in_line();
             lower_nesting();
             return TokenKind::Rsqb;
-        case ':':
+        case ByteClass::Colon:
             start_in_line();
             return lex_colon();
-        case '!':
+        case ByteClass::Exclamation:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::NotEqual : TokenKind::Exclamation;
-        case '%':
+        case ByteClass::Percent:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::PercentEqual : TokenKind::Percent;
-        case '&':
+        case ByteClass::Amper:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::AmperEqual : TokenKind::Amper;
-        case '+':
+        case ByteClass::Plus:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::PlusEqual : TokenKind::Plus;
-        case '^':
+        case ByteClass::Circumflex:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::CircumflexEqual : TokenKind::CircumFlex;
-        case '|':
+        case ByteClass::Vbar:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::VbarEqual : TokenKind::Vbar;
-        case '@':
+        case ByteClass::At:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::AtEqual : TokenKind::At;
-        case '*':
+        case ByteClass::Star:
             start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::StarEqual;
             if (cursor_.eat_char('*')) {
                 return cursor_.eat_char('=') ? TokenKind::DoubleStarEqual : TokenKind::DoubleStar;
             }
             return TokenKind::Star;
-        case '/':
+        case ByteClass::Slash:
             start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::SlashEqual;
             if (cursor_.eat_char('/')) {
                 return cursor_.eat_char('=') ? TokenKind::DoubleSlashEqual : TokenKind::DoubleSlash;
             }
             return TokenKind::Slash;
-        case '-':
+        case ByteClass::Minus:
             start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::MinusEqual;
             if (cursor_.eat_char('>')) return TokenKind::Rarrow;
             return TokenKind::Minus;
-        case '<':
+        case ByteClass::Less:
             start_in_line();
             if (cursor_.eat_char('<')) {
                 return cursor_.eat_char('=') ? TokenKind::LeftShiftEqual : TokenKind::LeftShift;
             }
             return cursor_.eat_char('=') ? TokenKind::LessEqual : TokenKind::Less;
-        case '>':
+        case ByteClass::Greater:
             start_in_line();
             if (cursor_.eat_char('>')) {
                 return cursor_.eat_char('=') ? TokenKind::RightShiftEqual : TokenKind::RightShift;
             }
             return cursor_.eat_char('=') ? TokenKind::GreaterEqual : TokenKind::Greater;
-        case '=':
+        case ByteClass::Equal:
             cursor_.bump_unchecked();
             if (cursor_.eat_char('=')) {
                 state_ = LexerState::InLine;
@@ -687,25 +835,27 @@ inline TokenKind Lexer::lex_char(int c, TextSize blank_start) {
             }
             state_ = LexerState::AfterAssign;
             return TokenKind::Equal;
-        case '.':
+        case ByteClass::Dot:
             start_in_line();
             if (is_digit(cursor_.first())) return lex_decimal_number('.');
             if (cursor_.eat_char2('.', '.')) return TokenKind::Ellipsis;
             return TokenKind::Dot;
-        case ',':
+        case ByteClass::Comma:
             start_in_line();
             return TokenKind::Comma;
-        case ';':
+        case ByteClass::Semi:
             start_in_line();
             return TokenKind::Semi;
-        case '~':
+        case ByteClass::Tilde:
             start_in_line();
             return TokenKind::Tilde;
-        default:
+        case ByteClass::Other:
             start_in_line();
             return push_error(LexicalErrorType::unexpected_character(static_cast<char32_t>(c)),
                               cursor_.token_range());
     }
+    // The table holds classes only.
+    __builtin_unreachable();
 }
 
 TokenKind Lexer::lex_non_ascii(char32_t c) {
@@ -747,9 +897,8 @@ TokenKind Lexer::lex_rbrace() {
 
 // --- Identifiers, keywords and prefixed strings -----------------------------------------------
 
+// `first` is a letter that may start a string prefix.
 TokenKind Lexer::lex_identifier(int first) {
-    // Every two-letter prefix starts with a one-letter one, so most names skip the quote tests.
-    if (!single_prefix(first)) return lex_name_text(true);
     int next = cursor_.first();
     if (is_quote(next)) {
         if (TokenFlags prefix = single_prefix(first)) {
@@ -763,20 +912,6 @@ TokenKind Lexer::lex_identifier(int first) {
         }
     }
     return lex_name_text(true);
-}
-
-TokenKind Lexer::lex_name_text(bool all_ascii) {
-    cursor_.skip_ascii_identifier();
-    // A non-ASCII character ends the keyword check even when it ends the name.
-    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]]
-        return lex_unicode_name();
-    const TextSize start = cursor_.token_start();
-    const size_t len = cursor_.offset() - start;
-    if (len - 2 <= MAX_KEYWORD_LEN - 2) {
-        if (auto kind = keyword(cursor_.data() + start, len, source_.size() - start)) return *kind;
-    }
-    value_state_ = ValueState::PendingName;
-    return TokenKind::Name;
 }
 
 void Lexer::store_pending_name() const {

@@ -206,7 +206,8 @@ class Lexer {
         state_ = LexerState::InLine;
     }
     std::optional<TokenKind> handle_pending_dedent();
-    std::optional<TokenKind> eat_indentation();
+    // The line's first `spaces` spaces are consumed.
+    std::optional<TokenKind> eat_indentation(TextSize spaces);
     std::optional<TokenKind> skip_whitespace();
     std::optional<TokenKind> lex_line_continuation();
     TokenKind consume_end();
