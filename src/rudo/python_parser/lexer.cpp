@@ -236,7 +236,9 @@ inline std::optional<TokenKind> keyword(const char* text, size_t len, size_t rea
         std::memcpy(&word, text, sizeof(word));
         word &= ~uint64_t{0} >> (64 - 8 * len);
     } else {
-        std::memcpy(&word, text, len);
+        // Near the end of the source; a byte loop keeps the caller free of a library call.
+        for (size_t i = 0; i < len; ++i)
+            word |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
     }
     const size_t slot = keyword_slot(word, KEYWORDS.multiplier);
     if (KEYWORDS.words[slot] != word) return std::nullopt;
@@ -409,29 +411,94 @@ Lexer::Lexer(std::string_view source, TextSize start_offset) : source_(source) {
 
 const TokenValue Lexer::NO_VALUE{};
 
+// Inside a line, outside interpolated strings and with no dedent pending, a token costs the
+// test of one byte, at most one space before it and one dispatch on its first byte. The most
+// common kinds are lexed right here, with no call and no stack frame; every other way goes out
+// of line as a tail call.
 TokenKind Lexer::next_token() {
     value_state_ = ValueState::None;
     current_flags_ = 0;
-    TokenKind kind = slow_path_ ? lex_slow_token() : lex_token();
-    // An abandoned token keeps the range of its error.
-    if (kind != TokenKind::Unknown) current_range_ = cursor_.token_range();
-    current_kind_ = kind;
-    return kind;
-}
-
-// Inside a line, outside interpolated strings and with no dedent pending, a token costs the
-// test of one byte, at most one space before it and one dispatch on its first byte.
-inline TokenKind Lexer::lex_token() {
+    if (slow_path_) [[unlikely]]
+        return lex_slow_token();
     const TextSize blank_start = cursor_.offset();
-    // Whether a space comes first is a coin toss: stepping over it without a branch spares
-    // the mispredictions.
     int c = cursor_.first();
     if (c == ' ') {
         cursor_.bump_unchecked();
         c = cursor_.first();
     }
     cursor_.start_token();
-    return lex_char(c, blank_start);
+    // No interpolated string is open here, which spares the tests for format specs.
+    switch (BYTE_CLASSES[c + 1]) {
+        case ByteClass::NameStart: {
+            start_in_line();
+            cursor_.skip_ascii_identifier();
+            if (cursor_.first() >= 0x80) [[unlikely]] {
+                // A name that goes on outside ASCII.
+                cursor_.set_offset(cursor_.token_start());
+                return lex_general_token(c, blank_start);
+            }
+            const TextSize start = cursor_.token_start();
+            const size_t len = cursor_.offset() - start;
+            if (len - 2 <= MAX_KEYWORD_LEN - 2) {
+                if (auto kind = keyword(cursor_.data() + start, len, source_.size() - start))
+                    return finish_token(*kind);
+            }
+            value_state_ = ValueState::PendingName;
+            return finish_token(TokenKind::Name);
+        }
+        case ByteClass::Lpar:
+            start_in_line();
+            raise_nesting();
+            return finish_token(TokenKind::Lpar);
+        case ByteClass::Lsqb:
+            start_in_line();
+            raise_nesting();
+            return finish_token(TokenKind::Lsqb);
+        case ByteClass::Rpar:
+            start_in_line();
+            lower_nesting();
+            return finish_token(TokenKind::Rpar);
+        case ByteClass::Rsqb:
+            start_in_line();
+            lower_nesting();
+            return finish_token(TokenKind::Rsqb);
+        case ByteClass::Comma:
+            start_in_line();
+            return finish_token(TokenKind::Comma);
+        case ByteClass::Colon:
+            start_in_line();
+            return finish_token(cursor_.eat_char('=') ? TokenKind::ColonEqual : TokenKind::Colon);
+        case ByteClass::Equal:
+            cursor_.bump_unchecked();
+            if (cursor_.eat_char('=')) {
+                state_ = LexerState::InLine;
+                return finish_token(TokenKind::EqEqual);
+            }
+            state_ = LexerState::AfterAssign;
+            return finish_token(TokenKind::Equal);
+        case ByteClass::Dot: {
+            const int next = cursor_.second();
+            if (is_digit(next) || next == '.') break;
+            start_in_line();
+            return finish_token(TokenKind::Dot);
+        }
+        case ByteClass::LineFeed:
+            cursor_.bump_unchecked();
+            if (nesting_ == 0 &&
+                (state_ == LexerState::AfterAssign || state_ == LexerState::InLine)) {
+                state_ = LexerState::LineStart;
+                slow_path_ = true;
+                return finish_token(TokenKind::Newline);
+            }
+            return finish_token(TokenKind::NonLogicalNewline);
+        default:
+            break;
+    }
+    return lex_general_token(c, blank_start);
+}
+
+TokenKind Lexer::lex_general_token(int c, TextSize blank_start) {
+    return finish_token(lex_char(c, blank_start));
 }
 
 // A continuation's errors reach back to the first blank.
@@ -447,6 +514,10 @@ TokenKind Lexer::lex_blanks_then_char(TextSize blank_start) {
 }
 
 TokenKind Lexer::lex_slow_token() {
+    return finish_token(lex_line_token());
+}
+
+TokenKind Lexer::lex_line_token() {
     cursor_.start_token();
     if (state_ == LexerState::LineStart && interpolated_strings_.empty() && !pending_indentation_) {
         // Most lines are blank or indented by spaces alone to the current level.

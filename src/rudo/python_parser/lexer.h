@@ -196,8 +196,15 @@ class Lexer {
     }
     void update_slow_path() { slow_path_ = needs_slow_path(); }
     [[gnu::noinline]] TokenKind lex_slow_token();
+    TokenKind lex_line_token();
 
-    TokenKind lex_token();
+    // Makes the lexed token current; an abandoned token keeps the range of its error.
+    TokenKind finish_token(TokenKind kind) {
+        if (kind != TokenKind::Unknown) current_range_ = cursor_.token_range();
+        current_kind_ = kind;
+        return kind;
+    }
+    [[gnu::noinline]] TokenKind lex_general_token(int c, TextSize blank_start);
     TokenKind lex_line_start();
     TokenKind lex_blanks_then_char(TextSize blank_start);
     // Consumes the first byte of a token that keeps the line going.
