@@ -1027,10 +1027,11 @@ TokenKind Lexer::lex_string(char quote) {
     bool triple = cursor_.eat_char2(quote, quote);
     if (triple) current_flags_ |= TRIPLE_QUOTED;
     TextSize body_start = cursor_.offset();
+    bool backslash = false;
 
     auto unterminated = [&](TextSize body_end) {
         current_flags_ |= UNTERMINATED;
-        set_value<StringBody>(StringBody{cursor_.slice(body_start, body_end)});
+        set_value<StringBody>(StringBody{cursor_.slice(body_start, body_end), backslash});
         push_error(LexicalErrorType::of(LexicalErrorType::Kind::MissingClosingQuote),
                    TextRange(cursor_.token_start(), body_end));
         return TokenKind::String;
@@ -1041,12 +1042,13 @@ TokenKind Lexer::lex_string(char quote) {
         // quotes preceded by an even number of backslashes.
         while (cursor_.skip_to_any_of(quote, '\\', quote, '\\')) {
             if (cursor_.first() == '\\') {
+                backslash = true;
                 cursor_.skip_bytes(2);
                 continue;
             }
             TextSize at = cursor_.offset();
             if (cursor_.eat_char3(quote, quote, quote)) {
-                set_value<StringBody>(StringBody{cursor_.slice(body_start, at)});
+                set_value<StringBody>(StringBody{cursor_.slice(body_start, at), backslash});
                 return TokenKind::String;
             }
             cursor_.bump();
@@ -1058,6 +1060,7 @@ TokenKind Lexer::lex_string(char quote) {
     while (cursor_.skip_to_any_of(quote, '\\', '\n', '\r')) {
         int c = cursor_.first();
         if (c == '\\') {
+            backslash = true;
             cursor_.bump();
             if (cursor_.eat_char('\r')) {
                 cursor_.eat_char('\n');
@@ -1069,7 +1072,7 @@ TokenKind Lexer::lex_string(char quote) {
         TextSize at = cursor_.offset();
         if (c == quote) {
             cursor_.bump();
-            set_value<StringBody>(StringBody{cursor_.slice(body_start, at)});
+            set_value<StringBody>(StringBody{cursor_.slice(body_start, at), backslash});
             return TokenKind::String;
         }
         // An unescaped line break ends the token; the break itself is the next token.

@@ -39,9 +39,11 @@ constexpr bool source_size_fits(size_t size) {
 }
 
 // The body of a plain or bytes string between its quotes, escapes undecoded. Borrowed from the
-// source text, which outlives every token of it.
+// source text, which outlives every token of it. The lexer saw every backslash of the body:
+// one without any is its own value, and the decoder need not look for escapes again.
 struct StringBody {
     std::string_view text;
+    bool has_backslash = true;
     friend bool operator==(const StringBody&, const StringBody&) = default;
 };
 
