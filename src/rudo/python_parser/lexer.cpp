@@ -1,6 +1,7 @@
 #include "rudo/python_parser/lexer.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -64,12 +65,104 @@ std::string nfkc(std::string_view text) {
     return out;
 }
 
-// --- Keywords, from the one token-kind table ------------------------------------------------
+// --- Byte classes ----------------------------------------------------------------------------
 
-struct Keyword {
-    std::string_view text;
-    TokenKind kind;
+// What the first byte of a token says about it: one class per way of going on. Indexed by the
+// byte plus one, so that the end of the input (Cursor::EOF_CHAR) is a class of its own.
+enum class ByteClass : uint8_t {
+    End,
+    Blank,
+    PrefixLetter,
+    NameStart,
+    Zero,
+    Digit,
+    NonAscii,
+    Quote,
+    Hash,
+    LineFeed,
+    CarriageReturn,
+    Rbrace,
+    Lpar,
+    Lsqb,
+    Lbrace,
+    Rpar,
+    Rsqb,
+    Colon,
+    Exclamation,
+    Percent,
+    Amper,
+    Plus,
+    Circumflex,
+    Vbar,
+    At,
+    Star,
+    Slash,
+    Minus,
+    Less,
+    Greater,
+    Equal,
+    Dot,
+    Comma,
+    Semi,
+    Tilde,
+    Other,
 };
+
+constexpr std::array<ByteClass, 257> make_byte_classes() {
+    std::array<ByteClass, 257> classes{};
+    for (auto& c : classes)
+        c = ByteClass::Other;
+    auto set = [&](int byte, ByteClass c) { classes[static_cast<size_t>(byte + 1)] = c; };
+    set(Cursor::EOF_CHAR, ByteClass::End);
+    for (int b : {' ', '\t', '\f', '\\'})
+        set(b, ByteClass::Blank);
+    for (int b = 'a'; b <= 'z'; ++b) {
+        set(b, ByteClass::NameStart);
+        set(b - 'a' + 'A', ByteClass::NameStart);
+    }
+    set('_', ByteClass::NameStart);
+    // Every two-letter prefix starts with a one-letter one.
+    for (int b : {'b', 'B', 'f', 'F', 'r', 'R', 't', 'T', 'u', 'U'})
+        set(b, ByteClass::PrefixLetter);
+    set('0', ByteClass::Zero);
+    for (int b = '1'; b <= '9'; ++b)
+        set(b, ByteClass::Digit);
+    for (int b = 0x80; b <= 0xFF; ++b)
+        set(b, ByteClass::NonAscii);
+    set('"', ByteClass::Quote);
+    set('\'', ByteClass::Quote);
+    set('#', ByteClass::Hash);
+    set('\n', ByteClass::LineFeed);
+    set('\r', ByteClass::CarriageReturn);
+    set('}', ByteClass::Rbrace);
+    set('(', ByteClass::Lpar);
+    set('[', ByteClass::Lsqb);
+    set('{', ByteClass::Lbrace);
+    set(')', ByteClass::Rpar);
+    set(']', ByteClass::Rsqb);
+    set(':', ByteClass::Colon);
+    set('!', ByteClass::Exclamation);
+    set('%', ByteClass::Percent);
+    set('&', ByteClass::Amper);
+    set('+', ByteClass::Plus);
+    set('^', ByteClass::Circumflex);
+    set('|', ByteClass::Vbar);
+    set('@', ByteClass::At);
+    set('*', ByteClass::Star);
+    set('/', ByteClass::Slash);
+    set('-', ByteClass::Minus);
+    set('<', ByteClass::Less);
+    set('>', ByteClass::Greater);
+    set('=', ByteClass::Equal);
+    set('.', ByteClass::Dot);
+    set(',', ByteClass::Comma);
+    set(';', ByteClass::Semi);
+    set('~', ByteClass::Tilde);
+    return classes;
+}
+constexpr std::array<ByteClass, 257> BYTE_CLASSES = make_byte_classes();
+
+// --- Keywords, from the one token-kind table ------------------------------------------------
 
 constexpr std::array<std::string_view, python_ast::TOKEN_KIND_COUNT> SOURCE_TEXTS = {
 #define TOKEN_KIND(name, display, source) source,
@@ -81,45 +174,75 @@ constexpr size_t FIRST_KEYWORD = static_cast<size_t>(TokenKind::And);
 constexpr size_t KEYWORD_COUNT = static_cast<size_t>(TokenKind::Type) - FIRST_KEYWORD + 1;
 constexpr size_t MAX_KEYWORD_LEN = 8;
 
-// Keywords by a perfect hash of the first byte, the last byte and the length: one probe and one
-// comparison per name. The factors were searched for this keyword set; the table construction
-// below refuses to compile should a new keyword collide.
-constexpr size_t KEYWORD_SLOTS = 128;
-constexpr size_t keyword_slot(uint8_t first, uint8_t last, size_t len) {
-    return (first + 59u * last + 7u * len) & (KEYWORD_SLOTS - 1);
+// Keywords by a perfect multiplicative hash of the name's bytes, read as one zero-padded 64-bit
+// word: one multiplication, one probe and one comparison per name. Identifier bytes are never
+// zero, so equal words mean equal texts of equal length. The multiplier is searched for at
+// compile time; the search refuses to compile should it find none for a new keyword set.
+constexpr unsigned KEYWORD_SLOT_BITS = 7;
+constexpr size_t KEYWORD_SLOTS = size_t{1} << KEYWORD_SLOT_BITS;
+
+// A name's bytes are loaded from memory into the word in this order.
+static_assert(std::endian::native == std::endian::little);
+constexpr uint64_t keyword_word(std::string_view text) {
+    uint64_t word = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        word |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
+    return word;
+}
+constexpr size_t keyword_slot(uint64_t word, uint64_t multiplier) {
+    return static_cast<size_t>((word * multiplier) >> (64 - KEYWORD_SLOT_BITS));
 }
 
 struct KeywordTable {
-    std::array<Keyword, KEYWORD_SLOTS> slots{};
-    bool collision = false;
+    uint64_t multiplier = 0;
+    std::array<uint64_t, KEYWORD_SLOTS> words{};
+    std::array<TokenKind, KEYWORD_SLOTS> kinds{};
+    bool found = false;
 };
 
 constexpr KeywordTable make_keyword_table() {
     KeywordTable table;
-    for (size_t i = 0; i < KEYWORD_COUNT; ++i) {
-        std::string_view text = SOURCE_TEXTS[FIRST_KEYWORD + i];
-        if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) table.collision = true;
-        Keyword& slot = table.slots[keyword_slot(static_cast<uint8_t>(text.front()),
-                                                 static_cast<uint8_t>(text.back()), text.size())];
-        if (!slot.text.empty()) table.collision = true;
-        slot = {text, static_cast<TokenKind>(FIRST_KEYWORD + i)};
+    uint64_t candidate = 0x9E3779B97F4A7C15u;
+    for (int attempt = 0; attempt < 100'000 && !table.found; ++attempt) {
+        candidate = candidate * 6364136223846793005u + 1442695040888963407u;
+        const uint64_t multiplier = candidate | 1;
+        KeywordTable trial;
+        trial.multiplier = multiplier;
+        trial.found = true;
+        for (size_t i = 0; i < KEYWORD_COUNT && trial.found; ++i) {
+            std::string_view text = SOURCE_TEXTS[FIRST_KEYWORD + i];
+            if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) return KeywordTable{};
+            const uint64_t word = keyword_word(text);
+            const size_t slot = keyword_slot(word, multiplier);
+            if (trial.words[slot] != 0) {
+                trial.found = false;
+            } else {
+                trial.words[slot] = word;
+                trial.kinds[slot] = static_cast<TokenKind>(FIRST_KEYWORD + i);
+            }
+        }
+        if (trial.found) table = trial;
     }
     return table;
 }
 constexpr KeywordTable KEYWORDS = make_keyword_table();
-static_assert(!KEYWORDS.collision, "two keywords share a slot of the keyword hash");
+static_assert(KEYWORDS.found, "no multiplier hashes the keywords without a collision");
 
-std::optional<TokenKind> keyword(std::string_view text) {
-    if (text.size() < 2 || text.size() > MAX_KEYWORD_LEN) return std::nullopt;
-    const Keyword& k = KEYWORDS.slots[keyword_slot(static_cast<uint8_t>(text.front()),
-                                                   static_cast<uint8_t>(text.back()), text.size())];
-    if (k.text.size() != text.size()) return std::nullopt;
-    for (size_t i = 1; i + 1 < text.size(); ++i) {
-        if (k.text[i] != text[i]) return std::nullopt;
+// The keyword kind of a name of 2 to MAX_KEYWORD_LEN ASCII bytes at `text`, where `readable`
+// bytes may be read.
+inline std::optional<TokenKind> keyword(const char* text, size_t len, size_t readable) {
+    uint64_t word = 0;
+    if (readable >= sizeof(word)) [[likely]] {
+        std::memcpy(&word, text, sizeof(word));
+        word &= ~uint64_t{0} >> (64 - 8 * len);
+    } else {
+        // Near the end of the source; a byte loop keeps the caller free of a library call.
+        for (size_t i = 0; i < len; ++i)
+            word |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
     }
-    // The hash does not tell every first and last byte apart.
-    if (k.text.front() != text.front() || k.text.back() != text.back()) return std::nullopt;
-    return k.kind;
+    const size_t slot = keyword_slot(word, KEYWORDS.multiplier);
+    if (KEYWORDS.words[slot] != word) return std::nullopt;
+    return KEYWORDS.kinds[slot];
 }
 
 // --- String prefixes -------------------------------------------------------------------------
@@ -288,30 +411,155 @@ Lexer::Lexer(std::string_view source, TextSize start_offset) : source_(source) {
 
 const TokenValue Lexer::NO_VALUE{};
 
+// Inside a line, outside interpolated strings and with no dedent pending, a token costs the
+// test of one byte, at most one space before it and one dispatch on its first byte. The most
+// common kinds are lexed right here, with no call and no stack frame; every other way goes out
+// of line as a tail call.
 TokenKind Lexer::next_token() {
-    cursor_.start_token();
-    has_value_ = false;
+    value_state_ = ValueState::None;
     current_flags_ = 0;
-    TokenKind kind = lex_token();
-    // An abandoned token keeps the range of its error.
-    if (kind != TokenKind::Unknown) current_range_ = cursor_.token_range();
-    current_kind_ = kind;
-    return kind;
+    if (slow_path_) [[unlikely]]
+        return lex_slow_token();
+    const TextSize blank_start = cursor_.offset();
+    int c = cursor_.first();
+    if (c == ' ') {
+        cursor_.bump_unchecked();
+        c = cursor_.first();
+    }
+    cursor_.start_token();
+    // No interpolated string is open here, which spares the tests for format specs.
+    switch (BYTE_CLASSES[c + 1]) {
+        case ByteClass::NameStart: {
+            start_in_line();
+            cursor_.skip_ascii_identifier();
+            if (cursor_.first() >= 0x80) [[unlikely]] {
+                // A name that goes on outside ASCII.
+                cursor_.set_offset(cursor_.token_start());
+                return lex_general_token(c, blank_start);
+            }
+            const TextSize start = cursor_.token_start();
+            const size_t len = cursor_.offset() - start;
+            if (len - 2 <= MAX_KEYWORD_LEN - 2) {
+                if (auto kind = keyword(cursor_.data() + start, len, source_.size() - start))
+                    return finish_token(*kind);
+            }
+            value_state_ = ValueState::PendingName;
+            return finish_token(TokenKind::Name);
+        }
+        case ByteClass::Lpar:
+            start_in_line();
+            raise_nesting();
+            return finish_token(TokenKind::Lpar);
+        case ByteClass::Lsqb:
+            start_in_line();
+            raise_nesting();
+            return finish_token(TokenKind::Lsqb);
+        case ByteClass::Rpar:
+            start_in_line();
+            lower_nesting();
+            return finish_token(TokenKind::Rpar);
+        case ByteClass::Rsqb:
+            start_in_line();
+            lower_nesting();
+            return finish_token(TokenKind::Rsqb);
+        case ByteClass::Comma:
+            start_in_line();
+            return finish_token(TokenKind::Comma);
+        case ByteClass::Colon:
+            start_in_line();
+            return finish_token(cursor_.eat_char('=') ? TokenKind::ColonEqual : TokenKind::Colon);
+        case ByteClass::Equal:
+            cursor_.bump_unchecked();
+            if (cursor_.eat_char('=')) {
+                state_ = LexerState::InLine;
+                return finish_token(TokenKind::EqEqual);
+            }
+            state_ = LexerState::AfterAssign;
+            return finish_token(TokenKind::Equal);
+        case ByteClass::Dot: {
+            const int next = cursor_.second();
+            if (is_digit(next) || next == '.') break;
+            start_in_line();
+            return finish_token(TokenKind::Dot);
+        }
+        case ByteClass::LineFeed:
+            cursor_.bump_unchecked();
+            if (nesting_ == 0 &&
+                (state_ == LexerState::AfterAssign || state_ == LexerState::InLine)) {
+                state_ = LexerState::LineStart;
+                slow_path_ = true;
+                return finish_token(TokenKind::Newline);
+            }
+            return finish_token(TokenKind::NonLogicalNewline);
+        default:
+            break;
+    }
+    return lex_general_token(c, blank_start);
 }
 
-// Inside a line, outside interpolated strings and with no dedent pending, a token costs one
-// test of that state, the blanks before it and one dispatch on its first byte.
-inline TokenKind Lexer::lex_token() {
-    if (!interpolated_strings_.empty() || pending_indentation_ || state_ == LexerState::LineStart)
-        [[unlikely]] {
-        return lex_line_start();
-    }
+TokenKind Lexer::lex_general_token(int c, TextSize blank_start) {
+    return finish_token(lex_char(c, blank_start));
+}
+
+// A continuation's errors reach back to the first blank.
+TokenKind Lexer::lex_blanks_then_char(TextSize blank_start) {
+    cursor_.set_offset(blank_start);
+    cursor_.start_token();
     cursor_.skip_blanks();
     if (cursor_.first() == '\\') {
         if (auto kind = skip_whitespace()) return *kind;
     }
     cursor_.start_token();
-    return lex_char(cursor_.first());
+    return lex_char(cursor_.first(), cursor_.offset());
+}
+
+TokenKind Lexer::lex_slow_token() {
+    return finish_token(lex_line_token());
+}
+
+TokenKind Lexer::lex_line_token() {
+    cursor_.start_token();
+    if (state_ == LexerState::LineStart && interpolated_strings_.empty() && !pending_indentation_) {
+        // Most lines are blank or indented by spaces alone to the current level.
+        const TextSize spaces = cursor_.skip_spaces();
+        const int c = cursor_.first();
+        switch (c) {
+            case Cursor::EOF_CHAR:
+            case '\n':
+            case '\r':
+            case '#':
+                // No indentation is compared, and the line start stays.
+                cursor_.start_token();
+                return lex_char(c, cursor_.offset());
+            case ' ':
+            case '\t':
+            case '\f':
+            case '\\':
+                break;
+            default:
+                if (Indentation{}.add_spaces(spaces) == indentations_.current()) {
+                    state_ = LexerState::LineWithContent;
+                    // What lexes the token raises the flag should it open an interpolated string.
+                    slow_path_ = false;
+                    cursor_.start_token();
+                    return lex_char(c, cursor_.offset());
+                }
+                break;
+        }
+        // Another level, or blanks other than spaces: measured from where the spaces end.
+        TokenKind kind;
+        if (auto indentation = eat_indentation(spaces)) {
+            kind = *indentation;
+        } else {
+            cursor_.start_token();
+            kind = lex_char(cursor_.first(), cursor_.offset());
+        }
+        update_slow_path();
+        return kind;
+    }
+    const TokenKind kind = lex_line_start();
+    update_slow_path();
+    return kind;
 }
 
 TokenKind Lexer::lex_line_start() {
@@ -324,7 +572,8 @@ TokenKind Lexer::lex_line_start() {
     }
 
     if (state_ == LexerState::LineStart) {
-        if (auto kind = eat_indentation()) return *kind;
+        // Most lines are indented by spaces alone.
+        if (auto kind = eat_indentation(cursor_.skip_spaces())) return *kind;
     } else {
         cursor_.skip_blanks();
         if (cursor_.first() == '\\') {
@@ -333,7 +582,7 @@ TokenKind Lexer::lex_line_start() {
     }
 
     cursor_.start_token();
-    return lex_char(cursor_.first());
+    return lex_char(cursor_.first(), cursor_.offset());
 }
 
 TokenKind Lexer::push_error(LexicalErrorType error, TextRange range) {
@@ -367,9 +616,8 @@ std::optional<TokenKind> Lexer::handle_pending_dedent() {
                       TextRange::empty(cursor_.offset()));
 }
 
-std::optional<TokenKind> Lexer::eat_indentation() {
-    // Most lines are indented by spaces alone.
-    Indentation indentation = Indentation{}.add_spaces(cursor_.skip_spaces());
+std::optional<TokenKind> Lexer::eat_indentation(TextSize spaces) {
+    Indentation indentation = Indentation{}.add_spaces(spaces);
     for (;;) {
         int c = cursor_.first();
         if (c == ' ') {
@@ -454,6 +702,12 @@ std::optional<TokenKind> Lexer::skip_whitespace() {
 }
 
 TokenKind Lexer::consume_end() {
+    const TokenKind kind = consume_end_of_input();
+    update_slow_path();
+    return kind;
+}
+
+TokenKind Lexer::consume_end_of_input() {
     TextRange at_end = TextRange::empty(cursor_.offset());
     while (!interpolated_strings_.empty()) {
         LexicalErrorType error =
@@ -480,6 +734,7 @@ TokenKind Lexer::consume_end() {
 TokenKind Lexer::lex_newline() {
     if (nesting_ == 0 && (state_ == LexerState::AfterAssign || state_ == LexerState::InLine)) {
         state_ = LexerState::LineStart;
+        slow_path_ = true;
         return TokenKind::Newline;
     }
     if (!interpolated_strings_.empty()) {
@@ -499,17 +754,35 @@ TokenKind Lexer::lex_comment() {
 
 // --- Operators and the first character -------------------------------------------------------
 
+[[gnu::always_inline]] inline TokenKind Lexer::lex_name_text(bool all_ascii) {
+    cursor_.skip_ascii_identifier();
+    // A non-ASCII character ends the keyword check even when it ends the name.
+    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]]
+        return lex_unicode_name();
+    const TextSize start = cursor_.token_start();
+    const size_t len = cursor_.offset() - start;
+    if (len - 2 <= MAX_KEYWORD_LEN - 2) {
+        if (auto kind = keyword(cursor_.data() + start, len, source_.size() - start)) return *kind;
+    }
+    value_state_ = ValueState::PendingName;
+    return TokenKind::Name;
+}
+
 // One dispatch on the first byte (or the end of the input) picks the token.
-inline TokenKind Lexer::lex_char(int c) {
-    switch (c) {
-        case Cursor::EOF_CHAR:
+inline TokenKind Lexer::lex_char(int c, TextSize blank_start) {
+    switch (BYTE_CLASSES[c + 1]) {
+        case ByteClass::End:
             return consume_end();
-        case 'a' ... 'z':
-        case 'A' ... 'Z':
-        case '_':
+        // More blanks, or a line continuation, than the one space the caller skips.
+        case ByteClass::Blank:
+            return lex_blanks_then_char(blank_start);
+        case ByteClass::PrefixLetter:
             start_in_line();
             return lex_identifier(c);
-        case '0':
+        case ByteClass::NameStart:
+            start_in_line();
+            return lex_name_text(true);
+        case ByteClass::Zero:
             start_in_line();
             switch (cursor_.first()) {
                 case 'x':
@@ -524,109 +797,108 @@ inline TokenKind Lexer::lex_char(int c) {
                 default:
                     return lex_decimal_number(c);
             }
-        case '1' ... '9':
+        case ByteClass::Digit:
             start_in_line();
             return lex_decimal_number(c);
-        case 0x80 ... 0xFF: {
+        case ByteClass::NonAscii: {
             TextSize length;
             char32_t ch = cursor_.peek_char(length);
             cursor_.skip_bytes(length);
             state_ = LexerState::InLine;
             return lex_non_ascii(ch);
         }
-        case '#':
+        case ByteClass::Hash:
             cursor_.bump_unchecked();
             return lex_comment();
-        case '\n':
+        case ByteClass::LineFeed:
             cursor_.bump_unchecked();
             return lex_newline();
-        case '\r':
+        case ByteClass::CarriageReturn:
             cursor_.bump_unchecked();
             cursor_.eat_char('\n');
             return lex_newline();
-        case '}':
+        case ByteClass::Rbrace:
             cursor_.bump_unchecked();
             return lex_rbrace();
-        case '"':
-        case '\'':
+        case ByteClass::Quote:
             start_in_line();
             return lex_string(static_cast<char>(c));
-        case '(':
+        case ByteClass::Lpar:
             start_in_line();
             raise_nesting();
             return TokenKind::Lpar;
-        case '[':
+        case ByteClass::Lsqb:
             start_in_line();
             raise_nesting();
             return TokenKind::Lsqb;
-        case '{':
+        case ByteClass::Lbrace:
             start_in_line();
             raise_nesting();
             return TokenKind::Lbrace;
-        case ')':
+        case ByteClass::Rpar:
             start_in_line();
             lower_nesting();
             return TokenKind::Rpar;
-        case ']':
+        case ByteClass::Rsqb:
             start_in_line();
             lower_nesting();
             return TokenKind::Rsqb;
-        case ':':
+        case ByteClass::Colon:
             start_in_line();
             return lex_colon();
-        case '!':
+        case ByteClass::Exclamation:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::NotEqual : TokenKind::Exclamation;
-        case '%':
+        case ByteClass::Percent:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::PercentEqual : TokenKind::Percent;
-        case '&':
+        case ByteClass::Amper:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::AmperEqual : TokenKind::Amper;
-        case '+':
+        case ByteClass::Plus:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::PlusEqual : TokenKind::Plus;
-        case '^':
+        case ByteClass::Circumflex:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::CircumflexEqual : TokenKind::CircumFlex;
-        case '|':
+        case ByteClass::Vbar:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::VbarEqual : TokenKind::Vbar;
-        case '@':
+        case ByteClass::At:
             start_in_line();
             return cursor_.eat_char('=') ? TokenKind::AtEqual : TokenKind::At;
-        case '*':
+        case ByteClass::Star:
             start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::StarEqual;
             if (cursor_.eat_char('*')) {
                 return cursor_.eat_char('=') ? TokenKind::DoubleStarEqual : TokenKind::DoubleStar;
             }
             return TokenKind::Star;
-        case '/':
+        case ByteClass::Slash:
             start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::SlashEqual;
             if (cursor_.eat_char('/')) {
                 return cursor_.eat_char('=') ? TokenKind::DoubleSlashEqual : TokenKind::DoubleSlash;
             }
             return TokenKind::Slash;
-        case '-':
+        case ByteClass::Minus:
             start_in_line();
             if (cursor_.eat_char('=')) return TokenKind::MinusEqual;
             if (cursor_.eat_char('>')) return TokenKind::Rarrow;
             return TokenKind::Minus;
-        case '<':
+        case ByteClass::Less:
             start_in_line();
             if (cursor_.eat_char('<')) {
                 return cursor_.eat_char('=') ? TokenKind::LeftShiftEqual : TokenKind::LeftShift;
             }
             return cursor_.eat_char('=') ? TokenKind::LessEqual : TokenKind::Less;
-        case '>':
+        case ByteClass::Greater:
             start_in_line();
             if (cursor_.eat_char('>')) {
                 return cursor_.eat_char('=') ? TokenKind::RightShiftEqual : TokenKind::RightShift;
             }
             return cursor_.eat_char('=') ? TokenKind::GreaterEqual : TokenKind::Greater;
-        case '=':
+        case ByteClass::Equal:
             cursor_.bump_unchecked();
             if (cursor_.eat_char('=')) {
                 state_ = LexerState::InLine;
@@ -634,25 +906,27 @@ inline TokenKind Lexer::lex_char(int c) {
             }
             state_ = LexerState::AfterAssign;
             return TokenKind::Equal;
-        case '.':
+        case ByteClass::Dot:
             start_in_line();
             if (is_digit(cursor_.first())) return lex_decimal_number('.');
             if (cursor_.eat_char2('.', '.')) return TokenKind::Ellipsis;
             return TokenKind::Dot;
-        case ',':
+        case ByteClass::Comma:
             start_in_line();
             return TokenKind::Comma;
-        case ';':
+        case ByteClass::Semi:
             start_in_line();
             return TokenKind::Semi;
-        case '~':
+        case ByteClass::Tilde:
             start_in_line();
             return TokenKind::Tilde;
-        default:
+        case ByteClass::Other:
             start_in_line();
             return push_error(LexicalErrorType::unexpected_character(static_cast<char32_t>(c)),
                               cursor_.token_range());
     }
+    // The table holds classes only.
+    __builtin_unreachable();
 }
 
 TokenKind Lexer::lex_non_ascii(char32_t c) {
@@ -694,9 +968,8 @@ TokenKind Lexer::lex_rbrace() {
 
 // --- Identifiers, keywords and prefixed strings -----------------------------------------------
 
+// `first` is a letter that may start a string prefix.
 TokenKind Lexer::lex_identifier(int first) {
-    // Every two-letter prefix starts with a one-letter one, so most names skip the quote tests.
-    if (!single_prefix(first)) return lex_name_text(true);
     int next = cursor_.first();
     if (is_quote(next)) {
         if (TokenFlags prefix = single_prefix(first)) {
@@ -712,24 +985,15 @@ TokenKind Lexer::lex_identifier(int first) {
     return lex_name_text(true);
 }
 
-TokenKind Lexer::lex_name_text(bool all_ascii) {
-    cursor_.skip_ascii_identifier();
-    // A non-ASCII character ends the keyword check even when it ends the name.
-    if (!all_ascii || cursor_.first() >= 0x80) [[unlikely]]
-        return lex_unicode_name();
-    std::string_view text = cursor_.token_text();
-    if (auto kind = keyword(text)) return *kind;
-    // The source past the name may be read: short names are copied in one fixed-size move.
-    Name name(text, source_.size() - cursor_.token_start());
+void Lexer::store_pending_name() const {
     // Most tokens with a value are names: replacing one in place skips the variant's
     // destroy-and-construct dispatch.
     if (Name* slot = std::get_if<Name>(&current_value_)) {
-        *slot = std::move(name);
-        has_value_ = true;
+        *slot = pending_name();
     } else {
-        set_value<Name>(std::move(name));
+        current_value_.emplace<Name>(pending_name());
     }
-    return TokenKind::Name;
+    value_state_ = ValueState::Stored;
 }
 
 TokenKind Lexer::lex_unicode_name() {
@@ -750,6 +1014,7 @@ TokenKind Lexer::lex_prefixed_string(TokenFlags prefix, char quote) {
         if (quote == '"') current_flags_ |= DOUBLE_QUOTES;
         if (cursor_.eat_char2(quote, quote)) current_flags_ |= TRIPLE_QUOTED;
         interpolated_strings_.push(InterpolatedStringContext{nesting_, 0, current_flags_});
+        slow_path_ = true;
         return (prefix & F_PREFIX) ? TokenKind::FStringStart : TokenKind::TStringStart;
     }
     return lex_string(quote);
@@ -762,10 +1027,11 @@ TokenKind Lexer::lex_string(char quote) {
     bool triple = cursor_.eat_char2(quote, quote);
     if (triple) current_flags_ |= TRIPLE_QUOTED;
     TextSize body_start = cursor_.offset();
+    bool backslash = false;
 
     auto unterminated = [&](TextSize body_end) {
         current_flags_ |= UNTERMINATED;
-        set_value<StringBody>(StringBody{cursor_.slice(body_start, body_end)});
+        set_value<StringBody>(StringBody{cursor_.slice(body_start, body_end), backslash});
         push_error(LexicalErrorType::of(LexicalErrorType::Kind::MissingClosingQuote),
                    TextRange(cursor_.token_start(), body_end));
         return TokenKind::String;
@@ -776,12 +1042,13 @@ TokenKind Lexer::lex_string(char quote) {
         // quotes preceded by an even number of backslashes.
         while (cursor_.skip_to_any_of(quote, '\\', quote, '\\')) {
             if (cursor_.first() == '\\') {
+                backslash = true;
                 cursor_.skip_bytes(2);
                 continue;
             }
             TextSize at = cursor_.offset();
             if (cursor_.eat_char3(quote, quote, quote)) {
-                set_value<StringBody>(StringBody{cursor_.slice(body_start, at)});
+                set_value<StringBody>(StringBody{cursor_.slice(body_start, at), backslash});
                 return TokenKind::String;
             }
             cursor_.bump();
@@ -793,6 +1060,7 @@ TokenKind Lexer::lex_string(char quote) {
     while (cursor_.skip_to_any_of(quote, '\\', '\n', '\r')) {
         int c = cursor_.first();
         if (c == '\\') {
+            backslash = true;
             cursor_.bump();
             if (cursor_.eat_char('\r')) {
                 cursor_.eat_char('\n');
@@ -804,7 +1072,7 @@ TokenKind Lexer::lex_string(char quote) {
         TextSize at = cursor_.offset();
         if (c == quote) {
             cursor_.bump();
-            set_value<StringBody>(StringBody{cursor_.slice(body_start, at)});
+            set_value<StringBody>(StringBody{cursor_.slice(body_start, at), backslash});
             return TokenKind::String;
         }
         // An unescaped line break ends the token; the break itself is the next token.
@@ -1006,9 +1274,13 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_middle_or_end() {
 }
 
 Name Lexer::take_name() {
-    Name* name = has_value_ ? std::get_if<Name>(&current_value_) : nullptr;
+    if (value_state_ == ValueState::PendingName) {
+        value_state_ = ValueState::None;
+        return pending_name();
+    }
+    Name* name = value_state_ == ValueState::Stored ? std::get_if<Name>(&current_value_) : nullptr;
     if (name == nullptr) quarn::unreachable();
-    has_value_ = false;
+    value_state_ = ValueState::None;
     return std::move(*name);
 }
 
@@ -1033,6 +1305,7 @@ void Lexer::rewind(LexerCheckpoint checkpoint) {
     pending_indentation_ = checkpoint.pending_indentation;
     interpolated_strings_ = std::move(checkpoint.interpolated_strings);
     errors_.truncate(checkpoint.errors_len);
+    update_slow_path();
 }
 
 bool Lexer::re_lex_logical_token(std::optional<TextSize> non_logical_newline_start) {
@@ -1047,6 +1320,7 @@ bool Lexer::re_lex_logical_token(std::optional<TextSize> non_logical_newline_sta
     }
     cursor_.set_offset(*non_logical_newline_start);
     state_ = LexerState::InLine;
+    update_slow_path();
     next_token();
     return true;
 }
@@ -1076,10 +1350,11 @@ bool Lexer::re_lex_string_token_in_interpolation_element(InterpolatedStringKind 
     current_kind_ =
         kind == InterpolatedStringKind::TString ? TokenKind::TStringEnd : TokenKind::FStringEnd;
     current_range_ = TextRange::at(start, quote_len);
-    has_value_ = false;
+    value_state_ = ValueState::None;
     current_flags_ = 0;
     nesting_ = context.nesting;
     interpolated_strings_.pop();
+    update_slow_path();
     cursor_.set_offset(start + quote_len);
     return true;
 }

@@ -39,9 +39,11 @@ constexpr bool source_size_fits(size_t size) {
 }
 
 // The body of a plain or bytes string between its quotes, escapes undecoded. Borrowed from the
-// source text, which outlives every token of it.
+// source text, which outlives every token of it. The lexer saw every backslash of the body:
+// one without any is its own value, and the decoder need not look for escapes again.
 struct StringBody {
     std::string_view text;
+    bool has_backslash = true;
     friend bool operator==(const StringBody&, const StringBody&) = default;
 };
 
@@ -120,11 +122,19 @@ class Lexer {
     TokenKind current_kind() const { return current_kind_; }
     TextRange current_range() const { return current_range_; }
     TokenFlags current_flags() const { return current_flags_; }
-    const TokenValue& current_value() const { return has_value_ ? current_value_ : NO_VALUE; }
+    const TokenValue& current_value() const {
+        if (value_state_ == ValueState::PendingName) [[unlikely]]
+            store_pending_name();
+        return value_state_ == ValueState::Stored ? current_value_ : NO_VALUE;
+    }
     // Moves the current value out, leaving no value behind.
     TokenValue take_value() {
-        if (!has_value_) return TokenValue{};
-        has_value_ = false;
+        if (value_state_ == ValueState::PendingName) {
+            value_state_ = ValueState::None;
+            return TokenValue(std::in_place_type<Name>, pending_name());
+        }
+        if (value_state_ == ValueState::None) return TokenValue{};
+        value_state_ = ValueState::None;
         return std::move(current_value_);
     }
     // Moves the current name out without moving the whole value; the current token is a name.
@@ -156,31 +166,62 @@ class Lexer {
 
     static const TokenValue NO_VALUE;
 
+    // Where the current token's value is. An ASCII name is built from the token's text only
+    // when it is asked for: most are taken once by the parser, and the lexer then never copies
+    // the text into the slot and out again.
+    enum class ValueState : uint8_t { None, Stored, PendingName };
+
     // The slot keeps the last value until the next one replaces it: a token without a value
-    // only clears the flag.
+    // only clears the state.
     template <typename T, typename... Args>
     void set_value(Args&&... args) {
         current_value_.emplace<T>(std::forward<Args>(args)...);
-        has_value_ = true;
+        value_state_ = ValueState::Stored;
     }
     void restore_value(TokenValue value) {
         current_value_ = std::move(value);
-        has_value_ = current_value_.index() != 0;
+        value_state_ = current_value_.index() != 0 ? ValueState::Stored : ValueState::None;
     }
+    // The name of the current token's text, whose source past it may be read.
+    Name pending_name() const {
+        const TextSize start = current_range_.start();
+        return Name(source_.substr(start, current_range_.len()), source_.size() - start);
+    }
+    void store_pending_name() const;
 
-    TokenKind lex_token();
+    // Whether the next token may need more than the in-line path: an open interpolated string,
+    // a dedent still to give, or the start of a line. Kept up to date wherever one of them
+    // changes, so the common token tests one byte.
+    bool needs_slow_path() const {
+        return !interpolated_strings_.empty() || pending_indentation_.has_value() ||
+               state_ == LexerState::LineStart;
+    }
+    void update_slow_path() { slow_path_ = needs_slow_path(); }
+    [[gnu::noinline]] TokenKind lex_slow_token();
+    TokenKind lex_line_token();
+
+    // Makes the lexed token current; an abandoned token keeps the range of its error.
+    TokenKind finish_token(TokenKind kind) {
+        if (kind != TokenKind::Unknown) current_range_ = cursor_.token_range();
+        current_kind_ = kind;
+        return kind;
+    }
+    [[gnu::noinline]] TokenKind lex_general_token(int c, TextSize blank_start);
     TokenKind lex_line_start();
+    TokenKind lex_blanks_then_char(TextSize blank_start);
     // Consumes the first byte of a token that keeps the line going.
     void start_in_line() {
         cursor_.bump_unchecked();
         state_ = LexerState::InLine;
     }
     std::optional<TokenKind> handle_pending_dedent();
-    std::optional<TokenKind> eat_indentation();
+    // The line's first `spaces` spaces are consumed.
+    std::optional<TokenKind> eat_indentation(TextSize spaces);
     std::optional<TokenKind> skip_whitespace();
     std::optional<TokenKind> lex_line_continuation();
     TokenKind consume_end();
-    TokenKind lex_char(int c);
+    TokenKind consume_end_of_input();
+    TokenKind lex_char(int c, TextSize blank_start);
     TokenKind lex_non_ascii(char32_t c);
     TokenKind lex_identifier(int first);
     TokenKind lex_name_text(bool all_ascii);
@@ -203,7 +244,8 @@ class Lexer {
     Indentations indentations_;
     InterpolatedStrings interpolated_strings_;
     ErrorRuns<LexicalError> errors_;
-    TokenValue current_value_;
+    // Written by current_value(), which may store a pending name.
+    mutable TokenValue current_value_;
     std::string_view source_;
     Cursor cursor_;
     TextRange current_range_;
@@ -212,7 +254,8 @@ class Lexer {
     TokenFlags current_flags_ = 0;
     LexerState state_ = LexerState::LineStart;
     TokenKind current_kind_ = TokenKind::EndOfFile;
-    bool has_value_ = false;
+    mutable ValueState value_state_ = ValueState::None;
+    bool slow_path_ = true;
 };
 
 }  // namespace rudo::python_parser

@@ -195,7 +195,7 @@ quarn::Result<python_ast::NodeText, LexicalError> StringParser::parse_text() {
             }
         }
     }
-    size_t backslash = flags_.is_raw() ? std::string::npos : source_.find('\\');
+    size_t backslash = flags_.is_raw() || !has_backslash_ ? std::string::npos : source_.find('\\');
     if (backslash == std::string::npos) return python_ast::NodeText(source_);
 
     // No escape decodes to more bytes than it is written with, so the body's length is room
@@ -297,9 +297,10 @@ quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view bo
 
 quarn::Result<python_ast::NodeText, LexicalError> parse_string_text(std::string_view body,
                                                                     AnyStringFlags flags,
-                                                                    TextRange range) {
+                                                                    TextRange range,
+                                                                    bool has_backslash) {
     auto offset = range.start() + static_cast<TextSize>(flags.prefix().len() + flags.quote_len());
-    return StringParser(body, flags, offset, range).parse_text();
+    return StringParser(body, flags, offset, range, has_backslash).parse_text();
 }
 
 quarn::Result<InterpolatedStringElementLiteral, LexicalError>

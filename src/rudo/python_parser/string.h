@@ -33,10 +33,11 @@ quarn::Result<StringType, LexicalError> parse_string_literal(std::string_view bo
                                                              AnyStringFlags flags, TextRange range);
 
 // The decoded text of a `String` token's body, without the node around it; fails as
-// parse_string_literal does.
+// parse_string_literal does. A body known to hold no backslash is not searched for escapes.
 quarn::Result<python_ast::NodeText, LexicalError> parse_string_text(std::string_view body,
                                                                     AnyStringFlags flags,
-                                                                    TextRange range);
+                                                                    TextRange range,
+                                                                    bool has_backslash = true);
 
 // The value of an f-string or t-string middle (doubled braces already collapsed by the lexer);
 // `range` is the middle token's range.
@@ -59,8 +60,13 @@ class StringParser {
     };
 
     // `offset` is the file offset of the first byte of `source`.
-    StringParser(std::string_view source, AnyStringFlags flags, TextSize offset, TextRange range)
-        : source_(source), flags_(flags), offset_(offset), range_(range) {}
+    StringParser(std::string_view source, AnyStringFlags flags, TextSize offset, TextRange range,
+                 bool has_backslash = true)
+        : source_(source),
+          flags_(flags),
+          offset_(offset),
+          range_(range),
+          has_backslash_(has_backslash) {}
 
     quarn::Result<StringType, LexicalError> parse_string();
     // The decoded text of a plain or bytes body, without the node around it.
@@ -86,6 +92,7 @@ class StringParser {
     AnyStringFlags flags_;
     TextSize offset_;
     TextRange range_;
+    bool has_backslash_ = true;
 };
 
 }  // namespace rudo::python_parser

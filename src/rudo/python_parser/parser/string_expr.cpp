@@ -38,9 +38,9 @@ void report_interpolated(Parser& parser, InterpolatedStringKind kind,
 }
 
 // The body of the current `String` token: a view of the source, which outlives the token.
-std::string_view current_string_body(Parser& parser) {
+StringBody current_string_body(Parser& parser) {
     const auto* body = std::get_if<StringBody>(&parser.token_source().current_value());
-    return body ? body->text : std::string_view();
+    return body ? *body : StringBody{};
 }
 
 // A decoded literal of one `String` token. One that fails to decode leaves an empty placeholder
@@ -62,9 +62,9 @@ Literal string_part(Parser& parser, quarn::Result<NodeText, LexicalError> decode
 StringType parse_string_token(Parser& parser) {
     const AnyStringFlags flags(parser.current_token_flags());
     const TextRange range = parser.current_token_range();
-    const std::string_view body = current_string_body(parser);
+    const StringBody body = current_string_body(parser);
     parser.bump(TokenKind::String);
-    auto decoded = parse_string_text(body, flags, range);
+    auto decoded = parse_string_text(body.text, flags, range, body.has_backslash);
     if (flags.is_bytes())
         return string_part<BytesLiteral>(parser, std::move(decoded), flags, range);
     return string_part<StringLiteral>(parser, std::move(decoded), flags, range);
@@ -202,20 +202,19 @@ Expr Parser::parse_strings() {
     if (at(TokenKind::String)) {
         const AnyStringFlags flags(current_token_flags());
         const TextRange range = current_token_range();
-        const std::string_view body = current_string_body(*this);
+        const StringBody body = current_string_body(*this);
         bump(TokenKind::String);
         // A lone literal, the common case, becomes its expression at once; one without escapes
         // costs one copy of its body.
         if (!is_string_start(current_token_kind())) [[likely]] {
-            if (!flags.is_bytes() &&
-                (flags.is_raw() || body.find('\\') == std::string_view::npos)) {
+            if (!flags.is_bytes() && (flags.is_raw() || !body.has_backslash)) {
                 return ExprStringLiteral{.range = node_range(start),
                                          .value = StringLiteralValue::single(StringLiteral{
                                              .range = range,
-                                             .value = NodeText(body),
+                                             .value = NodeText(body.text),
                                              .flags = StringLiteralFlags::from(flags)})};
             }
-            auto decoded = parse_string_text(body, flags, range);
+            auto decoded = parse_string_text(body.text, flags, range, body.has_backslash);
             if (flags.is_bytes()) {
                 return ExprBytesLiteral{
                     .range = node_range(start),
@@ -226,7 +225,7 @@ Expr Parser::parse_strings() {
                                      .value = StringLiteralValue::single(string_part<StringLiteral>(
                                          *this, std::move(decoded), flags, range))};
         }
-        auto decoded = parse_string_text(body, flags, range);
+        auto decoded = parse_string_text(body.text, flags, range, body.has_backslash);
         std::vector<StringType> parts;
         if (flags.is_bytes()) {
             parts.emplace_back(string_part<BytesLiteral>(*this, std::move(decoded), flags, range));

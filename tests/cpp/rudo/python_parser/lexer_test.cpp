@@ -1,4 +1,6 @@
 // Layout, operators, comments, names and keywords.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "base/panic.h"
@@ -78,6 +80,35 @@ TEST(Lexer, Layout) {
          "unexpected EOF while parsing @ 1..3"},
         {"the byte-order mark belongs to no token", "\xEF\xBB\xBFx\n",
          "Name 3..4, Newline 4..5, EndOfFile 5..5", ""},
+        {"a continuation after one space reaches back to the space", "x \\\n",
+         "Name 0..1, Unknown 1..4, Newline 4..4, EndOfFile 4..4",
+         "unexpected EOF while parsing @ 1..4"},
+        {"a continuation after two spaces reaches back to the first", "x  \\\n",
+         "Name 0..1, Unknown 1..5, Newline 5..5, EndOfFile 5..5",
+         "unexpected EOF while parsing @ 1..5"},
+        {"a continuation after a tab reaches back to the tab", "x\t\\\n",
+         "Name 0..1, Unknown 1..4, Newline 4..4, EndOfFile 4..4",
+         "unexpected EOF while parsing @ 1..4"},
+        {"two spaces before a continuation inside a line", "x = 1 +  \\\n  2\n",
+         "Name 0..1, Equal 2..3, Int 4..5, Plus 6..7, Int 13..14, Newline 14..15, "
+         "EndOfFile 15..15",
+         ""},
+        {"a line of spaces alone", "a\n   \nb\n",
+         "Name 0..1, Newline 1..2, NonLogicalNewline 5..6, Name 6..7, Newline 7..8, "
+         "EndOfFile 8..8",
+         ""},
+        {"an indented comment and spaces at the end of the file", "a\n  # c",
+         "Name 0..1, Newline 1..2, Comment 4..7, EndOfFile 7..7", ""},
+        {"spaces at the end of the file", "a\n  ", "Name 0..1, Newline 1..2, EndOfFile 4..4", ""},
+        {"lines indented by one tab each", "if x:\n\ty\n\tz\n",
+         "If 0..2, Name 3..4, Colon 4..5, Newline 5..6, Indent 6..7, Name 7..8, Newline 8..9, "
+         "Name 10..11, Newline 11..12, Dedent 12..12, EndOfFile 12..12",
+         ""},
+        {"an f-string first on a line at the current level", "if x:\n  b\n  f'{a}'\n",
+         "If 0..2, Name 3..4, Colon 4..5, Newline 5..6, Indent 6..8, Name 8..9, Newline 9..10, "
+         "FStringStart 12..14/0x10, Lbrace 14..15, Name 15..16, Rbrace 16..17, "
+         "FStringEnd 17..18/0x10, Newline 18..19, Dedent 19..19, EndOfFile 19..19",
+         ""},
         {"dedents at the end of the file", "a:\n b:\n  c",
          "Name 0..1, Colon 1..2, Newline 2..3, Indent 3..4, Name 4..5, Colon 5..6, Newline 6..7, "
          "Indent 7..9, Name 9..10, Newline 10..10, Dedent 10..10, Dedent 10..10, "
@@ -152,6 +183,98 @@ TEST(Lexer, NamesAndKeywords) {
 
     Lexed ligature = lex_all("\xEF\xAC\x81x = 1");
     EXPECT_EQ(ligature.tokens[0].range, TextRange(0, 4));
+}
+
+// Keywords are looked up by the bytes of the whole word, which near the end of the text are
+// fewer than the lookup reads at once: every keyword, and its neighbours one byte longer or
+// shorter, must be told apart there as well as inside a line.
+TEST(Lexer, KeywordsWhereverTheyEnd) {
+    using rudo::python_ast::is_keyword;
+    using rudo::python_ast::source_text;
+    std::vector<std::string_view> keywords;
+    for (size_t k = 0; k < rudo::python_ast::TOKEN_KIND_COUNT; ++k) {
+        if (is_keyword(static_cast<TokenKind>(k)))
+            keywords.push_back(source_text(static_cast<TokenKind>(k)));
+    }
+    auto is_keyword_text = [&](std::string_view text) {
+        return std::find(keywords.begin(), keywords.end(), text) != keywords.end();
+    };
+    for (size_t k = 0; k < rudo::python_ast::TOKEN_KIND_COUNT; ++k) {
+        const auto kind = static_cast<TokenKind>(k);
+        if (!is_keyword(kind)) continue;
+        const std::string text(source_text(kind));
+        const std::string kind_name(rudo::python_ast::name(kind));
+        EXPECT_EQ(kinds(lex_all(text).tokens), kind_name + " Newline EndOfFile") << text;
+        EXPECT_EQ(kinds(lex_all(text + " + x\n").tokens),
+                  kind_name + " Plus Name Newline EndOfFile")
+            << text;
+        for (const std::string& near : {text + "s", text.substr(0, text.size() - 1)}) {
+            if (is_keyword_text(near)) continue;
+            EXPECT_EQ(valued(lex_all(near)), "Name=name:" + near + " Newline EndOfFile") << near;
+            EXPECT_EQ(valued(lex_all(near + "\n")), "Name=name:" + near + " Newline EndOfFile")
+                << near;
+        }
+    }
+}
+
+// A name's value can be read, taken, taken as a name or saved in a checkpoint; each way gives
+// its text, for names stored inline and elsewhere, at the end of the text and inside a line.
+TEST(Lexer, NameValueByEveryWayOfReadingIt) {
+    const std::string_view names[] = {"x", "name_of_twenty_three_by", "name_of_twenty_four_byte",
+                                      "a_name_well_beyond_twenty_four_bytes"};
+    enum class Way { CurrentValue, TakeValue, TakeName, Checkpoint };
+    for (std::string_view text : names) {
+        for (const std::string& source : {std::string(text), std::string(text) + " + 1\n"}) {
+            for (Way way : {Way::CurrentValue, Way::TakeValue, Way::TakeName, Way::Checkpoint}) {
+                Lexer lexer(source);
+                ASSERT_EQ(lexer.next_token(), TokenKind::Name);
+                std::string got;
+                switch (way) {
+                    case Way::CurrentValue:
+                        got = value_text(lexer.current_value());
+                        EXPECT_EQ(value_text(lexer.current_value()), got);
+                        break;
+                    case Way::TakeValue:
+                        got = value_text(lexer.take_value());
+                        EXPECT_EQ(value_text(lexer.current_value()), "-");
+                        break;
+                    case Way::TakeName:
+                        got = "name:" + std::string(lexer.take_name().as_str());
+                        EXPECT_EQ(value_text(lexer.current_value()), "-");
+                        break;
+                    case Way::Checkpoint: {
+                        LexerCheckpoint at_name = lexer.checkpoint();
+                        lexer.next_token();
+                        EXPECT_EQ(value_text(lexer.current_value()), "-");
+                        lexer.rewind(std::move(at_name));
+                        got = "name:" + std::string(lexer.take_name().as_str());
+                        break;
+                    }
+                }
+                EXPECT_EQ(got, "name:" + std::string(text)) << source;
+            }
+        }
+    }
+}
+
+// The lexer tells the string decoder whether a body holds a backslash at all.
+TEST(Lexer, StringBodiesKnowWhetherTheyHoldABackslash) {
+    struct Case {
+        std::string_view source;
+        bool has_backslash;
+    };
+    const Case cases[] = {
+        {"'ab'", false},    {"'a\\nb'", true},  {"'''a\\'b'''", true}, {"'''a\nb'''", false},
+        {"'ab", false},     {"'a\\", true},     {"b'\\x00'", true},    {"r'\\d'", true},
+        {"\"a'b\"", false}, {"'a\\\nb'", true}, {"'''a\\\\'''", true},
+    };
+    for (const auto& c : cases) {
+        Lexer lexer(c.source);
+        ASSERT_EQ(lexer.next_token(), TokenKind::String) << c.source;
+        const auto* body = std::get_if<StringBody>(&lexer.current_value());
+        ASSERT_NE(body, nullptr) << c.source;
+        EXPECT_EQ(body->has_backslash, c.has_backslash) << c.source;
+    }
 }
 
 // Names are scanned many bytes at a time: the end must be found wherever it falls in a block,
