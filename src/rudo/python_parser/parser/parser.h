@@ -309,6 +309,8 @@ class [[nodiscard]] NestingGuard {
         : parser_(std::exchange(other.parser_, nullptr)), ok_(other.ok_) {}
     ~NestingGuard();
     explicit operator bool() const { return ok_; }
+    // Gives the level back before the guard's scope ends.
+    void release();
 
   private:
     friend class Parser;
@@ -458,6 +460,8 @@ class Parser {
     Identifier parse_missing_identifier();
     ExprAttribute parse_attribute_expression(Expr&& value, TextSize start);
     Arguments parse_arguments();
+    // The same into `arguments`, which is empty: a call's node holds them in place.
+    void parse_arguments_into(Arguments& arguments);
     void bump_cmp_op(python_ast::CmpOp op);
     // One subscript element: an expression or a slice.
     Expr parse_slice();
@@ -711,6 +715,11 @@ inline NestingGuard Parser::enter_nesting() {
 
 inline NestingGuard::~NestingGuard() {
     if (parser_) --parser_->depth_;
+}
+
+inline void NestingGuard::release() {
+    if (parser_) --parser_->depth_;
+    parser_ = nullptr;
 }
 
 }  // namespace rudo::python_parser
