@@ -533,6 +533,24 @@ RUDO_INLINE_LEVEL NumberLiteralValue number_value(TokenValue&& value) {
     quarn::unreachable();
 }
 
+// The current number token's value, which it consumes. A value that fits in 64 bits or a float
+// is read where the lexer keeps it; only a big integer's text is taken over.
+RUDO_INLINE_LEVEL NumberLiteralValue bump_number(Parser& p, TokenKind kind) {
+    const TokenValue& value = p.token_source().current_value();
+    if (const auto* integer = std::get_if<Int>(&value)) {
+        if (const uint64_t* small = integer->as_u64()) {
+            const uint64_t number = *small;
+            p.bump(kind);
+            return NumberLiteralValue(std::in_place_index<0>, Int::small(number));
+        }
+    } else if (const auto* real = std::get_if<double>(&value)) {
+        const double number = *real;
+        p.bump(kind);
+        return NumberLiteralValue(number);
+    }
+    return number_value(p.bump_value(kind));
+}
+
 // Whether the token starts one of the prefix forms of an operand, which take no postfix.
 constexpr bool starts_prefix_form(TokenKind kind) {
     switch (kind) {
@@ -570,7 +588,7 @@ RUDO_INLINE_LEVEL ExprWithParens parse_operand_head(Parser& p, TokenKind kind, u
             const TextRange range = p.current_token_range();
             return ExprWithParens{
                 Expr(std::in_place_type<ExprNumberLiteral>,
-                     ExprNumberLiteral{.range = range, .value = number_value(p.bump_value(kind))}),
+                     ExprNumberLiteral{.range = range, .value = bump_number(p, kind)}),
                 false};
         }
         case TokenKind::Plus:
