@@ -742,6 +742,18 @@ RUDO_AST_DEEP_KIND(Pattern, PatternVariant, PatternMatchSingleton)
 RUDO_AST_DEEP_KIND(Stmt, StmtVariant, StmtPass)
 #undef RUDO_AST_DEEP_KIND
 
+// Whether a moved-from value holds nothing, so that its destructor may be skipped: true of the
+// deep kinds, whose moved-from node is a leaf without fields to end.
+template <typename T>
+inline constexpr bool empty_after_move = std::is_trivially_destructible_v<T>;
+template <>
+inline constexpr bool empty_after_move<Expr> = std::is_trivially_destructible_v<ExprNoneLiteral>;
+template <>
+inline constexpr bool empty_after_move<Pattern> =
+    std::is_trivially_destructible_v<PatternMatchSingleton>;
+template <>
+inline constexpr bool empty_after_move<Stmt> = std::is_trivially_destructible_v<StmtPass>;
+
 inline size_t Suite::size() const noexcept {
     return stmts_.size();
 }
