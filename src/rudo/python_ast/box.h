@@ -47,7 +47,8 @@ class Box {
     Box& operator=(Box&& other) noexcept {
         if (this != &other) {
             T* old = std::exchange(ptr_, std::exchange(other.ptr_, nullptr));
-            destroy(old);
+            // Most assignments fill an empty box: no call for nothing to free.
+            if (old != nullptr) destroy(old);
         }
         return *this;
     }

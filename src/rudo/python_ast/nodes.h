@@ -10,6 +10,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -559,6 +561,80 @@ using StmtVariant = detail::VariantWithoutLast<
 #undef F
 #undef FD
 
+// ---------------------------------------------------------------------------------------------
+// Relocation: a value whose bytes may be copied to another address, the source then forgotten
+// without its destructor, is relocatable. The holders of the tree are (an owning pointer, inline
+// bytes, three pointers of a vector whose allocator has no state), so a node of the deep kinds
+// moves as one block copy instead of a visit of its kind. Every field of every node must pass:
+// a field with a self-reference (a small-string buffer) would fail the check below.
+
+namespace detail {
+template <typename T>
+struct Relocatable : std::bool_constant<std::is_trivially_copyable_v<T>> {};
+template <typename T>
+struct Relocatable<Box<T>> : std::true_type {};
+template <typename T>
+struct Relocatable<Seq<T>> : std::true_type {};
+template <typename T>
+struct Relocatable<List<T>> : std::true_type {};
+template <typename T>
+struct Relocatable<std::optional<T>> : Relocatable<T> {};
+template <typename... Ts>
+struct Relocatable<std::variant<Ts...>> : std::bool_constant<(Relocatable<Ts>::value && ...)> {};
+template <>
+struct Relocatable<Name> : std::true_type {};
+template <>
+struct Relocatable<NodeText> : std::true_type {};
+template <>
+struct Relocatable<AtomicNodeIndex> : std::true_type {};
+// A u64 or a box.
+template <>
+struct Relocatable<Int> : Relocatable<Int::Number> {};
+template <>
+struct Relocatable<NumberLiteralValue> : Relocatable<NumberLiteralValue::variant> {};
+// Parts in place or in a list; a joined text held by an atomic pointer and its arena's address.
+template <>
+struct Relocatable<StringLiteralValue> : std::true_type {};
+template <>
+struct Relocatable<BytesLiteralValue> : std::true_type {};
+template <>
+struct Relocatable<FStringValue> : std::true_type {};
+template <>
+struct Relocatable<TStringValue> : std::true_type {};
+template <>
+struct Relocatable<Identifier>
+    : std::bool_constant<Relocatable<Name>::value && Relocatable<AtomicNodeIndex>::value> {};
+
+#define F(type, name) &&Relocatable<type>::value
+#define FD(type, name, init) F(type, name)
+#define NODE(section, kind, fields) \
+    template <>                     \
+    struct Relocatable<kind> : std::bool_constant<Relocatable<AtomicNodeIndex>::value fields> {};
+template <>
+struct Relocatable<Parameters> : std::true_type {};
+template <>
+struct Relocatable<DictItem> : std::true_type {};
+#include "rudo/python_ast/nodes.def"
+#undef NODE
+#undef F
+#undef FD
+
+template <typename Variant>
+inline constexpr bool all_relocatable = Relocatable<Variant>::value;
+
+template <typename Variant>
+struct TriviallyDestructibleKinds;
+template <typename... Nodes>
+struct TriviallyDestructibleKinds<std::variant<Nodes...>> {
+    static constexpr std::array<bool, sizeof...(Nodes)> value = {
+        std::is_trivially_destructible_v<Nodes>...};
+};
+template <typename Variant>
+constexpr std::array<bool, std::variant_size_v<Variant>> trivially_destructible_kinds() {
+    return TriviallyDestructibleKinds<Variant>::value;
+}
+}  // namespace detail
+
 // Shared shape of the four kind sets: a variant of the node structs with range and kind name.
 template <typename Self, typename Variant>
 class NodeKinds : public Variant {
@@ -591,51 +667,92 @@ class NodeKinds : public Variant {
 
   protected:
     NodeKinds() = default;
-    struct Steal {};
-    NodeKinds(Steal, Variant&& other) noexcept : Variant(std::move(other)) {}
 };
 
 // Stmt, Expr and Pattern nest to any depth: their copy and destruction work through an
 // explicit worklist instead of recursion. A moved-from node is a payload-free leaf (`Leaf`), so
-// its destructor has nothing left to walk and a subtree is never visited twice.
-#define RUDO_AST_DEEP_KIND(Self, Variant, Leaf)                                           \
-    class Self : public NodeKinds<Self, Variant> {                                        \
-      public:                                                                             \
-        using NodeKinds::NodeKinds;                                                       \
-        Self(const Self& other);                                                          \
-        Self(Self&& other) noexcept : NodeKinds(Steal{}, std::move(other.as_variant())) { \
-            other.as_variant().template emplace<Leaf>();                                  \
-        }                                                                                 \
-        Self& operator=(const Self& other) {                                              \
-            if (this != &other) *this = Self(other);                                      \
-            return *this;                                                                 \
-        }                                                                                 \
-        Self& operator=(Self&& other) noexcept {                                          \
-            if (this != &other) {                                                         \
-                as_variant() = static_cast<Variant&&>(other);                             \
-                other.as_variant().template emplace<Leaf>();                              \
-            }                                                                             \
-            return *this;                                                                 \
-        }                                                                                 \
-        ~Self() {                                                                         \
-            const size_t kind = this->index();                                            \
-            if (kind < MAY_NEST.size() && MAY_NEST[kind]) {                               \
-                destroy_nested();                                                         \
-            }                                                                             \
-        }                                                                                 \
-                                                                                          \
-      private:                                                                            \
-        template <typename T>                                                             \
-        friend struct DeepOps;                                                            \
-        Self() = default;                                                                 \
-        /* By kind: whether it can hold nodes of its own kind. */                         \
-        static const std::array<bool, std::variant_size_v<Variant>> MAY_NEST;             \
-        void destroy_nested() noexcept;                                                   \
+// its destructor has nothing left to walk and a subtree is never visited twice. Every kind is
+// relocatable (checked below), so a move copies the node's bytes and leaves a fresh leaf behind:
+// no visit of the kind, no destructor of what was moved.
+#define RUDO_AST_DEEP_KIND(Self, Variant, Leaf)                                                 \
+    static_assert(detail::all_relocatable<Variant>,                                             \
+                  #Self " holds a field that is not relocatable");                              \
+    class Self : public NodeKinds<Self, Variant> {                                              \
+      public:                                                                                   \
+        using NodeKinds::NodeKinds;                                                             \
+        Self(const Self& other);                                                                \
+        Self(Self&& other) noexcept : NodeKinds(std::in_place_type<Leaf>) {                     \
+            relocate_from(other);                                                               \
+        }                                                                                       \
+        Self& operator=(const Self& other) {                                                    \
+            if (this != &other) *this = Self(other);                                            \
+            return *this;                                                                       \
+        }                                                                                       \
+        Self& operator=(Self&& other) noexcept {                                                \
+            if (this != &other) {                                                               \
+                drop_payload();                                                                 \
+                relocate_from(other);                                                           \
+            }                                                                                   \
+            return *this;                                                                       \
+        }                                                                                       \
+        ~Self() {                                                                               \
+            const size_t kind = this->index();                                                  \
+            if (kind < MAY_NEST.size() && MAY_NEST[kind]) {                                     \
+                destroy_nested();                                                               \
+            }                                                                                   \
+        }                                                                                       \
+                                                                                                \
+        /* Makes this a node of kind T built from `args`, in place; what it held goes first. */ \
+        template <typename T, typename... A>                                                    \
+        T& emplace_node(A&&... args) noexcept {                                                 \
+            static_assert(std::is_nothrow_constructible_v<T, A&&...>);                          \
+            drop_payload();                                                                     \
+            ::new (static_cast<void*>(&as_variant()))                                           \
+                Variant(std::in_place_type<T>, std::forward<A>(args)...);                       \
+            return *std::get_if<T>(&as_variant());                                              \
+        }                                                                                       \
+                                                                                                \
+      private:                                                                                  \
+        template <typename T>                                                                   \
+        friend struct DeepOps;                                                                  \
+        Self() = default;                                                                       \
+        /* By kind: whether it can hold nodes of its own kind. */                               \
+        static const std::array<bool, std::variant_size_v<Variant>> MAY_NEST;                   \
+        /* By kind: whether its destruction does nothing. */                                    \
+        static constexpr std::array<bool, std::variant_size_v<Variant>> TRIVIAL =               \
+            detail::trivially_destructible_kinds<Variant>();                                    \
+        void destroy_nested() noexcept;                                                         \
+        /* Ends what this node holds; afterwards its bytes may be overwritten. */               \
+        void drop_payload() noexcept {                                                          \
+            const size_t kind = this->index();                                                  \
+            if (kind >= TRIVIAL.size() || TRIVIAL[kind]) return;                                \
+            if (MAY_NEST[kind]) destroy_nested();                                               \
+            as_variant().template emplace<Leaf>();                                              \
+        }                                                                                       \
+        /* Takes `other`'s bytes, this holding nothing that needs ending, and leaves `other` a  \
+           fresh leaf. */                                                                       \
+        void relocate_from(Self& other) noexcept {                                              \
+            std::memcpy(static_cast<void*>(&as_variant()),                                      \
+                        static_cast<const void*>(&other.as_variant()), sizeof(Variant));        \
+            ::new (static_cast<void*>(&other.as_variant())) Variant(std::in_place_type<Leaf>);  \
+        }                                                                                       \
     };
 RUDO_AST_DEEP_KIND(Expr, ExprVariant, ExprNoneLiteral)
 RUDO_AST_DEEP_KIND(Pattern, PatternVariant, PatternMatchSingleton)
 RUDO_AST_DEEP_KIND(Stmt, StmtVariant, StmtPass)
 #undef RUDO_AST_DEEP_KIND
+
+// Whether a moved-from value holds nothing, so that its destructor may be skipped: true of the
+// deep kinds, whose moved-from node is a leaf without fields to end.
+template <typename T>
+inline constexpr bool empty_after_move = std::is_trivially_destructible_v<T>;
+template <>
+inline constexpr bool empty_after_move<Expr> = std::is_trivially_destructible_v<ExprNoneLiteral>;
+template <>
+inline constexpr bool empty_after_move<Pattern> =
+    std::is_trivially_destructible_v<PatternMatchSingleton>;
+template <>
+inline constexpr bool empty_after_move<Stmt> = std::is_trivially_destructible_v<StmtPass>;
 
 inline size_t Suite::size() const noexcept {
     return stmts_.size();

@@ -4,6 +4,7 @@
 // Left-associative chains (`a + b + c`, `a or b or c`, comparison chains, postfix chains) are
 // built in loops, so their length never deepens the stack; only true nesting (unary chains, the
 // right operand of `**`, conditional chains, lambdas, brackets) recurses, under the depth guard.
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,7 +55,7 @@ struct BinaryOperator {
     uint8_t level;
 };
 
-std::optional<BinaryOperator> binary_operator(TokenKind kind) {
+constexpr std::optional<BinaryOperator> binary_operator(TokenKind kind) {
     switch (kind) {
         case TokenKind::Vbar:
             return BinaryOperator{Operator::BitOr, LEVEL_BIT_OR};
@@ -89,7 +90,7 @@ std::optional<BinaryOperator> binary_operator(TokenKind kind) {
 
 // The comparison a single token makes; `is` and `not` need the next token and are answered
 // by the caller.
-std::optional<CmpOp> single_token_comparison(TokenKind kind) {
+constexpr std::optional<CmpOp> single_token_comparison(TokenKind kind) {
     switch (kind) {
         case TokenKind::EqEqual:
             return CmpOp::Eq;
@@ -108,6 +109,47 @@ std::optional<CmpOp> single_token_comparison(TokenKind kind) {
         default:
             return std::nullopt;
     }
+}
+
+// What a token does after an operand, answered by one load in the operator loop: the class of
+// operator and the level it continues an expression above. Kinds that are no operator have
+// level 0, which no expression's minimum level is below.
+enum class OperatorClass : uint8_t { None, Binary, Boolean, Comparison };
+struct OperatorRow {
+    OperatorClass kind = OperatorClass::None;
+    // The operator continues an expression whose minimum level is below this.
+    uint8_t binds_above = 0;
+    BinaryOperator binary{};
+};
+
+constexpr std::array<OperatorRow, python_ast::TOKEN_KIND_COUNT> OPERATOR_TABLE = [] {
+    std::array<OperatorRow, python_ast::TOKEN_KIND_COUNT> table{};
+    for (size_t i = 0; i < table.size(); ++i) {
+        const auto kind = static_cast<TokenKind>(i);
+        OperatorRow& row = table[i];
+        if (kind == TokenKind::Or || kind == TokenKind::And) {
+            row = {OperatorClass::Boolean, kind == TokenKind::Or ? LEVEL_OR : LEVEL_AND, {}};
+        } else if (std::optional<BinaryOperator> binary = binary_operator(kind)) {
+            // `**` groups to the right: it also continues an operand of its own level.
+            const uint8_t above =
+                binary->op == Operator::Pow ? uint8_t{LEVEL_POW + 1} : binary->level;
+            row = {OperatorClass::Binary, above, *binary};
+        } else if (single_token_comparison(kind) || kind == TokenKind::Is ||
+                   kind == TokenKind::Not) {
+            // `is` and `not` are answered with the token after them.
+            row = {OperatorClass::Comparison, LEVEL_COMPARISON, {}};
+        }
+    }
+    return table;
+}();
+
+constexpr const OperatorRow& operator_row(TokenKind kind) {
+    return OPERATOR_TABLE[static_cast<size_t>(kind)];
+}
+
+// Whether the token continues an atom: an attribute, a call or a subscript.
+constexpr bool starts_postfix(TokenKind kind) {
+    return kind == TokenKind::Dot || kind == TokenKind::Lpar || kind == TokenKind::Lsqb;
 }
 
 // Where a slice part or a subscript element ends.
@@ -136,12 +178,13 @@ RUDO_OUT_OF_LINE void parse_binary_operation(Parser& p, ExprWithParens& left, To
                                              BinaryOperator binary, ExprPosition flags,
                                              TextSize start) {
     p.bump(kind);
-    left.expr = Expr(ExprBinOp{.left = std::move(left.expr), .op = binary.op, .right = {}});
+    ExprBinOp& node = left.expr.emplace_node<ExprBinOp>(ExprBinOp{
+        .left = python_ast::Box<Expr>(std::move(left.expr)), .op = binary.op, .right = {}});
     left.in_parentheses = false;
     // The right operand binds tighter; `**` groups to the right, so its right operand takes
     // another `**` at its own level.
-    stored<ExprBinOp>(left.expr).right = p.parse_operand(binary.level, flags).expr;
-    stored<ExprBinOp>(left.expr).range = p.node_range(start);
+    node.right = p.parse_operand(binary.level, flags).expr;
+    node.range = p.node_range(start);
 }
 
 // `a or b or c`: one node over all operands joined by the same keyword.
@@ -295,9 +338,10 @@ RUDO_OUT_OF_LINE ExprWithParens parse_misplaced_lambda(Parser& p) {
 
 // A call on `expr`, which the call node replaces.
 RUDO_OUT_OF_LINE void parse_call(Parser& p, Expr& expr, TextSize start) {
-    expr = Expr(ExprCall{.func = std::move(expr), .arguments = {}});
-    stored<ExprCall>(expr).arguments = p.parse_arguments();
-    stored<ExprCall>(expr).range = p.node_range(start);
+    ExprCall& call = expr.emplace_node<ExprCall>(
+        ExprCall{.func = python_ast::Box<Expr>(std::move(expr)), .arguments = {}});
+    p.parse_arguments_into(call.arguments);
+    call.range = p.node_range(start);
 }
 
 RUDO_OUT_OF_LINE void parse_attribute(Parser& p, Expr& expr, TextSize start) {
@@ -373,7 +417,7 @@ RUDO_OUT_OF_LINE void parse_argument(Parser& p, ArgumentList& list) {
 }
 
 // The checks that need the whole list: repeated keywords, then unparenthesized generators.
-RUDO_COLD void check_arguments(Parser& p, const Arguments& arguments, bool trailing_comma) {
+RUDO_OUT_OF_LINE void check_arguments(Parser& p, const Arguments& arguments, bool trailing_comma) {
     // A single keyword cannot repeat: most calls need no set.
     if (arguments.keywords.size() >= 2) {
         std::unordered_set<std::string_view> seen;
@@ -472,35 +516,152 @@ RUDO_OUT_OF_LINE void parse_subscript(Parser& p, Expr& expr, TextSize start) {
 namespace {
 
 // The levels of an expression below return one named result on every path, so each builds its
-// node in its caller's slot: an operand is not moved on its way up through the levels.
+// node in its caller's slot: an operand is not moved on its way up through the levels. The
+// levels from a conditional expression down to an atom's first token are one frame: each keeps
+// its own depth guard, and a plain name or number is built there without further calls.
+#define RUDO_INLINE_LEVEL [[gnu::always_inline]] inline
 
-ExprWithParens parse_operand_body(Parser& p, uint8_t min_level, ExprPosition flags) {
-    const TextSize start = p.current_token_range().start();
-    ExprWithParens operand = p.parse_lhs_expression(min_level, flags);
-    p.continue_binary_expression(operand, min_level, flags, start);
+// A number literal from the value the lexer read.
+RUDO_INLINE_LEVEL NumberLiteralValue number_value(TokenValue&& value) {
+    if (auto* integer = std::get_if<Int>(&value)) {
+        return NumberLiteralValue(std::in_place_index<0>, std::move(*integer));
+    }
+    if (auto* real = std::get_if<double>(&value)) return NumberLiteralValue(*real);
+    if (auto* complex = std::get_if<NumberLiteralComplex>(&value)) {
+        return NumberLiteralValue(*complex);
+    }
+    quarn::unreachable();
+}
+
+// The current number token's value, which it consumes. A value that fits in 64 bits or a float
+// is read where the lexer keeps it; only a big integer's text is taken over.
+RUDO_INLINE_LEVEL NumberLiteralValue bump_number(Parser& p, TokenKind kind) {
+    const TokenValue& value = p.token_source().current_value();
+    if (const auto* integer = std::get_if<Int>(&value)) {
+        if (const uint64_t* small = integer->as_u64()) {
+            const uint64_t number = *small;
+            p.bump(kind);
+            return NumberLiteralValue(std::in_place_index<0>, Int::small(number));
+        }
+    } else if (const auto* real = std::get_if<double>(&value)) {
+        const double number = *real;
+        p.bump(kind);
+        return NumberLiteralValue(number);
+    }
+    return number_value(p.bump_value(kind));
+}
+
+// Whether the token starts one of the prefix forms of an operand, which take no postfix.
+constexpr bool starts_prefix_form(TokenKind kind) {
+    switch (kind) {
+        case TokenKind::Plus:
+        case TokenKind::Minus:
+        case TokenKind::Tilde:
+        case TokenKind::Not:
+        case TokenKind::Await:
+        case TokenKind::Star:
+        case TokenKind::Yield:
+        case TokenKind::Lambda:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The operand's first part: a prefix form, or an atom without its postfix.
+RUDO_INLINE_LEVEL ExprWithParens parse_operand_head(Parser& p, TokenKind kind, uint8_t min_level,
+                                                    ExprPosition flags) {
+    switch (kind) {
+        case TokenKind::Name: {
+            // parse_atom's name, without its calls.
+            const TextRange range = p.current_token_range();
+            python_ast::Name name = p.token_source().take_name();
+            p.bump(TokenKind::Name);
+            const ExprContext ctx = name.empty() ? ExprContext::Invalid : ExprContext::Load;
+            return ExprWithParens{Expr(std::in_place_type<ExprName>,
+                                       ExprName{.range = range, .id = std::move(name), .ctx = ctx}),
+                                  false};
+        }
+        case TokenKind::Int:
+        case TokenKind::Float:
+        case TokenKind::Complex: {
+            const TextRange range = p.current_token_range();
+            return ExprWithParens{
+                Expr(std::in_place_type<ExprNumberLiteral>,
+                     ExprNumberLiteral{.range = range, .value = bump_number(p, kind)}),
+                false};
+        }
+        case TokenKind::Plus:
+        case TokenKind::Minus:
+        case TokenKind::Tilde:
+        case TokenKind::Not:
+            return parse_unary_form(p, kind, min_level, flags);
+        case TokenKind::Await:
+            return parse_await_form(p, min_level);
+        case TokenKind::Star:
+            return parse_starred_form(p, min_level, flags);
+        case TokenKind::Yield:
+            return parse_yield_form(p, min_level, flags);
+        case TokenKind::Lambda:
+            return parse_misplaced_lambda(p);
+        default:
+            return p.parse_atom();
+    }
+}
+
+// parse_lhs_expression's work under its guard, which `lhs_guard` holds and which ends before
+// the operators: a prefix form, or an atom with its attributes, calls and subscripts.
+RUDO_INLINE_LEVEL ExprWithParens parse_lhs_body(Parser& p, uint8_t min_level, ExprPosition flags,
+                                                TextSize start) {
+    const TokenKind kind = p.current_token_kind();
+    ExprWithParens operand = parse_operand_head(p, kind, min_level, flags);
+    if (!starts_prefix_form(kind) && starts_postfix(p.current_token_kind())) {
+        p.continue_postfix_expression(operand, start);
+    }
     return operand;
 }
 
-ExprWithParens parse_postfix_form(Parser& p) {
+RUDO_INLINE_LEVEL ExprWithParens parse_operand_body(Parser& p, uint8_t min_level,
+                                                    ExprPosition flags, NestingGuard& lhs_guard) {
     const TextSize start = p.current_token_range().start();
-    ExprWithParens atom = p.parse_atom();
-    p.continue_postfix_expression(atom, start);
-    return atom;
+    ExprWithParens operand = parse_lhs_body(p, min_level, flags, start);
+    lhs_guard.release();
+    // Most operands end at a closer or a comma, or before an operator they do not take.
+    if (operator_row(p.current_token_kind()).binds_above > min_level) {
+        p.continue_binary_expression(operand, min_level, flags, start);
+    }
+    return operand;
 }
 
-ExprWithParens parse_conditional_body(Parser& p, ExprPosition flags) {
+// parse_operand: its own level and the one of parse_lhs_expression below it.
+RUDO_INLINE_LEVEL ExprWithParens parse_operand_level(Parser& p, uint8_t min_level,
+                                                     ExprPosition flags) {
+    NestingGuard guard = p.enter_nesting();
+    if (!guard) return ExprWithParens{p.placeholder_expression(), false};
+    NestingGuard lhs_guard = p.enter_nesting();
+    if (!lhs_guard) return ExprWithParens{p.placeholder_expression(), false};
+    return parse_operand_body(p, min_level, flags, lhs_guard);
+}
+
+RUDO_INLINE_LEVEL ExprWithParens parse_conditional_body(Parser& p, ExprPosition flags) {
     const TextSize start = p.current_token_range().start();
-    ExprWithParens body = p.parse_operand(LEVEL_LOWEST, flags);
+    ExprWithParens body = parse_operand_level(p, LEVEL_LOWEST, flags);
     if (p.at(TokenKind::If)) body = parse_if_expression(p, std::move(body.expr), start);
     return body;
+}
+
+// parse_conditional_expression_or_higher_impl.
+RUDO_INLINE_LEVEL ExprWithParens parse_conditional_level(Parser& p, ExprPosition flags) {
+    NestingGuard guard = p.enter_nesting();
+    if (!guard) return ExprWithParens{p.placeholder_expression(), false};
+    if (p.at(TokenKind::Lambda)) return p.parse_lambda_expr();
+    return parse_conditional_body(p, flags);
 }
 
 }  // namespace
 
 ExprWithParens Parser::parse_operand(uint8_t min_level, ExprPosition flags) {
-    NestingGuard guard = enter_nesting();
-    if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
-    return parse_operand_body(*this, min_level, flags);
+    return parse_operand_level(*this, min_level, flags);
 }
 
 std::optional<CmpOp> Parser::comparison_at_current() {
@@ -572,27 +733,22 @@ ExprWithParens Parser::parse_binary_expression_or_higher_recursive(ExprWithParen
 void Parser::continue_binary_expression(ExprWithParens& left, uint8_t min_level, ExprPosition flags,
                                         TextSize start) {
     for (;;) {
-        TokenKind kind = current_token_kind();
+        const TokenKind kind = current_token_kind();
+        const OperatorRow& row = operator_row(kind);
+        if (row.binds_above <= min_level) break;
+        switch (row.kind) {
+            case OperatorClass::Binary:
+                parse_binary_operation(*this, left, kind, row.binary, flags, start);
+                continue;
+            case OperatorClass::Boolean:
+                parse_boolean_operation(*this, left, kind, row.binds_above, flags, start);
+                continue;
+            case OperatorClass::Comparison:
+                break;
+            case OperatorClass::None:
+                return;
+        }
         if (kind == TokenKind::In && flags.contains(ExprPosition::NO_IN_OPERATOR)) break;
-
-        if (kind == TokenKind::And || kind == TokenKind::Or) {
-            uint8_t level = kind == TokenKind::Or ? LEVEL_OR : LEVEL_AND;
-            if (level <= min_level) break;
-            parse_boolean_operation(*this, left, kind, level, flags, start);
-            continue;
-        }
-
-        if (std::optional<BinaryOperator> binary = binary_operator(kind)) {
-            bool binds =
-                binary->op == Operator::Pow ? min_level <= LEVEL_POW : binary->level > min_level;
-            if (!binds) break;
-            parse_binary_operation(*this, left, kind, *binary, flags, start);
-            continue;
-        }
-
-        // Comparisons bind below their level only; deciding that first spares the look-ahead
-        // that `is` and `not` need.
-        if (min_level >= LEVEL_COMPARISON) break;
         std::optional<CmpOp> op = comparison_at_current();
         if (!op) break;
         parse_comparison(*this, left, *op, flags, start);
@@ -610,10 +766,7 @@ ExprWithParens Parser::parse_unary_expression(UnaryOp op, ExprPosition flags) {
 }
 
 ExprWithParens Parser::parse_conditional_expression_or_higher_impl(ExprPosition flags) {
-    NestingGuard guard = enter_nesting();
-    if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
-    if (at(TokenKind::Lambda)) return parse_lambda_expr();
-    return parse_conditional_body(*this, flags);
+    return parse_conditional_level(*this, flags);
 }
 
 ExprWithParens Parser::parse_lambda_expr() {
@@ -635,7 +788,7 @@ ExprWithParens Parser::parse_lambda_expr() {
 
 ExprWithParens Parser::parse_named_expression_or_higher(ExprPosition flags) {
     TextSize start = current_token_range().start();
-    ExprWithParens target = parse_conditional_expression_or_higher_impl(flags);
+    ExprWithParens target = parse_conditional_level(*this, flags);
     if (at(TokenKind::ColonEqual)) {
         target = parse_named_expression(*this, std::move(target.expr), start);
     }
@@ -676,25 +829,7 @@ ExprWithParens Parser::parse_lhs_expression(uint8_t min_level, ExprPosition flag
     // Comprehension clauses call in here directly, not through the operand level.
     NestingGuard guard = enter_nesting();
     if (!guard) return ExprWithParens{missing_expr(TextRange::empty(prev_token_end_)), false};
-    TokenKind kind = current_token_kind();
-    switch (kind) {
-        case TokenKind::Plus:
-        case TokenKind::Minus:
-        case TokenKind::Tilde:
-        case TokenKind::Not:
-            return parse_unary_form(*this, kind, min_level, flags);
-        case TokenKind::Await:
-            return parse_await_form(*this, min_level);
-        case TokenKind::Star:
-            return parse_starred_form(*this, min_level, flags);
-        case TokenKind::Yield:
-            return parse_yield_form(*this, min_level, flags);
-        case TokenKind::Lambda:
-            return parse_misplaced_lambda(*this);
-        default:
-            break;
-    }
-    return parse_postfix_form(*this);
+    return parse_lhs_body(*this, min_level, flags, current_token_range().start());
 }
 
 Expr Parser::parse_yield_expression() {
@@ -737,19 +872,8 @@ ExprWithParens Parser::parse_atom() {
         case TokenKind::Int:
         case TokenKind::Float:
         case TokenKind::Complex: {
-            TokenValue value = bump_value(kind);
-            NumberLiteralValue number;
-            if (auto* integer = std::get_if<Int>(&value)) {
-                number = std::move(*integer);
-            } else if (auto* real = std::get_if<double>(&value)) {
-                number = *real;
-            } else if (auto* complex = std::get_if<NumberLiteralComplex>(&value)) {
-                number = *complex;
-            } else {
-                quarn::unreachable();
-            }
-            return ExprWithParens{ExprNumberLiteral{.range = range, .value = std::move(number)},
-                                  false};
+            return ExprWithParens{
+                ExprNumberLiteral{.range = range, .value = number_value(bump_value(kind))}, false};
         }
         case TokenKind::True:
         case TokenKind::False:
@@ -832,12 +956,17 @@ Expr Parser::parse_slice() {
 }
 
 Arguments Parser::parse_arguments() {
+    Arguments arguments;
+    parse_arguments_into(arguments);
+    return arguments;
+}
+
+void Parser::parse_arguments_into(Arguments& arguments) {
     NestingGuard guard = enter_nesting();
     TextSize start = current_token_range().start();
-    Arguments arguments;
     if (!guard) {
         arguments.range = node_range(start);
-        return arguments;
+        return;
     }
     bump(TokenKind::Lpar);
     ArgumentList list(*this);
@@ -848,8 +977,10 @@ Arguments Parser::parse_arguments() {
     arguments.range = node_range(start);
     arguments.args = list.args.take_seq();
     arguments.keywords = list.keywords.take_seq();
-    check_arguments(*this, arguments, trailing_comma);
-    return arguments;
+    // A single argument without a trailing comma has nothing to check.
+    if (trailing_comma || arguments.args.size() + arguments.keywords.size() >= 2) {
+        check_arguments(*this, arguments, trailing_comma);
+    }
 }
 
 bool Parser::last_consumed_is_comma() const {

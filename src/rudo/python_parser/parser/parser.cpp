@@ -212,11 +212,6 @@ std::string_view Parser::src_text(TextRange range) const {
     return source_.substr(range.start(), range.len());
 }
 
-TextRange Parser::node_range(TextSize start) const {
-    if (prev_token_end_ < start) return TextRange::empty(prev_token_end_);
-    return TextRange(start, prev_token_end_);
-}
-
 ParserCheckpoint Parser::checkpoint() const {
     return ParserCheckpoint{token_source_.checkpoint(), errors_.size(), current_token_index_,
                             prev_token_end_, recovery_context_};

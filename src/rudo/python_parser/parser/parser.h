@@ -309,6 +309,8 @@ class [[nodiscard]] NestingGuard {
         : parser_(std::exchange(other.parser_, nullptr)), ok_(other.ok_) {}
     ~NestingGuard();
     explicit operator bool() const { return ok_; }
+    // Gives the level back before the guard's scope ends.
+    void release();
 
   private:
     friend class Parser;
@@ -401,7 +403,10 @@ class Parser {
     std::string_view src_text(TextRange range) const;
     // From `start` to the end of the last consumed token; empty at that end when nothing was
     // consumed since `start`.
-    TextRange node_range(TextSize start) const;
+    TextRange node_range(TextSize start) const {
+        if (prev_token_end_ < start) return TextRange::empty(prev_token_end_);
+        return TextRange(start, prev_token_end_);
+    }
     TextSize prev_token_end() const { return prev_token_end_; }
     uint32_t current_token_index() const { return current_token_index_; }
     std::vector<ParseError> errors() const { return errors_.to_vector(); }
@@ -458,6 +463,8 @@ class Parser {
     Identifier parse_missing_identifier();
     ExprAttribute parse_attribute_expression(Expr&& value, TextSize start);
     Arguments parse_arguments();
+    // The same into `arguments`, which is empty: a call's node holds them in place.
+    void parse_arguments_into(Arguments& arguments);
     void bump_cmp_op(python_ast::CmpOp op);
     // One subscript element: an expression or a slice.
     Expr parse_slice();
@@ -701,7 +708,7 @@ std::vector<ParseError> merge_errors(const ErrorRuns<ParseError>& parser_errors,
 // Marks a stored or deleted expression tree with `ctx` (target.cpp).
 void set_expr_ctx(Expr& expr, ExprContext ctx);
 
-inline NestingGuard Parser::enter_nesting() {
+[[gnu::always_inline]] inline NestingGuard Parser::enter_nesting() {
     ++depth_;
     if (depth_ % STACK_CHECK_INTERVAL != 0 && depth_ <= MAX_NESTING_DEPTH) {
         return NestingGuard(this, true);
@@ -711,6 +718,11 @@ inline NestingGuard Parser::enter_nesting() {
 
 inline NestingGuard::~NestingGuard() {
     if (parser_) --parser_->depth_;
+}
+
+inline void NestingGuard::release() {
+    if (parser_) --parser_->depth_;
+    parser_ = nullptr;
 }
 
 }  // namespace rudo::python_parser

@@ -58,6 +58,17 @@ class ScratchStack {
         return *element;
     }
 
+    // Gives back the slots from index `n` up, whose elements were moved from and hold nothing
+    // (python_ast::empty_after_move), without running their destructors.
+    void forget_moved_from(size_t n) noexcept {
+        static_assert(python_ast::empty_after_move<T>);
+#ifdef RUDO_SCRATCH_POISON
+        truncate(n);
+#else
+        if (n < size_) size_ = n;
+#endif
+    }
+
     // Destroys every element from index `n` up.
     void truncate(size_t n) noexcept {
         while (size_ > n) {
@@ -148,12 +159,12 @@ class ListBuilder {
             if (i % 1024 == 0) quarn::pause_point();
             list.push_back(std::move((*this)[i]));
         }
-        clear();
+        clear_moved_from();
         return list;
     }
     python_ast::Seq<T> take_seq() {
         python_ast::Seq<T> seq(count_, [&](size_t i) -> T&& { return std::move((*this)[i]); });
-        clear();
+        clear_moved_from();
         return seq;
     }
     void clear() noexcept {
@@ -162,6 +173,15 @@ class ListBuilder {
     }
 
   private:
+    // After every element was moved out.
+    void clear_moved_from() noexcept {
+        if constexpr (python_ast::empty_after_move<T>) {
+            stack_->forget_moved_from(start_);
+            count_ = 0;
+        } else {
+            clear();
+        }
+    }
     [[noreturn, gnu::cold]] static void misnested() {
         quarn::assertion_failed("a list builder pushed while a nested one was open");
     }

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "rudo/python_ast/build.h"
 #include "rudo/python_ast/dump.h"
@@ -326,6 +329,61 @@ TEST(Moves, LeaveAPayloadFreeLeafBehind) {
     Pattern moved_pattern = std::move(alternatives);
     EXPECT_TRUE(alternatives.is<PatternMatchSingleton>());
     EXPECT_EQ(std::get<PatternMatchOr>(moved_pattern).patterns.size(), 2u);
+}
+
+// A moved-from node is a fresh leaf: no range, no index, whatever the source held.
+TEST(Moves, LeaveAFreshLeafWithoutRangeOrIndex) {
+    Expr source = ExprName{.node_index = AtomicNodeIndex(7),
+                           .range = r(3, 40),
+                           .id = Name("a_name_longer_than_the_inline_capacity"),
+                           .ctx = ExprContext::Store};
+    Expr moved = std::move(source);
+    ASSERT_TRUE(source.is<ExprNoneLiteral>());
+    EXPECT_EQ(source.range(), TextRange());
+    EXPECT_EQ(source.node_index(), AtomicNodeIndex::NONE);
+    EXPECT_EQ(dump(moved),
+              "ExprName[3..40](id=\"a_name_longer_than_the_inline_capacity\", ctx=Store)");
+    EXPECT_EQ(moved.node_index(), 7u);
+}
+
+// Building a node in the place of another first ends what the old one held, however deep (a
+// leak or a recursion here fails under the sanitizers or overflows the stack).
+TEST(Moves, EmplaceNodeEndsTheOldNodeFirst) {
+    struct Case {
+        std::string_view name;
+        std::function<Expr()> old;
+    };
+    const std::vector<Case> cases = {
+        {"leaf", [] { return Expr(ExprNoneLiteral{.range = r(0, 4)}); }},
+        {"name held apart",
+         [] { return name("a_name_longer_than_the_inline_capacity", r(0, 38)); }},
+        {"call",
+         [] {
+             return Expr(
+                 ExprCall{.range = r(0, 4),
+                          .func = name("f", r(0, 1)),
+                          .arguments = Arguments{.range = r(1, 4), .args = {name("x", r(2, 3))}}});
+         }},
+        {"deep unary chain",
+         [] {
+             Expr e = name("z", r(0, 1));
+             for (int i = 0; i < 100'000; ++i)
+                 e = ExprUnaryOp{.range = r(0, 1), .op = UnaryOp::USub, .operand = std::move(e)};
+             return e;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Expr slot = c.old();
+        ExprBinOp& node = slot.emplace_node<ExprBinOp>(ExprBinOp{.range = r(0, 5),
+                                                                 .left = name("a", r(0, 1)),
+                                                                 .op = Operator::Add,
+                                                                 .right = name("b", r(4, 5))});
+        EXPECT_EQ(&node, slot.as<ExprBinOp>());
+        EXPECT_EQ(dump(slot),
+                  "ExprBinOp[0..5](left=ExprName[0..1](id=\"a\", ctx=Load), op=Add, "
+                  "right=ExprName[4..5](id=\"b\", ctx=Load))");
+    }
 }
 
 }  // namespace

@@ -250,6 +250,15 @@ TEST(Expression, Atoms) {
         {"0x10", "ExprNumberLiteral[0..4](value=16)"},
         {"1.5", "ExprNumberLiteral[0..3](value=1.5)"},
         {"2j", "ExprNumberLiteral[0..2](value=Complex(real=0.0, imag=2.0))"},
+        // The largest value kept as a number, and the first ones kept as their text: decimal
+        // digits without underscores, or a prefixed literal's whole text.
+        {"18446744073709551615", integer("18446744073709551615", 0)},
+        {"18446744073709551616", integer("18446744073709551616", 0)},
+        {"1_000_000_000_000_000_000_000", "ExprNumberLiteral[0..29](value=1000000000000000000000)"},
+        {"0x10000000000000000", "ExprNumberLiteral[0..19](value=0x10000000000000000)"},
+        {"f(18446744073709551616, 1.5)",
+         "ExprCall[0..28](func=" + name("f", 0) + ", arguments=Arguments[1..28](args=[" +
+             integer("18446744073709551616", 2) + ", ExprNumberLiteral[24..27](value=1.5)]))"},
         {"True", "ExprBooleanLiteral[0..4](value=true)"},
         {"False", "ExprBooleanLiteral[0..5](value=false)"},
         {"None", "ExprNoneLiteral[0..4]"},
