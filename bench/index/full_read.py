@@ -30,6 +30,7 @@ from index_vs_ast import (  # noqa: E402
     CLASS_PROPERTIES,
     FIELD_PROPERTIES,
     full_read,
+    per_call_us,
     wide_class_source,
 )
 
@@ -51,17 +52,6 @@ def plain_copy(record):
         fields[key] = plain
     copy.fields = fields
     return copy
-
-
-def best_us(call, rounds):
-    call()
-    best = float("inf")
-    for _ in range(3):
-        start = time.perf_counter()
-        for _ in range(rounds):
-            call()
-        best = min(best, (time.perf_counter() - start) / rounds)
-    return best * 1e6
 
 
 # Another build of the module, loaded beside the one imported above (its types are its own).
@@ -120,8 +110,8 @@ def main():
             return 0
 
         reads = len(CLASS_PROPERTIES) + 33 * len(FIELD_PROPERTIES)
-        quarn = best_us(read, options.rounds)
-        loop = best_us(lambda: full_read(plain), options.rounds)
+        quarn = per_call_us(read, options.rounds)
+        loop = per_call_us(lambda: full_read(plain), options.rounds)
         print(f"full read of the class and its fields: {quarn:8.2f} us ({reads} property reads)")
         print(f"the same loop over plain objects:      {loop:8.2f} us "
               f"(the binding's own share {quarn - loop:.2f} us)")
