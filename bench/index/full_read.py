@@ -31,7 +31,7 @@ from index_vs_ast import (  # noqa: E402
     FIELD_PROPERTIES,
     full_read,
     per_call_us,
-    wide_class_source,
+    wide_class_index,
 )
 
 
@@ -88,12 +88,7 @@ def main():
     parser.add_argument("--against", metavar="SO", default=None)
     options = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="quarn_full_read_") as root:
-        path = os.path.join(root, "wide.py")
-        with open(path, "w") as f:
-            f.write(wide_class_source(33))
-        index = quarn_rs.AstProjectIndex([path], root)
-        record = index.feature_class_ast("wide", "Wide")
-        assert record is not None and len(record.fields) == 33
+        path, index, record = wide_class_index(root)
         if options.against is not None:
             compare(path, options.against, max(options.rounds // 2, 1))
             return 0

@@ -236,9 +236,8 @@ inline std::optional<TokenKind> keyword(const char* text, size_t len, size_t rea
         std::memcpy(&word, text, sizeof(word));
         word &= ~uint64_t{0} >> (64 - 8 * len);
     } else {
-        // Near the end of the source; a byte loop keeps the caller free of a library call.
-        for (size_t i = 0; i < len; ++i)
-            word |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
+        // Near the end of the source: byte by byte, as the table's words were made.
+        word = keyword_word(std::string_view(text, len));
     }
     const size_t slot = keyword_slot(word, KEYWORDS.multiplier);
     if (KEYWORDS.words[slot] != word) return std::nullopt;
